@@ -1,0 +1,48 @@
+# Two commands for a fresh machine:
+#   make run    installs what is missing, builds, and opens the desktop program on the sample disk
+#   make test   installs what is missing, builds, and runs every test
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+SAMPLE_GZ := tests/fixtures/data/sample.img.gz
+SAMPLE := $(BUILD)/sample.img
+
+.PHONY: all deps build run test test-asan test-fast fixtures fuzz fuzz-regress bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+$(SAMPLE): $(SAMPLE_GZ)
+	@mkdir -p $(BUILD)
+	gzip -dc $(SAMPLE_GZ) > $@.part && mv $@.part $@
+
+run: build $(SAMPLE)
+	scripts/run-gui $(BUILD) $(SAMPLE)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSPRIN_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+fixtures: deps
+	tests/fixtures/make-fixtures.sh
+
+bench: deps
+	cmake -S . -B $(BUILD) -G Ninja -DOSPRIN_BUILD_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	bench/run-bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -1,0 +1,174 @@
+#include "cli_common.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "common/text.h"
+#include "partition/lost_search.h"
+
+namespace osprin::cli {
+
+namespace {
+int g_exit = 0;
+StopFlag g_stop{0};
+extern "C" void onInterrupt(int) { g_stop.store(1); }
+}  // namespace
+
+void fail(const std::string& text, int code) {
+  std::fprintf(stderr, "osprin: %s\n", text.c_str());
+  g_exit = code;
+}
+
+int exitCode() { return g_exit; }
+
+int outOfMemory() {
+  std::fprintf(stderr, "osprin: Out of memory, close other applications and run again\n");
+  return 0;
+}
+
+StopFlag& stopFlag() { return g_stop; }
+
+void installInterruptHandler() {
+  struct sigaction sa {};
+  sa.sa_handler = onInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+TerminalObserver::TerminalObserver(bool answerYes) : tty_(isatty(2) != 0), answerYes_(answerYes) {}
+
+TerminalObserver::~TerminalObserver() { finish(); }
+
+void TerminalObserver::progress(int percent) {
+  if (percent == percent_) return;
+  percent_ = percent;
+  draw(false);
+}
+
+void TerminalObserver::counter(std::string_view label, std::uint64_t value) {
+  if (!tty_) return;
+  detail_ = std::string(label) + ": " + dec(value);
+  draw(false);
+}
+
+void TerminalObserver::text(std::string_view label, std::string_view value) {
+  if (!tty_) return;
+  detail_ = std::string(label) + ": " + std::string(value);
+  draw(false);
+}
+
+void TerminalObserver::status(std::string_view text) {
+  status_ = std::string(text);
+  draw(true);
+}
+
+void TerminalObserver::message(MsgKind, std::string_view text) {
+  finish();
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+bool TerminalObserver::ask(std::string_view text) {
+  finish();
+  std::fprintf(stderr, "%.*s%s\n", static_cast<int>(text.size()), text.data(), answerYes_ ? "yes" : "no");
+  return answerYes_;
+}
+
+void TerminalObserver::draw(bool force) {
+  if (!tty_) return;
+  auto now = std::chrono::steady_clock::now();
+  if (!force && drawn_ && now - last_ < std::chrono::milliseconds(150)) return;
+  last_ = now;
+  std::string line = "\r\033[K";
+  if (percent_ >= 0) {
+    int filled = percent_ / 5;
+    line += "[" + std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(20 - filled), ' ') +
+            "] " + std::to_string(percent_) + "% ";
+  }
+  line += status_;
+  if (!detail_.empty()) line += (status_.empty() ? "" : "  ") + detail_;
+  if (line.size() > 120) line.resize(120);
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void TerminalObserver::finish() {
+  if (tty_ && drawn_) {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+  }
+  drawn_ = false;
+}
+
+std::optional<OpenDisk> openDisk(const std::string& path) {
+  OpenDisk d;
+  std::string err;
+  if (!driveInfoForPath(path, d.drive, err)) {
+    fail(err);
+    return std::nullopt;
+  }
+  auto src = FileBlockSource::open(path, err);
+  if (!src) {
+    fail(err);
+    return std::nullopt;
+  }
+  d.reader = std::make_unique<SectorReader>(std::move(src));
+  if (d.drive.truncated())
+    std::fprintf(stderr,
+                 "osprin: warning: %s has %llu sectors; only the first 2 TiB (4294967295 sectors) can be addressed\n",
+                 path.c_str(), static_cast<unsigned long long>(d.drive.trueSectors));
+  return d;
+}
+
+void addSelectionOptions(CLI::App* cmd, SelectionArgs& args) {
+  cmd->add_option("--partition", args.partition, "entry N (1-based) of the partition list");
+  cmd->add_option("--fs", args.fs, "file system of a range: FAT16, FAT32 or NTFS");
+  cmd->add_option("--start", args.start, "first sector of the range");
+  cmd->add_option("--end", args.end, "last sector of the range");
+}
+
+bool resolveSelection(const SelectionArgs& args, OpenDisk& disk, Selection& sel, Observer& obs) {
+  if (args.partition > 0) {
+    auto found = discoverPartitions(*disk.reader, disk.drive, stopFlag(), obs);
+    if (args.partition > found.partitions.size()) {
+      fail("there is no partition " + std::to_string(args.partition) + " (the disk has " +
+           std::to_string(found.partitions.size()) + ")");
+      return false;
+    }
+    const auto& p = found.partitions[args.partition - 1];
+    sel.fsType = p.fsType;
+    sel.rangeStart = p.start;
+    sel.rangeLength = p.length;
+    sel.rangeEnd = p.start + p.length - 1;
+    sel.rangeTag = static_cast<std::uint16_t>(args.partition - 1);
+    return true;
+  }
+  if (args.fs.empty() || !args.start || !args.end) {
+    fail("choose a volume with --partition N, or with --fs TYPE --start S --end E");
+    return false;
+  }
+  FsType t = parseFsType(args.fs);
+  if (t == FsType::None) {
+    fail("--fs must be FAT16, FAT32 or NTFS, not " + args.fs);
+    return false;
+  }
+  if (*args.start > 0xFFFFFFFFull || *args.end > 0xFFFFFFFFull) {
+    fail("sector numbers must be below 4294967296");
+    return false;
+  }
+  if (*args.start > *args.end) {
+    fail("the end sector must not lie before the start sector");
+    return false;
+  }
+  sel.fsType = t;
+  sel.rangeStart = static_cast<SectorNo>(*args.start);
+  sel.rangeEnd = static_cast<SectorNo>(*args.end);
+  sel.rangeLength = static_cast<SectorNo>(*args.end - *args.start + 1);
+  sel.rangeTag = 0;
+  return true;
+}
+
+}  // namespace osprin::cli

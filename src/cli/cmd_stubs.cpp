@@ -1,0 +1,10 @@
+// Subcommands not built yet. Each moves to its own file when it is written.
+#include "commands.h"
+
+namespace osprin::cli {
+void addDrivesCommand(CLI::App&) {}
+void addPartitionsCommands(CLI::App&) {}
+void addListCommand(CLI::App&) {}
+void addRecoverCommand(CLI::App&) {}
+void addDeepScanCommand(CLI::App&) {}
+}  // namespace osprin::cli

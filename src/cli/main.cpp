@@ -1,0 +1,25 @@
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "cli_common.h"
+#include "commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"osprin: recovers files from FAT16, FAT32 and NTFS disks and disk images (read-only)"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "osprin 0.1.0");
+  osprin::cli::addDrivesCommand(app);
+  osprin::cli::addPartitionsCommands(app);
+  osprin::cli::addListCommand(app);
+  osprin::cli::addRecoverCommand(app);
+  osprin::cli::addDeepScanCommand(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const std::bad_alloc&) {
+    return osprin::cli::outOfMemory();
+  }
+  return osprin::cli::exitCode();
+}

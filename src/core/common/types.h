@@ -1,0 +1,33 @@
+#pragma once
+// Basic types shared by every module of the core.
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+namespace osprin {
+
+// Absolute number of a 512-byte sector on the selected disk. Every sector
+// address in the core goes through this one type; arithmetic on it wraps in
+// 32 bits as the on-disk formulas expect.
+using SectorNo = std::uint32_t;
+
+constexpr unsigned kSectorSize = 512;
+
+// File-system code of a selection, a mounted volume or a found file system.
+enum class FsType : std::uint16_t { None = 0, Fat16 = 100, Fat32 = 200, Ntfs = 300 };
+
+inline bool isFat(FsType t) { return t == FsType::Fat16 || t == FsType::Fat32; }
+
+// "FAT16", "FAT32", "NTFS"; "" for anything else.
+std::string_view fsTypeText(FsType t);
+// Parses "FAT16"/"FAT32"/"NTFS" (any case); FsType::None when not one of them.
+FsType parseFsType(std::string_view text);
+
+// 1 standard scan, 2 advanced (deep) scan.
+enum class ScanType : std::uint16_t { Standard = 1, Advanced = 2 };
+
+// The wizard's stop flag: the window (or a signal handler) stores 1, workers
+// poll it between units of work and clear it when they act on it.
+using StopFlag = std::atomic<int>;
+
+}  // namespace osprin

@@ -1,0 +1,47 @@
+#pragma once
+// A source that fails on purpose, for tests of failing disks: sectors that
+// never read, sectors that read only after a number of failed attempts, and a
+// device that ends early. A request that touches a failing sector fails as a
+// whole, as a real disk does.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "disk/block_source.h"
+
+namespace osprin {
+
+class FaultySource : public BlockSource {
+ public:
+  explicit FaultySource(std::unique_ptr<BlockSource> inner) : inner_(std::move(inner)) {}
+
+  // The sector never reads.
+  void failSector(std::uint64_t lba) { bad_.insert(lba); }
+  // The sector fails `failures` times, then reads.
+  void failSectorTimes(std::uint64_t lba, int failures) { flaky_[lba] = failures; }
+  // Everything from this sector on fails (a device that ends early).
+  void endAt(std::uint64_t lba) { end_ = lba; }
+
+  bool readAt(std::uint64_t off, void* buf, std::size_t len) override;
+  std::uint64_t sizeBytes() const override { return inner_->sizeBytes(); }
+
+  // Number of readAt calls so far, and of attempts on one sector.
+  std::uint64_t requests() const { return requests_; }
+  int attemptsOn(std::uint64_t lba) const {
+    auto it = attempts_.find(lba);
+    return it == attempts_.end() ? 0 : it->second;
+  }
+
+ private:
+  std::unique_ptr<BlockSource> inner_;
+  std::set<std::uint64_t> bad_;
+  std::map<std::uint64_t, int> flaky_;
+  std::map<std::uint64_t, int> attempts_;
+  std::uint64_t end_ = UINT64_MAX;
+  std::uint64_t requests_ = 0;
+  std::mutex mu_;
+};
+
+}  // namespace osprin

@@ -1,0 +1,61 @@
+#pragma once
+// The four record kinds of a rebuilt directory tree. Parents are named by
+// identity (FAT: first cluster, 0 for the root; NTFS: record number, 5 for
+// the root), never by pointer.
+#include <cstdint>
+#include <string>
+
+#include "common/types.h"
+
+namespace osprin {
+
+constexpr std::uint32_t kFatRootCluster = 0;
+constexpr std::uint32_t kNtfsRootRecord = 5;
+
+struct FatFolderNode {
+  std::string name;
+  std::uint32_t firstCluster = 0;   // identity, unique in the list
+  std::uint32_t parentCluster = 0;  // 0 for the root directory
+  std::uint16_t writeDate = 0;      // FAT packed dates
+  std::uint16_t accessDate = 0;
+  std::uint32_t treeItem = 0;       // folder-tree item, 0 until the tree is built
+  bool deleted = false;
+};
+
+struct FatFileNode {
+  std::string name;
+  std::uint32_t firstCluster = 0;
+  std::uint32_t parentCluster = 0;
+  std::uint16_t writeDate = 0;
+  std::uint16_t accessDate = 0;
+  std::uint32_t size = 0;
+  bool deleted = false;
+  std::uint32_t fileIndex = 0;  // the list's ID column
+};
+
+struct NtfsFolderNode {
+  std::string name;
+  std::uint32_t recordNumber = 0;
+  std::uint32_t parentRecord = kNtfsRootRecord;
+  std::uint64_t creationTime = 0;  // FILETIME
+  std::uint64_t changeTime = 0;
+  std::uint32_t treeItem = 0;
+  bool deleted = false;
+};
+
+// An NTFS file of a standard scan, and also the deep scan's file record:
+// there dataRecordSector is the sector where the record was found and
+// recordNumber is 0.
+struct NtfsFileNode {
+  std::string name;
+  SectorNo dataRecordSector = 0;  // the list's ID column; recovery reads the record here
+  std::uint32_t recordNumber = 0;
+  std::uint32_t parentRecord = kNtfsRootRecord;
+  std::uint64_t creationTime = 0;
+  std::uint64_t changeTime = 0;
+  std::uint64_t size = 0;
+  bool deleted = false;
+};
+using NtfsFileRecord = NtfsFileNode;
+
+}  // namespace osprin

@@ -1,0 +1,55 @@
+#pragma once
+// FAT directories: cluster chains of directories, directory-entry parsing
+// with long names, and name checks.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/observer.h"
+#include "common/types.h"
+#include "disk/sector_reader.h"
+#include "tree/file_tree.h"
+#include "volume/volume_params.h"
+
+namespace osprin {
+
+using ClusterChain = std::vector<std::uint32_t>;
+
+// The chain of a directory from the first FAT copy. It ends at an end mark,
+// a free entry, a failed read, a cluster already in the chain, a cluster
+// outside the volume, or 2 MiB of directory (65,536 entries). Only the first
+// cluster when fat1Start is 0.
+ClusterChain readDirectoryChain(SectorReader& reader, const VolumeParams& vp, std::uint32_t firstCluster);
+
+// Where the previous directory sector parsed in the same directory is, so a
+// long name that began there can be assembled whole. Empty at a directory's
+// first sector.
+struct DirContext {
+  FsType fsType = FsType::Fat32;  // FAT32 reads the high cluster half
+  Bytes previousSector;           // the sector parsed just before, or empty
+};
+
+// Standard variant: one 512-byte sector. Sets end at the end-of-directory
+// entry. Reports "Current Sector", "Folder(s) Found", "File(s) Found",
+// "Last File/Folder" and progress through obs.
+void parseDirectorySector(Bytes sector, const DirContext& ctx, std::uint32_t parentCluster, bool& end,
+                          SectorNo sectorNo, bool parentDeleted, int firstEntry, FileTree& tree,
+                          std::uint32_t progressDivisor, Observer& obs);
+
+// Deep-scan variant over a buffer of several sectors: folder entries rename
+// folders already listed (renameFatFolder) instead of adding them; no
+// reporting.
+void parseDirectoryCluster(Bytes buffer, const DirContext& ctx, std::uint32_t parentCluster, bool& end,
+                           SectorNo firstSector, std::uint32_t sectorCount, bool parentDeleted, int firstEntry,
+                           FileTree& tree);
+
+// The long name of the short entry at index e of the sector (UTF-8), looking
+// into the previous sector when the long-name entries begin there.
+bool assembleLongName(Bytes sector, Bytes previousSector, int entryIndex, std::string& out);
+
+// False for names with bytes 1-31 or any of " \ / ? * < > |, and for short
+// names with bytes 128-255 (decoded long names may hold any character).
+bool isValidName(std::string_view name, bool fromLongName);
+
+}  // namespace osprin

@@ -1,0 +1,61 @@
+#pragma once
+// NTFS file-record routines shared by the MFT walker, the deep scan and
+// recovery. Every routine stays inside the buffer it is given, whatever the
+// record says.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/types.h"
+#include "disk/sector_reader.h"
+
+namespace osprin {
+
+constexpr std::size_t kMftRecordSize = 1024;
+
+// Restores the last two bytes of each 512-byte sector of rec from the update
+// sequence array (the check value is not compared).
+void applyFixup(std::span<std::uint8_t> rec);
+
+struct FileNameInfo {
+  std::string name;  // UTF-8
+  std::uint32_t parentRecord = 0;
+  std::uint64_t creationTime = 0;
+  std::uint64_t changeTime = 0;
+};
+
+// The unnamed file-name attribute of the given namespace (0 POSIX, 1 Win32,
+// 2 DOS, 3 Win32 and DOS) in one record.
+bool findFileName(Bytes record, int nameSpace, FileNameInfo& out);
+// Namespaces 1, 3, 2, then 0: the first found wins.
+bool findPreferredFileName(Bytes record, FileNameInfo& out);
+// The size of the unnamed data attribute (real size when non-resident).
+bool findDataSize(Bytes record, std::uint64_t& size);
+
+// Up to 50 record numbers holding the attributes of one record: the record
+// itself first, then the base references of its resident attribute list.
+constexpr std::size_t kMaxRecordRefs = 50;
+void collectAttributeList(Bytes record, std::vector<std::uint32_t>& refs);
+
+// The runs of the MFT's own data, in sectors.
+struct MftRuns {
+  std::vector<SectorNo> runStart;         // 0 for a sparse run
+  std::vector<std::uint32_t> runLength;   // in sectors
+  // The sector of record n (record n lies at offset 2n in the runs); 0 when
+  // beyond the last run.
+  SectorNo recordSector(std::uint32_t n) const;
+  std::uint64_t totalSectors() const;
+  void clear() {
+    runStart.clear();
+    runLength.clear();
+  }
+  std::size_t size() const { return runStart.size(); }
+};
+
+// Reads record 0 at mftStart and decodes the MFT's data runs (following its
+// attribute list when the MFT is spread over several records).
+MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster);
+
+}  // namespace osprin

@@ -1,0 +1,33 @@
+#pragma once
+// The two walkers of the standard scan and the scan driver.
+#include "common/observer.h"
+#include "common/types.h"
+#include "disk/sector_reader.h"
+#include "tree/file_tree.h"
+#include "volume/ntfs_record.h"
+#include "volume/volume_params.h"
+
+namespace osprin {
+
+// Rebuilds the FAT tree (breadth first from the root directory) and builds
+// the folder tree. Stops early when stop becomes 1; clears stop at the end.
+void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParams& vp, FileTree& tree,
+                   StopFlag& stop, Observer& obs);
+
+// Rebuilds the NTFS tree from every MFT record, places lost folders under
+// placeholders "Dir0", "Dir1", ... and builds the folder tree. Fills runs.
+void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs, FileTree& tree, StopFlag& stop,
+                    Observer& obs);
+
+enum class ScanOutcome {
+  Done,     // tree shown (maybe stopped during the walk)
+  Failed,   // "Recovery is not possible in Standard scan, use Sdvance scan"
+  Aborted,  // "Recovery procedure aborted by user"
+};
+
+// The whole standard scan: volume parameters (or their calculation), then
+// the walk. Shows the driver's messages through obs.
+ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumeParams& vp, MftRuns& runs,
+                            FileTree& tree, StopFlag& stop, Observer& obs);
+
+}  // namespace osprin
