@@ -1,0 +1,108 @@
+#pragma once
+// Recovery snapshots: the tree of a scan with its selection and volume
+// geometry, saved to a ".ZQRT" file and loaded again without scanning.
+//
+// Layout (little-endian, no padding):
+//   header, 78 bytes: magic "zqr4.03", version "1.0", selection fsType (u16),
+//   rangeStart, rangeLength, rangeEnd (u32), rangeTag (u16), the volume's
+//   fsType (u16), sectorsPerFat, sectorsPerCluster, rootDirSectors,
+//   reservedSectors, clusterBase, fat1Start, fat2Start, mftStart,
+//   mftMirrorStart, sectorsPerMftRecord, sectorsPerIndexRecord, volumeEnd
+//   (u32 each; rootDirStart is not stored), chosenFsIndex (u16).
+//   FAT body: folder count (u32) and records {u16 L = name + 15, name,
+//   firstCluster, parentCluster, writeDate, accessDate, deleted (u8),
+//   2 reserved bytes}; file count (u32) and records {u16 L = name + 21, name,
+//   firstCluster, parentCluster, writeDate, accessDate, size, deleted (u8),
+//   fileIndex}.
+//   NTFS body: folder count and records {u16 L = name + 27, name,
+//   recordNumber, parentRecord, creationTime, changeTime (u64), deleted (u8),
+//   2 reserved bytes}; file count and records {u16 L = name + 37,
+//   dataRecordSector, name, recordNumber, parentRecord, creationTime,
+//   changeTime, deleted (u8), size (u64)}.
+// Names are stored as the records hold them (UTF-8), without terminator.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/types.h"
+#include "tree/file_tree.h"
+#include "tree/ntfs_file_set.h"
+#include "volume/volume_params.h"
+
+namespace osprin {
+
+constexpr std::string_view kSnapshotMagic = "zqr4.03";
+constexpr std::string_view kSnapshotVersion = "1.0";
+constexpr std::string_view kSnapshotExtension = ".ZQRT";
+constexpr std::size_t kSnapshotHeaderSize = 78;
+// A file name is at most 255 UTF-16 units, whose UTF-8 takes at most 765
+// bytes. Longer names are neither written nor accepted.
+constexpr std::size_t kSnapshotMaxName = 765;
+
+// What a snapshot is written from.
+struct SnapshotSource {
+  Selection selection;
+  VolumeParams params;  // params.fsType chooses the FAT or the NTFS body
+  std::uint16_t chosenFsIndex = 0;
+  const FileTree* tree = nullptr;  // folders (and FAT files) come from here
+  // NTFS only: the files in use. After a standard scan, tree->ntfsFiles;
+  // after an advanced scan, the deep scan's file records limited to the
+  // chosen file system (clusterBase < sector <= volumeEnd). When left
+  // invalid, every record of tree->ntfsFiles is written.
+  NtfsFileSet ntfsFiles;
+};
+
+// The content of a snapshot file, loaded into fresh objects. The caller
+// takes it over only when the load succeeded.
+struct LoadedSnapshot {
+  Selection selection;
+  // The thirteen stored fields. rootDirStart is not in the file and stays 0
+  // here: the caller keeps its own current value.
+  VolumeParams params;
+  std::uint16_t chosenFsIndex = 0;
+  // FAT: fatFolders/fatFiles, fileIndex numbered afresh from 0. NTFS:
+  // ntfsFolders/ntfsFiles as a standard-scan tree. folderCount and fileCount
+  // are set; the folder tree is not built yet.
+  FileTree tree;
+};
+
+enum class SnapshotLoadStatus {
+  Ok,
+  OpenFailed,  // "Unable to open the file"
+  ReadFailed,  // an input/output error while reading
+  BadMagic,    // "    Invalid version of the file found : " + the 7 bytes
+  BadVersion,  // "              version of file does not match with current version 1.0"
+  Damaged,     // "The snapshot file is damaged: ..."
+};
+
+// The name a chosen save path becomes: its last component upper-cased (the
+// folders are left as they are), with ".ZQRT" appended unless it already
+// ends so. "case1" -> "CASE1.ZQRT", "/tmp/dir/case1.zqrt" -> "/tmp/dir/CASE1.ZQRT".
+std::string snapshotFileName(std::string_view path);
+
+// The bytes of a snapshot of src. False, with error set, when the source
+// cannot be written as a snapshot (no FAT or NTFS code, a name the format
+// cannot hold, more than 2^32 - 1 records).
+bool encodeSnapshot(const SnapshotSource& src, std::vector<std::uint8_t>& out, std::string& error);
+
+// Writes a snapshot of src to path exactly as given (the save command passes
+// the chosen name through snapshotFileName first). The data goes to a
+// temporary file in the same folder, which replaces path only when all of it
+// was written, so a failed save leaves an earlier file at path intact.
+// On failure error holds "Unable to open the file" (the file cannot be
+// created or put in place), "Unable to write the file: ..." or the reason
+// encodeSnapshot gives.
+bool saveSnapshot(const std::string& path, const SnapshotSource& src, std::string& error);
+
+// Reads the snapshot at path (opened read-only). On success out is replaced
+// by the loaded content; on any failure out is left as it was and error
+// holds the message for the user.
+SnapshotLoadStatus loadSnapshot(const std::string& path, LoadedSnapshot& out, std::string& error);
+
+// The same over bytes in memory.
+SnapshotLoadStatus loadSnapshotBytes(std::span<const std::uint8_t> bytes, LoadedSnapshot& out, std::string& error);
+
+}  // namespace osprin
