@@ -1,0 +1,131 @@
+#include <array>
+#include <cstring>
+
+#include "volume/fat_dir.h"
+#include "volume/walkers.h"
+
+namespace osprin {
+
+namespace {
+
+// Reads the sectors of one directory in order and keeps the two sectors
+// parsed before the current one, so that a long name that began there is
+// assembled whole.
+class DirectoryReader {
+ public:
+  DirectoryReader(SectorReader& reader, FsType fs) : reader_(reader) { ctx_.fsType = fs; }
+
+  void restart() { kept_ = 0; }
+
+  // Reads sector lba as the directory's next sector. False when it could not
+  // be read: it is then left out and the sectors before it are forgotten.
+  bool read(SectorNo lba) {
+    if (kept_ == 2) std::memmove(window_.data(), window_.data() + kSectorSize, 2 * kSectorSize);
+    std::uint8_t* cur = window_.data() + kept_ * kSectorSize;
+    if (!reader_.readSectors(lba, 1, cur)) {
+      kept_ = 0;
+      return false;
+    }
+    ctx_.previousSector = Bytes(window_.data(), kept_ * kSectorSize);
+    current_ = Bytes(cur, kSectorSize);
+    return true;
+  }
+  // After the current sector was parsed.
+  void advance() {
+    if (kept_ < 2) ++kept_;
+  }
+
+  Bytes sector() const { return current_; }
+  const DirContext& context() const { return ctx_; }
+
+ private:
+  SectorReader& reader_;
+  std::array<std::uint8_t, 3 * kSectorSize> window_{};
+  std::size_t kept_ = 0;
+  DirContext ctx_;
+  Bytes current_;
+};
+
+bool isDotSector(Bytes s) {
+  return rd8(s, 0) == '.' && rd8(s, 1) == ' ' && rd8(s, 32) == '.' && rd8(s, 33) == '.';
+}
+
+}  // namespace
+
+void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParams& vp, FileTree& tree,
+                   StopFlag& stop, Observer& obs) {
+  tree.freeFatTree();
+  obs.stopVisible(true);
+  obs.progress(0);
+  obs.progressVisible(true);
+
+  const std::uint32_t spc = vp.sectorsPerCluster;
+  const std::uint32_t divisor = spc == 0 ? 0 : sel.rangeLength / spc;
+  DirectoryReader dir(reader, vp.fsType);
+  bool end = false;
+
+  // Parses the directory's sectors cluster by cluster from the given chain.
+  // The first sector of the chain is parsed from firstEntry, the others from
+  // 0. checkStop tests the stop flag before each sector.
+  auto walkChain = [&](const ClusterChain& chain, std::uint32_t parent, bool parentDeleted, int firstEntry,
+                       bool checkStop, bool skipFirstRead) {
+    bool first = true;
+    for (std::uint32_t c : chain) {
+      for (std::uint32_t i = 0; i < spc; ++i) {
+        if (checkStop && stop.load() == 1) return;
+        const SectorNo lba = vp.clusterBase + c * spc + i;
+        if (!(first && skipFirstRead)) {
+          if (!dir.read(lba)) {
+            first = false;
+            continue;
+          }
+        }
+        parseDirectorySector(dir.sector(), dir.context(), parent, end, lba, parentDeleted, first ? firstEntry : 0,
+                             tree, divisor, obs);
+        first = false;
+        if (end) return;
+        dir.advance();
+      }
+    }
+  };
+
+  // Root directory. The stop flag is not tested here.
+  dir.restart();
+  end = false;
+  if (vp.fsType == FsType::Fat32) {
+    walkChain(readDirectoryChain(reader, vp, vp.rootDirStart), kFatRootCluster, false, 0, false, false);
+  } else {
+    const SectorNo rootFirst = sel.rangeStart + vp.reservedSectors + 2 * vp.sectorsPerFat;
+    for (std::uint32_t i = 0; i < vp.rootDirSectors && !end; ++i) {
+      const SectorNo lba = rootFirst + i;
+      if (!dir.read(lba)) continue;
+      parseDirectorySector(dir.sector(), dir.context(), kFatRootCluster, end, lba, false, 0, tree, divisor, obs);
+      dir.advance();
+    }
+  }
+
+  // Folders, breadth first; the list grows while it is walked.
+  for (std::size_t k = 0; k < tree.fatFolders.size() && stop.load() != 1; ++k) {
+    const std::uint32_t firstCluster = tree.fatFolders[k].firstCluster;
+    const bool deleted = tree.fatFolders[k].deleted;
+    if (spc == 0) continue;
+    dir.restart();
+    end = false;
+    if (stop.load() == 1) break;
+    // A folder whose first sector is not a "." / ".." sector (its cluster
+    // was reused, or never was a directory) keeps no children.
+    if (!dir.read(vp.clusterBase + firstCluster * spc) || !isDotSector(dir.sector())) continue;
+    const ClusterChain chain = readDirectoryChain(reader, vp, firstCluster);
+    walkChain(chain, firstCluster, deleted, 2, true, true);
+  }
+
+  stop.store(0);
+  obs.stopVisible(false);
+  obs.progress(0);
+  obs.progressVisible(true);
+  tree.buildFatFolderTree(obs);
+  obs.progress(0);
+  obs.progressVisible(false);
+}
+
+}  // namespace osprin

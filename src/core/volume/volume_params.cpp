@@ -1,0 +1,263 @@
+#include "volume/volume_params.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "common/bytes.h"
+
+namespace osprin {
+
+namespace {
+
+using Sector = std::array<std::uint8_t, kSectorSize>;
+
+// Reads one sector into a zeroed buffer: an unreadable sector reads as zeros,
+// which no signature, media byte or "FILE" test accepts.
+Sector readOne(SectorReader& reader, SectorNo lba) {
+  Sector s{};
+  reader.readSectors(lba, 1, s.data());
+  return s;
+}
+
+Bytes view(const Sector& s) { return Bytes(s.data(), s.size()); }
+
+bool validSectorsPerCluster(std::uint32_t v) {
+  switch (v) {
+    case 1: case 2: case 4: case 8: case 16: case 32: case 64: case 128:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool startsWithMediaByte(SectorReader& reader, SectorNo lba) { return readOne(reader, lba)[0] == 0xF8; }
+
+// FAT32 fields of one boot-sector copy.
+struct Fat32Fields {
+  std::uint32_t sectorsPerCluster, reserved, sectorsPerFat, rootCluster;
+};
+
+Fat32Fields fat32Fields(Bytes boot) {
+  return {rd8(boot, 13), rd16(boot, 14), rd32(boot, 36), rd32(boot, 44)};
+}
+
+bool readFat32(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
+  const SectorNo backup = sel.rangeStart + 6;
+  Sector boot = readOne(reader, sel.rangeStart);
+  if (!hasBootSignature(view(boot))) {
+    boot = readOne(reader, backup);
+    if (!hasBootSignature(view(boot))) return false;
+  }
+  Fat32Fields f = fat32Fields(view(boot));
+  vp.rootDirStart = f.rootCluster;  // stored before the FAT check, as a failed mount leaves it
+  if (!startsWithMediaByte(reader, sel.rangeStart + f.reserved + f.sectorsPerFat)) {
+    // The accepted copy gives a wrong FAT size: try the backup's values,
+    // whatever its signature says.
+    f = fat32Fields(view(readOne(reader, backup)));
+    vp.rootDirStart = f.rootCluster;
+    if (!startsWithMediaByte(reader, sel.rangeStart + f.reserved + f.sectorsPerFat)) return false;
+  }
+  vp.sectorsPerFat = f.sectorsPerFat;
+  vp.sectorsPerCluster = f.sectorsPerCluster;
+  vp.rootDirSectors = 0;
+  vp.rootDirStart = f.rootCluster;
+  vp.reservedSectors = f.reserved;
+  vp.fat1Start = sel.rangeStart + f.reserved;
+  vp.fat2Start = vp.fat1Start + f.sectorsPerFat;
+  vp.clusterBase = sel.rangeStart + f.reserved + 2 * f.sectorsPerFat - 2 * f.sectorsPerCluster;
+  return true;
+}
+
+bool readFat16(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
+  Sector boot = readOne(reader, sel.rangeStart);
+  Bytes b = view(boot);
+  if (!hasBootSignature(b)) return false;
+  const std::uint32_t spc = rd8(b, 13);
+  const std::uint32_t reserved = rd16(b, 14);
+  const std::uint32_t spf = rd16(b, 22);
+  const std::uint32_t rootSectors = rd16(b, 17) / 16u;
+  if (!startsWithMediaByte(reader, sel.rangeStart + reserved + spf)) return false;
+  vp.rootDirStart = sel.rangeStart + reserved + 2 * spf;
+  vp.rootDirSectors = rootSectors;
+  vp.sectorsPerFat = spf;
+  vp.sectorsPerCluster = spc;
+  vp.reservedSectors = reserved;
+  vp.fat1Start = sel.rangeStart + reserved;
+  vp.fat2Start = vp.fat1Start + spf;
+  vp.clusterBase = vp.rootDirStart + rootSectors - 2 * spc;
+  return true;
+}
+
+// Sectors of one index record from the boot sector's clusters-per-index-record
+// field. 0xF4 (4096 bytes) is by far the common code; other negative codes
+// give 2^-code bytes, positive ones count clusters.
+std::uint32_t indexRecordSectors(Bytes boot, std::uint32_t spc) {
+  const std::uint32_t v = rd32(boot, 68);
+  if (v == 244) return 8;
+  if (v >= 0x80 && v <= 0xFF) {
+    const std::uint32_t shift = 256 - v;
+    if (shift >= 9 && shift <= 31) return 1u << (shift - 9);
+  }
+  return v * spc;
+}
+
+bool isFileRecord(SectorReader& reader, SectorNo lba) { return hasText(view(readOne(reader, lba)), 0, "FILE"); }
+
+bool readNtfs(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
+  // The two copies: 0 = at rangeStart, 1 = the backup at rangeEnd.
+  const SectorNo where[2] = {sel.rangeStart, sel.rangeEnd};
+  int hand = 0;
+  Sector boot = readOne(reader, where[0]);
+  if (!hasBootSignature(view(boot))) {
+    hand = 1;
+    boot = readOne(reader, where[1]);
+    if (!hasBootSignature(view(boot))) return false;
+  }
+  Sector lastBoot = boot;  // the boot-sector copy read last
+
+  std::uint32_t spc = rd8(view(boot), 13);
+  if (!validSectorsPerCluster(spc)) {
+    hand ^= 1;
+    boot = readOne(reader, where[hand]);
+    lastBoot = boot;
+    spc = rd8(view(boot), 13);
+    if (!validSectorsPerCluster(spc)) return false;
+  }
+
+  SectorNo mft = sel.rangeStart + spc * rd32(view(boot), 48);
+  if (!isFileRecord(reader, mft)) {
+    hand ^= 1;
+    boot = readOne(reader, where[hand]);
+    lastBoot = boot;
+    mft = sel.rangeStart + spc * rd32(view(boot), 48);
+    if (!isFileRecord(reader, mft)) mft = 0;
+  }
+
+  SectorNo mirror = sel.rangeStart + spc * rd32(view(boot), 56);
+  if (!isFileRecord(reader, mirror)) {
+    Sector other = readOne(reader, where[hand ^ 1]);
+    lastBoot = other;
+    mirror = sel.rangeStart + spc * rd32(view(other), 56);
+    if (!isFileRecord(reader, mirror)) mirror = 0;
+  }
+
+  if (mft == 0 && mirror == 0) return false;
+
+  vp.sectorsPerCluster = spc;
+  vp.clusterBase = sel.rangeStart;
+  vp.mftStart = mft;
+  vp.mftMirrorStart = mirror;
+  vp.sectorsPerMftRecord = 2;
+  vp.sectorsPerIndexRecord = indexRecordSectors(view(lastBoot), spc);
+  return true;
+}
+
+bool isDirectoryHead(Bytes s) { return hasText(s, 0, ".          ") && hasText(s, 32, "..         "); }
+
+}  // namespace
+
+bool readVolumeParams(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
+  vp.fsType = sel.fsType;
+  switch (sel.fsType) {
+    case FsType::Fat32:
+      return readFat32(reader, sel, vp);
+    case FsType::Fat16:
+      return readFat16(reader, sel, vp);
+    case FsType::Ntfs:
+      return readNtfs(reader, sel, vp);
+    default:
+      return true;
+  }
+}
+
+bool calculateVolumeParams(SectorReader& reader, const Selection& sel, VolumeParams& vp, StopFlag& stop,
+                           Observer& obs) {
+  if (!isFat(sel.fsType)) return false;
+  const bool fat32 = sel.fsType == FsType::Fat32;
+  vp.fsType = sel.fsType;
+  obs.progress(0);
+  obs.progressVisible(true);
+  obs.stopVisible(true);
+
+  // Reserved sectors: the first sector of the window that starts a FAT.
+  const SectorNo windowFirst = fat32 ? sel.rangeStart + 30 : sel.rangeStart;
+  const std::uint32_t windowSize = fat32 ? 30 : 10;
+  std::uint32_t reserved = fat32 ? 32 : 1;
+  for (std::uint32_t i = 0; i < windowSize; ++i) {
+    Sector s = readOne(reader, windowFirst + i);
+    if (s[0] == 0xF8 && s[1] == 0xFF) {
+      reserved = windowFirst + i - sel.rangeStart;
+      break;
+    }
+  }
+  vp.reservedSectors = reserved;
+  if (fat32) {
+    vp.rootDirStart = 2;
+    vp.rootDirSectors = 0;
+  } else {
+    vp.rootDirSectors = 32;
+  }
+  const std::uint32_t rootArea = fat32 ? 0 : 32;
+  const std::uint32_t invalid = fat32 ? 0xFFFFFFFFu : 0xFFFFu;
+
+  // Two sub-directory heads fix the cluster size and the data area.
+  bool haveFirst = false;
+  SectorNo s1 = 0;
+  std::uint32_t c1 = 0;
+  constexpr std::uint32_t kBatch = 128;  // sectors per read; heads are still tested one sector at a time
+  std::vector<std::uint8_t> buf(kBatch * kSectorSize);
+  const std::uint64_t length = sel.rangeLength;
+  std::uint64_t done = 0;
+  while (done < length) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBatch, length - done));
+    std::fill(buf.begin(), buf.begin() + n * kSectorSize, 0);
+    reader.readSectors(static_cast<SectorNo>(sel.rangeStart + done), n, buf.data());
+    for (std::uint32_t i = 0; i < n; ++i, ++done) {
+      if (stop.load() == 1) {
+        obs.stopVisible(false);
+        obs.progressVisible(false);
+        return false;
+      }
+      if (done % 500 == 0 && done > 0)
+        obs.progress(static_cast<int>(std::min<std::uint64_t>(99, done * 100 / length)));
+      Bytes sec(buf.data() + i * kSectorSize, kSectorSize);
+      if (!isDirectoryHead(sec)) continue;
+      const auto s = static_cast<SectorNo>(sel.rangeStart + done);
+      const std::uint32_t c =
+          fat32 ? (static_cast<std::uint32_t>(rd16(sec, 20)) << 16) | rd16(sec, 26) : rd16(sec, 26);
+      if (!haveFirst) {
+        s1 = s;
+        c1 = c;
+        haveFirst = c1 >= 2 && c1 < invalid;
+        continue;
+      }
+      const SectorNo s2 = s;
+      const std::uint32_t c2 = c;
+      if (c2 == invalid || c2 <= c1) continue;
+      const std::uint32_t dc = c2 - c1;
+      const std::uint32_t ds = s2 - s1;
+      if (ds % dc != 0) continue;
+      if (!(c2 < s2 && c2 < s1)) continue;
+      const std::uint32_t k = ds / dc;
+      if (!validSectorsPerCluster(k)) continue;
+      if (s1 - k * c1 != s2 - k * c2) continue;
+      const std::uint32_t a1 = s1 - k * (c1 - 2) - sel.rangeStart - reserved - rootArea;
+      const std::uint32_t a2 = s2 - k * (c2 - 2) - sel.rangeStart - reserved - rootArea;
+      vp.clusterBase = s1 - k * c1;
+      vp.sectorsPerCluster = k;
+      if (a1 != a2) continue;
+      vp.sectorsPerFat = a1 / 2;
+      vp.fat1Start = sel.rangeStart + reserved;
+      vp.fat2Start = vp.fat1Start + vp.sectorsPerFat;
+      if (!fat32) vp.rootDirStart = vp.fat2Start + vp.sectorsPerFat;
+      obs.progressVisible(false);
+      return true;
+    }
+  }
+  obs.stopVisible(false);
+  obs.progressVisible(false);
+  return false;
+}
+
+}  // namespace osprin
