@@ -2,8 +2,6 @@
 #include "commands.h"
 
 namespace osprin::cli {
-void addDrivesCommand(CLI::App&) {}
-void addPartitionsCommands(CLI::App&) {}
 void addListCommand(CLI::App&) {}
 void addRecoverCommand(CLI::App&) {}
 void addDeepScanCommand(CLI::App&) {}

@@ -1,5 +1,7 @@
 #include "disk/faulty_source.h"
 
+#include <cstring>
+
 #include "common/types.h"
 
 namespace osprin {
@@ -7,7 +9,9 @@ namespace osprin {
 bool FaultySource::readAt(std::uint64_t off, void* buf, std::size_t len) {
   std::lock_guard<std::mutex> lock(mu_);
   ++requests_;
-  bool ok = inner_->readAt(off, buf, len);
+  // A failed request leaves the caller's buffer as it was.
+  scratch_.resize(len);
+  bool ok = inner_->readAt(off, scratch_.data(), len);
   if (len == 0) return ok;
   std::uint64_t first = off / kSectorSize;
   std::uint64_t last = (off + len - 1) / kSectorSize;
@@ -21,6 +25,7 @@ bool FaultySource::readAt(std::uint64_t off, void* buf, std::size_t len) {
       ok = false;
     }
   }
+  if (ok) std::memcpy(buf, scratch_.data(), len);
   return ok;
 }
 

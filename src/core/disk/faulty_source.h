@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "disk/block_source.h"
 
@@ -41,6 +42,7 @@ class FaultySource : public BlockSource {
   std::map<std::uint64_t, int> attempts_;
   std::uint64_t end_ = UINT64_MAX;
   std::uint64_t requests_ = 0;
+  std::vector<char> scratch_;
   std::mutex mu_;
 };
 

@@ -1,0 +1,80 @@
+// osprin partitions DISK [--json]
+// osprin search-partitions DISK [--json]
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "partition/lost_search.h"
+
+namespace osprin::cli {
+
+namespace {
+
+void printPartitions(const std::vector<PartitionEntry>& parts, bool json) {
+  if (json) {
+    nlohmann::json out = nlohmann::json::array();
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      const auto& p = parts[i];
+      out.push_back({{"index", i + 1},
+                     {"label", partitionLabel(i, p)},
+                     {"type", std::string(fsTypeText(p.fsType))},
+                     {"start", p.start},
+                     {"length", p.length},
+                     {"end", static_cast<SectorNo>(p.start + p.length - 1)}});
+    }
+    std::printf("%s\n", out.dump(1).c_str());
+    return;
+  }
+  if (parts.empty()) {
+    std::printf("No partition found.\n");
+    return;
+  }
+  std::printf("%-22s %12s %12s %12s %10s\n", "Partition", "Start", "End", "Length", "Size");
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const auto& p = parts[i];
+    std::printf("%-22s %12u %12u %12u %7u MB\n", partitionLabel(i, p).c_str(), p.start,
+                static_cast<SectorNo>(p.start + p.length - 1), p.length, p.length / 2048);
+  }
+}
+
+struct Args {
+  std::string disk;
+  bool json = false;
+};
+
+}  // namespace
+
+void addPartitionsCommands(CLI::App& app) {
+  auto a = std::make_shared<Args>();
+  auto* cmd = app.add_subcommand("partitions", "list the FAT16, FAT32 and NTFS partitions of a disk");
+  cmd->add_option("DISK", a->disk, "disk device or image file")->required();
+  cmd->add_flag("--json", a->json, "print JSON");
+  cmd->callback([a] {
+    auto disk = openDisk(a->disk);
+    if (!disk) return;
+    installInterruptHandler();
+    TerminalObserver obs;
+    auto found = discoverPartitions(*disk->reader, disk->drive, stopFlag(), obs);
+    obs.finish();
+    if (found.searched && !a->json)
+      std::fprintf(stderr, " No partitions found, going to make a quick search for missing partitions\n");
+    printPartitions(found.partitions, a->json);
+  });
+
+  auto b = std::make_shared<Args>();
+  auto* search = app.add_subcommand("search-partitions", "search a disk cylinder by cylinder for lost partitions");
+  search->add_option("DISK", b->disk, "disk device or image file")->required();
+  search->add_flag("--json", b->json, "print JSON");
+  search->callback([b] {
+    auto disk = openDisk(b->disk);
+    if (!disk) return;
+    installInterruptHandler();
+    TerminalObserver obs;
+    auto parts = searchLostPartitions(*disk->reader, disk->drive, stopFlag(), obs);
+    obs.finish();
+    printPartitions(parts, b->json);
+  });
+}
+
+}  // namespace osprin::cli

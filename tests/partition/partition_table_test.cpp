@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <fstream>
+
+#include "disk/faulty_source.h"
+#include "partition/lost_search.h"
+#include "partition/partition_table.h"
+#include "support/fixtures.h"
+
+namespace osprin {
+namespace {
+
+// A disk in memory, written sector by sector.
+struct Disk {
+  std::string bytes;
+  explicit Disk(std::uint64_t sectors) : bytes(sectors * kSectorSize, '\0') {}
+  char* at(std::uint64_t sector) { return bytes.data() + sector * kSectorSize; }
+  void signature(std::uint64_t sector) {
+    at(sector)[510] = 0x55;
+    at(sector)[511] = static_cast<char>(0xAA);
+  }
+  void entry(std::uint64_t table, int i, std::uint8_t type, std::uint32_t first, std::uint32_t count) {
+    char* e = at(table) + 446 + 16 * i;
+    e[4] = static_cast<char>(type);
+    std::memcpy(e + 8, &first, 4);
+    std::memcpy(e + 12, &count, 4);
+    signature(table);
+  }
+  void text(std::uint64_t sector, std::size_t off, const char* t) { std::memcpy(at(sector) + off, t, std::strlen(t)); }
+  void u32(std::uint64_t sector, std::size_t off, std::uint32_t v) { std::memcpy(at(sector) + off, &v, 4); }
+  SectorReader reader() { return SectorReader(std::make_unique<MemoryBlockSource>(bytes)); }
+};
+
+TEST(PartitionTable, OneNtfsPrimaryAndItsPanel) {
+  Disk d(64);
+  d.entry(0, 0, 0x07, 63, 40965687);
+  auto r = d.reader();
+  auto list = readPartitionTable(r, 0);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(partitionLabel(0, list[0]), "Partition 1 - NTFS");
+  EXPECT_EQ(list[0].start, 63u);
+  EXPECT_EQ(list[0].length, 40965687u);
+  auto panel = partitionInfoPanel(list[0].fsType, 63, 63 + 40965687 - 1, 40965687);
+  EXPECT_EQ(panel[0].value, "NTFS");
+  EXPECT_EQ(panel[2].label, "Partition End");
+  EXPECT_EQ(panel[2].value, "40965749");
+  EXPECT_EQ(panel[3].value, "20002 MB ( Aprox )");
+}
+
+TEST(PartitionTable, ExtendedChainWithRelativeOffsets) {
+  Disk d(30200);
+  d.entry(0, 0, 0x0C, 63, 1000);
+  d.entry(0, 1, 0x0F, 20000, 10200);
+  d.entry(20000, 0, 0x0C, 63, 5000);     // data entry: relative to its record
+  d.entry(20000, 1, 0x05, 10000, 200);   // link: relative to the extended start
+  d.entry(30000, 0, 0x0B, 63, 100);
+  auto r = d.reader();
+  auto list = readPartitionTable(r, 0);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].start, 63u);
+  EXPECT_EQ(list[1].start, 20063u);
+  EXPECT_EQ(list[2].start, 30063u);
+  EXPECT_EQ(list[2].fsType, FsType::Fat32);
+}
+
+TEST(PartitionTable, ClassificationByTextBeforeTypeByte) {
+  Disk d(600);
+  d.entry(0, 0, 0x01, 100, 10);  // type 1 without a text: not listed as a primary
+  d.entry(0, 1, 0x83, 200, 10);  // a Linux type byte, but the boot sector says NTFS
+  d.text(200, 3, "NTFS");
+  d.entry(0, 2, 0x07, 300, 10);  // type 7 whose boot sector says FAT32
+  d.text(300, 82, "FAT32");
+  d.entry(0, 3, 0x0F, 400, 100);
+  d.entry(400, 0, 0x01, 50, 10);  // type 1 inside an extended partition: FAT16
+  auto r = d.reader();
+  auto list = readPartitionTable(r, 0);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].fsType, FsType::Ntfs);
+  EXPECT_EQ(list[0].start, 200u);
+  EXPECT_EQ(list[1].fsType, FsType::Fat32);
+  EXPECT_EQ(list[2].fsType, FsType::Fat16);
+  EXPECT_EQ(list[2].start, 450u);
+}
+
+TEST(PartitionTable, BadSignatureGivesNothing) {
+  Disk d(4);
+  d.entry(0, 0, 0x07, 1, 2);
+  d.at(0)[511] = 0x00;
+  auto r = d.reader();
+  EXPECT_TRUE(readPartitionTable(r, 0).empty());
+}
+
+TEST(PartitionTable, UnreadableBootSectorIsClassifiedByTypeAlone) {
+  // Sector 100 holds a FAT32 text but cannot be read; the primary at 200
+  // read before it must not leak its text into the classification.
+  Disk d(300);
+  d.entry(0, 0, 0x07, 200, 10);
+  d.text(200, 82, "FAT32");
+  d.entry(0, 1, 0x06, 100, 10);
+  auto faulty = std::make_unique<FaultySource>(std::make_unique<MemoryBlockSource>(d.bytes));
+  faulty->failSector(100);
+  SectorReader r(std::move(faulty));
+  auto list = readPartitionTable(r, 0);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].fsType, FsType::Fat32);
+  EXPECT_EQ(list[1].fsType, FsType::Fat16);
+}
+
+TEST(PartitionTable, ChainThatLoopsEndsAndTheListStopsAtTwentyFive) {
+  Disk d(2000);
+  d.entry(0, 0, 0x0F, 100, 1000);
+  // Each record links to the next; the last links back to the first.
+  for (int k = 0; k < 40; ++k) {
+    std::uint32_t rec = 100 + 10 * static_cast<std::uint32_t>(k);
+    d.entry(rec, 0, 0x06, 5, 1);
+    d.entry(rec, 1, 0x05, k == 39 ? 0 : 10 * static_cast<std::uint32_t>(k + 1), 10);
+  }
+  auto r = d.reader();
+  auto list = readPartitionTable(r, 0);
+  EXPECT_EQ(list.size(), kMaxPartitions);
+
+  Disk loop(300);
+  loop.entry(0, 0, 0x05, 100, 100);
+  loop.entry(100, 0, 0x06, 5, 1);
+  loop.entry(100, 1, 0x05, 0, 100);  // links to itself
+  auto r2 = loop.reader();
+  EXPECT_EQ(readPartitionTable(r2, 0).size(), 1u);
+}
+
+// The fixtures were made with sfdisk, mkfs.fat and mkntfs; their manifests
+// hold what `mmls` lists for them.
+void expectManifestPartitions(const std::string& name, const std::vector<PartitionEntry>& got) {
+  std::ifstream in(test::fixtureManifestPath(name));
+  auto j = nlohmann::json::parse(in);
+  ASSERT_EQ(got.size(), j["partitions"].size()) << name;
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    auto& p = j["partitions"][i];
+    EXPECT_EQ(partitionLabel(i, got[i]), p["label"].get<std::string>());
+    EXPECT_EQ(got[i].start, p["start"].get<SectorNo>());
+    EXPECT_EQ(got[i].length, p["length"].get<SectorNo>());
+  }
+}
+
+TEST(PartitionTable, FixtureWithLogicalPartitions) {
+  auto r = test::openReader(test::fixtureImage("sample"));
+  expectManifestPartitions("sample", readPartitionTable(*r, 0));
+}
+
+TEST(PartitionTable, FixtureWhoseChainLoops) {
+  auto r = test::openReader(test::fixtureImage("ebr_loop"));
+  expectManifestPartitions("ebr_loop", readPartitionTable(*r, 0));
+}
+
+TEST(PartitionTable, WindowsDiskMatchesTheSleuthKit) {
+  auto img = test::corpusImage("mbr-win-512.raw");
+  if (!img) GTEST_SKIP() << "corpus not available";
+  auto r = test::openReader(*img);
+  auto list = readPartitionTable(*r, 0);
+  int status = 0;
+  std::string mmls = test::runCommand("mmls " + *img + " 2>/dev/null", &status);
+  if (status != 0) GTEST_SKIP() << "mmls not available";
+  // mmls rows: "002:  000:000   0000000128   0000xxxxx   0000xxxxx   DOS FAT16 (0x06)"
+  std::vector<std::pair<SectorNo, SectorNo>> expected;
+  std::istringstream in(mmls);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.find("FAT16") == std::string::npos && line.find("FAT12") == std::string::npos) continue;
+    std::istringstream ls(line);
+    std::string slot, part;
+    unsigned long long start, end, len;
+    ls >> slot >> part >> start >> end >> len;
+    expected.emplace_back(static_cast<SectorNo>(start), static_cast<SectorNo>(len));
+  }
+  ASSERT_FALSE(expected.empty());
+  ASSERT_EQ(list.size(), expected.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    EXPECT_EQ(list[i].start, expected[i].first) << i;
+    EXPECT_EQ(list[i].length, expected[i].second) << i;
+    EXPECT_EQ(list[i].fsType, FsType::Fat16);
+  }
+}
+
+TEST(PartitionTable, NtfsIndexDiskFromWindows7) {
+  auto img = test::corpusImage("ntfs_index.raw");
+  if (!img) GTEST_SKIP() << "corpus not available";
+  auto r = test::openReader(*img);
+  auto list = readPartitionTable(*r, 0);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].fsType, FsType::Ntfs);
+  EXPECT_EQ(list[0].start, 128u);
+}
+
+}  // namespace
+}  // namespace osprin
