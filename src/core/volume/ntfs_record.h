@@ -36,16 +36,23 @@ bool findDataSize(Bytes record, std::uint64_t& size);
 
 // Up to 50 record numbers holding the attributes of one record: the record
 // itself first, then the base references of its resident attribute list.
+// A record already in refs is not added again.
 constexpr std::size_t kMaxRecordRefs = 50;
 void collectAttributeList(Bytes record, std::vector<std::uint32_t>& refs);
+// The same, and a non-resident attribute list is read through its runs (at
+// most 300 runs and 256 KiB).
+void collectAttributeList(SectorReader& reader, SectorNo clusterBase, std::uint32_t sectorsPerCluster, Bytes record,
+                          std::vector<std::uint32_t>& refs);
 
 // The runs of the MFT's own data, in sectors.
 struct MftRuns {
   std::vector<SectorNo> runStart;         // 0 for a sparse run
   std::vector<std::uint32_t> runLength;   // in sectors
   // The sector of record n (record n lies at offset 2n in the runs); 0 when
-  // beyond the last run.
+  // beyond the last run or in a sparse run.
   SectorNo recordSector(std::uint32_t n) const;
+  // The sector at an offset (in sectors) into the runs; 0 as above.
+  SectorNo sectorAt(std::uint64_t offset) const;
   std::uint64_t totalSectors() const;
   void clear() {
     runStart.clear();
@@ -57,5 +64,10 @@ struct MftRuns {
 // Reads record 0 at mftStart and decodes the MFT's data runs (following its
 // attribute list when the MFT is spread over several records).
 MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster);
+
+// Reads record n through the runs (each of its two sectors where the runs
+// put it) and applies the fixup. False, with out zeroed, when the record is
+// beyond the runs or is not a file record.
+bool readMftRecord(SectorReader& reader, const MftRuns& runs, std::uint32_t n, std::span<std::uint8_t> out);
 
 }  // namespace osprin

@@ -1,0 +1,326 @@
+#include "volume/ntfs_record.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "common/text.h"
+
+namespace osprin {
+
+namespace {
+
+constexpr std::uint32_t kAttrList = 0x20;
+constexpr std::uint32_t kAttrFileName = 0x30;
+constexpr std::uint32_t kAttrData = 0x80;
+
+// Attribute lists are limited to 256 KiB by the file system; a larger
+// length in a damaged record is not believed.
+constexpr std::uint64_t kMaxAttrListBytes = 256 * 1024;
+constexpr std::size_t kMaxAttrListRuns = 300;
+constexpr std::size_t kMaxMftListRecords = 100;
+
+bool isEndMarker(std::uint32_t type) { return type == 0 || type == 0xFFFFFFFF; }
+
+// Calls f(position, type, length) for each attribute of a record, from the
+// first-attribute offset, until f returns true, an end marker, a length of
+// 0, or an attribute that reaches past the record. Every step advances and
+// every position read lies inside the record.
+template <class F>
+void forEachAttribute(Bytes rec, F f) {
+  std::size_t p = rd16(rec, 20);
+  while (p < rec.size() && rec.size() - p >= 8) {
+    const std::uint32_t type = rd32(rec, p);
+    if (isEndMarker(type)) return;
+    const std::uint32_t len = rd32(rec, p + 4);
+    if (len == 0) return;
+    if (f(p, type, len)) return;
+    if (len > rec.size() - p) return;
+    p += len;
+  }
+}
+
+// First attribute of a type; -1 when none.
+std::int64_t findAttribute(Bytes rec, std::uint32_t wanted) {
+  std::int64_t found = -1;
+  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+    if (type != wanted) return false;
+    found = static_cast<std::int64_t>(p);
+    return true;
+  });
+  return found;
+}
+
+// The bytes of the attribute at p, cut at the end of the record.
+Bytes attributeBytes(Bytes rec, std::size_t p) {
+  const std::size_t len = std::min<std::size_t>(rd32(rec, p + 4), rec.size() - p);
+  return rec.subspan(p, len);
+}
+
+// A little-endian unsigned field of 1 to 8 bytes.
+std::uint64_t readUnsigned(Bytes b, std::size_t off, unsigned width) {
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < width; ++i) v |= static_cast<std::uint64_t>(rd8(b, off + i)) << (8 * i);
+  return v;
+}
+
+struct SectorRun {
+  SectorNo start = 0;  // 0 for a sparse run
+  std::uint32_t length = 0;
+};
+
+// Decodes the run list of the non-resident attribute at attr into runs of
+// sectors. The first run's offset counts from cluster 0 (clusterBase), each
+// later one from the start of the last run that was not sparse. The list
+// ends at a header byte of 0, at the end of the attribute, at a field wider
+// than 4 bytes (not addressable in 32-bit sectors), at a length field of no
+// bytes, at a run whose sector count does not fit 32 bits, or after maxRuns.
+void decodeSectorRuns(Bytes rec, std::size_t attr, SectorNo clusterBase, std::uint32_t sectorsPerCluster,
+                      std::size_t maxRuns, std::vector<SectorRun>& out) {
+  if (rd8(rec, attr + 8) == 0) return;  // resident: no runs
+  Bytes a = attributeBytes(rec, attr);
+  std::size_t pos = rd16(a, 32);
+  SectorNo last = clusterBase;
+  std::size_t count = 0;
+  while (pos < a.size() && count < maxRuns) {
+    const std::uint8_t h = a[pos];
+    if (h == 0) break;
+    const unsigned lenWidth = h & 0x0F, offWidth = h >> 4;
+    if (lenWidth == 0 || lenWidth > 4 || offWidth > 4) break;
+    if (a.size() - pos < 1u + lenWidth + offWidth) break;
+    const std::uint64_t clusters = readUnsigned(a, pos + 1, lenWidth);
+    const std::uint64_t sectors = clusters * sectorsPerCluster;
+    if (sectors > std::numeric_limits<std::uint32_t>::max()) break;
+    SectorRun run;
+    run.length = static_cast<std::uint32_t>(sectors);
+    if (offWidth != 0) {
+      std::uint64_t raw = readUnsigned(a, pos + 1 + lenWidth, offWidth);
+      const unsigned bits = 8 * offWidth;
+      std::int64_t delta = static_cast<std::int64_t>(raw);
+      if (raw & (std::uint64_t{1} << (bits - 1))) delta -= static_cast<std::int64_t>(std::uint64_t{1} << bits);
+      // Sector arithmetic wraps in 32 bits like every sector formula.
+      run.start = last + static_cast<SectorNo>(static_cast<std::uint64_t>(delta * std::int64_t{sectorsPerCluster}));
+      last = run.start;
+    }
+    out.push_back(run);
+    ++count;
+    pos += 1u + lenWidth + offWidth;
+  }
+}
+
+// The value of an attribute list, resident or (with a reader) non-resident.
+std::vector<std::uint8_t> attributeListValue(SectorReader* reader, SectorNo clusterBase,
+                                             std::uint32_t sectorsPerCluster, Bytes rec, std::size_t attr) {
+  std::vector<std::uint8_t> value;
+  Bytes a = attributeBytes(rec, attr);
+  if (rd8(a, 8) == 0) {
+    const std::size_t off = rd16(a, 20);
+    if (off == 0 || off >= a.size()) return value;
+    const std::size_t len = std::min<std::size_t>(rd32(a, 16), a.size() - off);
+    value.assign(a.begin() + static_cast<std::ptrdiff_t>(off), a.begin() + static_cast<std::ptrdiff_t>(off + len));
+    return value;
+  }
+  if (!reader) return value;
+  const std::uint64_t size = std::min(rd64(a, 48), kMaxAttrListBytes);
+  std::vector<SectorRun> runs;
+  decodeSectorRuns(rec, attr, clusterBase, sectorsPerCluster, kMaxAttrListRuns, runs);
+  value.reserve(static_cast<std::size_t>(size));
+  for (const SectorRun& run : runs) {
+    if (value.size() >= size) break;
+    const std::uint64_t want = (size - value.size() + kSectorSize - 1) / kSectorSize;
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, run.length));
+    const std::size_t at = value.size();
+    value.resize(at + std::size_t{count} * kSectorSize, 0);
+    if (run.start != 0) reader->readSectors(run.start, count, value.data() + at);
+  }
+  if (value.size() > size) value.resize(static_cast<std::size_t>(size));
+  return value;
+}
+
+// Calls f(type, record number) for each entry of an attribute-list value
+// until f returns true or the entries end.
+template <class F>
+void forEachListEntry(Bytes list, F f) {
+  std::size_t q = 0;
+  while (q < list.size() && list.size() - q >= 20) {
+    const std::uint32_t type = rd32(list, q);
+    if (isEndMarker(type)) return;
+    if (f(type, rd32(list, q + 16))) return;
+    const std::uint16_t len = rd16(list, q + 4);
+    if (len == 0) return;
+    q += len;
+  }
+}
+
+void appendRefs(Bytes list, std::vector<std::uint32_t>& refs) {
+  forEachListEntry(list, [&](std::uint32_t, std::uint32_t ref) {
+    if (refs.size() >= kMaxRecordRefs) return true;
+    if (std::find(refs.begin(), refs.end(), ref) == refs.end()) refs.push_back(ref);
+    return refs.size() >= kMaxRecordRefs;
+  });
+}
+
+bool readRecordAt(SectorReader& reader, SectorNo sector, std::span<std::uint8_t> out) {
+  std::fill(out.begin(), out.end(), 0);
+  reader.readSectors(sector, 2, out.data());
+  if (!hasText(out, 0, "FILE")) return false;
+  applyFixup(out);
+  return true;
+}
+
+void appendMftDataRuns(Bytes rec, SectorNo clusterBase, std::uint32_t sectorsPerCluster, MftRuns& runs) {
+  const std::int64_t a = findAttribute(rec, kAttrData);
+  if (a < 0) return;
+  std::vector<SectorRun> decoded;
+  decodeSectorRuns(rec, static_cast<std::size_t>(a), clusterBase, sectorsPerCluster,
+                   std::numeric_limits<std::size_t>::max(), decoded);
+  for (const SectorRun& r : decoded) {
+    runs.runStart.push_back(r.start);
+    runs.runLength.push_back(r.length);
+  }
+}
+
+}  // namespace
+
+void applyFixup(std::span<std::uint8_t> rec) {
+  const std::size_t u = rd16(rec, 4);
+  const std::size_t k = rd16(rec, 6);
+  for (std::size_t i = 0; i + 1 < k; ++i) {
+    const std::size_t last = 512 * i + 511;
+    const std::size_t entry = u + 2 + 2 * i;
+    if (last >= rec.size() || entry + 1 >= 84 || entry + 1 >= rec.size()) break;
+    rec[last - 1] = rec[entry];
+    rec[last] = rec[entry + 1];
+  }
+}
+
+bool findFileName(Bytes rec, int nameSpace, FileNameInfo& out) {
+  bool found = false;
+  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+    if (type != kAttrFileName || rd8(rec, p + 9) != 0 || rd8(rec, p + 8) != 0) return false;
+    const std::size_t v = p + rd16(rec, p + 20);
+    if (v >= rec.size() || rec.size() - v < 66) return false;
+    if (rd8(rec, v + 65) != nameSpace) return false;
+    const std::size_t chars = rd8(rec, v + 64);
+    if (rec.size() - v - 66 < 2 * chars) return false;  // the name would reach past the record
+    out.name = utf16leToUtf8(rec, v + 66, chars);
+    out.parentRecord = rd32(rec, v);
+    out.creationTime = rd64(rec, v + 8);
+    out.changeTime = rd64(rec, v + 24);
+    found = true;
+    return true;
+  });
+  return found;
+}
+
+bool findPreferredFileName(Bytes rec, FileNameInfo& out) {
+  for (int ns : {1, 3, 2, 0})
+    if (findFileName(rec, ns, out)) return true;
+  return false;
+}
+
+bool findDataSize(Bytes rec, std::uint64_t& size) {
+  bool found = false;
+  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t len) {
+    if (type != kAttrData || rd8(rec, p + 9) != 0) return false;
+    if (rd8(rec, p + 8) != 0) {
+      // A later piece of a data stream spread over several records carries
+      // no sizes; the piece that starts at cluster 0 does.
+      if (len < 56 || rec.size() - p < 56 || rd64(rec, p + 16) != 0) return false;
+      size = rd64(rec, p + 48);
+    } else {
+      if (rec.size() - p < 24) return false;
+      size = rd32(rec, p + 16);
+    }
+    found = true;
+    return true;
+  });
+  return found;
+}
+
+void collectAttributeList(Bytes rec, std::vector<std::uint32_t>& refs) {
+  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+    if (type != kAttrList || rd8(rec, p + 8) != 0) return false;
+    auto value = attributeListValue(nullptr, 0, 0, rec, p);
+    appendRefs(value, refs);
+    return true;
+  });
+}
+
+void collectAttributeList(SectorReader& reader, SectorNo clusterBase, std::uint32_t sectorsPerCluster, Bytes rec,
+                          std::vector<std::uint32_t>& refs) {
+  const std::int64_t a = findAttribute(rec, kAttrList);
+  if (a < 0) return;
+  auto value = attributeListValue(&reader, clusterBase, sectorsPerCluster, rec, static_cast<std::size_t>(a));
+  appendRefs(value, refs);
+}
+
+SectorNo MftRuns::sectorAt(std::uint64_t off) const {
+  for (std::size_t i = 0; i < runStart.size(); ++i) {
+    if (off < runLength[i]) return runStart[i] == 0 ? 0 : runStart[i] + static_cast<SectorNo>(off);
+    off -= runLength[i];
+  }
+  return 0;
+}
+
+SectorNo MftRuns::recordSector(std::uint32_t n) const { return sectorAt(std::uint64_t{2} * n); }
+
+std::uint64_t MftRuns::totalSectors() const {
+  std::uint64_t total = 0;
+  for (auto len : runLength) total += len;
+  return total;
+}
+
+MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster) {
+  MftRuns runs;
+  std::array<std::uint8_t, kMftRecordSize> rec{};
+  if (!readRecordAt(reader, mftStart, rec)) return runs;
+  appendMftDataRuns(rec, clusterBase, sectorsPerCluster, runs);
+
+  // An MFT spread over several records names them in its attribute list.
+  const std::int64_t l = findAttribute(rec, kAttrList);
+  if (l < 0) return runs;
+  auto value = attributeListValue(&reader, clusterBase, sectorsPerCluster, rec, static_cast<std::size_t>(l));
+  std::vector<std::uint32_t> records;
+  forEachListEntry(value, [&](std::uint32_t type, std::uint32_t ref) {
+    if (type == kAttrData) records.push_back(ref);
+    return records.size() >= kMaxMftListRecords;
+  });
+  if (records.empty()) return runs;
+
+  std::array<std::uint8_t, kMftRecordSize> ext{};
+  if (readRecordAt(reader, mftStart + 2 * records[0], ext)) {
+    runs.clear();
+    appendMftDataRuns(ext, clusterBase, sectorsPerCluster, runs);
+  }
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    // A record beyond the runs found so far cannot be located.
+    if (runs.recordSector(records[i]) == 0) continue;
+    if (readMftRecord(reader, runs, records[i], ext)) appendMftDataRuns(ext, clusterBase, sectorsPerCluster, runs);
+  }
+  return runs;
+}
+
+bool readMftRecord(SectorReader& reader, const MftRuns& runs, std::uint32_t n, std::span<std::uint8_t> out) {
+  std::fill(out.begin(), out.end(), 0);
+  if (out.size() < kMftRecordSize) return false;
+  const SectorNo first = runs.sectorAt(std::uint64_t{2} * n);
+  const SectorNo second = runs.sectorAt(std::uint64_t{2} * n + 1);
+  if (first == 0) return false;
+  if (second == first + 1) {
+    reader.readSectors(first, 2, out.data());
+  } else {
+    // The record is split between two runs.
+    reader.readSectors(first, 1, out.data());
+    if (second != 0) reader.readSectors(second, 1, out.data() + kSectorSize);
+  }
+  if (!hasText(out, 0, "FILE")) {
+    std::fill(out.begin(), out.end(), 0);
+    return false;
+  }
+  applyFixup(out.first(kMftRecordSize));
+  return true;
+}
+
+}  // namespace osprin

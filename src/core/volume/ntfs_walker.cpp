@@ -1,0 +1,224 @@
+// The NTFS side of the standard scan: every record of the master file table,
+// in use or deleted, becomes a folder or a file of the tree.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/text.h"
+#include "volume/walkers.h"
+
+namespace osprin {
+
+namespace {
+
+// Records are read a run piece at a time: one request for many records
+// instead of one per record. A piece that fails is read again sector by
+// sector inside the reader, and a sector that never reads stays zero.
+constexpr std::uint32_t kChunkSectors = 256;
+
+// Hands out the sectors of the MFT in order, reading the runs in pieces.
+class MftSectorStream {
+ public:
+  MftSectorStream(SectorReader& reader, const MftRuns& runs) : reader_(reader), runs_(runs) {}
+
+  // Positions on sector offset g of the runs (g never decreases between
+  // calls). False when g lies beyond the last run.
+  bool seek(std::uint64_t g) {
+    while (run_ < runs_.size() && g >= runBase_ + runs_.runLength[run_]) {
+      runBase_ += runs_.runLength[run_];
+      ++run_;
+    }
+    if (run_ >= runs_.size()) return false;
+    off_ = static_cast<std::uint32_t>(g - runBase_);
+    return true;
+  }
+  // The sector at the current position as the user sees it (run start plus
+  // offset), and as a record address (0 in a sparse run).
+  SectorNo shownSector() const { return runs_.runStart[run_] + off_; }
+  SectorNo diskSector() const { return runs_.runStart[run_] == 0 ? 0 : runs_.runStart[run_] + off_; }
+
+  // Copies the sector at the current position into dst (zeros for a sparse
+  // run or an unreadable sector).
+  void copy(std::uint8_t* dst) {
+    const SectorNo start = runs_.runStart[run_];
+    if (start == 0) {
+      std::memset(dst, 0, kSectorSize);
+      return;
+    }
+    if (chunkRun_ != run_ || off_ < chunkOff_ || off_ >= chunkOff_ + chunkLen_) {
+      chunkRun_ = run_;
+      chunkOff_ = off_;
+      chunkLen_ = std::min(kChunkSectors, runs_.runLength[run_] - off_);
+      chunk_.assign(std::size_t{chunkLen_} * kSectorSize, 0);
+      reader_.readSectors(start + off_, chunkLen_, chunk_.data());
+    }
+    std::memcpy(dst, chunk_.data() + std::size_t{off_ - chunkOff_} * kSectorSize, kSectorSize);
+  }
+
+ private:
+  SectorReader& reader_;
+  const MftRuns& runs_;
+  std::size_t run_ = 0;
+  std::uint64_t runBase_ = 0;
+  std::uint32_t off_ = 0;
+  std::size_t chunkRun_ = static_cast<std::size_t>(-1);
+  std::uint32_t chunkOff_ = 0, chunkLen_ = 0;
+  std::vector<std::uint8_t> chunk_;
+};
+
+// The records named by one record's attribute list, read once per record in
+// work however often they are asked.
+class RefRecords {
+ public:
+  RefRecords(SectorReader& reader, const MftRuns& runs) : reader_(reader), runs_(runs) {}
+
+  void reset() { loaded_.clear(); }
+  // The record, or an empty span when it cannot be read as a file record.
+  Bytes get(std::uint32_t n) {
+    for (auto& [num, ok, buf] : loaded_)
+      if (num == n) return ok ? Bytes(buf) : Bytes();
+    auto& e = loaded_.emplace_back();
+    std::get<0>(e) = n;
+    std::get<1>(e) = readMftRecord(reader_, runs_, n, std::get<2>(e));
+    return std::get<1>(e) ? Bytes(std::get<2>(e)) : Bytes();
+  }
+
+ private:
+  SectorReader& reader_;
+  const MftRuns& runs_;
+  std::vector<std::tuple<std::uint32_t, bool, std::array<std::uint8_t, kMftRecordSize>>> loaded_;
+};
+
+int percent(std::uint64_t done, std::uint64_t total) {
+  if (total == 0) return 0;
+  return static_cast<int>(std::min<std::uint64_t>(99, done * 100 / total));
+}
+
+// Folders (and, in the standard scan, files) whose parent folder was not
+// found get a placeholder folder "Dir0", "Dir1", ... under the root, named
+// by the missing record number.
+void placeLostFolders(FileTree& tree, StopFlag& stop, Observer& obs) {
+  obs.status("Searching For Lost Data");
+  obs.progressVisible(true);
+  obs.progress(0);
+  std::uint32_t placeholders = 0;
+  auto place = [&](std::uint32_t parent) {
+    if (parent == kNtfsRootRecord || tree.findNtfsFolder(parent) >= 0) return;
+    tree.addNtfsFolder("Dir" + dec(placeholders), parent, kNtfsRootRecord, 0, 0, false, ScanType::Standard);
+    ++placeholders;
+  };
+  std::uint64_t examined = 0;
+  // The list grows while it is walked: placeholders are examined too.
+  for (std::size_t i = 0; i < tree.ntfsFolders.size() && stop.load() != 1; ++i) {
+    const std::uint32_t parent = tree.ntfsFolders[i].parentRecord;
+    if (parent == kNtfsRootRecord) continue;
+    place(parent);
+    obs.progress(percent(++examined, tree.folderCount));
+  }
+  examined = 0;
+  for (std::size_t i = 0; i < tree.ntfsFiles.size() && stop.load() != 1; ++i) {
+    const std::uint32_t parent = tree.ntfsFiles[i].parentRecord;
+    if (parent == kNtfsRootRecord) continue;
+    place(parent);
+    obs.progress(percent(++examined, tree.fileCount));
+  }
+  stop.store(0);
+}
+
+}  // namespace
+
+void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs, FileTree& tree, StopFlag& stop,
+                    Observer& obs) {
+  tree.freeNtfsTree();
+  stop.store(0);
+  runs = readMftRuns(reader, vp.clusterBase, vp.mftStart, vp.sectorsPerCluster);
+  obs.counter("Folder(s) Found", 0);
+  obs.stopVisible(true);
+  obs.progress(0);
+  obs.progressVisible(true);
+
+  const std::uint64_t total = runs.totalSectors();
+  const std::string totalText = dec(total);
+  tree.folderCount = 0;
+  tree.fileCount = 0;
+  std::uint64_t sectorsRead = 0;
+
+  MftSectorStream stream(reader, runs);
+  RefRecords others(reader, runs);
+  std::array<std::uint8_t, kMftRecordSize> rec{};
+  std::vector<std::uint32_t> refs;
+  refs.reserve(kMaxRecordRefs);
+  FileNameInfo name;
+
+  std::uint32_t h = 0;
+  for (std::uint64_t g = 0; g < total; g += 2, ++h) {
+    if (stop.load() == 1) break;
+    if (!stream.seek(g)) break;
+    obs.counter("Current Sector", stream.shownSector());
+    sectorsRead += 2;
+    const SectorNo sector = stream.diskSector();
+    stream.copy(rec.data());
+    if (stream.seek(g + 1))
+      stream.copy(rec.data() + kSectorSize);
+    else
+      std::memset(rec.data() + kSectorSize, 0, kSectorSize);
+
+    if (!hasText(rec, 0, "FILE")) continue;
+    applyFixup(rec);
+    // An extension record holds attributes of the file whose base record
+    // it names; it is read with that record, not listed on its own.
+    if (rd32(rec, 32) != 0) continue;
+
+    refs.assign(1, h);
+    collectAttributeList(reader, vp.clusterBase, vp.sectorsPerCluster, rec, refs);
+    others.reset();
+    auto recordOf = [&](std::size_t j) { return j == 0 ? Bytes(rec) : others.get(refs[j]); };
+    const std::uint8_t flags = rd8(rec, 22);
+
+    bool named = false;
+    for (std::size_t j = 0; j < refs.size() && !named; ++j) {
+      Bytes r = recordOf(j);
+      named = !r.empty() && findPreferredFileName(r, name);
+    }
+    if (!named) continue;
+
+    if (flags == 2 || flags == 3) {
+      if (name.name == ".") continue;  // the root directory itself
+      tree.addNtfsFolder(name.name, h, name.parentRecord, name.creationTime, name.changeTime, flags == 2,
+                         ScanType::Standard);
+      obs.counter("Folder(s) Found", tree.folderCount);
+    } else {
+      std::uint64_t size = 0;
+      SectorNo dataSector = 0;
+      bool found = false;
+      for (std::size_t k = 0; k < refs.size() && !found; ++k) {
+        dataSector = k == 0 ? sector : runs.recordSector(refs[k]);
+        Bytes r = recordOf(k);
+        found = !r.empty() && findDataSize(r, size);
+      }
+      if (!found) size = 0;
+      tree.addNtfsFile(dataSector, name.name, h, name.parentRecord, name.creationTime, name.changeTime, flags == 0,
+                       size);
+      ++tree.fileCount;
+      obs.counter("File(s) Found", tree.fileCount);
+    }
+    obs.text("Last File/Folder", name.name);
+    obs.status("Reading Sector " + dec(sectorsRead) + " Of " + totalText);
+    obs.progress(percent(sectorsRead, total));
+  }
+
+  stop.store(0);
+  obs.progress(0);
+  placeLostFolders(tree, stop, obs);
+  obs.progress(0);
+  obs.stopVisible(false);
+  obs.status("Creating Directory Tree");
+  tree.buildNtfsFolderTree(obs);
+  obs.progress(0);
+  obs.progressVisible(false);
+}
+
+}  // namespace osprin
