@@ -1,0 +1,273 @@
+#include "app/session.h"
+
+#include <algorithm>
+
+#include "app/texts.h"
+#include "common/text.h"
+#include "partition/lost_search.h"
+
+namespace osprin {
+
+// ---- drives --------------------------------------------------------------------
+
+void Session::enumerateDrives(const std::vector<std::string>& images, const std::string& sysRoot) {
+  drives = osprin::enumerateDrives(images, sysRoot);
+}
+
+bool Session::addImage(const std::string& path, std::string& error) {
+  DriveInfo d;
+  if (!driveInfoForPath(path, d, error)) return false;
+  drives.push_back(std::move(d));
+  return true;
+}
+
+bool Session::openDrive(int index, std::string& error) {
+  closeDrive();
+  if (index < 0 || static_cast<std::size_t>(index) >= drives.size()) {
+    error = "no such drive";
+    return false;
+  }
+  auto src = FileBlockSource::open(drives[static_cast<std::size_t>(index)].path, error);
+  if (!src) return false;
+  reader = std::make_unique<SectorReader>(std::move(src));
+  reader->setBadSectorRetries(settings.badSectorRetries);
+  selectedDrive = index;
+  return true;
+}
+
+void Session::closeDrive() { reader.reset(); }
+
+const DriveInfo* Session::drive() const {
+  if (selectedDrive < 0 || static_cast<std::size_t>(selectedDrive) >= drives.size()) return nullptr;
+  return &drives[static_cast<std::size_t>(selectedDrive)];
+}
+
+// ---- partitions and selection ---------------------------------------------------
+
+bool Session::readPartitionTables() {
+  partitions.clear();
+  if (!reader) return false;
+  for (SectorNo table : {0u, 0u, 61u, 62u}) {
+    partitions = readPartitionTable(*reader, table);
+    if (!partitions.empty()) return true;
+  }
+  return false;
+}
+
+void Session::searchLostPartitions(StopFlag& stop, Observer& obs) {
+  partitions.clear();
+  const DriveInfo* d = drive();
+  if (!reader || !d) return;
+  partitions = osprin::searchLostPartitions(*reader, *d, stop, obs);
+}
+
+bool Session::selectPartition(std::size_t i) {
+  if (i >= partitions.size()) return false;
+  const auto& p = partitions[i];
+  sel.fsType = p.fsType;
+  sel.rangeStart = p.start;
+  sel.rangeLength = p.length;
+  sel.rangeEnd = p.start + p.length - 1;
+  sel.rangeTag = static_cast<std::uint16_t>(i);
+  return true;
+}
+
+void Session::selectWholeDrive(FsType fsType) {
+  const DriveInfo* d = drive();
+  sel.fsType = fsType;
+  sel.rangeTag = 0;
+  sel.rangeStart = 0;
+  sel.rangeLength = d ? d->totalSectors : 0;
+  sel.rangeEnd = sel.rangeLength;
+}
+
+std::string Session::setScanRange(FsType fsType, std::string_view startText, std::string_view endText) {
+  std::uint64_t start = 0, end = 0;
+  if (!parseUnsigned(startText, start) || start > 0xFFFFFFFFull) return std::string(texts::kStartInvalid);
+  if (!parseUnsigned(endText, end) || end > 0xFFFFFFFFull) return std::string(texts::kEndInvalid);
+  if (start >= end) return std::string(texts::kEndNotBigger);
+  sel.fsType = fsType;
+  sel.rangeStart = static_cast<SectorNo>(start);
+  sel.rangeEnd = static_cast<SectorNo>(end);
+  sel.rangeLength = static_cast<SectorNo>(end - start);
+  return "";
+}
+
+// ---- scans ------------------------------------------------------------------------
+
+ScanOutcome Session::standardScan(StopFlag& stop, Observer& obs) {
+  scanType = ScanType::Standard;
+  freeTrees();
+  standardFileParents.clear();
+  if (!reader) return ScanOutcome::Failed;
+  return runStandardScan(*reader, sel, vp, mftRuns, tree, stop, obs);
+}
+
+// The deep scan's driver is being finished; until then these do nothing.
+void Session::deepScan(StopFlag&, Observer&) { scanType = ScanType::Advanced; }
+std::vector<PanelRow> Session::selectFoundFileSystem(std::size_t) { return {}; }
+void Session::mountFound(StopFlag&, Observer&) {}
+
+// ---- browsing -----------------------------------------------------------------------
+
+NtfsFileSet Session::ntfsFiles() {
+  if (scanType == ScanType::Advanced) return deep.fileSetFor(vp);
+  return NtfsFileSet(tree.ntfsFiles, standardFileParents);
+}
+
+std::uint32_t Session::identityOfItem(std::uint32_t item) const {
+  std::int64_t f = tree.folderOfItem(item);
+  if (f < 0) return rootIdentity();
+  auto i = static_cast<std::size_t>(f);
+  if (isFat()) return i < tree.fatFolders.size() ? tree.fatFolders[i].firstCluster : rootIdentity();
+  return i < tree.ntfsFolders.size() ? tree.ntfsFolders[i].recordNumber : rootIdentity();
+}
+
+std::vector<ListRow> Session::listFolder(std::uint32_t identity) {
+  FileFilter filter = filters.fileFilter();
+  if (isFat()) return listFatFolder(tree, identity, filter);
+  if (vp.fsType == FsType::Ntfs) return listNtfsFolder(tree, ntfsFiles(), identity, filter);
+  return {};
+}
+
+bool Session::renameRow(const ListRow& row, std::string_view newName) {
+  if (newName.empty()) return false;
+  if (row.folder) {
+    std::int64_t f = tree.folderOfItem(static_cast<std::uint32_t>(row.id));
+    if (f < 0) return false;
+    if (isFat()) tree.renameFatFolderAt(static_cast<std::size_t>(f), newName);
+    else tree.renameNtfsFolderAt(static_cast<std::size_t>(f), newName);
+    return true;
+  }
+  if (isFat()) {
+    std::int64_t i = tree.findFatFileByIndex(static_cast<std::uint32_t>(row.id));
+    if (i < 0) return false;
+    tree.fatFiles[static_cast<std::size_t>(i)].name.assign(newName);
+    return true;
+  }
+  NtfsFileSet files = ntfsFiles();
+  std::int64_t i = files.findBySector(static_cast<SectorNo>(row.id));
+  if (i < 0) return false;
+  files.list()[static_cast<std::size_t>(i)].name.assign(newName);
+  return true;
+}
+
+// ---- recovery -----------------------------------------------------------------------
+
+RecoveryContext Session::recoveryContext() {
+  static SectorReader noDisk;
+  return RecoveryContext{reader ? *reader : noDisk, vp, tree, ntfsFiles(), scanType, settings, filters};
+}
+
+RecoveryResult Session::recoverRows(const std::vector<ListRow>& rows, const std::string& destination,
+                                    RecoveryFlags& flags, Observer& obs) {
+  if (reader) reader->setBadSectorRetries(settings.badSectorRetries);
+  RecoveryContext ctx = recoveryContext();
+  return recoverListRows(ctx, rows, destination, flags, obs);
+}
+
+CopyResult Session::openRow(const ListRow& row, const std::string& folder, RecoveryFlags& flags, Observer& obs) {
+  RecoveryContext ctx = recoveryContext();
+  return copyRowForOpen(ctx, row, folder, flags, obs);
+}
+
+FindResult Session::findFiles(std::string_view pattern, const std::atomic<int>& cancel,
+                              const std::function<void(const FindHit&)>& onHit, Observer& obs) {
+  return osprin::findFiles(tree, vp.fsType, ntfsFiles(), pattern, onHit, cancel, obs);
+}
+
+// ---- snapshots ------------------------------------------------------------------------
+
+bool Session::saveSnapshot(const std::string& path, std::string& error, std::string* written) {
+  SnapshotSource src;
+  src.selection = sel;
+  src.params = vp;
+  src.chosenFsIndex = chosenFsIndex;
+  src.tree = &tree;
+  if (vp.fsType == FsType::Ntfs) src.ntfsFiles = ntfsFiles();
+  std::string target = snapshotFileName(path);
+  if (written) *written = target;
+  return osprin::saveSnapshot(target, src, error);
+}
+
+SnapshotLoadStatus Session::loadSnapshot(const std::string& path, std::string& error) {
+  LoadedSnapshot loaded;
+  SnapshotLoadStatus st = osprin::loadSnapshot(path, loaded, error);
+  if (st != SnapshotLoadStatus::Ok) return st;
+  sel = loaded.selection;
+  std::uint32_t keepRoot = vp.rootDirStart;
+  vp = loaded.params;
+  vp.rootDirStart = keepRoot;
+  chosenFsIndex = loaded.chosenFsIndex;
+  tree = std::move(loaded.tree);
+  standardFileParents.clear();
+  scanType = ScanType::Standard;
+  if (vp.fsType == FsType::Ntfs) {
+    mftRuns = reader ? readMftRuns(*reader, vp.clusterBase, vp.mftStart, vp.sectorsPerCluster) : MftRuns{};
+    tree.buildNtfsFolderTree();
+  } else if (isFat()) {
+    tree.buildFatFolderTree();
+  }
+  return st;
+}
+
+// ---- going back ------------------------------------------------------------------------
+
+void Session::freeTrees() {
+  tree.freeFatTree();
+  tree.freeNtfsTree();
+  standardFileParents.clear();
+}
+
+void Session::freeDeepScan() {
+  deep.freeDeepScanLists();
+  chosenFsIndex = 0;
+}
+
+// ---- information -------------------------------------------------------------------------
+
+FolderStats folderStats(Session& s, std::uint32_t treeItem) {
+  FolderStats st;
+  const FolderTree& ft = s.tree.folderTree();
+  if (!ft.valid(treeItem)) return st;
+  NtfsFileSet files = s.ntfsFiles();
+  std::vector<std::uint32_t> stack{treeItem};
+  while (!stack.empty()) {
+    std::uint32_t item = stack.back();
+    stack.pop_back();
+    ++st.folders;
+    std::uint32_t id = s.identityOfItem(item);
+    if (s.isFat()) {
+      for (std::uint32_t i : s.tree.fatFileChildren(id)) {
+        ++st.files;
+        st.bytes += s.tree.fatFiles[i].size;
+      }
+    } else {
+      files.forEachChild(id, [&](std::size_t i) {
+        ++st.files;
+        st.bytes += files.list()[i].size;
+      });
+    }
+    for (std::uint32_t c : ft.item(item).children) stack.push_back(c);
+  }
+  return st;
+}
+
+std::vector<PanelRow> volumeInformation(const Session& s) {
+  const VolumeParams& vp = s.vp;
+  bool ntfs = vp.fsType == FsType::Ntfs;
+  // After a deep scan the NTFS files are the records it found; after a
+  // standard scan they are the walker's (showing the deep scan's count, 0,
+  // there would be plainly wrong).
+  std::uint64_t files = (ntfs && s.scanType == ScanType::Advanced) ? s.deep.fileHitCount : s.tree.fileCount;
+  return {{"File System          :", std::string(fsTypeText(vp.fsType))},
+          {"Start Sector         :", dec(vp.clusterBase)},
+          {"Directories           :", dec(s.tree.folderCount)},
+          {"Files                     :", dec(files)},
+          {"SPC                     :", dec(vp.sectorsPerCluster)},
+          {"First FAT              :", ntfs ? "N/A" : dec(vp.fat1Start)},
+          {"Second FAT        :", ntfs ? "N/A" : dec(vp.fat2Start)},
+          {"MFT Start            :", ntfs ? dec(vp.mftStart) : "N/A"}};
+}
+
+}  // namespace osprin

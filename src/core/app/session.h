@@ -1,0 +1,144 @@
+#pragma once
+// The state of one run of the program and the jobs that change it: the
+// drives, the open disk, the partition list, the selection, the mounted
+// volume's geometry and tree, the deep scan's results, the recovery settings
+// and the filter table. The desktop program and the command line drive the
+// same Session; tests make as many as they like.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/observer.h"
+#include "common/types.h"
+#include "deepscan/deep_results.h"
+#include "disk/drives.h"
+#include "disk/sector_reader.h"
+#include "partition/partition_table.h"
+#include "recovery/extract.h"
+#include "recovery/settings.h"
+#include "search/find_files.h"
+#include "search/match.h"
+#include "snapshot/snapshot.h"
+#include "tree/file_list.h"
+#include "tree/file_tree.h"
+#include "volume/ntfs_record.h"
+#include "volume/volume_params.h"
+#include "volume/walkers.h"
+
+namespace osprin {
+
+class Session {
+ public:
+  // ---- drives ----------------------------------------------------------------
+  std::vector<DriveInfo> drives;
+  int selectedDrive = -1;
+  std::unique_ptr<SectorReader> reader;  // the open disk (read-only)
+
+  // Lists the machine's disks followed by the given images.
+  void enumerateDrives(const std::vector<std::string>& images, const std::string& sysRoot = "/sys/block");
+  // Adds an image file as the next drive slot; false with a message.
+  bool addImage(const std::string& path, std::string& error);
+  // Opens drive `index` read-only; false with a message.
+  bool openDrive(int index, std::string& error);
+  void closeDrive();
+  const DriveInfo* drive() const;
+
+  // ---- partitions and selection -----------------------------------------------
+  std::vector<PartitionEntry> partitions;
+  Selection sel;
+  ScanType scanType = ScanType::Standard;
+
+  // Reads the partition tables at sectors 0, 0, 61, 62 (the first that lists
+  // something wins). True when a partition was found.
+  bool readPartitionTables();
+  // The lost partition search; replaces the partition list.
+  void searchLostPartitions(StopFlag& stop, Observer& obs);
+  // Sets the selection from partition i (rangeTag = i).
+  bool selectPartition(std::size_t i);
+  // The whole drive as a range (0 .. the drive's sector count), as the
+  // drive item of the partition step sets it.
+  void selectWholeDrive(FsType fsType);
+  // The range of an advanced scan from the text of the two fields: the
+  // message when a field is not a number or start is not below end, "" and
+  // the selection set otherwise (rangeLength = end - start).
+  std::string setScanRange(FsType fsType, std::string_view startText, std::string_view endText);
+
+  // ---- the mounted volume -------------------------------------------------------
+  VolumeParams vp;
+  MftRuns mftRuns;
+  FileTree tree;
+  ParentIndex standardFileParents;  // parents of tree.ntfsFiles
+
+  ScanOutcome standardScan(StopFlag& stop, Observer& obs);
+
+  // ---- deep scan ---------------------------------------------------------------
+  DeepScanResults deep;
+  std::uint16_t chosenFsIndex = 0;
+
+  // Signature scan and classification over the selection's range.
+  void deepScan(StopFlag& stop, Observer& obs);
+  // Copies found file system `number` (1-based) into vp; its panel texts.
+  std::vector<PanelRow> selectFoundFileSystem(std::size_t number);
+  // Rebuilds the chosen found file system's tree.
+  void mountFound(StopFlag& stop, Observer& obs);
+
+  // ---- browsing -----------------------------------------------------------------
+  RecoverySettings settings;
+  FilterTable filters;
+
+  bool isFat() const { return osprin::isFat(vp.fsType); }
+  // The NTFS files of the tree in use (standard scan list, or the deep
+  // scan's records of the chosen file system).
+  NtfsFileSet ntfsFiles();
+  // The identity of the root folder (FAT 0, NTFS 5).
+  std::uint32_t rootIdentity() const { return isFat() ? kFatRootCluster : kNtfsRootRecord; }
+  // The identity of the folder shown by a tree item (the root's for the root
+  // item or an unknown item).
+  std::uint32_t identityOfItem(std::uint32_t item) const;
+  // The rows of a folder (by identity), with the filter table applied.
+  std::vector<ListRow> listFolder(std::uint32_t identity);
+  // The rows of the folder of a tree item.
+  std::vector<ListRow> listItem(std::uint32_t item) { return listFolder(identityOfItem(item)); }
+  // Gives the record of a row a new name (and its tree item for folders).
+  bool renameRow(const ListRow& row, std::string_view newName);
+
+  // ---- recovery, open, find ---------------------------------------------------
+  RecoveryResult recoverRows(const std::vector<ListRow>& rows, const std::string& destination, RecoveryFlags& flags,
+                             Observer& obs);
+  CopyResult openRow(const ListRow& row, const std::string& folder, RecoveryFlags& flags, Observer& obs);
+  FindResult findFiles(std::string_view pattern, const std::atomic<int>& cancel,
+                       const std::function<void(const FindHit&)>& onHit, Observer& obs);
+
+  // ---- snapshots ----------------------------------------------------------------
+  // Saves the tree in work under snapshotFileName(path); the written path in *written.
+  bool saveSnapshot(const std::string& path, std::string& error, std::string* written = nullptr);
+  // Loads a snapshot; on success the selection, vp (but rootDirStart),
+  // chosenFsIndex and the tree are replaced, the MFT runs re-read for NTFS,
+  // scanType becomes Standard and the folder tree is built. On failure
+  // nothing changes.
+  SnapshotLoadStatus loadSnapshot(const std::string& path, std::string& error);
+
+  // ---- going back ---------------------------------------------------------------
+  // Frees both trees (Back from the browse step).
+  void freeTrees();
+  // Frees the deep scan's results (Back from the found-file-system step).
+  void freeDeepScan();
+
+ private:
+  RecoveryContext recoveryContext();
+};
+
+// The sizes a folder holds, for "File/Folder Properties".
+struct FolderStats {
+  std::uint64_t files = 0;
+  std::uint64_t folders = 0;  // the folder itself included
+  std::uint64_t bytes = 0;
+};
+FolderStats folderStats(Session& s, std::uint32_t treeItem);
+
+// The "Drive Information" rows of the mounted volume.
+std::vector<PanelRow> volumeInformation(const Session& s);
+
+}  // namespace osprin

@@ -1,0 +1,24 @@
+#include "widgets/message_box.h"
+
+#include <QMessageBox>
+
+#include "app/texts.h"
+
+namespace osprin::gui {
+
+void okBox(QWidget* parent, MsgKind kind, const QString& text) {
+  QMessageBox box(kind == MsgKind::Error ? QMessageBox::Critical : QMessageBox::Information, qs(texts::kCaption), text,
+                  QMessageBox::Ok, parent);
+  box.setObjectName("okBox");
+  box.exec();
+}
+
+bool yesNoBox(QWidget* parent, const QString& text, bool errorIcon) {
+  QMessageBox box(errorIcon ? QMessageBox::Critical : QMessageBox::Question, qs(texts::kCaption), text,
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.setObjectName("yesNoBox");
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+}  // namespace osprin::gui

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "support/fixtures.h"
+
+namespace osprin {
+namespace {
+
+std::string cli(const std::string& args, int* status) {
+  return test::runCommand(std::string(OSPRIN_CLI) + " " + args + " 2>" + test::scratchDir() + "/stderr.txt", status);
+}
+std::string lastStderr() { return test::readFile(test::scratchDir() + "/stderr.txt"); }
+
+TEST(CliPartitions, JsonMatchesTheManifest) {
+  std::string img = test::fixtureImage("sample");
+  int status = -1;
+  auto out = nlohmann::json::parse(cli("partitions " + img + " --json", &status));
+  EXPECT_EQ(status, 0);
+  std::ifstream in(test::fixtureManifestPath("sample"));
+  auto expected = nlohmann::json::parse(in)["partitions"];
+  ASSERT_EQ(out.size(), expected.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    for (const char* key : {"index", "label", "type", "start", "length", "end"})
+      EXPECT_EQ(out[i][key], expected[i][key]) << key << " of " << i;
+  }
+}
+
+TEST(CliPartitions, WipedTableFallsBackToTheSearch) {
+  std::string img = test::fixtureImage("wiped_mbr");
+  int status = -1;
+  auto out = nlohmann::json::parse(cli("partitions " + img + " --json", &status));
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0]["label"], "Partition 1 - NTFS");
+  EXPECT_EQ(out[0]["start"], 63);
+  auto searched = nlohmann::json::parse(cli("search-partitions " + img + " --json", &status));
+  EXPECT_EQ(searched, out);
+}
+
+TEST(CliPartitions, MissingDiskIsAClearError) {
+  int status = 0;
+  std::string out = cli("partitions /no/such/disk.img", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_TRUE(out.empty());
+  EXPECT_NE(lastStderr().find("cannot open /no/such/disk.img"), std::string::npos);
+  cli("partitions " + test::scratchDir(), &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(lastStderr().find("neither a disk device nor a disk image file"), std::string::npos);
+}
+
+TEST(CliDrives, ImageSlotsAndGeometry) {
+  std::string img = test::fixtureImage("sample");
+  int status = -1;
+  auto out = nlohmann::json::parse(cli("drives --image " + img + " --json", &status));
+  EXPECT_EQ(status, 0);
+  ASSERT_FALSE(out.empty());
+  auto& last = out.back();
+  EXPECT_EQ(last["path"], img);
+  EXPECT_EQ(last["image"], true);
+  EXPECT_EQ(last["heads"], 255);
+  EXPECT_EQ(last["sectors_per_track"], 63);
+  EXPECT_EQ(last["label"], "Storage Device" + std::to_string(out.size() - 1));
+  // 128 MiB: 262144 sectors, 16 whole cylinders of 16065.
+  EXPECT_EQ(last["cylinders"], 16);
+  EXPECT_EQ(last["total_sectors"], 16 * 16065);
+  EXPECT_EQ(last["capacity"], "125 MB ( Approx )");
+
+  cli("drives --image /no/such.img", &status);
+  EXPECT_NE(status, 0);
+}
+
+}  // namespace
+}  // namespace osprin
