@@ -1,0 +1,290 @@
+// Recovery end to end on real volumes: the standard scan rebuilds the tree,
+// "Recover All" on the root copies everything, and the files are compared
+// with the fixtures' manifests and with The Sleuth Kit's icat.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <regex>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "harness.h"
+#include "recovery/extract.h"
+#include "support/fixtures.h"
+#include "volume/walkers.h"
+
+namespace osprin {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Scanned {
+  std::unique_ptr<SectorReader> reader;
+  VolumeParams vp;
+  MftRuns runs;
+  FileTree tree;
+  ParentIndex ntfsIndex;
+  bool ok = false;
+
+  NtfsFileSet ntfsFiles() { return NtfsFileSet(tree.ntfsFiles, ntfsIndex); }
+};
+
+std::unique_ptr<Scanned> scan(const std::string& image, FsType fsType, SectorNo start, SectorNo end) {
+  auto s = std::make_unique<Scanned>();
+  s->reader = test::openReader(image);
+  Selection sel;
+  sel.fsType = fsType;
+  sel.rangeStart = start;
+  sel.rangeEnd = end;
+  sel.rangeLength = end - start + 1;
+  StopFlag stop{0};
+  s->ok = runStandardScan(*s->reader, sel, s->vp, s->runs, s->tree, stop, nullObserver()) == ScanOutcome::Done;
+  return s;
+}
+
+RecoveryResult recoverRoot(Scanned& s, const std::string& dest, DeletedPolicy deleted) {
+  RecoverySettings settings;
+  settings.deletedPolicy = deleted;
+  FilterTable filters;
+  RecoveryFlags flags;
+  NtfsFileSet set = s.ntfsFiles();
+  auto rows = isFat(s.vp.fsType) ? listFatFolder(s.tree, kFatRootCluster) : listNtfsFolder(s.tree, set, kNtfsRootRecord);
+  RecoveryContext ctx{*s.reader, s.vp, s.tree, set, ScanType::Standard, settings, filters};
+  return recoverListRows(ctx, rows, dest, flags, nullObserver());
+}
+
+// A path with the first character of every component dropped, and the
+// "Copy (n ) of " of renamed duplicates: deleted FAT entries lose their first
+// character, and deleted files of the same name are renamed.
+std::string looseKey(const std::string& path) {
+  static const std::regex copyOf("^Copy \\([0-9]+ \\) of ");
+  std::string out;
+  std::stringstream ss(path);
+  std::string part;
+  while (std::getline(ss, part, '/')) {
+    if (part.empty()) continue;
+    part = std::regex_replace(part, copyOf, "");
+    out += "/" + (part.empty() ? part : part.substr(1));
+  }
+  return out;
+}
+
+// Hash of every recovered file, by loose key.
+std::multimap<std::string, std::string> recoveredByLooseKey(const std::string& dest) {
+  std::multimap<std::string, std::string> m;
+  for (const auto& e : fs::recursive_directory_iterator(dest))
+    if (e.is_regular_file())
+      m.emplace(looseKey(e.path().string().substr(dest.size())), test::sha256File(e.path().string()));
+  return m;
+}
+
+struct TreeFile {
+  std::string path;  // "/DIR/name" as the folder tree shows it
+  bool deleted = false;
+  std::uint64_t size = 0;
+  std::uint32_t firstCluster = 0;  // FAT
+};
+
+// The files of the tree that are reachable from the root of the folder tree.
+std::vector<TreeFile> treeFiles(Scanned& s) {
+  std::vector<TreeFile> out;
+  const FolderTree& ft = s.tree.folderTree();
+  auto folderPath = [&](std::int64_t idx, std::uint32_t item, bool root) -> std::optional<std::string> {
+    if (root) return std::string();
+    if (idx < 0 || !ft.valid(item)) return std::nullopt;
+    return ft.path(item);
+  };
+  if (isFat(s.vp.fsType)) {
+    for (const auto& f : s.tree.fatFiles) {
+      const auto idx = s.tree.findFatFolder(f.parentCluster);
+      const auto p = folderPath(idx, idx < 0 ? 0 : s.tree.fatFolders[static_cast<std::size_t>(idx)].treeItem,
+                                f.parentCluster == kFatRootCluster);
+      if (p) out.push_back({*p + "/" + f.name, f.deleted, f.size, f.firstCluster});
+    }
+  } else {
+    for (const auto& f : s.tree.ntfsFiles) {
+      const auto idx = s.tree.findNtfsFolder(f.parentRecord);
+      const auto p = folderPath(idx, idx < 0 ? 0 : s.tree.ntfsFolders[static_cast<std::size_t>(idx)].treeItem,
+                                f.parentRecord == kNtfsRootRecord);
+      if (p) out.push_back({*p + "/" + f.name, f.deleted, f.size, 0});
+    }
+  }
+  return out;
+}
+
+// Names are the scan's business: files are compared wherever the scan put
+// them at the path the manifest gives (deleted ones up to the first
+// character of their names).
+void checkAgainstManifest(const std::string& fixture, const std::string& volumeKey, const std::string& image,
+                          FsType fsType, SectorNo start, SectorNo end) {
+  SCOPED_TRACE(fixture + " " + volumeKey);
+  auto s = scan(image, fsType, start, end);
+  ASSERT_TRUE(s->ok);
+  const auto entries = test::readManifestEntries(fixture, volumeKey);
+  ASSERT_FALSE(entries.empty());
+  const auto files = treeFiles(*s);
+  std::set<std::string> livePaths, deletedKeys;
+  std::set<std::uint32_t> liveClusters;
+  for (const auto& f : files)
+    if (!f.deleted && f.firstCluster >= 2) liveClusters.insert(f.firstCluster);
+  std::uint32_t expectSaved = 0;
+  for (const auto& f : files) {
+    if (f.deleted) {
+      // A deleted FAT file whose first cluster a live file took is gone.
+      if (!liveClusters.count(f.firstCluster)) deletedKeys.insert(looseKey(f.path));
+    } else {
+      livePaths.insert(f.path);
+      if (fsType != FsType::Ntfs || f.size > 0) ++expectSaved;  // empty NTFS files are not created
+    }
+  }
+
+  // Live files: every one at its own path, byte for byte.
+  const std::string live = test::makeTempDir("live");
+  auto res = recoverRoot(*s, live, DeletedPolicy::ExcludeDeleted);
+  for (const auto& e : res.errors) ADD_FAILURE() << e;
+  EXPECT_TRUE(res.incomplete.empty());
+  EXPECT_EQ(res.filesSaved, expectSaved);
+  std::size_t compared = 0;
+  for (const auto& e : entries) {
+    if (e.kind != "file" || e.deleted || !livePaths.count(e.path)) continue;
+    if (fsType == FsType::Ntfs && e.size == 0) continue;
+    const std::string p = live + e.path;
+    ASSERT_TRUE(test::exists(p)) << e.path;
+    EXPECT_EQ(test::sha256File(p), e.sha256) << e.path;
+    ++compared;
+  }
+  EXPECT_GT(compared, 0u);
+
+  // Deleted files whose clusters were not reused: the same bytes.
+  const std::string gone = test::makeTempDir("deleted");
+  recoverRoot(*s, gone, DeletedPolicy::OnlyDeleted);
+  const auto byKey = recoveredByLooseKey(gone);
+  for (const auto& e : entries) {
+    if (e.kind != "file" || !e.deleted || !e.recoverable || !deletedKeys.count(looseKey(e.path))) continue;
+    if (fsType == FsType::Ntfs && e.size == 0) continue;
+    bool found = false;
+    auto [lo, hi] = byKey.equal_range(looseKey(e.path));
+    for (auto it = lo; it != hi; ++it) found = found || it->second == e.sha256;
+    EXPECT_TRUE(found) << "deleted " << e.path << " not recovered intact";
+  }
+}
+
+bool fixturePresent(const std::string& name) {
+  return fs::exists(std::string(OSPRIN_SOURCE_DIR) + "/tests/fixtures/data/" + name + ".img.gz");
+}
+
+TEST(RecoverVolumes, Fat16FixtureMatchesItsManifest) {
+  if (!fixturePresent("fat16vol")) GTEST_SKIP() << "fixture fat16vol not built";
+  checkAgainstManifest("fat16vol", "fat16", test::fixtureImage("fat16vol"), FsType::Fat16, 0, 32767);
+}
+
+TEST(RecoverVolumes, Fat32FixtureMatchesItsManifest) {
+  if (!fixturePresent("fat32vol")) GTEST_SKIP() << "fixture fat32vol not built";
+  checkAgainstManifest("fat32vol", "fat32", test::fixtureImage("fat32vol"), FsType::Fat32, 0, 81919);
+}
+
+TEST(RecoverVolumes, PartitionedDiskMatchesItsManifest) {
+  if (!fixturePresent("sample")) GTEST_SKIP() << "fixture sample not built";
+  const std::string image = test::fixtureImage("sample");
+  checkAgainstManifest("sample", "p1", image, FsType::Fat32, 2048, 71679);
+  checkAgainstManifest("sample", "p2", image, FsType::Ntfs, 71680, 104447);
+  checkAgainstManifest("sample", "p5", image, FsType::Fat16, 106496, 122879);
+  checkAgainstManifest("sample", "p6", image, FsType::Fat16, 124928, 141311);
+}
+
+TEST(RecoverVolumes, NtfsFixtureMatchesItsManifest) {
+  if (!fixturePresent("ntfsvol")) GTEST_SKIP() << "fixture ntfsvol not built";
+  std::ifstream in(test::fixtureManifestPath("ntfsvol"));
+  auto j = nlohmann::json::parse(in);
+  for (auto& [key, vol] : j["volumes"].items())
+    checkAgainstManifest("ntfsvol", key, test::fixtureImage("ntfsvol"), parseFsType(vol["fs"].get<std::string>()),
+                         vol["start"].get<SectorNo>(), vol["end"].get<SectorNo>());
+}
+
+// The Sleuth Kit as oracle: every live regular file that fls lists is
+// recovered with the bytes that icat gives.
+bool haveSleuthKit() {
+  int st = -1;
+  test::runCommand("command -v fls >/dev/null && command -v icat >/dev/null", &st);
+  return st == 0;
+}
+
+std::string q(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::size_t checkAgainstIcat(const std::string& image, FsType fsType, SectorNo start, SectorNo end) {
+  auto s = scan(image, fsType, start, end);
+  EXPECT_TRUE(s->ok);
+  std::set<std::string> paths;
+  for (const auto& f : treeFiles(*s))
+    if (!f.deleted) paths.insert(f.path);
+  const std::string dest = test::makeTempDir("icat");
+  auto res = recoverRoot(*s, dest, DeletedPolicy::ExcludeDeleted);
+  const std::string off = start ? " -o " + std::to_string(start) + " " : " ";
+  int st = 0;
+  const std::string listing = test::runCommand("fls -r -p -F" + off + q(image), &st);
+  EXPECT_EQ(st, 0);
+  std::stringstream lines(listing);
+  std::string line;
+  std::size_t compared = 0;
+  // Allocated regular files (deleted ones carry a '*' before the address).
+  static const std::regex entry(R"(^[r-]/r ([0-9-]+):\t(.*)$)");
+  while (std::getline(lines, line)) {
+    std::smatch m;
+    if (!std::regex_match(line, m, entry)) continue;
+    const std::string inode = m[1];
+    const std::string path = "/" + m[2].str();
+    // Metadata files, virtual entries and named streams are not user files.
+    if (path.find("/$") != std::string::npos || path.find(':') != std::string::npos) continue;
+    if (!paths.count(path)) continue;  // not in the tree the scan built
+    const std::string bytes = test::runCommand("icat" + off + q(image) + " " + inode, &st);
+    EXPECT_EQ(st, 0) << path;
+    if (fsType == FsType::Ntfs && bytes.empty()) continue;  // empty NTFS files are not created
+    EXPECT_TRUE(test::exists(dest + path)) << image << ": " << path;
+    EXPECT_EQ(test::sha256File(dest + path), test::sha256Hex(bytes)) << image << ": " << path;
+    ++compared;
+  }
+  for (const auto& e : res.errors) ADD_FAILURE() << e;
+  return compared;
+}
+
+TEST(RecoverVolumes, CorpusFatVolumesMatchIcat) {
+  if (!haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit is not installed";
+  bool any = false;
+  std::size_t compared = 0;
+  for (const char* name : {"fat16.raw", "fat_dir.raw"}) {
+    auto img = test::corpusImage(name);
+    if (!img) continue;
+    any = true;
+    SCOPED_TRACE(name);
+    compared += checkAgainstIcat(*img, FsType::Fat16, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1));
+  }
+  if (!any) GTEST_SKIP() << "corpus absent";
+  EXPECT_GT(compared, 0u);
+}
+
+TEST(RecoverVolumes, CorpusNtfsVolumesMatchIcat) {
+  if (!haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit is not installed";
+  bool any = false;
+  if (auto img = test::corpusImage("ntfs_index.raw")) {
+    any = true;
+    SCOPED_TRACE("ntfs_index.raw");
+    EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 128, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
+  }
+  if (auto img = test::corpusImage("ntfs3.raw")) {
+    any = true;
+    SCOPED_TRACE("ntfs3.raw");
+    EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
+  }
+  if (!any) GTEST_SKIP() << "corpus absent";
+}
+
+}  // namespace
+}  // namespace osprin
