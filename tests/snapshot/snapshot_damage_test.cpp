@@ -437,6 +437,19 @@ struct SavedEarlier {
   }
 };
 
+TEST(SnapshotSave, AFileNameOfTheLongestLengthSaves) {
+  // The temporary file's name must not be longer than the target's.
+  FileTree tree;
+  fillFatTree(tree);
+  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}};
+  std::string path = snapshotFileName(makeTempDir("long") + "/" + std::string(250, 'n'));
+  ASSERT_EQ(path.size() - path.rfind('/') - 1, 255u);
+  std::string error;
+  EXPECT_TRUE(saveSnapshot(path, src, error)) << error;
+  LoadedSnapshot got;
+  EXPECT_EQ(loadSnapshot(path, got, error), SnapshotLoadStatus::Ok) << error;
+}
+
 TEST(SnapshotSave, TargetThatIsAFolderOrUnderAFileFails) {
   FileTree tree;
   fillFatTree(tree);

@@ -465,11 +465,13 @@ std::pair<std::string, std::string> splitPath(std::string_view path) {
 // a plainly created file would get); -1 with err set when it cannot.
 int createTemp(const std::string& target, std::string& tempPath, int& err) {
   static std::atomic<unsigned> serial{0};
-  auto [dir, base] = splitPath(target);
+  // The target's own name is not part of it: a name near the length limit
+  // would leave no room for a suffix.
+  const std::string dir = splitPath(target).first;
   for (int attempt = 0; attempt < 100; ++attempt) {
     auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-    tempPath = dir + "." + base + ".tmp-" + dec(static_cast<std::uint64_t>(::getpid())) + "-" +
-               dec(serial.fetch_add(1)) + "-" + dec(stamp % 1000000007ull);
+    tempPath = dir + ".snapshot-" + dec(static_cast<std::uint64_t>(::getpid())) + "-" + dec(serial.fetch_add(1)) +
+               "-" + dec(stamp % 1000000007ull) + ".tmp";
     int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd >= 0) return fd;
     if (errno != EEXIST) {
@@ -560,6 +562,13 @@ bool saveSnapshot(const std::string& path, const SnapshotSource& src, std::strin
     ::unlink(temp.c_str());
     error = kOpenFailed;
     return false;
+  }
+  // Make the new name itself durable; a failure here loses nothing.
+  std::string dir = splitPath(path).first;
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    (void)::fsync(dfd);
+    ::close(dfd);
   }
   return true;
 }
