@@ -54,4 +54,26 @@ inline constexpr std::string_view kTechnicalReport = "here show the technical re
 inline constexpr std::string_view kFindStopQuestion = "Do you want to stop file searching ?";
 inline constexpr std::string_view kChooseDestination = "Please select the path to recover the data";
 
+// Dialogs of the browse step.
+inline constexpr std::string_view kSavingTitle = "Saving the data please wait";
+inline constexpr std::string_view kRecoverySettingsTitle = "Recovery Settings";
+inline constexpr std::string_view kFindFilesTitle = "Find File(s)";
+inline constexpr std::string_view kFileFiltersTitle = "File Filters";
+inline constexpr std::string_view kDriveInformationTitle = "Drive Information";
+inline constexpr std::string_view kPropertiesTitle = "File/Folder Properties";
+inline constexpr std::string_view kSnapshotFilter = "*.ZQRT";
+inline constexpr std::string_view kErrorCreatingFile = "Error creating file : ";
+inline constexpr std::string_view kContinueRecovery = ".  Continue Recovery ? ";
+// Asked after the reason that checkDestination gives.
+inline constexpr std::string_view kDestinationOnSourceQuestion =
+    "\nWriting the recovered files there can overwrite the data you want to recover.\n\n"
+    "Do you want to recover to this folder anyway ?";
+// Asked when the snapshot's final name (upper case, ".ZQRT") names an existing
+// file that the save dialog did not ask about.
+inline constexpr std::string_view kReplaceExistingFile = " already exists.\nDo you want to replace it ?";
+inline constexpr std::string_view kOpenWithTitle = "Open With";
+inline constexpr std::string_view kOpenWithPrompt = "Choose the program you want to use to open this file:";
+inline constexpr std::string_view kOpenWithCommand = "Or type the command to run:";
+inline constexpr std::string_view kUnableToStart = "Unable to start the program : ";
+
 }  // namespace osprin::texts
