@@ -20,7 +20,10 @@ class DirectoryReader {
   // Reads sector lba as the directory's next sector. False when it could not
   // be read: it is then left out and the sectors before it are forgotten.
   bool read(SectorNo lba) {
-    if (kept_ == 2) std::memmove(window_.data(), window_.data() + kSectorSize, 2 * kSectorSize);
+    if (kept_ == 3) {
+      std::memmove(window_.data(), window_.data() + kSectorSize, 2 * kSectorSize);
+      kept_ = 2;
+    }
     std::uint8_t* cur = window_.data() + kept_ * kSectorSize;
     if (!reader_.readSectors(lba, 1, cur)) {
       kept_ = 0;
@@ -30,10 +33,8 @@ class DirectoryReader {
     current_ = Bytes(cur, kSectorSize);
     return true;
   }
-  // After the current sector was parsed.
-  void advance() {
-    if (kept_ < 2) ++kept_;
-  }
+  // After the current sector was parsed: it becomes a previous sector.
+  void advance() { ++kept_; }
 
   Bytes sector() const { return current_; }
   const DirContext& context() const { return ctx_; }
@@ -41,7 +42,7 @@ class DirectoryReader {
  private:
   SectorReader& reader_;
   std::array<std::uint8_t, 3 * kSectorSize> window_{};
-  std::size_t kept_ = 0;
+  std::size_t kept_ = 0;  // sectors in the window, the current one included once parsed
   DirContext ctx_;
   Bytes current_;
 };

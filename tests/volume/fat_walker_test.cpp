@@ -1,0 +1,414 @@
+// The FAT walker on real volumes (the fixtures, the shared corpus with The
+// Sleuth Kit as oracle) and on crafted ones for the damaged cases.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <sstream>
+
+#include "disk/faulty_source.h"
+#include "volume/fat_dir.h"
+#include "volume/fat_listing.h"
+#include "volume/fat_synth.h"
+#include "volume/walkers.h"
+
+namespace osprin {
+namespace {
+
+using test::expectedListing;
+using test::expectSameListing;
+using test::fatListing;
+using test::Line;
+using test::ScanRecorder;
+using test::SynthFat;
+
+struct Mounted {
+  std::unique_ptr<SectorReader> reader;
+  Selection sel;
+  VolumeParams vp;
+  MftRuns runs;
+  FileTree tree;
+  ScanRecorder obs;
+  StopFlag stop{0};
+  ScanOutcome outcome = ScanOutcome::Failed;
+};
+
+Selection selection(FsType fs, SectorNo start, SectorNo end) {
+  Selection s;
+  s.fsType = fs;
+  s.rangeStart = start;
+  s.rangeEnd = end;
+  s.rangeLength = end - start + 1;
+  return s;
+}
+
+std::unique_ptr<Mounted> mount(std::unique_ptr<SectorReader> reader, Selection sel) {
+  auto m = std::make_unique<Mounted>();
+  m->reader = std::move(reader);
+  m->sel = sel;
+  m->outcome = runStandardScan(*m->reader, m->sel, m->vp, m->runs, m->tree, m->stop, m->obs);
+  return m;
+}
+
+std::unique_ptr<Mounted> mountImage(const std::string& path, FsType fs, SectorNo start, SectorNo end) {
+  return mount(test::openReader(path), selection(fs, start, end));
+}
+
+std::unique_ptr<Mounted> mountFixture16() { return mountImage(test::fixtureImage("fat16vol"), FsType::Fat16, 0, 32767); }
+std::unique_ptr<Mounted> mountFixture32() { return mountImage(test::fixtureImage("fat32vol"), FsType::Fat32, 0, 81919); }
+
+const FatFolderNode* folderAt(Mounted& m, const std::string& path) {
+  for (auto& f : m.tree.fatFolders)
+    if (f.treeItem != 0 && m.tree.folderTree().path(f.treeItem) == path) return &f;
+  return nullptr;
+}
+
+// Sectors after a directory's first one whose entry 0 is a long-name part:
+// the long name began in the sector before.
+int continuedNames(Mounted& m) {
+  int n = 0;
+  std::array<std::uint8_t, 512> buf{};
+  auto look = [&](SectorNo s, bool first) {
+    if (first || !m.reader->readSectors(s, 1, buf.data())) return;
+    if (buf[11] == 0x0F && buf[0] != 0) ++n;
+  };
+  std::vector<std::uint32_t> dirs{};
+  for (auto& f : m.tree.fatFolders) dirs.push_back(f.firstCluster);
+  if (m.vp.fsType == FsType::Fat32) dirs.push_back(m.vp.rootDirStart);
+  else
+    for (std::uint32_t i = 0; i < m.vp.rootDirSectors; ++i) look(m.vp.rootDirStart + i, i == 0);
+  for (std::uint32_t d : dirs) {
+    bool first = true;
+    for (std::uint32_t c : readDirectoryChain(*m.reader, m.vp, d))
+      for (std::uint32_t i = 0; i < m.vp.sectorsPerCluster; ++i) {
+        look(m.vp.clusterSector(c) + i, first);
+        first = false;
+      }
+  }
+  return n;
+}
+
+// ---- fixtures -------------------------------------------------------------------
+
+TEST(FatWalker, Fat16FixtureShowsEveryEntryOfTheManifest) {
+  auto m = mountFixture16();
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  expectSameListing(fatListing(m->tree), expectedListing("fat16vol", "fat16"));
+  // Names written in UTF-16 that no 8-bit code page holds.
+  auto lines = fatListing(m->tree);
+  auto has = [&](const std::string& p) {
+    return std::any_of(lines.begin(), lines.end(), [&](const Line& l) { return l.path == p; });
+  };
+  EXPECT_TRUE(has("/Caf\xC3\xA9 menu.txt"));
+  EXPECT_TRUE(has("/Smile \xF0\x9F\x98\x80 face.txt"));
+  // Deleted 8.3 names, and names of exactly 13 and 26 characters.
+  EXPECT_TRUE(has("/xILE.TXT"));
+  EXPECT_TRUE(has("/Thirteen1.txt"));
+  EXPECT_TRUE(has("/Twenty-six characters.text"));
+  EXPECT_GE(continuedNames(*m), 1) << "the fixture should hold a long name that crosses a sector boundary";
+}
+
+TEST(FatWalker, Fat32FixtureShowsEveryEntryOfTheManifest) {
+  auto m = mountFixture32();
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  expectSameListing(fatListing(m->tree), expectedListing("fat32vol", "fat32"));
+  EXPECT_GE(continuedNames(*m), 10);
+}
+
+TEST(FatWalker, FollowsADirectoryOfMoreThanOneHundredClusters) {
+  auto m = mountFixture32();
+  const FatFolderNode* big = folderAt(*m, "/Big Folder");
+  ASSERT_NE(big, nullptr);
+  EXPECT_GT(readDirectoryChain(*m->reader, m->vp, big->firstCluster).size(), 100u);
+  EXPECT_EQ(m->tree.fatFileChildren(big->firstCluster).size(), 600u);
+}
+
+TEST(FatWalker, DeletedFolderAndEverythingBelowIsDeleted) {
+  auto m = mountFixture16();
+  const FatFolderNode* old = folderAt(*m, "/Old Stuff");
+  ASSERT_NE(old, nullptr);
+  EXPECT_TRUE(old->deleted);
+  const FatFolderNode* inner = folderAt(*m, "/Old Stuff/Inner");
+  ASSERT_NE(inner, nullptr);
+  EXPECT_TRUE(inner->deleted);
+  // A folder whose cluster went to a file after it was deleted: no content.
+  const FatFolderNode* reused = folderAt(*m, "/Reused Dir");
+  ASSERT_NE(reused, nullptr);
+  EXPECT_TRUE(reused->deleted);
+  EXPECT_TRUE(m->tree.fatFileChildren(reused->firstCluster).empty());
+  EXPECT_TRUE(m->tree.fatFolderChildren(reused->firstCluster).empty());
+}
+
+TEST(FatWalker, FolderDeletedAloneMarksItsLiveContentDeleted) {
+  // Delete only the entry of /Documents (as a file manager would, leaving its
+  // FAT chain and its entries alone).
+  std::string img = test::copyImage(test::fixtureImage("fat32vol"), "docs");
+  std::uint32_t docsCluster = 0;
+  SectorNo rootSector = 0;
+  {
+    auto m = mountImage(img, FsType::Fat32, 0, 81919);
+    const FatFolderNode* docs = folderAt(*m, "/Documents");
+    ASSERT_NE(docs, nullptr);
+    docsCluster = docs->firstCluster;
+    rootSector = m->vp.clusterSector(m->vp.rootDirStart);
+  }
+  std::string root = test::readFile(img).substr(std::size_t{rootSector} * 512, 512);
+  bool patched = false;
+  for (std::size_t i = 0; i < 16 && !patched; ++i) {
+    Bytes e(reinterpret_cast<const std::uint8_t*>(root.data()) + i * 32, 32);
+    if (e[11] == 0x10 && (static_cast<std::uint32_t>(rd16(e, 20)) << 16 | rd16(e, 26)) == docsCluster) {
+      test::patchFile(img, std::uint64_t{rootSector} * 512 + i * 32, "\xE5");
+      patched = true;
+    }
+  }
+  ASSERT_TRUE(patched);
+  auto m = mountImage(img, FsType::Fat32, 0, 81919);
+  expectSameListing(fatListing(m->tree), expectedListing("fat32vol", "fat32", {"/Documents"}));
+}
+
+TEST(FatWalker, StopKeepsTheTreeFoundSoFar) {
+  class StopAfter : public ScanRecorder {
+   public:
+    StopFlag* stop = nullptr;
+    void counter(std::string_view l, std::uint64_t v) override {
+      if (l == "File(s) Found" && v == 50) stop->store(1);
+    }
+  };
+  auto reader = test::openReader(test::fixtureImage("fat32vol"));
+  Selection sel = selection(FsType::Fat32, 0, 81919);
+  VolumeParams vp;
+  ASSERT_TRUE(readVolumeParams(*reader, sel, vp));
+  FileTree tree;
+  StopFlag stop{0};
+  StopAfter obs;
+  obs.stop = &stop;
+  walkFatVolume(*reader, sel, vp, tree, stop, obs);
+  EXPECT_EQ(stop.load(), 0);
+  EXPECT_GE(tree.fatFiles.size(), 50u);
+  EXPECT_LT(tree.fatFiles.size(), 600u);
+  EXPECT_GT(tree.folderTree().size(), 2u);  // the folders found so far are in the tree
+  EXPECT_EQ(obs.visibility.back(), "progress-");
+}
+
+TEST(FatWalker, UnreadableDirectorySectorIsLeftOutNotRepeated) {
+  std::string img = test::fixtureImage("fat32vol");
+  auto probe = mountImage(img, FsType::Fat32, 0, 81919);
+  const FatFolderNode* big = folderAt(*probe, "/Big Folder");
+  ASSERT_NE(big, nullptr);
+  auto chain = readDirectoryChain(*probe->reader, probe->vp, big->firstCluster);
+  ASSERT_GT(chain.size(), 50u);
+  std::string err;
+  auto faulty = std::make_unique<FaultySource>(FileBlockSource::open(img, err));
+  faulty->failSector(probe->vp.clusterSector(chain[40]));
+  auto m = mount(std::make_unique<SectorReader>(std::move(faulty)), selection(FsType::Fat32, 0, 81919));
+  const FatFolderNode* big2 = folderAt(*m, "/Big Folder");
+  ASSERT_NE(big2, nullptr);
+  const auto& kids = m->tree.fatFileChildren(big2->firstCluster);
+  std::set<std::string> names;
+  for (auto i : kids) EXPECT_TRUE(names.insert(m->tree.fatFiles[i].name).second) << m->tree.fatFiles[i].name;
+  EXPECT_LT(kids.size(), 600u);
+  EXPECT_GE(kids.size(), 600u - 5u);  // one sector holds parts of at most 5 names of 5 entries
+}
+
+// ---- The Sleuth Kit as oracle ------------------------------------------------------
+
+struct FlsEntry {
+  std::string path;
+  std::uint64_t size;
+  bool folder;
+  bool deleted;
+};
+
+// Regular files and folders that fls lists, with their sizes.
+std::vector<FlsEntry> flsEntries(const std::string& img) {
+  std::vector<FlsEntry> out;
+  std::istringstream in(test::runCommand("fls -r -p -l '" + img + "'"));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream ls(line);
+    std::string part;
+    while (std::getline(ls, part, '\t')) f.push_back(part);
+    if (f.size() < 7) continue;
+    const bool file = f[0].rfind("r/r", 0) == 0, folder = f[0].rfind("d/d", 0) == 0;
+    if (!file && !folder) continue;
+    if (f[1].find("(Volume Label Entry)") != std::string::npos) continue;
+    out.push_back({"/" + f[1], std::stoull(f[6]), folder, f[0].find('*') != std::string::npos});
+  }
+  return out;
+}
+
+// Every live file with data that fls lists is listed with the same path and
+// size; with deletedFolders, so is every deleted folder that fls names in
+// full (fls shows a deleted 8.3 name's first letter as '_').
+void compareWithFls(const std::string& corpusName, FsType fs, bool deletedFolders) {
+  int st = 0;
+  test::runCommand("command -v fls", &st);
+  if (st != 0) GTEST_SKIP() << "fls (The Sleuth Kit) is not installed";
+  auto img = test::corpusImage(corpusName);
+  if (!img) GTEST_SKIP() << corpusName << " is not in the corpus";
+  auto sectors = static_cast<SectorNo>(std::filesystem::file_size(*img) / 512);
+  auto m = mountImage(*img, fs, 0, sectors - 1);
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  std::map<std::string, Line> ours;
+  for (auto& l : fatListing(m->tree)) ours.emplace(l.kind + l.path, l);
+  int compared = 0;
+  for (const auto& f : flsEntries(*img)) {
+    if (!f.folder && (f.deleted || f.size == 0)) continue;  // an empty file has no cluster and is not listed
+    if (f.folder && (!f.deleted || !deletedFolders || f.path.find('_') != std::string::npos)) continue;
+    ++compared;
+    auto it = ours.find((f.folder ? "folder" : "file") + f.path);
+    if (it == ours.end()) {
+      ADD_FAILURE() << corpusName << ": missing " << f.path;
+      continue;
+    }
+    if (!f.folder) {
+      EXPECT_EQ(it->second.size, f.size) << f.path;
+    }
+    EXPECT_EQ(it->second.deleted, f.deleted) << f.path;
+  }
+  EXPECT_GT(compared, 0);
+}
+
+TEST(FatWalkerOracle, Fat16CorpusVolume) { compareWithFls("fat16.raw", FsType::Fat16, true); }
+TEST(FatWalkerOracle, Fat32LongNames) { compareWithFls("fat_lfn_test.raw", FsType::Fat32, true); }
+TEST(FatWalkerOracle, Fat32DeletedFolders) { compareWithFls("fat_deleted_dir.raw", FsType::Fat32, true); }
+TEST(FatWalkerOracle, Fat16DeletedFolder) { compareWithFls("fat_dir.raw", FsType::Fat16, true); }
+
+// ---- crafted volumes ----------------------------------------------------------------
+
+std::unique_ptr<Mounted> mountSynth(SynthFat& v, FsType fs) {
+  return mount(v.reader(), selection(fs, 0, v.totalSectors() - 1));
+}
+
+std::u16string u16(std::string_view a) { return std::u16string(a.begin(), a.end()); }
+
+TEST(FatWalkerCrafted, Fat16ChainEntryFFF8IsFollowed) {
+  // 512-byte clusters and a full FAT of 256 sectors, so that cluster 65528 exists.
+  SynthFat v(FsType::Fat16, 545 + 65530, 1, 1, 256);
+  SynthFat::shortEntry(v.entry(v.rootStart(), 0), "DIR        ", 0x10, 5, 0);
+  v.dotEntries(5, 0);
+  for (std::uint32_t i = 2; i < 16; ++i) {
+    std::string n = "A" + std::to_string(i);
+    n.resize(8, ' ');
+    SynthFat::shortEntry(v.entry(v.clusterSector(5), i), n + "TXT", 0x20, 100 + i, i);
+  }
+  SynthFat::shortEntry(v.entry(v.clusterSector(0xFFF8), 0), "LAST    TXT", 0x20, 200, 7);
+  v.setFat(5, 0xFFF8);
+  v.setFat(0xFFF8, 0xFFFF);
+  auto m = mountSynth(v, FsType::Fat16);
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  auto lines = fatListing(m->tree);
+  EXPECT_EQ(lines.size(), 16u);
+  EXPECT_TRUE(std::find(lines.begin(), lines.end(), Line{"file", "/DIR/LAST.TXT", 7, false}) != lines.end());
+}
+
+TEST(FatWalkerCrafted, LongNameAcrossAClusterBoundaryOfAFragmentedFolder) {
+  SynthFat v(FsType::Fat32, 400, 1, 32, 2);
+  v.chain({2});
+  SynthFat::shortEntry(v.entry(v.clusterSector(2), 0), "FRAG       ", 0x10, 10, 0);
+  v.chain({10, 20});
+  v.dotEntries(10, 0);
+  for (std::uint32_t i = 2; i < 14; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x20, 0, 0);
+  // Three long-name parts: two at the end of cluster 10, one at the start of cluster 20.
+  std::u16string units = u16("A name across two clusters.txt");
+  SynthFat::writeLongPart(v.entry(v.clusterSector(10), 14), units, 2, true);
+  SynthFat::writeLongPart(v.entry(v.clusterSector(10), 15), units, 1, false);
+  SynthFat::writeLongPart(v.entry(v.clusterSector(20), 0), units, 0, false);
+  SynthFat::shortEntry(v.entry(v.clusterSector(20), 1), "ANAMEA~1TXT", 0x20, 30, 30);
+  // Cluster 19, just before cluster 20 on disk but not in the chain, holds
+  // other long-name parts that must not be taken.
+  SynthFat::writeLongPart(v.entry(v.clusterSector(19), 14), u16("WRONG WRONG WRONG"), 1, true);
+  SynthFat::writeLongPart(v.entry(v.clusterSector(19), 15), u16("WRONG WRONG WRONG"), 0, false);
+  auto m = mountSynth(v, FsType::Fat32);
+  expectSameListing(fatListing(m->tree), {{"file", "/FRAG/A name across two clusters.txt", 30, false},
+                                          {"folder", "/FRAG", 0, false}});
+}
+
+TEST(FatWalkerCrafted, LoopsAndSelfReferencesEnd) {
+  SynthFat v(FsType::Fat32, 400, 1, 32, 2);
+  v.chain({2});
+  SynthFat::shortEntry(v.entry(v.clusterSector(2), 0), "LOOP       ", 0x10, 10, 0);
+  v.dotEntries(10, 0);
+  SynthFat::shortEntry(v.entry(v.clusterSector(10), 2), "SELF       ", 0x10, 10, 0);  // its own cluster
+  SynthFat::shortEntry(v.entry(v.clusterSector(10), 3), "UP         ", 0x10, 12, 0);
+  SynthFat::shortEntry(v.entry(v.clusterSector(10), 4), "F       TXT", 0x20, 40, 4);
+  for (std::uint32_t i = 5; i < 16; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x20, 0, 0);
+  SynthFat::shortEntry(v.entry(v.clusterSector(11), 0), "G       TXT", 0x20, 41, 5);
+  v.setFat(10, 11);
+  v.setFat(11, 10);  // the chain loops
+  v.dotEntries(12, 10);
+  SynthFat::shortEntry(v.entry(v.clusterSector(12), 2), "BACK       ", 0x10, 10, 0);  // a folder naming LOOP's cluster
+  auto m = mountSynth(v, FsType::Fat32);
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  EXPECT_EQ(m->tree.fatFiles.size(), 2u);
+  EXPECT_EQ(m->tree.fatFolders.size(), 2u);  // SELF and BACK repeat a known first cluster
+}
+
+TEST(FatWalkerCrafted, FolderWithoutDotEntriesHasNoChildren) {
+  SynthFat v(FsType::Fat16, 700, 1, 1, 4);
+  SynthFat::shortEntry(v.entry(v.rootStart(), 0), "REUSED     ", 0x10, 5, 0);
+  SynthFat::shortEntry(v.entry(v.clusterSector(5), 2), "HIDDEN  TXT", 0x20, 9, 1);  // no "." / ".."
+  auto m = mountSynth(v, FsType::Fat16);
+  expectSameListing(fatListing(m->tree), {{"folder", "/REUSED", 0, false}});
+}
+
+TEST(FatWalkerCrafted, ZeroSectorsPerClusterNeitherDividesByZeroNorLoops) {
+  SynthFat v(FsType::Fat32, 400, 1, 32, 2);
+  v.chain({2});
+  SynthFat::shortEntry(v.entry(v.clusterSector(2), 0), "DIR        ", 0x10, 10, 0);
+  v.sector(0)[13] = 0;
+  v.sector(6)[13] = 0;
+  auto m = mountSynth(v, FsType::Fat32);
+  EXPECT_EQ(m->outcome, ScanOutcome::Done);
+  EXPECT_EQ(m->vp.sectorsPerCluster, 0u);
+
+  // FAT16: the root is still read; the folders have no sectors.
+  SynthFat w(FsType::Fat16, 700, 1, 1, 4);
+  SynthFat::shortEntry(w.entry(w.rootStart(), 0), "DIR        ", 0x10, 5, 0);
+  SynthFat::shortEntry(w.entry(w.rootStart(), 1), "A       TXT", 0x20, 6, 3);
+  w.sector(0)[13] = 0;
+  auto m16 = mountSynth(w, FsType::Fat16);
+  EXPECT_EQ(m16->outcome, ScanOutcome::Done);
+  expectSameListing(fatListing(m16->tree), {{"file", "/A.TXT", 3, false}, {"folder", "/DIR", 0, false}});
+}
+
+TEST(FatWalkerCrafted, FiftyThousandEntries) {
+  // 100 folders of 500 files each, 4 KiB clusters.
+  constexpr std::uint32_t kFolders = 100, kFiles = 500, kSpc = 8;
+  constexpr std::uint32_t kDirClusters = (kFiles + 2 + 127) / 128;
+  SynthFat v(FsType::Fat32, 32 + 2 * 8 + (2 + kFolders * kDirClusters + 10) * kSpc, kSpc, 32, 8);
+  v.chain({2});
+  std::uint32_t next = 3;
+  for (std::uint32_t d = 0; d < kFolders; ++d) {
+    std::string dn = "D" + std::to_string(d);
+    dn.resize(11, ' ');
+    const std::uint32_t first = next;
+    SynthFat::shortEntry(v.entry(v.clusterSector(2), d), dn, 0x10, first, 0);
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t k = 0; k < kDirClusters; ++k) chain.push_back(next++);
+    v.chain(chain);
+    v.dotEntries(first, 0);
+    for (std::uint32_t f = 0; f < kFiles; ++f) {
+      std::string fn = "F" + std::to_string(f);
+      fn.resize(8, ' ');
+      SynthFat::shortEntry(v.entry(v.clusterSector(first), 2 + f), fn + "TXT", 0x20, 2, f);
+    }
+  }
+  auto reader = v.reader();
+  Selection sel = selection(FsType::Fat32, 0, v.totalSectors() - 1);
+  VolumeParams vp;
+  ASSERT_TRUE(readVolumeParams(*reader, sel, vp));
+  FileTree tree;
+  StopFlag stop{0};
+  auto t0 = std::chrono::steady_clock::now();
+  walkFatVolume(*reader, sel, vp, tree, stop, nullObserver());
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(tree.fatFiles.size(), kFolders * kFiles);
+  EXPECT_EQ(tree.fatFolders.size(), kFolders);
+  EXPECT_EQ(tree.fatFiles.back().fileIndex, kFolders * kFiles - 1);
+  std::cout << "[ walk     ] " << kFolders * kFiles + kFolders << " entries in " << ms << " ms\n";
+}
+
+}  // namespace
+}  // namespace osprin
