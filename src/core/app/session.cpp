@@ -4,6 +4,7 @@
 
 #include "app/texts.h"
 #include "common/text.h"
+#include "deepscan/deep_scan.h"
 #include "partition/lost_search.h"
 
 namespace osprin {
@@ -103,10 +104,26 @@ ScanOutcome Session::standardScan(StopFlag& stop, Observer& obs) {
   return runStandardScan(*reader, sel, vp, mftRuns, tree, stop, obs);
 }
 
-// The deep scan's driver is being finished; until then these do nothing.
-void Session::deepScan(StopFlag&, Observer&) { scanType = ScanType::Advanced; }
-std::vector<PanelRow> Session::selectFoundFileSystem(std::size_t) { return {}; }
-void Session::mountFound(StopFlag&, Observer&) {}
+void Session::deepScan(StopFlag& stop, Observer& obs) {
+  scanType = ScanType::Advanced;
+  freeTrees();
+  freeDeepScan();
+  if (!reader) return;
+  runDeepScan(*reader, sel, settings.sectorsPerRead, deep, stop, obs);
+}
+
+std::vector<PanelRow> Session::selectFoundFileSystem(std::size_t number) {
+  auto rows = osprin::selectFoundFileSystem(deep, number, vp);
+  if (!rows.empty()) chosenFsIndex = static_cast<std::uint16_t>(number);
+  return rows;
+}
+
+void Session::mountFound(StopFlag& stop, Observer& obs) {
+  scanType = ScanType::Advanced;
+  freeTrees();
+  if (!reader || chosenFsIndex == 0) return;
+  runMount(*reader, deep, chosenFsIndex, vp, tree, stop, obs);
+}
 
 // ---- browsing -----------------------------------------------------------------------
 
