@@ -1,0 +1,209 @@
+#include "app/file_list_model.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QColor>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QStyle>
+
+#include "widgets/message_box.h"
+
+namespace osprin::gui {
+
+// ---- ShellTypes ------------------------------------------------------------------
+
+namespace {
+QIcon styleIcon(QStyle::StandardPixmap p) { return QApplication::style()->standardIcon(p); }
+
+QString extensionOf(const QString& fileName) {
+  qsizetype dot = fileName.lastIndexOf('.');
+  if (dot < 0 || dot + 1 >= fileName.size()) return {};
+  return fileName.mid(dot + 1).toLower();
+}
+}  // namespace
+
+const ShellTypes::Entry& ShellTypes::lookup(const QString& fileName) {
+  QString ext = extensionOf(fileName);
+  auto it = byExtension_.constFind(ext);
+  if (it != byExtension_.constEnd()) return *it;
+  Entry e;
+  // By the name only, so a name that matches no pattern gives the default
+  // type ("application/octet-stream") rather than a guess from the content.
+  QMimeType mime = db_.mimeTypeForFile(ext.isEmpty() ? fileName : QStringLiteral("x.") + ext,
+                                       QMimeDatabase::MatchExtension);
+  if (mime.isValid() && !mime.isDefault() && !mime.comment().isEmpty()) {
+    e.type = mime.comment();
+    e.icon = QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName()));
+  } else {
+    e.type = qs(plainTypeName(us(fileName)));
+  }
+  if (e.icon.isNull()) e.icon = styleIcon(QStyle::SP_FileIcon);
+  return *byExtension_.insert(ext, e);
+}
+
+QString ShellTypes::typeName(const QString& fileName) { return lookup(fileName).type; }
+QIcon ShellTypes::fileIcon(const QString& fileName) { return lookup(fileName).icon; }
+
+QIcon ShellTypes::folderIcon() {
+  if (folderIcon_.isNull()) folderIcon_ = QIcon::fromTheme("folder", styleIcon(QStyle::SP_DirIcon));
+  return folderIcon_;
+}
+
+// ---- FileListModel -----------------------------------------------------------------
+
+const QString& FileListModel::detailsTitle() {
+  static const QString t = QString(44, ' ') + "Details";
+  return t;
+}
+
+FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void FileListModel::setColumns(Columns c, bool sizeRight) {
+  beginResetModel();
+  columns_ = c;
+  sizeRight_ = sizeRight;
+  rows_.clear();
+  types_.clear();
+  icons_.clear();
+  endResetModel();
+}
+
+void FileListModel::setNoColumns() { setColumns(Columns::None, true); }
+void FileListModel::setDetailsColumn() { setColumns(Columns::Details, true); }
+void FileListModel::setFileColumns(bool sizeRightAligned) { setColumns(Columns::Files, sizeRightAligned); }
+
+void FileListModel::setRows(std::vector<ListRow> rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  types_.clear();
+  icons_.clear();
+  types_.reserve(rows_.size());
+  icons_.reserve(rows_.size());
+  for (const ListRow& r : rows_) {
+    QString name = qs(r.name);
+    if (r.folder) {
+      types_.push_back(qs(rowTypeText(r, "")));
+      icons_.push_back(shell_.folderIcon());
+    } else {
+      types_.push_back(qs(rowTypeText(r, us(shell_.typeName(name)))));
+      icons_.push_back(shell_.fileIcon(name));
+    }
+  }
+  endResetModel();
+}
+
+void FileListModel::clearRows() { setRows({}); }
+
+void FileListModel::setRowName(int i, const std::string& name) {
+  if (i < 0 || i >= count()) return;
+  rows_[static_cast<std::size_t>(i)].name = name;
+  emit dataChanged(index(i, NameCol), index(i, NameCol));
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() || columns_ == Columns::None) return 0;
+  return count();
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  switch (columns_) {
+    case Columns::None:
+      return 0;
+    case Columns::Details:
+      return 1;
+    case Columns::Files:
+      return 6;
+  }
+  return 0;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= count() || columns_ != Columns::Files) return {};
+  const auto r = static_cast<std::size_t>(index.row());
+  const ListRow& row = rows_[r];
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+      switch (index.column()) {
+        case NameCol:
+          return qs(row.name);
+        case TypeCol:
+          return types_[r];
+        case SizeCol:
+          return QString::number(row.folder ? 0 : row.size);
+        case CreatedCol:
+          return qs(row.created);
+        case ModifiedCol:
+          return qs(row.modified);
+        case IdCol:
+          return QString::number(row.id);
+      }
+      return {};
+    case Qt::DecorationRole:
+      if (index.column() == NameCol) return icons_[r];
+      return {};
+    case Qt::ForegroundRole:
+      return QBrush(types_[r].startsWith("Deleted") ? QColor(255, 0, 0) : QColor(0, 0, 0));
+    case Qt::BackgroundRole:
+      return QBrush(QColor(255, 255, 255));
+    case Qt::TextAlignmentRole:
+      if (index.column() == SizeCol && sizeRight_) return int(Qt::AlignRight | Qt::AlignVCenter);
+      return int(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::ToolTipRole:
+      if (index.column() == NameCol) return qs(row.name);
+      return {};
+  }
+  return {};
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole) {
+    if (columns_ == Columns::Details && section == 0) return detailsTitle();
+    static const char* const titles[6] = {"Name", "Type", "Size", "Created", "Modified", "ID"};
+    if (columns_ == Columns::Files && section >= 0 && section < 6) return QString::fromLatin1(titles[section]);
+  }
+  if (role == Qt::TextAlignmentRole && columns_ == Columns::Files) {
+    if (section == SizeCol && sizeRight_) return int(Qt::AlignRight | Qt::AlignVCenter);
+    return int(Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  return {};
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (index.isValid() && index.column() == NameCol && renameEnabled_) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::EditRole || !index.isValid() || index.column() != NameCol || index.row() >= count()) return false;
+  QString text = value.toString();
+  // An empty name keeps the old one.
+  if (text.isEmpty() || !renameHandler) return false;
+  if (text == qs(rows_[static_cast<std::size_t>(index.row())].name)) return false;
+  if (!renameHandler(index.row(), text)) return false;
+  setRowName(index.row(), us(text));
+  return true;
+}
+
+// ---- RenameDelegate ------------------------------------------------------------------
+
+QWidget* RenameDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                      const QModelIndex& index) const {
+  QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
+  if (w) {
+    w->setObjectName("renameEditor");
+    emit editingChanged(true);
+  }
+  return w;
+}
+
+void RenameDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const {
+  QStyledItemDelegate::destroyEditor(editor, index);
+  emit editingChanged(false);
+}
+
+}  // namespace osprin::gui

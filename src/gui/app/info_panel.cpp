@@ -1,0 +1,86 @@
+#include "app/info_panel.h"
+
+#include <QGridLayout>
+
+#include "widgets/message_box.h"
+
+namespace osprin::gui {
+
+InfoPanel::InfoPanel(QWidget* parent) : QGroupBox(parent) {
+  setObjectName("infoPanel");
+  auto* grid = new QGridLayout(this);
+  grid->setColumnStretch(1, 1);
+  grid->setHorizontalSpacing(12);
+  for (int i = 0; i < kRows; ++i) {
+    labels_[i] = new QLabel(this);
+    labels_[i]->setObjectName(QString("panelLabel%1").arg(i));
+    values_[i] = new QLabel(this);
+    values_[i]->setObjectName(QString("panelValue%1").arg(i));
+    values_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    values_[i]->setMinimumWidth(120);
+    grid->addWidget(labels_[i], i, 0);
+    grid->addWidget(values_[i], i, 1);
+  }
+  grid->setRowStretch(kRows, 1);
+  setMode(Mode::None);
+}
+
+QStringList InfoPanel::labelsOf(Mode m) {
+  switch (m) {
+    case Mode::None:
+      return {};
+    case Mode::Drive:
+      return {"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"};
+    case Mode::Partition:
+      return {"Partition Type", "Partition Start", "Partition End", "Partition Size"};
+    case Mode::StandardScan:
+      return {"Folder(s) Found", "File(s) Found", "Current Sector", "Last File/Folder"};
+    case Mode::DeepScanFat:
+      return {"Boot Sector(s) Found", "Folder(s) Found", "Current Sector"};
+    case Mode::DeepScanNtfs:
+      return {"Boot Sector(s) Found", "Index Entries Found", "File(s) Found", "Folder(s) Found", "Current Sector"};
+    case Mode::FoundFsFat:
+      return {"File System Start", "Sectors Per Cluster", "File System Size"};
+    case Mode::FoundFsNtfs:
+      return {"File System Start", "Sectors Per Cluster", "File System Size", "MFT Start", "MFT Mirror Start"};
+  }
+  return {};
+}
+
+void InfoPanel::setMode(Mode m) {
+  mode_ = m;
+  QStringList names = labelsOf(m);
+  const bool deep = m == Mode::DeepScanFat || m == Mode::DeepScanNtfs;
+  for (int i = 0; i < kRows; ++i) {
+    bool used = i < names.size();
+    labels_[i]->setText(used ? names[i] : QString());
+    values_[i]->setText(used && deep ? "0" : QString());
+    labels_[i]->setVisible(used);
+    values_[i]->setVisible(used);
+  }
+}
+
+bool InfoPanel::setValue(const QString& label, const QString& value) {
+  QStringList names = labelsOf(mode_);
+  qsizetype i = names.indexOf(label);
+  if (i < 0 || i >= kRows) return false;
+  values_[i]->setText(value);
+  return true;
+}
+
+void InfoPanel::setRows(const std::vector<PanelRow>& rows) {
+  for (const PanelRow& r : rows) setValue(qs(r.label), qs(r.value));
+}
+
+void InfoPanel::clearValues() {
+  for (auto* v : values_) v->clear();
+}
+
+QString InfoPanel::value(const QString& label) const {
+  qsizetype i = labelsOf(mode_).indexOf(label);
+  return i < 0 || i >= kRows ? QString() : values_[i]->text();
+}
+
+QStringList InfoPanel::labels() const { return labelsOf(mode_); }
+
+}  // namespace osprin::gui

@@ -1,0 +1,44 @@
+#pragma once
+// The information panel of the wizard: up to five label/value rows whose
+// labels follow the step (drive, partition, standard scan, deep scan, found
+// file system). Values arrive by label from the workers' counters.
+#include <QGroupBox>
+#include <QLabel>
+#include <QString>
+#include <vector>
+
+#include "disk/drives.h"
+
+namespace osprin::gui {
+
+class InfoPanel : public QGroupBox {
+  Q_OBJECT
+ public:
+  enum class Mode { None, Drive, Partition, StandardScan, DeepScanFat, DeepScanNtfs, FoundFsFat, FoundFsNtfs };
+  static constexpr int kRows = 5;
+
+  explicit InfoPanel(QWidget* parent = nullptr);
+
+  // Sets the labels of a mode; every value is cleared (the deep-scan modes
+  // start at "0").
+  void setMode(Mode m);
+  Mode mode() const { return mode_; }
+  // The labels of a mode, in order.
+  static QStringList labelsOf(Mode m);
+
+  // Sets the value beside `label`; false when the mode has no such label.
+  bool setValue(const QString& label, const QString& value);
+  // Sets values from rows whose labels belong to the mode.
+  void setRows(const std::vector<PanelRow>& rows);
+  void clearValues();
+
+  QString value(const QString& label) const;
+  QStringList labels() const;  // of the rows shown
+
+ private:
+  Mode mode_ = Mode::None;
+  QLabel* labels_[kRows] = {};
+  QLabel* values_[kRows] = {};
+};
+
+}  // namespace osprin::gui
