@@ -3,6 +3,5 @@
 
 namespace osprin::cli {
 void addListCommand(CLI::App&) {}
-void addRecoverCommand(CLI::App&) {}
 void addDeepScanCommand(CLI::App&) {}
 }  // namespace osprin::cli

@@ -57,6 +57,12 @@ RecoveryResult recoverRoot(Scanned& s, const std::string& dest, DeletedPolicy de
   return recoverListRows(ctx, rows, dest, flags, nullObserver());
 }
 
+std::string lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
 // A path with the first character of every component dropped, and the
 // "Copy (n ) of " of renamed duplicates: deleted FAT entries lose their first
 // character, and deleted files of the same name are renamed.
@@ -78,7 +84,7 @@ std::multimap<std::string, std::string> recoveredByLooseKey(const std::string& d
   std::multimap<std::string, std::string> m;
   for (const auto& e : fs::recursive_directory_iterator(dest))
     if (e.is_regular_file())
-      m.emplace(looseKey(e.path().string().substr(dest.size())), test::sha256File(e.path().string()));
+      m.emplace(lower(looseKey(e.path().string().substr(dest.size()))), test::sha256File(e.path().string()));
   return m;
 }
 
@@ -127,7 +133,10 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
   const auto entries = test::readManifestEntries(fixture, volumeKey);
   ASSERT_FALSE(entries.empty());
   const auto files = treeFiles(*s);
-  std::set<std::string> livePaths, deletedKeys;
+  // Paths compare without regard to ASCII case: 8.3 names are stored in
+  // upper case.
+  std::map<std::string, std::string> livePaths;  // lower-cased -> as the tree has it
+  std::set<std::string> deletedKeys;
   std::set<std::uint32_t> liveClusters;
   for (const auto& f : files)
     if (!f.deleted && f.firstCluster >= 2) liveClusters.insert(f.firstCluster);
@@ -135,9 +144,9 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
   for (const auto& f : files) {
     if (f.deleted) {
       // A deleted FAT file whose first cluster a live file took is gone.
-      if (!liveClusters.count(f.firstCluster)) deletedKeys.insert(looseKey(f.path));
+      if (!liveClusters.count(f.firstCluster)) deletedKeys.insert(lower(looseKey(f.path)));
     } else {
-      livePaths.insert(f.path);
+      livePaths.emplace(lower(f.path), f.path);
       if (fsType != FsType::Ntfs || f.size > 0) ++expectSaved;  // empty NTFS files are not created
     }
   }
@@ -150,9 +159,9 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
   EXPECT_EQ(res.filesSaved, expectSaved);
   std::size_t compared = 0;
   for (const auto& e : entries) {
-    if (e.kind != "file" || e.deleted || !livePaths.count(e.path)) continue;
+    if (e.kind != "file" || e.deleted || !livePaths.count(lower(e.path))) continue;
     if (fsType == FsType::Ntfs && e.size == 0) continue;
-    const std::string p = live + e.path;
+    const std::string p = live + livePaths.at(lower(e.path));
     ASSERT_TRUE(test::exists(p)) << e.path;
     EXPECT_EQ(test::sha256File(p), e.sha256) << e.path;
     ++compared;
@@ -164,10 +173,10 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
   recoverRoot(*s, gone, DeletedPolicy::OnlyDeleted);
   const auto byKey = recoveredByLooseKey(gone);
   for (const auto& e : entries) {
-    if (e.kind != "file" || !e.deleted || !e.recoverable || !deletedKeys.count(looseKey(e.path))) continue;
+    if (e.kind != "file" || !e.deleted || !e.recoverable || !deletedKeys.count(lower(looseKey(e.path)))) continue;
     if (fsType == FsType::Ntfs && e.size == 0) continue;
     bool found = false;
-    auto [lo, hi] = byKey.equal_range(looseKey(e.path));
+    auto [lo, hi] = byKey.equal_range(lower(looseKey(e.path)));
     for (auto it = lo; it != hi; ++it) found = found || it->second == e.sha256;
     EXPECT_TRUE(found) << "deleted " << e.path << " not recovered intact";
   }

@@ -1,0 +1,283 @@
+// osprin recover DISK SELECTION --to DIR (--all | PATH...): scans the volume
+// and copies files and folders out of it, as "Recover All" and "Recover
+// Selected" do in the desktop program.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "common/text.h"
+#include "recovery/extract.h"
+#include "recovery/settings.h"
+#include "search/match.h"
+#include "tree/file_list.h"
+#include "tree/parent_index.h"
+#include "volume/walkers.h"
+
+namespace osprin::cli {
+
+namespace {
+
+struct RecoverArgs {
+  std::string disk;
+  SelectionArgs selection;
+  std::string to;
+  bool all = false;
+  std::vector<std::string> paths;
+  std::string duplicates = "rename";
+  std::string deleted = "include";
+  std::vector<std::string> filters;
+  unsigned retries = 0;  // 0: keep the default
+  bool json = false;
+};
+
+// Forwards to the terminal, drops the scan's hints, and notices an interrupt
+// before the scan clears the stop flag.
+class ScanObserver : public Observer {
+ public:
+  explicit ScanObserver(TerminalObserver& term) : term_(term) {}
+  bool interrupted = false;
+  void progress(int p) override {
+    poll();
+    term_.progress(p);
+  }
+  void counter(std::string_view l, std::uint64_t v) override {
+    poll();
+    term_.counter(l, v);
+  }
+  void text(std::string_view l, std::string_view v) override {
+    poll();
+    term_.text(l, v);
+  }
+  void status(std::string_view t) override {
+    poll();
+    term_.status(t);
+  }
+  void message(MsgKind kind, std::string_view t) override {
+    poll();
+    if (kind == MsgKind::Error) term_.message(kind, t);
+  }
+  bool ask(std::string_view t) override { return term_.ask(t); }
+
+ private:
+  void poll() { interrupted = interrupted || stopFlag().load() != 0; }
+  TerminalObserver& term_;
+};
+
+// Forwards to the terminal and turns an interrupt into "&Stop Saving".
+class SaveObserver : public Observer {
+ public:
+  SaveObserver(TerminalObserver& term, RecoveryFlags& flags) : term_(term), flags_(flags) {}
+  void progress(int p) override {
+    poll();
+    term_.progress(p);
+  }
+  void counter(std::string_view l, std::uint64_t v) override {
+    poll();
+    term_.counter(l, v);
+  }
+  void text(std::string_view l, std::string_view v) override {
+    poll();
+    term_.text(l, v);
+  }
+  void status(std::string_view t) override { term_.status(t); }
+  void message(MsgKind kind, std::string_view t) override { term_.message(kind, t); }
+  bool ask(std::string_view t) override {
+    poll();
+    return term_.ask(t);
+  }
+
+ private:
+  void poll() {
+    if (stopFlag().load() != 0) flags_.saveStopRequested.store(1);
+  }
+  TerminalObserver& term_;
+  RecoveryFlags& flags_;
+};
+
+std::vector<std::string> splitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::stringstream ss(path);
+  std::string part;
+  while (std::getline(ss, part, '/'))
+    if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+// The list rows that a path names, as `osprin list` prints paths ("/DIR/a.txt").
+// Every folder and file of that name counts (a deleted and a live one can
+// share it). "/" names every row of the root folder.
+std::vector<ListRow> rowsForPath(FileTree& tree, const NtfsFileSet& files, bool fat, const std::string& path) {
+  const FolderTree& ft = tree.folderTree();
+  auto listItem = [&](std::uint32_t item) {
+    std::uint32_t identity = fat ? kFatRootCluster : kNtfsRootRecord;
+    if (item != FolderTree::kRoot) {
+      const std::int64_t f = ft.item(item).folder;
+      if (f < 0) return std::vector<ListRow>{};
+      const auto i = static_cast<std::size_t>(f);
+      if (fat) {
+        if (i >= tree.fatFolders.size()) return std::vector<ListRow>{};
+        identity = tree.fatFolders[i].firstCluster;
+      } else {
+        if (i >= tree.ntfsFolders.size()) return std::vector<ListRow>{};
+        identity = tree.ntfsFolders[i].recordNumber;
+      }
+    }
+    return fat ? listFatFolder(tree, identity) : listNtfsFolder(tree, files, identity);
+  };
+
+  const auto parts = splitPath(path);
+  if (ft.empty()) return {};
+  if (parts.empty()) return listItem(FolderTree::kRoot);
+  std::vector<std::uint32_t> items{FolderTree::kRoot};
+  for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
+    std::vector<std::uint32_t> next;
+    for (std::uint32_t it : items)
+      for (std::uint32_t child : ft.item(it).children)
+        if (ft.item(child).label == parts[k]) next.push_back(child);
+    items = std::move(next);
+    if (items.empty()) return {};
+  }
+  std::vector<ListRow> rows;
+  for (std::uint32_t it : items)
+    for (ListRow& row : listItem(it))
+      if (row.name == parts.back()) rows.push_back(std::move(row));
+  return rows;
+}
+
+void runRecover(const RecoverArgs& a) {
+  installInterruptHandler();
+  if (a.all == !a.paths.empty()) {
+    fail("give either --all or one or more paths to recover");
+    return;
+  }
+  RecoverySettings settings;
+  auto dup = parseDuplicatePolicy(a.duplicates);
+  auto del = parseDeletedPolicy(a.deleted);
+  if (!dup) {
+    fail("--duplicates must be rename, overwrite or skip, not " + a.duplicates);
+    return;
+  }
+  if (!del) {
+    fail("--deleted must be include, only or exclude, not " + a.deleted);
+    return;
+  }
+  settings.duplicatePolicy = *dup;
+  settings.deletedPolicy = *del;
+  if (a.retries != 0 && !settings.setBadSectorRetries(a.retries)) {
+    fail("--retries must be between 1 and 10");
+    return;
+  }
+  FilterTable filters;
+  for (const auto& f : a.filters) {
+    FilterAddResult r = filters.append(f);
+    if (r == FilterAddResult::TableFull) {
+      fail("at most 99 filters can be given");
+      return;
+    }
+    if (r == FilterAddResult::TooLong) {
+      fail("a filter has at most 19 characters: " + f);
+      return;
+    }
+    if (r == FilterAddResult::Blank) {
+      fail("a filter must not be empty");
+      return;
+    }
+  }
+
+  auto disk = openDisk(a.disk);
+  if (!disk) return;
+  disk->reader->setBadSectorRetries(settings.badSectorRetries);
+  TerminalObserver term(true);
+  Selection sel;
+  if (!resolveSelection(a.selection, *disk, sel, term)) return;
+
+  if (!makeDirectoryPath(a.to)) {
+    fail("cannot create the destination folder " + a.to);
+    return;
+  }
+
+  VolumeParams vp;
+  MftRuns runs;
+  FileTree tree;
+  ScanObserver scanObs(term);
+  const ScanOutcome outcome = runStandardScan(*disk->reader, sel, vp, runs, tree, stopFlag(), scanObs);
+  term.finish();
+  if (outcome != ScanOutcome::Done) {
+    fail(outcome == ScanOutcome::Aborted ? "the scan was stopped" : "the volume could not be read in a standard scan");
+    return;
+  }
+  if (scanObs.interrupted) {
+    fail("the scan was stopped", 130);
+    return;
+  }
+  const bool fat = isFat(vp.fsType);
+
+  ParentIndex ntfsIndex;
+  NtfsFileSet files(tree.ntfsFiles, ntfsIndex);
+  std::vector<ListRow> rows;
+  std::vector<std::string> errors;
+  if (a.all) {
+    const FileFilter filter = filters.fileFilter();
+    rows = fat ? listFatFolder(tree, kFatRootCluster, filter) : listNtfsFolder(tree, files, kNtfsRootRecord, filter);
+  } else {
+    for (const auto& p : a.paths) {
+      auto found = rowsForPath(tree, files, fat, p);
+      if (found.empty()) errors.push_back("no such file or folder: " + p);
+      for (auto& r : found) rows.push_back(std::move(r));
+    }
+  }
+
+  RecoveryFlags flags;
+  SaveObserver saveObs(term, flags);
+  RecoveryResult result;
+  if (!rows.empty()) {
+    RecoveryContext ctx{*disk->reader, vp, tree, files, ScanType::Standard, settings, filters};
+    result = recoverListRows(ctx, rows, a.to, flags, saveObs);
+  }
+  term.finish();
+  errors.insert(errors.end(), result.errors.begin(), result.errors.end());
+  const bool interrupted = stopFlag().load() != 0;
+
+  if (a.json) {
+    nlohmann::json j;
+    j["files_saved"] = result.filesSaved;
+    j["errors"] = errors;
+    j["incomplete"] = result.incomplete;
+    j["stopped"] = result.stopped || interrupted;
+    std::cout << j.dump(1) << "\n";
+  } else {
+    std::cout << "Files saved: " << result.filesSaved << "\n";
+    for (const auto& e : errors) std::fprintf(stderr, "osprin: %s\n", e.c_str());
+  }
+  if (interrupted)
+    fail("recovery stopped", 130);
+  else if (result.filesSaved == 0 && !errors.empty())
+    fail("nothing could be recovered");
+}
+
+}  // namespace
+
+void addRecoverCommand(CLI::App& app) {
+  auto args = std::make_shared<RecoverArgs>();
+  CLI::App* cmd = app.add_subcommand("recover", "Copy files and folders of a volume to a folder");
+  cmd->add_option("disk", args->disk, "disk device or image file")->required();
+  addSelectionOptions(cmd, args->selection);
+  cmd->add_option("--to", args->to, "destination folder (created when missing)")->required();
+  cmd->add_flag("--all", args->all, "recover every file and folder of the root folder");
+  cmd->add_option("paths", args->paths, "files or folders to recover, as `osprin list` prints them (/DIR/a.txt)");
+  cmd->add_option("--duplicates", args->duplicates, "existing names: rename (default), overwrite or skip");
+  cmd->add_option("--deleted", args->deleted, "deleted files: include (default), only or exclude");
+  cmd->add_option("--filter", args->filters, "recover only files matching a pattern (repeatable, e.g. *.doc)")
+      ->allow_extra_args(false);
+  cmd->add_option("--retries", args->retries, "attempts on a bad sector, 1 to 10 (default 3)");
+  cmd->add_flag("--json", args->json, "print the result as JSON");
+  cmd->callback([args] { runRecover(*args); });
+}
+
+}  // namespace osprin::cli

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "support/fixtures.h"
+
+namespace osprin {
+namespace {
+
+std::string recoverCli(const std::string& args, int* status) {
+  return test::runCommand(std::string(OSPRIN_CLI) + " recover " + args + " 2>" + test::scratchDir() + "/recover.err",
+                          status);
+}
+std::string recoverStderr() { return test::readFile(test::scratchDir() + "/recover.err"); }
+
+std::string q(const std::string& s) { return "'" + s + "'"; }
+
+// The live files of a manifest volume, by path.
+std::map<std::string, std::string> liveFiles(const std::string& volume) {
+  std::map<std::string, std::string> m;
+  for (const auto& e : test::readManifestEntries("sample", volume))
+    if (e.kind == "file" && !e.deleted) m[e.path] = e.sha256;
+  return m;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// Files below dir, lower-cased (the FAT32 volume stores 8.3 names in upper
+// case; the manifest has them as written), sorted.
+std::vector<std::string> filesUnder(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) out.push_back(lower(e.path().string().substr(dir.size())));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The file below dir whose path equals path without regard to case.
+std::string caseless(const std::string& dir, const std::string& path) {
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (lower(e.path().string().substr(dir.size())) == lower(path)) return e.path().string();
+  return dir + path;
+}
+
+TEST(CliRecover, AllOfAFatAndAnNtfsPartition) {
+  const std::string img = test::fixtureImage("sample");
+  for (auto [part, volume] : {std::pair{1, "p1"}, std::pair{2, "p2"}}) {
+    SCOPED_TRACE(volume);
+    const std::string dest = test::makeTempDir("cli-all");
+    int status = -1;
+    auto out = nlohmann::json::parse(recoverCli(img + " --partition " + std::to_string(part) + " --to " + q(dest) +
+                                                    " --all --deleted exclude --json",
+                                                &status));
+    EXPECT_EQ(status, 0) << recoverStderr();
+    EXPECT_TRUE(out["errors"].empty());
+    const auto live = liveFiles(volume);
+    for (const auto& [path, sha] : live) EXPECT_EQ(test::sha256File(caseless(dest, path)), sha) << path;
+    if (part == 1) {
+      EXPECT_EQ(out["files_saved"], live.size());  // NTFS adds its metadata files
+    }
+  }
+}
+
+TEST(CliRecover, PathsNameFilesAndFolders) {
+  const std::string img = test::fixtureImage("sample");
+  const std::string dest = test::makeTempDir("cli-paths");
+  int status = -1;
+  auto out = nlohmann::json::parse(
+      recoverCli(img + " --partition 1 --to " + q(dest) + " /Documents /README.TXT --json", &status));
+  EXPECT_EQ(status, 0) << recoverStderr();
+  EXPECT_EQ(out["files_saved"], 3);
+  EXPECT_EQ(filesUnder(dest), (std::vector<std::string>{"/documents/letters/letter one.txt",
+                                                        "/documents/report.bin", "/readme.txt"}));
+  const auto live = liveFiles("p1");
+  EXPECT_EQ(test::sha256File(dest + "/Documents/Letters/letter one.txt"), live.at("/Documents/Letters/letter one.txt"));
+
+  // A second run with the default policy renames; with skip it writes nothing and is no error.
+  out = nlohmann::json::parse(recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT --json", &status));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test::readFile(dest + "/Copy (1 ) of README.TXT").size(), 14u);
+  out = nlohmann::json::parse(
+      recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT --duplicates skip --json", &status));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out["files_saved"], 0);
+  EXPECT_TRUE(out["errors"].empty());
+}
+
+TEST(CliRecover, DeletedOnlyAndFilters) {
+  const std::string img = test::fixtureImage("sample");
+  const std::string dest = test::makeTempDir("cli-deleted");
+  int status = -1;
+  auto out = nlohmann::json::parse(
+      recoverCli(img + " --partition 2 --to " + q(dest) + " --all --deleted only --json", &status));
+  EXPECT_EQ(status, 0) << recoverStderr();
+  EXPECT_EQ(filesUnder(dest), (std::vector<std::string>{"/deleted file.txt", "/old/notes.txt"}));
+  for (const auto& e : test::readManifestEntries("sample", "p2")) {
+    if (e.kind == "file" && e.deleted) {
+      EXPECT_EQ(test::sha256File(dest + e.path), e.sha256) << e.path;
+    }
+  }
+
+  const std::string filtered = test::makeTempDir("cli-filter");
+  out = nlohmann::json::parse(recoverCli(img + " --partition 1 --to " + q(filtered) +
+                                             " --all --filter '*.TXT' --filter 'photo' --deleted exclude --json",
+                                         &status));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(filesUnder(filtered), (std::vector<std::string>{"/documents/letters/letter one.txt",
+                                                            "/pictures/photo.jpg", "/readme.txt"}));
+}
+
+TEST(CliRecover, TextOutputAndMissingPaths) {
+  const std::string img = test::fixtureImage("sample");
+  const std::string dest = test::makeTempDir("cli-text");
+  int status = -1;
+  std::string out = recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT /nothing/here", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, "Files saved: 1\n");
+  EXPECT_NE(recoverStderr().find("no such file or folder: /nothing/here"), std::string::npos);
+  // Nothing could be done: a non-zero exit.
+  out = recoverCli(img + " --partition 1 --to " + q(dest) + " /nothing/here --json", &status);
+  EXPECT_NE(status, 0);
+  auto j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["files_saved"], 0);
+  EXPECT_EQ(j["errors"].size(), 1u);
+}
+
+TEST(CliRecover, BadArgumentsAreRefused) {
+  const std::string img = test::fixtureImage("sample");
+  const std::string dest = test::makeTempDir("cli-bad");
+  int status = 0;
+  for (const std::string args : {" --all /README.TXT", "", " --all --duplicates ask", " --all --deleted some",
+                                 " --all --retries 11", " --all --filter 12345678901234567890"}) {
+    std::string out = recoverCli(img + " --partition 1 --to " + q(dest) + args, &status);
+    EXPECT_NE(status, 0) << args;
+    EXPECT_TRUE(out.empty()) << args;
+  }
+  EXPECT_TRUE(filesUnder(dest).empty());
+  recoverCli(img + " --partition 9 --to " + q(dest) + " --all", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(recoverStderr().find("there is no partition 9"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace osprin
