@@ -152,11 +152,14 @@ TEST(NtfsWalk, AttributesInExtensionRecords) {
   // Record 50: the list names records that cannot be read; no data: size 0,
   // the last record tried is kept.
   w.add(50, RecordBuilder(1).fileName(u"lost data.txt", 1, 5).attributeList({{0x80, 60}, {0x80, 5000}}));
+  // Record 55 (deleted): its data record 56 now serves another file.
+  w.add(55, RecordBuilder(0).fileName(u"borrowed.txt", 1, 5).attributeList({{0x80, 56}}));
+  w.add(56, RecordBuilder(1, 12).data(123));
   w.run();
 
   EXPECT_EQ(w.paths(), (std::set<std::string>{"file /$MFT", "file /spread.bin", "file /own name.txt",
-                                              "file /lost data.txt"}));
-  EXPECT_EQ(w.tree.ntfsFiles.size(), 4u);
+                                              "file /lost data.txt", "file /borrowed.txt (deleted)"}));
+  EXPECT_EQ(w.tree.ntfsFiles.size(), 5u);
   const NtfsFileNode* s = w.file("spread.bin");
   ASSERT_TRUE(s);
   EXPECT_EQ(s->recordNumber, 30u);
@@ -168,6 +171,9 @@ TEST(NtfsWalk, AttributesInExtensionRecords) {
   const NtfsFileNode* l = w.file("lost data.txt");
   EXPECT_EQ(l->size, 0u);
   EXPECT_EQ(l->dataRecordSector, 0u);  // record 5000 lies beyond the MFT
+  const NtfsFileNode* b = w.file("borrowed.txt");
+  EXPECT_EQ(b->size, 0u);
+  EXPECT_EQ(b->dataRecordSector, w.vol.recordSector(56));
 }
 
 TEST(NtfsWalk, DamagedRecordsAreSkippedNotFatal) {

@@ -75,20 +75,26 @@ class RefRecords {
  public:
   RefRecords(SectorReader& reader, const MftRuns& runs) : reader_(reader), runs_(runs) {}
 
-  void reset() { loaded_.clear(); }
-  // The record, or an empty span when it cannot be read as a file record.
+  void reset(std::uint32_t base) {
+    base_ = base;
+    loaded_.clear();
+  }
+  // The extension record n of the record in work, or an empty span when it
+  // cannot be read as a file record or now belongs to another file (the
+  // list of a deleted file may name records that were used again).
   Bytes get(std::uint32_t n) {
     for (auto& [num, ok, buf] : loaded_)
       if (num == n) return ok ? Bytes(buf) : Bytes();
     auto& e = loaded_.emplace_back();
     std::get<0>(e) = n;
-    std::get<1>(e) = readMftRecord(reader_, runs_, n, std::get<2>(e));
+    std::get<1>(e) = readMftRecord(reader_, runs_, n, std::get<2>(e)) && rd32(std::get<2>(e), 32) == base_;
     return std::get<1>(e) ? Bytes(std::get<2>(e)) : Bytes();
   }
 
  private:
   SectorReader& reader_;
   const MftRuns& runs_;
+  std::uint32_t base_ = 0;
   std::vector<std::tuple<std::uint32_t, bool, std::array<std::uint8_t, kMftRecordSize>>> loaded_;
 };
 
@@ -174,7 +180,7 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
 
     refs.assign(1, h);
     collectAttributeList(reader, vp.clusterBase, vp.sectorsPerCluster, rec, refs);
-    others.reset();
+    others.reset(h);
     auto recordOf = [&](std::size_t j) { return j == 0 ? Bytes(rec) : others.get(refs[j]); };
     const std::uint8_t flags = rd8(rec, 22);
 
