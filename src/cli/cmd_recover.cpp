@@ -109,45 +109,35 @@ std::vector<std::string> splitPath(const std::string& path) {
   return parts;
 }
 
-// The list rows that a path names, as `osprin list` prints paths ("/DIR/a.txt").
-// Every folder and file of that name counts (a deleted and a live one can
-// share it). "/" names every row of the root folder.
+// The list rows that a path names, as `osprin list` prints paths
+// ("/DIR/a.txt": row names joined by "/"). Every folder and file of that name
+// counts (a deleted and a live one can share it). "/" names every row of the
+// root folder.
 std::vector<ListRow> rowsForPath(FileTree& tree, const NtfsFileSet& files, bool fat, const std::string& path) {
-  const FolderTree& ft = tree.folderTree();
-  auto listItem = [&](std::uint32_t item) {
-    std::uint32_t identity = fat ? kFatRootCluster : kNtfsRootRecord;
-    if (item != FolderTree::kRoot) {
-      const std::int64_t f = ft.item(item).folder;
-      if (f < 0) return std::vector<ListRow>{};
-      const auto i = static_cast<std::size_t>(f);
-      if (fat) {
-        if (i >= tree.fatFolders.size()) return std::vector<ListRow>{};
-        identity = tree.fatFolders[i].firstCluster;
-      } else {
-        if (i >= tree.ntfsFolders.size()) return std::vector<ListRow>{};
-        identity = tree.ntfsFolders[i].recordNumber;
-      }
-    }
+  auto rowsOf = [&](std::uint32_t identity) {
     return fat ? listFatFolder(tree, identity) : listNtfsFolder(tree, files, identity);
   };
-
+  std::vector<ListRow> rows = rowsOf(fat ? kFatRootCluster : kNtfsRootRecord);
   const auto parts = splitPath(path);
-  if (ft.empty()) return {};
-  if (parts.empty()) return listItem(FolderTree::kRoot);
-  std::vector<std::uint32_t> items{FolderTree::kRoot};
+  if (parts.empty()) return rows;
   for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
-    std::vector<std::uint32_t> next;
-    for (std::uint32_t it : items)
-      for (std::uint32_t child : ft.item(it).children)
-        if (ft.item(child).label == parts[k]) next.push_back(child);
-    items = std::move(next);
-    if (items.empty()) return {};
+    std::vector<ListRow> next;
+    for (const ListRow& row : rows) {
+      if (!row.folder || row.name != parts[k] || row.id == 0 || row.id > UINT32_MAX) continue;
+      const std::int64_t index = tree.folderOfItem(static_cast<std::uint32_t>(row.id));
+      if (index < 0) continue;
+      const auto i = static_cast<std::size_t>(index);
+      if (fat ? i >= tree.fatFolders.size() : i >= tree.ntfsFolders.size()) continue;
+      const std::uint32_t identity = fat ? tree.fatFolders[i].firstCluster : tree.ntfsFolders[i].recordNumber;
+      for (ListRow& r : rowsOf(identity)) next.push_back(std::move(r));
+    }
+    rows = std::move(next);
+    if (rows.empty()) return rows;
   }
-  std::vector<ListRow> rows;
-  for (std::uint32_t it : items)
-    for (ListRow& row : listItem(it))
-      if (row.name == parts.back()) rows.push_back(std::move(row));
-  return rows;
+  std::vector<ListRow> named;
+  for (ListRow& row : rows)
+    if (row.name == parts.back()) named.push_back(std::move(row));
+  return named;
 }
 
 void runRecover(const RecoverArgs& a) {

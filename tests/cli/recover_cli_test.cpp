@@ -81,6 +81,12 @@ TEST(CliRecover, PathsNameFilesAndFolders) {
   const auto live = liveFiles("p1");
   EXPECT_EQ(test::sha256File(dest + "/Documents/Letters/letter one.txt"), live.at("/Documents/Letters/letter one.txt"));
 
+  // A file deep down lands in the destination itself.
+  const std::string one = test::makeTempDir("cli-one");
+  recoverCli(img + " --partition 1 --to " + q(one) + " '/Documents/Letters/letter one.txt'", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(filesUnder(one), std::vector<std::string>{"/letter one.txt"});
+
   // A second run with the default policy renames; with skip it writes nothing and is no error.
   out = nlohmann::json::parse(recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT --json", &status));
   EXPECT_EQ(status, 0);
