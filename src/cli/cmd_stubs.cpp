@@ -2,6 +2,5 @@
 #include "commands.h"
 
 namespace osprin::cli {
-void addListCommand(CLI::App&) {}
 void addDeepScanCommand(CLI::App&) {}
 }  // namespace osprin::cli

@@ -1,0 +1,136 @@
+// osprin list: the standard scan's tree on the command line.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "support/fixtures.h"
+#include "volume/fat_listing.h"
+
+namespace osprin {
+namespace {
+
+std::string stderrPath() { return test::scratchDir() + "/list-stderr.txt"; }
+
+std::string osprin(const std::string& args, int* status) {
+  return test::runCommand(std::string(OSPRIN_CLI) + " " + args + " 2>" + stderrPath(), status);
+}
+
+nlohmann::json listJson(const std::string& args) {
+  int status = -1;
+  std::string out = osprin("list " + args + " --json", &status);
+  EXPECT_EQ(status, 0) << test::readFile(stderrPath());
+  return nlohmann::json::parse(out);
+}
+
+std::vector<test::Line> lines(const nlohmann::json& rows) {
+  std::vector<test::Line> out;
+  for (const auto& r : rows)
+    out.push_back({r["kind"].get<std::string>(), r["path"].get<std::string>(), r["size"].get<std::uint64_t>(),
+                   r["deleted"].get<bool>()});
+  return out;
+}
+
+std::string parentOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+TEST(CliList, Fat16JsonMatchesTheManifest) {
+  auto rows = listJson(test::fixtureImage("fat16vol") + " --fs FAT16 --start 0 --end 32767");
+  test::expectSameListing(lines(rows), test::expectedListing("fat16vol", "fat16"));
+  for (const auto& r : rows) {
+    EXPECT_EQ(r["created"].get<std::string>().size(), 11u) << r;  // "01-01-2010 "
+    EXPECT_TRUE(r.contains("modified") && r.contains("id")) << r;
+  }
+}
+
+TEST(CliList, Fat32JsonMatchesTheManifestInTreeOrder) {
+  auto rows = listJson(test::fixtureImage("fat32vol") + " --fs fat32 --start 0 --end 81919");
+  test::expectSameListing(lines(rows), test::expectedListing("fat32vol", "fat32"));
+
+  // Depth first: a folder comes before everything below it and its subtree
+  // is not interrupted; in a folder, the subfolders come before the files.
+  std::map<std::string, std::size_t> position;
+  std::set<std::string> closed;      // folders whose subtree has ended
+  std::vector<std::string> open{""};  // the path from the root to the current folder
+  std::map<std::string, bool> sawFile;
+  std::set<std::uint64_t> fileIds;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string path = rows[i]["path"];
+    const std::string parent = parentOf(path);
+    while (!open.empty() && open.back() != parent) {
+      closed.insert(open.back());
+      open.pop_back();
+    }
+    ASSERT_FALSE(open.empty()) << path << " comes after its folder's subtree ended";
+    EXPECT_FALSE(closed.count(parent)) << path;
+    if (rows[i]["kind"] == "folder") {
+      EXPECT_FALSE(sawFile[parent]) << "folder " << path << " after a file of its folder";
+      open.push_back(path);
+    } else {
+      sawFile[parent] = true;
+      EXPECT_TRUE(fileIds.insert(rows[i]["id"].get<std::uint64_t>()).second) << path;
+    }
+  }
+}
+
+TEST(CliList, ReadableListingMarksDeletedEntries) {
+  int status = -1;
+  std::string out = osprin("list " + test::fixtureImage("fat16vol") + " --fs FAT16 --start 0 --end 32767", &status);
+  EXPECT_EQ(status, 0);
+  auto lineWith = [&](const std::string& needle) {
+    auto p = out.find(needle);
+    if (p == std::string::npos) return std::string();
+    auto b = out.rfind('\n', p);
+    return out.substr(b == std::string::npos ? 0 : b + 1, out.find('\n', p) - (b == std::string::npos ? 0 : b + 1));
+  };
+  EXPECT_EQ(lineWith("/xILE.TXT").rfind("Deleted File", 0), 0u) << out;
+  EXPECT_EQ(lineWith("/Old Stuff\n").rfind("Deleted Folder", 0), 0u);
+  EXPECT_EQ(lineWith("/README.TXT").rfind("File ", 0), 0u);
+  EXPECT_NE(lineWith("/Report 2004.doc").find(" 3000 "), std::string::npos);
+  EXPECT_NE(out.find("folder(s)"), std::string::npos);
+}
+
+TEST(CliList, PartitionsOfADisk) {
+  std::string img = test::fixtureImage("sample");
+  for (int p : {1, 2}) {
+    auto rows = listJson(img + " --partition " + std::to_string(p));
+    std::map<std::string, nlohmann::json> byPath;
+    for (const auto& r : rows) byPath[r["path"]] = r;
+    ASSERT_TRUE(byPath.count("/Documents/Letters/letter one.txt")) << "partition " << p;
+    EXPECT_EQ(byPath["/Documents/Letters/letter one.txt"]["size"], 700);
+    ASSERT_TRUE(byPath.count("/Old")) << "partition " << p;
+    EXPECT_EQ(byPath["/Old"]["deleted"], true);
+    EXPECT_EQ(byPath["/Old"]["kind"], "folder");
+  }
+}
+
+TEST(CliList, FailedScanIsOneClearLineAndAnExitCode) {
+  int status = 0;
+  std::string out = osprin("list " + test::fixtureImage("fat16vol") + " --fs NTFS --start 0 --end 32767 --json", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_TRUE(out.empty()) << out;
+  EXPECT_NE(test::readFile(stderrPath()).find("osprin: Recovery is not possible in Standard scan, use Sdvance scan\n"),
+            std::string::npos)
+      << test::readFile(stderrPath());
+
+  osprin("list " + test::fixtureImage("fat16vol"), &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(test::readFile(stderrPath()).find("--partition"), std::string::npos);
+}
+
+TEST(CliList, DestroyedNtfsBootSectors) {
+  auto img = test::corpusImage("ntfs3.raw");
+  if (!img) GTEST_SKIP() << "ntfs3.raw is not in the corpus";
+  std::string copy = test::copyImage(*img, "ntfs-cli");
+  const std::uint64_t last = std::filesystem::file_size(copy) / 512 - 1;
+  test::patchFile(copy, 0, std::string(512, '\0'));
+  test::patchFile(copy, last * 512, std::string(512, '\0'));
+  int status = 0;
+  osprin("list " + copy + " --fs NTFS --start 0 --end " + std::to_string(last), &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(test::readFile(stderrPath()).find("Recovery is not possible in Standard scan, use Sdvance scan"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace osprin
