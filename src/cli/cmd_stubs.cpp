@@ -2,5 +2,4 @@
 #include "commands.h"
 
 namespace osprin::cli {
-void addDeepScanCommand(CLI::App&) {}
 }  // namespace osprin::cli

@@ -1,0 +1,141 @@
+// osprin deep-scan DISK --fs FAT16|FAT32|NTFS --start S --end E [--sectors-per-read N] [--json]
+#include <chrono>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "common/text.h"
+#include "deepscan/deep_scan.h"
+
+namespace osprin::cli {
+
+namespace {
+
+struct Args {
+  std::string disk;
+  std::string fs;
+  std::optional<std::uint64_t> start;
+  std::optional<std::uint64_t> end;
+  std::uint32_t sectorsPerRead = kDefaultSectorsPerRead;
+  bool json = false;
+};
+
+// The scan reports a status line every few thousand sectors and a counter
+// after every batch; a terminal needs a few updates a second, not that.
+class ThrottledObserver : public Observer {
+ public:
+  explicit ThrottledObserver(TerminalObserver& inner) : inner_(inner) {}
+  void progress(int percent) override { inner_.progress(percent); }
+  void counter(std::string_view label, std::uint64_t value) override {
+    if (due()) inner_.counter(label, value);
+  }
+  void text(std::string_view label, std::string_view value) override {
+    if (due()) inner_.text(label, value);
+  }
+  void status(std::string_view text) override {
+    if (text.empty() || text != lastStatus_.substr(0, text.size()) || due(true)) {
+      lastStatus_ = std::string(text);
+      inner_.status(text);
+    }
+  }
+  void message(MsgKind kind, std::string_view text) override { inner_.message(kind, text); }
+  bool ask(std::string_view text) override { return inner_.ask(text); }
+
+ private:
+  bool due(bool statusLine = false) {
+    auto now = std::chrono::steady_clock::now();
+    auto& last = statusLine ? lastStatusAt_ : lastAt_;
+    if (now - last < std::chrono::milliseconds(200)) return false;
+    last = now;
+    return true;
+  }
+  TerminalObserver& inner_;
+  std::string lastStatus_;
+  std::chrono::steady_clock::time_point lastAt_{}, lastStatusAt_{};
+};
+
+void printResults(const DeepScanResults& r, FsType fsType, bool json) {
+  if (json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (std::size_t i = 0; i < r.foundFileSystems.size(); ++i) {
+      const FoundFileSystem& fs = r.foundFileSystems[i];
+      nlohmann::json e = {{"index", i + 1},
+                          {"label", fs.label},
+                          {"type", std::string(fsTypeText(fs.fsType))},
+                          {"start", fs.clusterBase},
+                          {"sectors_per_cluster", fs.sectorsPerCluster},
+                          {"size", foundFileSystemSizeText(fs)}};
+      if (fs.fsType == FsType::Ntfs) {
+        e["mft_start"] = fs.mftStart;
+        e["mft_mirror_start"] = fs.mftMirrorStart;
+      }
+      list.push_back(std::move(e));
+    }
+    nlohmann::json counters = {{"boot_sectors", r.bootSectorCount}, {"folders", r.folderHitCount}};
+    if (fsType == FsType::Ntfs) {
+      counters["files"] = r.fileHitCount;
+      counters["index_entries"] = r.indexBlockCount;
+    }
+    nlohmann::json out = {{"file_systems", list}, {"counters", counters}};
+    std::printf("%s\n", out.dump(1).c_str());
+    return;
+  }
+  std::printf("Boot Sector(s) Found: %u\n", r.bootSectorCount);
+  if (fsType == FsType::Ntfs) {
+    std::printf("Index Entries Found: %u\n", r.indexBlockCount);
+    std::printf("File(s) Found: %u\n", r.fileHitCount);
+  }
+  std::printf("Folder(s) Found: %u\n", r.folderHitCount);
+  if (r.foundFileSystems.empty()) {
+    std::printf("No file system found.\n");
+    return;
+  }
+  std::printf("\n%-4s %-18s %12s %8s %12s", "#", "File System", "Start", "Cluster", "Size");
+  if (fsType == FsType::Ntfs) std::printf(" %12s %12s", "MFT Start", "MFT Mirror");
+  std::printf("\n");
+  for (std::size_t i = 0; i < r.foundFileSystems.size(); ++i) {
+    const FoundFileSystem& fs = r.foundFileSystems[i];
+    std::printf("%-4zu %-18s %12u %8u %12s", i + 1, fs.label.c_str(), fs.clusterBase, fs.sectorsPerCluster,
+                foundFileSystemSizeText(fs).c_str());
+    if (fs.fsType == FsType::Ntfs) std::printf(" %12u %12u", fs.mftStart, fs.mftMirrorStart);
+    std::printf("\n");
+  }
+}
+
+}  // namespace
+
+void addDeepScanCommand(CLI::App& app) {
+  auto a = std::make_shared<Args>();
+  auto* cmd = app.add_subcommand(
+      "deep-scan", "read every sector of a range and list the FAT or NTFS file systems found in it");
+  cmd->add_option("DISK", a->disk, "disk device or image file")->required();
+  cmd->add_option("--fs", a->fs, "kind of file system to look for: FAT16, FAT32 or NTFS")->required();
+  cmd->add_option("--start", a->start, "first sector of the range")->required();
+  cmd->add_option("--end", a->end, "end sector of the range (the range holds end - start sectors)")->required();
+  cmd->add_option("--sectors-per-read", a->sectorsPerRead, "sectors read in one batch (default 60)")
+      ->check(CLI::Range(1u, 65536u));
+  cmd->add_flag("--json", a->json, "print JSON");
+  cmd->callback([a] {
+    Selection sel;
+    sel.fsType = parseFsType(a->fs);
+    if (sel.fsType == FsType::None) return fail("--fs must be FAT16, FAT32 or NTFS, not " + a->fs);
+    if (*a->start > 0xFFFFFFFFull || *a->end > 0xFFFFFFFFull)
+      return fail("sector numbers must be below 4294967296");
+    if (*a->start >= *a->end) return fail("End sector should be bigger than start sector");
+    auto disk = openDisk(a->disk);
+    if (!disk) return;
+    sel.rangeStart = static_cast<SectorNo>(*a->start);
+    sel.rangeEnd = static_cast<SectorNo>(*a->end);
+    sel.rangeLength = sel.rangeEnd - sel.rangeStart;
+    installInterruptHandler();
+    TerminalObserver terminal;
+    ThrottledObserver obs(terminal);
+    DeepScanResults results;
+    runDeepScan(*disk->reader, sel, a->sectorsPerRead, results, stopFlag(), obs);
+    terminal.finish();
+    printResults(results, sel.fsType, a->json);
+  });
+}
+
+}  // namespace osprin::cli

@@ -1,0 +1,409 @@
+#include "deepscan/classify_ntfs.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/text.h"
+#include "deepscan/classify_fat.h"
+#include "deepscan/progress.h"
+#include "volume/ntfs_record.h"
+
+namespace osprin {
+
+namespace {
+
+bool isClusterSize(std::uint32_t v) { return v != 0 && v <= 128 && (v & (v - 1)) == 0; }
+
+// --- record numbers from index entries --------------------------------------
+
+struct EntryKey {
+  std::uint64_t creationTime;
+  std::uint32_t parentRecord;
+  std::string_view name;
+  bool operator==(const EntryKey&) const = default;
+};
+
+struct EntryKeyHash {
+  std::size_t operator()(const EntryKey& k) const {
+    std::size_t h = std::hash<std::string_view>()(k.name);
+    h ^= std::hash<std::uint64_t>()(k.creationTime) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+    h ^= std::hash<std::uint32_t>()(k.parentRecord) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+    return h;
+  }
+};
+
+// The directory records still numbered 0, by creation time, parent and name,
+// in list order. A record leaves its bucket once it has a number (numbers
+// are only ever given, never taken back).
+class UnnumberedIndex {
+ public:
+  explicit UnnumberedIndex(std::vector<NtfsDirRecord>& recs) : recs_(recs) {
+    for (std::size_t i = 0; i < recs.size(); ++i)
+      if (recs[i].recordNumber == 0)
+        map_[EntryKey{recs[i].creationTime, recs[i].parentRecord, recs[i].name}].ids.push_back(
+            static_cast<std::uint32_t>(i));
+  }
+  // The first record numbered 0 with these values, or nullptr.
+  NtfsDirRecord* first(std::uint64_t creationTime, std::uint32_t parent, std::string_view name) {
+    auto it = map_.find(EntryKey{creationTime, parent, name});
+    if (it == map_.end()) return nullptr;
+    Bucket& b = it->second;
+    while (b.next < b.ids.size() && recs_[b.ids[b.next]].recordNumber != 0) ++b.next;
+    return b.next < b.ids.size() ? &recs_[b.ids[b.next]] : nullptr;
+  }
+
+ private:
+  struct Bucket {
+    std::vector<std::uint32_t> ids;
+    std::size_t next = 0;
+  };
+  std::vector<NtfsDirRecord>& recs_;
+  std::unordered_map<EntryKey, Bucket, EntryKeyHash> map_;
+};
+
+void numberFromBlock(Bytes b, UnnumberedIndex& index) {
+  const std::uint64_t size = b.size();
+  std::uint64_t o = static_cast<std::uint64_t>(rd32(b, 24)) + 24;
+  while (o < size) {
+    const auto at = static_cast<std::size_t>(o);
+    const std::uint32_t nameLength = rd8(b, at + 80);
+    if (nameLength == 0) break;
+    if (o + 82 + 2ull * nameLength > size) break;  // the name would reach past the block
+    if (rd16(b, at + 74) & 0x1000) {
+      const std::string name = utf16leToUtf8(b, at + 82, nameLength);
+      if (NtfsDirRecord* r = index.first(rd64(b, at + 24), rd32(b, at + 16), name)) r->recordNumber = rd32(b, at);
+    }
+    const std::uint32_t length = rd16(b, at + 8);
+    if (length == 0) break;
+    o += length;
+  }
+}
+
+// --- classification ------------------------------------------------------
+
+class Classifier {
+ public:
+  Classifier(SectorReader& reader, DeepScanResults& r, StopFlag& stop, Observer& obs)
+      : reader_(reader), r_(r), stop_(stop), obs_(obs), progress_(obs) {
+    const auto& recs = r.ntfsDirRecords;
+    sorted_ = std::is_sorted(recs.begin(), recs.end(),
+                             [](const NtfsDirRecord& a, const NtfsDirRecord& b) { return a.sector < b.sector; });
+    next_.resize(recs.size() + 1);
+    for (std::size_t i = 0; i <= recs.size(); ++i) next_[i] = static_cast<std::uint32_t>(i);
+  }
+
+  bool confirm(std::uint32_t spc, SectorNo low, SectorNo high);
+  void byBootSector();
+  void byIndexBlocks(SectorNo rangeEnd);
+
+ private:
+  bool eligible(std::size_t i) const {
+    const auto& d = r_.ntfsDirRecords[i];
+    return d.fsIndex == 0 && d.indexLcn != 0;
+  }
+  // The first record at or after i that is unclaimed and has an index
+  // allocation (records only ever leave that set).
+  std::size_t nextEligible(std::size_t i) {
+    const std::size_t n = r_.ntfsDirRecords.size();
+    std::size_t j = i;
+    while (j < n && (next_[j] != j || !eligible(j))) {
+      if (next_[j] == j) next_[j] = static_cast<std::uint32_t>(j + 1);
+      j = next_[j];
+    }
+    // Path compression.
+    while (i < j && i < n) {
+      std::size_t k = next_[i];
+      next_[i] = static_cast<std::uint32_t>(j);
+      i = k;
+    }
+    return j;
+  }
+  bool beginsWithIndx(SectorNo s) {
+    auto it = indxAt_.find(s);
+    if (it != indxAt_.end()) return it->second;
+    std::array<std::uint8_t, kSectorSize> buf{};
+    reader_.readSectors(s, 1, buf.data());
+    const bool yes = hasText(Bytes(buf), 0, "INDX");
+    indxAt_.emplace(s, yes);
+    return yes;
+  }
+  void marked() {
+    ++r_.classifiedCount;
+    if (progress_.moves(r_.classifiedCount, r_.folderHitCount))
+      obs_.status("Analyzing Classification " + dec(r_.classifiedCount) + " \\ " + dec(r_.folderHitCount));
+    progress_.set(r_.classifiedCount, r_.folderHitCount);
+  }
+  bool roomForMore() const { return r_.foundFileSystems.size() < kMaxFoundFileSystems; }
+
+  SectorReader& reader_;
+  DeepScanResults& r_;
+  StopFlag& stop_;
+  Observer& obs_;
+  StepProgress progress_;
+  bool sorted_ = true;
+  std::vector<std::uint32_t> next_;
+  std::unordered_map<SectorNo, bool> indxAt_;
+  // Confirmations that were walked to their end: the same question asked
+  // again can mark nothing more (the records it examined either were marked
+  // then or failed a test whose answer does not change).
+  struct Question {
+    std::uint32_t spc;
+    SectorNo low, high;
+    bool operator==(const Question&) const = default;
+  };
+  struct QuestionHash {
+    std::size_t operator()(const Question& q) const {
+      return std::hash<std::uint64_t>()((static_cast<std::uint64_t>(q.low) << 32 | q.high) ^
+                                        (static_cast<std::uint64_t>(q.spc) << 56));
+    }
+  };
+  std::unordered_set<Question, QuestionHash> settled_;
+};
+
+bool Classifier::confirm(std::uint32_t spc, SectorNo low, SectorNo high) {
+  auto& recs = r_.ntfsDirRecords;
+  const Question question{spc, low, high};
+  if (settled_.count(question)) return false;
+  const auto mark = static_cast<std::int16_t>(r_.foundFileSystems.size() + 1);
+  bool result = false;
+  bool stopped = false;
+  if (sorted_) {
+    // Records in ascending sector order: begin after low, end after high.
+    auto first = std::upper_bound(recs.begin(), recs.end(), low,
+                                  [](SectorNo v, const NtfsDirRecord& d) { return v < d.sector; });
+    for (std::size_t j = nextEligible(static_cast<std::size_t>(first - recs.begin())); j < recs.size();
+         j = nextEligible(j + 1)) {
+      if (stop_.load() == 1) {
+        stopped = true;
+        break;
+      }
+      NtfsDirRecord& d = recs[j];
+      if (d.sector > high) break;
+      if (beginsWithIndx(low + spc * d.indexLcn)) {
+        d.fsIndex = mark;
+        marked();
+        result = true;
+      }
+    }
+  } else {
+    for (auto& d : recs) {
+      if (stop_.load() == 1) {
+        stopped = true;
+        break;
+      }
+      if (d.sector > high) break;
+      if (d.sector <= low || d.fsIndex != 0 || d.indexLcn == 0) continue;
+      if (beginsWithIndx(low + spc * d.indexLcn)) {
+        d.fsIndex = mark;
+        marked();
+        result = true;
+      }
+    }
+  }
+  if (!stopped) settled_.insert(question);
+  return result;
+}
+
+void Classifier::byBootSector() {
+  for (SectorNo at : r_.bootSectorHits) {
+    if (!roomForMore()) break;
+    std::array<std::uint8_t, kSectorSize> buf{};
+    reader_.readSectors(at, 1, buf.data());
+    const Bytes s(buf);
+    const std::uint32_t spc = s[13];
+    if (!isClusterSize(spc)) continue;
+    const std::uint32_t total = rd32(s, 40);
+    const std::uint32_t perIndex = rd32(s, 68);
+    if (perIndex == 0 || total == 0) continue;
+    VolumeParams fields;
+    fields.fsType = FsType::Ntfs;
+    fields.sectorsPerCluster = spc;
+    fields.clusterBase = at;
+    fields.mftStart = at + spc * rd32(s, 48);
+    fields.mftMirrorStart = at + spc * rd32(s, 56);
+    fields.sectorsPerIndexRecord = perIndex == 244 ? 8 : spc * perIndex;
+    fields.volumeEnd = at + total;
+    if (confirm(spc, at, fields.volumeEnd)) addFoundFileSystem(r_, "NTFS @" + dec(at), fields);
+  }
+}
+
+void Classifier::byIndexBlocks(SectorNo rangeEnd) {
+  auto& recs = r_.ntfsDirRecords;
+  // The first remaining block hit of each owner (all have vcn 0 and mark -1
+  // once the later blocks are dropped; the test is kept for clarity).
+  std::unordered_map<std::uint32_t, SectorNo> firstBlock;
+  firstBlock.reserve(r_.indexBlockHits.size());
+  for (const auto& h : r_.indexBlockHits)
+    if (h.vcn == 0 && h.mark == -1) firstBlock.try_emplace(h.ownerRecord, h.sector);
+  auto blockOf = [&](std::uint32_t owner, SectorNo& s) {
+    auto it = firstBlock.find(owner);
+    if (it == firstBlock.end()) return false;
+    s = it->second;
+    return true;
+  };
+
+  for (std::size_t p = 0; p < recs.size() && stop_.load() != 1; ++p) {
+    if (recs[p].fsIndex != 0) continue;
+    if (recs[p].indexLcn == 0) {
+      recs[p].fsIndex = -1;
+      continue;
+    }
+    SectorNo d = 0;
+    if (!blockOf(recs[p].recordNumber, d) || d == 0) {
+      recs[p].fsIndex = -1;
+      continue;
+    }
+    const std::uint32_t c = recs[p].indexLcn;
+    // The later records that are unclaimed and have an index allocation; in
+    // an unsorted list the same set is walked one by one.
+    auto later = [&](std::size_t from) {
+      if (sorted_) return nextEligible(from);
+      while (from < recs.size() && !eligible(from)) ++from;
+      return from;
+    };
+    for (std::size_t s = later(p + 1); s < recs.size(); s = later(s + 1)) {
+      const std::uint32_t e = recs[s].indexLcn;
+      SectorNo f = 0;
+      if (blockOf(recs[s].recordNumber, f) && f != 0 && f != d && e != c) {
+        std::uint32_t k = 0;
+        bool ok = false;
+        if (e < c) {
+          ok = (d - f) % (c - e) == 0;
+          if (ok) k = (d - f) / (c - e);
+        } else {
+          ok = (f - d) % (e - c) == 0;
+          if (ok) k = (f - d) / (e - c);
+        }
+        const SectorNo start = d - k * c;
+        if (ok && static_cast<std::int32_t>(k) > 0 && static_cast<std::int32_t>(start) >= 0 && isClusterSize(k) &&
+            roomForMore() && confirm(k, start, rangeEnd)) {
+          VolumeParams fields;
+          fields.fsType = FsType::Ntfs;
+          fields.sectorsPerCluster = k;
+          fields.clusterBase = start;
+          fields.sectorsPerIndexRecord = 8;
+          fields.volumeEnd = rangeEnd;
+          addFoundFileSystem(r_, "NTFS @" + dec(start), fields);
+        }
+      }
+      if (stop_.load() == 1) return;
+    }
+  }
+}
+
+}  // namespace
+
+void assignRecordNumbers(SectorReader& reader, DeepScanResults& results, Observer& obs) {
+  StepProgress progress(obs);
+  progress.reset();
+  obs.status("Assign MFT numbers ");
+  auto& recs = results.ntfsDirRecords;
+  {
+    UnnumberedIndex index(recs);
+    const std::uint64_t count = results.indexBlockCount;
+    std::vector<std::uint8_t> block;
+    std::uint64_t i = 0;
+    for (const IndexBlockHit& hit : results.indexBlockHits) {
+      ++i;
+      if (progress.moves(i, count) || i == results.indexBlockHits.size())
+        obs.status("Assign MFT numbers " + dec(i) + " \\ " + dec(count));
+      progress.set(i, count);
+      block.assign(static_cast<std::size_t>(hit.sectorCount) * kSectorSize, 0);
+      if (hit.sectorCount != 0) reader.readSectors(hit.sector, hit.sectorCount, block.data());
+      if (!hasText(Bytes(block), 0, "INDX")) continue;
+      applyFixup(block);
+      numberFromBlock(Bytes(block), index);
+    }
+  }
+  // The rest from the distance to the record before: records are two
+  // sectors long.
+  std::uint32_t previousNumber = 1;
+  SectorNo previousSector = 0;
+  std::uint64_t total = 0;
+  for (auto& d : recs) {
+    total += 100;
+    progress.setPercent(total / (results.folderHitCount == 0 ? 1 : results.folderHitCount));
+    if (d.recordNumber == 0) {
+      const SectorNo gap = d.sector - previousSector;
+      if (previousSector == 0 || (gap & 1) != 0)
+        d.recordNumber = previousNumber + 1;
+      else
+        d.recordNumber = previousNumber + gap / 2;
+    }
+    previousNumber = d.recordNumber;
+    previousSector = d.sector;
+  }
+}
+
+void dropLaterIndexBlocks(DeepScanResults& results, Observer& obs) {
+  obs.status("Delete unused items");
+  StepProgress progress(obs);
+  progress.reset();
+  auto& hits = results.indexBlockHits;
+  const std::uint64_t before = hits.size();
+  std::size_t kept = 0;
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    total += 100;
+    progress.setPercent(total / (before == 0 ? 1 : before));
+    if (hits[i].vcn != 0) {
+      --results.indexBlockCount;
+      continue;
+    }
+    hits[kept++] = hits[i];
+  }
+  hits.resize(kept);
+}
+
+bool confirmNtfsVolume(SectorReader& reader, DeepScanResults& results, std::uint32_t spc, SectorNo low,
+                       SectorNo high, StopFlag& stop, Observer& obs) {
+  Classifier c(reader, results, stop, obs);
+  return c.confirm(spc, low, high);
+}
+
+void classifyNtfsByBootSector(SectorReader& reader, DeepScanResults& results, StopFlag& stop, Observer& obs) {
+  Classifier c(reader, results, stop, obs);
+  c.byBootSector();
+}
+
+void classifyNtfsByIndexBlocks(SectorReader& reader, SectorNo rangeEnd, DeepScanResults& results, StopFlag& stop,
+                               Observer& obs) {
+  Classifier c(reader, results, stop, obs);
+  c.byIndexBlocks(rangeEnd);
+}
+
+void finalNtfsNumbering(DeepScanResults& results) {
+  std::int16_t last = 1;
+  for (auto& d : results.ntfsDirRecords) {
+    if (d.fsIndex == -1) d.fsIndex = last;
+    last = d.fsIndex;
+  }
+}
+
+void analyseFoundNtfs(SectorReader& reader, SectorNo rangeEnd, DeepScanResults& results, StopFlag& stop,
+                      Observer& obs) {
+  assignRecordNumbers(reader, results, obs);
+  dropLaterIndexBlocks(results, obs);
+  obs.status("Analyzing Classification ");
+  results.classifiedCount = 0;
+  stop.store(0);
+  obs.stopVisible(true);
+  {
+    Classifier c(reader, results, stop, obs);
+    c.byBootSector();
+    c.byIndexBlocks(rangeEnd);
+  }
+  obs.stopVisible(false);
+  stop.store(0);
+  finalNtfsNumbering(results);
+}
+
+}  // namespace osprin

@@ -1,0 +1,102 @@
+#include "deepscan/deep_scan.h"
+
+#include "common/text.h"
+#include "deepscan/classify_fat.h"
+#include "deepscan/classify_ntfs.h"
+#include "deepscan/mount.h"
+#include "deepscan/signature_scan.h"
+
+namespace osprin {
+
+void analyseFound(SectorReader& reader, const Selection& sel, DeepScanResults& results, StopFlag& stop, Observer& obs) {
+  if (isFat(sel.fsType))
+    analyseFoundFat(reader, sel.fsType, results, obs);
+  else if (sel.fsType == FsType::Ntfs)
+    analyseFoundNtfs(reader, sel.rangeEnd, results, stop, obs);
+}
+
+void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, DeepScanResults& results,
+                 StopFlag& stop, Observer& obs) {
+  results.freeDeepScanLists();
+  if (sel.fsType == FsType::Ntfs) {
+    obs.counter("Boot Sector(s) Found", 0);
+    obs.counter("Index Entries Found", 0);
+    obs.counter("File(s) Found", 0);
+    obs.counter("Folder(s) Found", 0);
+    obs.counter("Current Sector", 0);
+    scanNtfsSignatures(reader, sel, sectorsPerRead, results, stop, obs);
+  } else if (isFat(sel.fsType)) {
+    obs.counter("Boot Sector(s) Found", 0);
+    obs.counter("Folder(s) Found", 0);
+    obs.counter("Current Sector", 0);
+    scanFatSignatures(reader, sel, sectorsPerRead, results, stop, obs);
+  }
+  obs.stopVisible(false);
+  analyseFound(reader, sel, results, stop, obs);
+  obs.progress(0);
+  obs.progressVisible(false);
+  stop.store(0);
+}
+
+std::string foundFileSystemSizeText(const VolumeParams& fs) {
+  if (isFat(fs.fsType) && fs.volumeEnd == 0) return "Unknown";
+  return dec(static_cast<SectorNo>(fs.volumeEnd - fs.clusterBase) / 2048) + " MB";
+}
+
+std::vector<PanelRow> selectFoundFileSystem(const DeepScanResults& results, std::size_t index, VolumeParams& vp) {
+  if (index == 0 || index > results.foundFileSystems.size()) return {};
+  const FoundFileSystem& fs = results.foundFileSystems[index - 1];
+  std::vector<PanelRow> panel;
+  vp.fsType = fs.fsType;
+  vp.sectorsPerFat = fs.sectorsPerFat;
+  vp.sectorsPerCluster = fs.sectorsPerCluster;
+  vp.clusterBase = fs.clusterBase;
+  vp.volumeEnd = fs.volumeEnd;
+  panel.push_back({"File System Start", dec(fs.clusterBase)});
+  panel.push_back({"Sectors Per Cluster", dec(fs.sectorsPerCluster)});
+  if (isFat(fs.fsType)) {
+    vp.rootDirSectors = fs.rootDirSectors;
+    vp.rootDirStart = fs.rootDirStart;
+    vp.reservedSectors = fs.reservedSectors;
+    vp.fat1Start = fs.fat1Start;
+    vp.fat2Start = fs.fat2Start;
+    panel.push_back({"File System Size", foundFileSystemSizeText(fs)});
+  } else {
+    vp.mftStart = fs.mftStart;
+    vp.mftMirrorStart = fs.mftMirrorStart;
+    vp.sectorsPerIndexRecord = fs.sectorsPerIndexRecord;
+    panel.push_back({"File System Size", foundFileSystemSizeText(fs)});
+    panel.push_back({"MFT Start", dec(fs.mftStart)});
+    panel.push_back({"MFT Mirror Start", dec(fs.mftMirrorStart)});
+  }
+  return panel;
+}
+
+void runMount(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosenFsIndex, VolumeParams& vp,
+              FileTree& tree, StopFlag& stop, Observer& obs) {
+  if (isFat(vp.fsType))
+    mountFoundFat(reader, results, chosenFsIndex, vp, tree, stop, obs);
+  else if (vp.fsType == FsType::Ntfs)
+    mountFoundNtfs(results, chosenFsIndex, tree, stop, obs);
+  stop.store(0);
+}
+
+bool deepScanAndMount(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, std::size_t pick,
+                      DeepMount& out, StopFlag& stop, Observer& obs, std::string& error) {
+  runDeepScan(reader, sel, sectorsPerRead, out.results, stop, obs);
+  const std::size_t found = out.results.foundFileSystems.size();
+  if (found == 0) {
+    error = "the deep scan found no file system in the range";
+    return false;
+  }
+  if (pick == 0 || pick > found) {
+    error = "there is no found file system " + dec(pick) + " (the deep scan found " + dec(found) + ")";
+    return false;
+  }
+  out.chosenFsIndex = static_cast<std::uint16_t>(pick);
+  out.panel = selectFoundFileSystem(out.results, pick, out.params);
+  runMount(reader, out.results, out.chosenFsIndex, out.params, out.tree, stop, obs);
+  return true;
+}
+
+}  // namespace osprin

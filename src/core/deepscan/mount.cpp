@@ -1,0 +1,225 @@
+#include "deepscan/mount.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/text.h"
+#include "deepscan/progress.h"
+#include "volume/fat_dir.h"
+
+namespace osprin {
+
+namespace {
+
+// Directories are read in pieces of at most 8 sectors.
+std::uint32_t pieceSectors(const VolumeParams& vp) {
+  const std::uint32_t spc = vp.sectorsPerCluster == 0 ? 1 : vp.sectorsPerCluster;
+  return spc > 7 ? 8 : spc;
+}
+
+bool isDirectoryHead(Bytes s) { return rd8(s, 0) == '.' && rd8(s, 1) == ' ' && rd8(s, 32) == '.' && rd8(s, 33) == '.'; }
+
+// Reads count sectors into buf, which is cleared first: a sector that does
+// not read is seen as the end of the directory, never as stale entries.
+void readClean(SectorReader& reader, SectorNo at, std::uint32_t count, std::vector<std::uint8_t>& buf) {
+  buf.assign(static_cast<std::size_t>(count) * kSectorSize, 0);
+  reader.readSectors(at, count, buf.data());
+}
+
+// One directory read piece by piece: keeps the last sector of the previous
+// piece so that a long name that began there is assembled whole.
+class DirectoryReader {
+ public:
+  DirectoryReader(SectorReader& reader, const VolumeParams& vp, FileTree& tree)
+      : reader_(reader), vp_(vp), tree_(tree) {}
+
+  void begin() {
+    previous_.clear();
+    end = false;
+  }
+  // Reads count sectors at `at` and parses them. firstPiece: check the "."
+  // and ".." entries (a sub-directory's first cluster) and skip them.
+  void piece(SectorNo at, std::uint32_t count, std::uint32_t folderCluster, bool folderDeleted, bool subdirFirstPiece) {
+    readClean(reader_, at, count, buf_);
+    if (subdirFirstPiece && !isDirectoryHead(Bytes(buf_))) {
+      end = true;  // the cluster no longer holds this directory
+      return;
+    }
+    DirContext ctx;
+    ctx.fsType = vp_.fsType;
+    ctx.previousSector = Bytes(previous_);
+    parseDirectoryCluster(Bytes(buf_), ctx, folderCluster, end, at, count, folderDeleted, subdirFirstPiece ? 2 : 0,
+                          tree_);
+    previous_.assign(buf_.end() - kSectorSize, buf_.end());
+  }
+
+  bool end = false;
+
+ private:
+  SectorReader& reader_;
+  const VolumeParams& vp_;
+  FileTree& tree_;
+  std::vector<std::uint8_t> buf_, previous_;
+};
+
+}  // namespace
+
+bool findFatCopies(SectorReader& reader, VolumeParams& vp, Observer& obs) {
+  StepProgress progress(obs);
+  progress.reset();
+  obs.progressVisible(true);
+  const SectorNo base = vp.clusterBase;
+  SectorNo start = 0;
+  if (vp.fsType == FsType::Fat16 && base > 550)
+    start = base - 550;
+  else if (vp.fsType == FsType::Fat32 && base > 30000)
+    start = base - 30000;
+  if (start == 0) start = 63;
+  if (start >= base) return false;
+
+  // Read in pieces; each piece is cleared first, so an unreadable sector
+  // never repeats the sector before it.
+  constexpr std::uint32_t kPiece = 256;
+  std::vector<std::uint8_t> buf;
+  int found = 0;
+  SectorNo first = 0;
+  for (SectorNo s = start; s < base;) {
+    const std::uint32_t count = std::min<std::uint32_t>(kPiece, base - s);
+    readClean(reader, s, count, buf);
+    for (std::uint32_t i = 0; i < count; ++i, ++s) {
+      const Bytes sec = Bytes(buf).subspan(static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
+      if (sec[0] == 0xF8 && sec[1] == 0xFF && sec[2] == 0xFF) {
+        if (++found == 1) {
+          first = s;
+        } else {
+          vp.fat1Start = first;
+          vp.fat2Start = s;
+          vp.sectorsPerFat = vp.fat2Start - vp.fat1Start;
+          if (vp.fsType == FsType::Fat16) vp.rootDirStart = vp.fat2Start + vp.sectorsPerFat;
+          return true;
+        }
+      }
+      progress.set(s, base);
+    }
+  }
+  if (found == 1) vp.fat1Start = first;
+  return false;
+}
+
+void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree, StopFlag& stop, Observer& obs) {
+  obs.status("Step 4 / 5 ....");
+  obs.stopVisible(true);
+  StepProgress progress(obs);
+  DirectoryReader dir(reader, vp, tree);
+  const std::uint32_t spc = vp.sectorsPerCluster == 0 ? 1 : vp.sectorsPerCluster;
+  const std::uint32_t n = pieceSectors(vp);
+
+  if (vp.fsType == FsType::Fat16) {
+    // The fixed root directory: 32 sectors (512 entries) whatever its size.
+    if (vp.rootDirStart != 0 && vp.rootDirStart < 0xFFFFFFE0u) {
+      dir.begin();
+      for (std::uint32_t o = 0; o < 32 && !dir.end; o += 8) dir.piece(vp.rootDirStart + o, 8, 0, false, false);
+    }
+  } else {
+    if (vp.rootDirStart == 0) vp.rootDirStart = 2;
+    dir.begin();
+    for (std::uint32_t k : readDirectoryChain(reader, vp, vp.rootDirStart)) {
+      for (std::uint32_t o = 0; o < spc && !dir.end; o += n) dir.piece(vp.clusterBase + k * spc + o, n, 0, false, false);
+      if (dir.end) break;
+    }
+  }
+
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < tree.fatFolders.size() && stop.load() != 1; ++i) {
+    const std::uint32_t cluster = tree.fatFolders[i].firstCluster;
+    const bool deleted = tree.fatFolders[i].deleted;
+    dir.begin();
+    bool firstPiece = true;
+    for (std::uint32_t k : readDirectoryChain(reader, vp, cluster)) {
+      for (std::uint32_t o = 0; o < spc && !dir.end && stop.load() != 1; o += n) {
+        dir.piece(k * spc + vp.clusterBase + o, n, cluster, deleted, firstPiece);
+        firstPiece = false;
+      }
+      if (dir.end || stop.load() == 1) break;
+    }
+    total += 100;
+    progress.setPercent(total / (tree.folderCount == 0 ? 1 : tree.folderCount));
+  }
+  obs.stopVisible(false);
+}
+
+void mountFoundFat(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosen, VolumeParams& vp,
+                   FileTree& tree, StopFlag& stop, Observer& obs) {
+  StepProgress progress(obs);
+  progress.reset();
+  obs.progressVisible(true);
+
+  obs.status("Step 1 / 5 ....");
+  tree.freeFatTree();
+  for (const DirHeadHit& h : results.dirHeadHits) {
+    if (h.fsIndex != static_cast<std::int16_t>(chosen)) continue;
+    tree.addFatFolder("Dir" + dec(h.firstCluster), h.firstCluster, h.parentCluster, h.writeDate, h.accessDate, false);
+    progress.set(tree.folderCount, results.folderHitCount);
+  }
+
+  obs.status("Step 2 / 5 ....");
+  progress.reset();
+  for (std::size_t i = 0; i < tree.fatFolders.size(); ++i) {
+    const std::uint32_t parent = tree.fatFolders[i].parentCluster;
+    if (parent != 0 && tree.findFatFolder(parent) < 0) tree.addFatFolder("Dir" + dec(parent), parent, 0, 0, 0, false);
+  }
+
+  if (vp.fat1Start == 0) {
+    obs.status("Step 3 / 5 ....");
+    findFatCopies(reader, vp, obs);
+  }
+
+  readFoundDirectories(reader, vp, tree, stop, obs);
+
+  obs.status("Step 5 / 5 ....");
+  tree.buildFatFolderTree(obs);
+  obs.progress(0);
+  obs.progressVisible(false);
+  obs.status("");
+}
+
+void mountFoundNtfs(const DeepScanResults& results, std::uint16_t chosen, FileTree& tree, StopFlag& stop,
+                    Observer& obs) {
+  tree.freeNtfsTree();
+  obs.status("Extracting entries for the file system");
+  for (const NtfsDirRecord& d : results.ntfsDirRecords) {
+    if (d.fsIndex != static_cast<std::int16_t>(chosen) || d.recordNumber == kNtfsRootRecord || d.name == ".") continue;
+    tree.addNtfsFolder(d.name, d.recordNumber, d.parentRecord, d.creationTime, d.changeTime, d.deleted,
+                       ScanType::Advanced);
+  }
+
+  obs.status("Searching For Lost Data");
+  StepProgress progress(obs);
+  progress.reset();
+  obs.progressVisible(true);
+  std::uint32_t placeholders = 0;
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < tree.ntfsFolders.size() && stop.load() != 1; ++i) {
+    progress.setPercent(total / (tree.folderCount == 0 ? 1 : tree.folderCount));
+    const std::uint32_t parent = tree.ntfsFolders[i].parentRecord;
+    if (parent == kNtfsRootRecord) continue;
+    if (tree.findNtfsFolder(parent) < 0) {
+      tree.addNtfsFolder("Dir" + dec(placeholders), parent, kNtfsRootRecord, 0, 0, false, ScanType::Advanced);
+      ++placeholders;
+    }
+    total += 100;
+  }
+  stop.store(0);
+
+  obs.status("Creating Tree Structure");
+  tree.buildNtfsFolderTree(obs);
+  obs.progress(0);
+  obs.progressVisible(false);
+  obs.status("");
+}
+
+}  // namespace osprin

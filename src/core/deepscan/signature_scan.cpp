@@ -1,0 +1,301 @@
+#include "deepscan/signature_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "volume/ntfs_record.h"
+
+namespace osprin {
+
+Bytes SectorWindow::sectors(std::uint64_t lba, std::uint32_t count) const {
+  const std::uint64_t held = bytes.size() / kSectorSize;
+  if (bytes.empty() || lba < firstSector || lba - firstSector > held || held - (lba - firstSector) < count) return {};
+  return bytes.subspan(static_cast<std::size_t>(lba - firstSector) * kSectorSize,
+                       static_cast<std::size_t>(count) * kSectorSize);
+}
+
+namespace {
+
+// The scan reads the range in large requests and hands it out in batches of
+// sectorsPerRead sectors: what is examined and reported per batch stays the
+// same, but a healthy disk costs one request per couple of megabytes however
+// small the batch. A request that fails falls back to the sector reader's
+// sector-by-sector retries; a sector that never reads is seen as zeros
+// rather than as whatever an earlier read left in memory (which would be
+// recorded a second time under the wrong sector number).
+constexpr std::size_t kReadAheadBytes = 2u << 20;
+constexpr std::uint32_t kMaxSectorsPerRead = 65536;
+
+class BatchReader {
+ public:
+  BatchReader(SectorReader& reader, std::uint64_t rangeStart, std::uint64_t rangeLength, std::uint32_t perRead)
+      : reader_(reader), rangeStart_(rangeStart), rangeLength_(rangeLength), perRead_(perRead) {
+    const std::size_t batchBytes = static_cast<std::size_t>(perRead) * kSectorSize;
+    batchesPerChunk_ = std::max<std::uint64_t>(1, kReadAheadBytes / batchBytes);
+    buffer_.resize(static_cast<std::size_t>(batchesPerChunk_) * batchBytes);
+  }
+
+  // The sectorsPerRead sectors of the batch that starts done sectors into
+  // the range.
+  Bytes batch(std::uint64_t done) {
+    if (!filled_ || done < chunkStart_ || done - chunkStart_ >= chunkSectors_) fill(done);
+    return Bytes(buffer_).subspan(static_cast<std::size_t>(done - chunkStart_) * kSectorSize,
+                                  static_cast<std::size_t>(perRead_) * kSectorSize);
+  }
+  const SectorWindow& window() const { return window_; }
+
+ private:
+  void fill(std::uint64_t done) {
+    const std::uint64_t left = rangeLength_ > done ? rangeLength_ - done : 1;
+    const std::uint64_t batchesLeft = (left + perRead_ - 1) / perRead_;
+    chunkStart_ = done;
+    chunkSectors_ = std::min(batchesPerChunk_, batchesLeft) * perRead_;
+    const std::size_t bytes = static_cast<std::size_t>(chunkSectors_) * kSectorSize;
+    std::memset(buffer_.data(), 0, bytes);
+    const bool complete = reader_.readSectors64(rangeStart_ + done, static_cast<std::uint32_t>(chunkSectors_),
+                                                buffer_.data());
+    window_.firstSector = rangeStart_ + done;
+    window_.bytes = complete ? Bytes(buffer_.data(), bytes) : Bytes();
+    filled_ = true;
+  }
+
+  SectorReader& reader_;
+  std::uint64_t rangeStart_, rangeLength_;
+  std::uint32_t perRead_;
+  std::uint64_t batchesPerChunk_ = 1;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t chunkStart_ = 0, chunkSectors_ = 0;
+  bool filled_ = false;
+  SectorWindow window_;
+};
+
+enum class Pass { Fat, Ntfs };
+
+// The read loop shared by both passes. recognise(sector bytes, sector
+// number, window) returns false to leave the rest of the batch unexamined.
+template <class Recognise>
+void readLoop(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, Pass pass, StopFlag& stop,
+              Observer& obs, Recognise recognise) {
+  obs.stopVisible(true);
+  obs.progress(0);
+  obs.progressVisible(true);
+  const std::uint32_t perRead = std::clamp<std::uint32_t>(sectorsPerRead, 1, kMaxSectorsPerRead);
+  const std::uint64_t start = sel.rangeStart;
+  const std::uint64_t length = sel.rangeLength;
+  stop.store(0);
+  std::uint64_t done = 0;
+  int batchCounter = 0;
+  if (length != 0) {
+    BatchReader batches(reader, start, length, perRead);
+    const std::string lengthText = dec(length);
+    while (stop.load() != 1) {
+      if (pass == Pass::Ntfs) obs.counter("Current Sector", start + done);
+      if (++batchCounter == 88) {
+        obs.progress(static_cast<int>(std::min<std::uint64_t>(99, done * 100 / length)));
+        obs.status("Reading Sector " + dec(done) + " Of " + lengthText);
+        batchCounter = 0;
+      }
+      Bytes batch = batches.batch(done);
+      for (std::uint32_t i = 0; i < perRead; ++i) {
+        const std::uint64_t lba = start + done + i;
+        if (lba > 0xFFFFFFFFull) break;  // beyond what a sector number addresses
+        if (!recognise(batch.subspan(static_cast<std::size_t>(i) * kSectorSize, kSectorSize),
+                       static_cast<SectorNo>(lba), batches.window()))
+          break;
+      }
+      if (pass == Pass::Fat) obs.counter("Current Sector", done);
+      done += perRead;
+      if (done >= length) break;
+    }
+  }
+  stop.store(0);
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) { return asciiUpper(a) == asciiUpper(b); }
+
+// Position of the attribute of the given type named "$I30" in a 1024-byte
+// record, or -1. nameAt is where the name's characters begin within the
+// attribute (24 for the resident index root, 64 for the index allocation).
+std::int64_t findI30Attribute(Bytes rec, std::uint32_t type, std::size_t nameAt, bool allocation) {
+  std::int64_t a = static_cast<std::int16_t>(rd16(rec, 20));
+  if (a < 0) return -1;
+  while (a + 3 <= 1023) {
+    const auto p = static_cast<std::size_t>(a);
+    const std::uint32_t t = rd32(rec, p);
+    if (t == type && rd8(rec, p + 9) == 4 && rd8(rec, p + nameAt) == '$' && rd8(rec, p + nameAt + 2) == 'I' &&
+        rd8(rec, p + nameAt + 4) == '3' && rd8(rec, p + nameAt + 6) == '0')
+      return a;
+    if (t == 0 || t == 0xFFFFFFFFu) return -1;
+    if (a + 7 > 1023) return -1;
+    const std::uint32_t len = rd32(rec, p + 4);
+    if (len == 0) return -1;
+    if (allocation && (len >= 1023 || a + static_cast<std::int64_t>(len) >= 1023)) return -1;
+    a += len;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::uint32_t ownRecordNumberFromIndexRoot(Bytes rec) {
+  const std::int64_t a = findI30Attribute(rec, 0x90, 24, false);
+  if (a < 0 || a + 64 >= 1023) return 0;
+  const auto p = static_cast<std::size_t>(a);
+  if (rd8(rec, p + 144) == 0) return 0;  // the first entry has no name: no key to read
+  const std::uint32_t v = rd32(rec, p + 80);
+  return v == 0xFFFFFFFFu ? 0 : v;
+}
+
+std::uint32_t indexAllocationFirstCluster(Bytes rec) {
+  const std::int64_t a = findI30Attribute(rec, 0xA0, 64, true);
+  if (a < 0 || a >= 1023) return 0;
+  const std::int64_t p = a + static_cast<std::int16_t>(rd16(rec, static_cast<std::size_t>(a) + 32));
+  if (p < 0 || p >= 1024) return 0;
+  const auto q = static_cast<std::size_t>(p);
+  const std::uint8_t h = rd8(rec, q);
+  if (h == 0) return 0;
+  const unsigned n = h >> 4, m = h & 0x0F;
+  if (n < 1 || n > 4) return 0;
+  if (q + 1 + m + n > rec.size() || q + 1 + m + n > 1024) return 0;
+  std::uint32_t v = 0;
+  for (unsigned i = 0; i < n; ++i) v |= static_cast<std::uint32_t>(rec[q + 1 + m + i]) << (8 * i);
+  if (n < 4 && (v & (1u << (8 * n - 1)))) v |= ~((1u << (8 * n)) - 1);  // sign of the n-byte number
+  return v;
+}
+
+void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults& results, const SectorWindow& window) {
+  std::array<std::uint8_t, kMftRecordSize> rec{};
+  Bytes held = window.sectors(sector, 2);
+  if (!held.empty())
+    std::memcpy(rec.data(), held.data(), rec.size());
+  else
+    reader.readSectors(sector, 2, rec.data());
+  applyFixup(rec);
+  const Bytes r(rec);
+
+  FileNameInfo fn;
+  if (!findPreferredFileName(r, fn)) return;
+  const std::uint8_t flags = rec[22];
+  if (flags == 3 || flags == 2) {
+    NtfsDirRecord d;
+    if (equalsNoCase(fn.name, "."))
+      d.recordNumber = kNtfsRootRecord;
+    else if (equalsNoCase(fn.name, "$Extend"))
+      d.recordNumber = 11;
+    else
+      d.recordNumber = ownRecordNumberFromIndexRoot(r);
+    d.indexLcn = indexAllocationFirstCluster(r);
+    d.name = std::move(fn.name);
+    d.sector = sector;
+    d.parentRecord = fn.parentRecord;
+    d.creationTime = fn.creationTime;
+    d.changeTime = fn.changeTime;
+    d.deleted = flags == 2;
+    results.ntfsDirRecords.push_back(std::move(d));
+    ++results.folderHitCount;
+  } else if (flags == 1 || flags == 0) {
+    std::uint64_t size = 0;
+    if (!findDataSize(r, size)) size = 0;
+    NtfsFileRecord f;
+    f.name = std::move(fn.name);
+    f.dataRecordSector = sector;
+    f.recordNumber = 0;
+    f.parentRecord = fn.parentRecord;
+    f.creationTime = fn.creationTime;
+    f.changeTime = fn.changeTime;
+    f.size = size;
+    f.deleted = flags == 0;
+    if (f.name.capacity() > f.name.size() + 16) f.name.shrink_to_fit();
+    results.ntfsFileRecords.push_back(std::move(f));
+    ++results.fileHitCount;
+  }
+}
+
+bool recordIndexBlock(SectorReader& reader, SectorNo sector, Bytes first, DeepScanResults& results,
+                      const SectorWindow& window) {
+  const std::uint64_t size = static_cast<std::uint64_t>(rd32(first, 32)) + 24;
+  if (size > 65536) return false;
+  const auto count = static_cast<std::uint8_t>(size / kSectorSize);
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(size), 0);
+  if (count != 0) {
+    Bytes held = window.sectors(sector, count);
+    if (!held.empty())
+      std::memcpy(block.data(), held.data(), held.size());
+    else
+      reader.readSectors(sector, count, block.data());
+  }
+  applyFixup(block);
+  const Bytes b(block);
+  const std::uint64_t entry = static_cast<std::uint64_t>(rd32(b, 24)) + 24;
+  if (entry + 20 > size) return false;
+  const std::uint32_t owner = rd32(b, static_cast<std::size_t>(entry) + 16);
+  if (owner < 5 || owner == 0xFFFFFFFFu) return false;
+  results.indexBlockHits.push_back(IndexBlockHit{sector, owner, rd32(b, 16), -1, count});
+  ++results.indexBlockCount;
+  return true;
+}
+
+void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
+                       DeepScanResults& results, StopFlag& stop, Observer& obs) {
+  readLoop(reader, sel, sectorsPerRead, Pass::Fat, stop, obs, [&](Bytes s, SectorNo lba, const SectorWindow&) {
+    if (hasBootSignature(s)) {
+      const bool fat32 = s[85] == '3' && s[86] == '2';
+      const bool fat16 = !fat32 && s[57] == '1' && s[58] == '6';
+      if (fat32 || fat16) {
+        ++results.bootSectorCount;
+        results.bootSectorHits.push_back(lba);
+        if (results.bootSectorCount > kMaxFatBootSectors) {
+          obs.message(MsgKind::Error, "Too many data structures found");
+          stop.store(1);
+          return false;
+        }
+      }
+      obs.counter("Boot Sector(s) Found", results.bootSectorCount);
+      return true;
+    }
+    if (s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ') {
+      const std::uint32_t k = (static_cast<std::uint32_t>(rd16(s, 20)) << 16) | rd16(s, 26);
+      const std::uint32_t p = (static_cast<std::uint32_t>(rd16(s, 52)) << 16) | rd16(s, 58);
+      if (k > 2 && k != 0xFFFFFFFFu && p != 0xFFFFFFFFu && k < lba) {
+        results.dirHeadHits.push_back(DirHeadHit{lba, k, p, rd16(s, 24), rd16(s, 18), 0});
+        ++results.folderHitCount;
+      }
+      obs.counter("Folder(s) Found", results.folderHitCount);
+    }
+    return true;
+  });
+}
+
+void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
+                        DeepScanResults& results, StopFlag& stop, Observer& obs) {
+  readLoop(reader, sel, sectorsPerRead, Pass::Ntfs, stop, obs,
+           [&](Bytes s, SectorNo lba, const SectorWindow& window) {
+             if (hasBootSignature(s)) {
+               if (hasText(s, 3, "NTFS")) {
+                 ++results.bootSectorCount;
+                 results.bootSectorHits.push_back(lba);
+                 obs.counter("Boot Sector(s) Found", results.bootSectorCount);
+               }
+               return true;
+             }
+             if (hasText(s, 0, "FILE")) {
+               if (rd16(s, 28) == 1024) {
+                 recordNtfsFileRecord(reader, lba, results, window);
+                 obs.counter("Folder(s) Found", results.folderHitCount);
+                 obs.counter("File(s) Found", results.fileHitCount);
+               }
+               return true;
+             }
+             if (hasText(s, 0, "INDX")) {
+               recordIndexBlock(reader, lba, s, results, window);
+               obs.counter("Index Entries Found", results.indexBlockCount);
+             }
+             return true;
+           });
+}
+
+}  // namespace osprin

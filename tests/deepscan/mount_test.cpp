@@ -1,0 +1,268 @@
+// Mounting a found file system: FAT folders from heads and their names from
+// parent directories, the FAT search, NTFS folders and lost parents, and the
+// NTFS files of the chosen volume.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "deep_builders.h"
+#include "deepscan/deep_scan.h"
+#include "deepscan/mount.h"
+#include "disk/faulty_source.h"
+#include "tree/file_list.h"
+
+namespace osprin {
+namespace {
+
+using test::MemDisk;
+using test::RecordingObserver;
+
+// Every path of the folder tree and of the files listed under it.
+std::set<std::string> fatPaths(FileTree& tree) {
+  std::set<std::string> out;
+  const FolderTree& ft = tree.folderTree();
+  for (std::uint32_t item = 2; item < ft.size(); ++item) out.insert(ft.path(item) + "/");
+  for (const auto& f : tree.fatFiles) {
+    std::string dir;
+    if (f.parentCluster != 0) {
+      auto idx = tree.findFatFolder(f.parentCluster);
+      if (idx < 0 || tree.fatFolders[static_cast<std::size_t>(idx)].treeItem == 0) continue;
+      dir = ft.path(tree.fatFolders[static_cast<std::size_t>(idx)].treeItem);
+    }
+    out.insert(dir + "/" + f.name + (f.deleted ? " (deleted)" : ""));
+  }
+  return out;
+}
+
+TEST(FatMount, FoldersFromHeadsNamedFromTheirParentsEntries) {
+  // FAT16 geometry: 4 sectors per cluster, cluster base 1000. No boot sector,
+  // no FAT: the chains are one cluster long and the root is never read.
+  MemDisk d(6000);
+  auto cl = [](std::uint32_t c) { return 1000 + 4 * c; };
+  d.dirHead(cl(10), 10, 0);
+  d.dirEntry(cl(10), 2, "REPORT  TXT", 0x20, 30, 1234);
+  d.dirEntry(cl(10), 3, "SUB        ", 0x10, 12, 0);
+  d.dirEntry(cl(10), 4, "\xE5OLD    TXT", 0x20, 31, 10);
+  d.dirEntry(cl(10), 5, "NEW     TXT", 0x20, 32, 20);
+  d.dirEntry(cl(10), 6, "ODD        ", 0x10, 33, 99);  // a folder entry with a size: listed as a file
+  d.dirHead(cl(12), 12, 10);
+  d.dirEntry(cl(12), 2, "INNER   BIN", 0x20, 40, 5);
+  d.dirHead(cl(1234), 1234, 20);  // parent 20 was never found
+  d.dirEntry(cl(1234), 2, "LOST    DAT", 0x20, 41, 6);
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  Selection sel;
+  sel.fsType = FsType::Fat16;
+  sel.rangeStart = 0;
+  sel.rangeEnd = 6000;
+  sel.rangeLength = 6000;
+  runDeepScan(*reader, sel, 60, r, stop, nullObserver());
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  EXPECT_EQ(r.foundFileSystems[0].label, "FAT16 @1000");
+
+  VolumeParams vp;
+  selectFoundFileSystem(r, 1, vp);
+  FileTree tree;
+  RecordingObserver obs;
+  runMount(*reader, r, 1, vp, tree, stop, obs);
+  EXPECT_EQ(fatPaths(tree), (std::set<std::string>{"/Dir10/", "/Dir10/SUB/", "/Dir20/", "/Dir20/Dir1234/",
+                                                    "/Dir10/REPORT.TXT", "/Dir10/xOLD.TXT (deleted)",
+                                                    "/Dir10/NEW.TXT", "/Dir10/ODD", "/Dir10/SUB/INNER.BIN",
+                                                    "/Dir20/Dir1234/LOST.DAT"}));
+  EXPECT_EQ(tree.fileCount, 6u);
+  std::vector<std::string> steps;
+  for (const auto& s : obs.statuses)
+    if (s.rfind("Step ", 0) == 0) steps.push_back(s);
+  EXPECT_EQ(steps, (std::vector<std::string>{"Step 1 / 5 ....", "Step 2 / 5 ....", "Step 3 / 5 ....",
+                                             "Step 4 / 5 ....", "Step 5 / 5 ...."}));
+  EXPECT_EQ(obs.statuses.back(), "");
+  // The folder list of the root: the found folders and the lost parent.
+  auto rows = listFatFolder(tree, 0);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].name, "Dir10");
+  EXPECT_EQ(rows[0].created, fatDateText(0x3A21));
+  EXPECT_EQ(rows[1].name, "Dir20");
+}
+
+TEST(FatMount, AFolderWhoseClusterWasReusedHasNoContent) {
+  MemDisk d(3000);
+  d.dirHead(1040, 10, 0);
+  d.dirHead(1048, 12, 10);
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  Selection sel;
+  sel.fsType = FsType::Fat16;
+  sel.rangeEnd = sel.rangeLength = 3000;
+  runDeepScan(*reader, sel, 60, r, stop, nullObserver());
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  // After the scan, cluster 12 is overwritten by a file.
+  std::memset(d.at(1048), 'x', 512);
+  d.dirEntry(1048, 5, "SHOULDNT   ", 0x20, 50, 1);
+  auto reader2 = d.reader();
+  VolumeParams vp;
+  selectFoundFileSystem(r, 1, vp);
+  FileTree tree;
+  runMount(*reader2, r, 1, vp, tree, stop, nullObserver());
+  EXPECT_EQ(tree.fatFolders.size(), 2u);
+  EXPECT_TRUE(tree.fatFiles.empty());
+}
+
+TEST(FatMount, FatCopiesFoundBeforeTheClusterBase) {
+  MemDisk d(2000);
+  for (SectorNo s : {200u, 450u}) {
+    d.put8(s, 0, 0xF8);
+    d.put8(s, 1, 0xFF);
+    d.put8(s, 2, 0xFF);
+  }
+  d.put8(300, 0, 0xF8);  // F8 alone is not a FAT start
+  auto reader = d.reader();
+  VolumeParams vp;
+  vp.fsType = FsType::Fat16;
+  vp.clusterBase = 700;
+  vp.sectorsPerCluster = 4;
+  EXPECT_TRUE(findFatCopies(*reader, vp, nullObserver()));
+  EXPECT_EQ(vp.fat1Start, 200u);
+  EXPECT_EQ(vp.fat2Start, 450u);
+  EXPECT_EQ(vp.sectorsPerFat, 250u);
+  EXPECT_EQ(vp.rootDirStart, 700u);
+
+  // One copy only: only fat1Start changes.
+  d.put8(450, 0, 0);
+  auto reader2 = d.reader();
+  VolumeParams one;
+  one.fsType = FsType::Fat16;
+  one.clusterBase = 700;
+  EXPECT_FALSE(findFatCopies(*reader2, one, nullObserver()));
+  EXPECT_EQ(one.fat1Start, 200u);
+  EXPECT_EQ(one.fat2Start, 0u);
+  EXPECT_EQ(one.sectorsPerFat, 0u);
+
+  // The search window: 550 sectors for FAT16, from sector 63 at the least.
+  VolumeParams narrow;
+  narrow.fsType = FsType::Fat16;
+  narrow.clusterBase = 1200;  // window 650..1199: both copies lie before it
+  auto reader3 = d.reader();
+  EXPECT_FALSE(findFatCopies(*reader3, narrow, nullObserver()));
+  EXPECT_EQ(narrow.fat1Start, 0u);
+  VolumeParams tiny;
+  tiny.fsType = FsType::Fat32;
+  tiny.clusterBase = 63;  // the window would start at 63: nothing to search
+  EXPECT_FALSE(findFatCopies(*reader3, tiny, nullObserver()));
+}
+
+TEST(FatMount, UnreadableFatSectorsAreNotTakenForTheCopyBefore) {
+  MemDisk d(1000);
+  d.put8(200, 0, 0xF8);
+  d.put8(200, 1, 0xFF);
+  d.put8(200, 2, 0xFF);
+  auto src = std::make_unique<FaultySource>(std::make_unique<MemoryBlockSource>(d.data()));
+  src->failSector(201);
+  SectorReader reader(std::move(src));
+  VolumeParams vp;
+  vp.fsType = FsType::Fat16;
+  vp.clusterBase = 700;
+  EXPECT_FALSE(findFatCopies(reader, vp, nullObserver()));
+  EXPECT_EQ(vp.fat1Start, 200u);
+  EXPECT_EQ(vp.fat2Start, 0u);
+}
+
+// --- NTFS ----------------------------------------------------------------
+
+NtfsDirRecord dir(std::string name, SectorNo sector, std::uint32_t number, std::uint32_t parent, std::int16_t fs,
+                  bool deleted = false) {
+  NtfsDirRecord d;
+  d.name = std::move(name);
+  d.sector = sector;
+  d.recordNumber = number;
+  d.parentRecord = parent;
+  d.fsIndex = fs;
+  d.deleted = deleted;
+  return d;
+}
+
+NtfsFileRecord file(std::string name, SectorNo sector, std::uint32_t parent, std::uint64_t size) {
+  NtfsFileRecord f;
+  f.name = std::move(name);
+  f.dataRecordSector = sector;
+  f.parentRecord = parent;
+  f.size = size;
+  return f;
+}
+
+TEST(NtfsMount, FoldersOfTheChosenFileSystemAndPlaceholdersForLostParents) {
+  DeepScanResults r;
+  r.ntfsDirRecords = {dir(".", 1010, 5, 5, 1),         dir("Docs", 1020, 40, 5, 1),
+                      dir("Orphan1", 1030, 50, 37, 1), dir("Orphan2", 1040, 51, 37, 1),
+                      dir("Orphan3", 1050, 52, 41, 1), dir("Docs", 1060, 40, 5, 1),  // same record: dropped
+                      dir("Other", 5000, 60, 5, 2),    dir("Old", 1070, 53, 40, 1, true)};
+  r.ntfsFileRecords = {file("a.txt", 1100, 40, 10), file("b.txt", 1200, 50, 20), file("c.txt", 2500, 40, 30),
+                       file("d.txt", 5100, 60, 40)};
+  VolumeParams fs1;
+  fs1.fsType = FsType::Ntfs;
+  fs1.clusterBase = 1000;
+  fs1.volumeEnd = 2000;
+  r.foundFileSystems.push_back(FoundFileSystem{fs1, "NTFS @1000"});
+
+  FileTree tree;
+  StopFlag stop{0};
+  RecordingObserver obs;
+  mountFoundNtfs(r, 1, tree, stop, obs);
+  std::vector<std::string> names;
+  for (const auto& f : tree.ntfsFolders) names.push_back(f.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Docs", "Orphan1", "Orphan2", "Orphan3", "Old", "Dir0", "Dir1"}));
+  EXPECT_EQ(tree.ntfsFolders[5].recordNumber, 37u);
+  EXPECT_EQ(tree.ntfsFolders[5].parentRecord, 5u);
+  EXPECT_EQ(tree.ntfsFolders[6].recordNumber, 41u);
+  EXPECT_TRUE(tree.ntfsFolders[4].deleted);
+  EXPECT_TRUE(tree.ntfsFiles.empty());
+  const FolderTree& ft = tree.folderTree();
+  EXPECT_EQ(ft.path(tree.ntfsFolders[1].treeItem), "/Dir0/Orphan1");
+  EXPECT_EQ(ft.path(tree.ntfsFolders[2].treeItem), "/Dir0/Orphan2");
+  EXPECT_EQ(ft.path(tree.ntfsFolders[3].treeItem), "/Dir1/Orphan3");
+  EXPECT_EQ(ft.path(tree.ntfsFolders[4].treeItem), "/Docs/Old");
+  EXPECT_EQ(obs.statuses, (std::vector<std::string>{"Extracting entries for the file system", "Searching For Lost Data",
+                                                    "Creating Tree Structure", ""}));
+
+  // Files: those of the chosen volume's sectors only.
+  NtfsFileSet files = r.fileSetOf(1);
+  auto rows = listNtfsFolder(tree, files, 40);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].name, "Old");
+  EXPECT_TRUE(rows[0].folder);
+  EXPECT_EQ(rows[1].name, "a.txt");
+  EXPECT_EQ(rows[1].id, 1100u);
+  EXPECT_EQ(listNtfsFolder(tree, files, 50).size(), 1u);
+  EXPECT_EQ(listNtfsFolder(tree, files, 60).size(), 0u);
+  EXPECT_EQ(r.fileSetOf(0).findBySector(1100), -1);
+  EXPECT_EQ(r.fileSetOf(7).findBySector(1100), -1);
+}
+
+TEST(DeepResults, FreeingEmptiesEverything) {
+  DeepScanResults r;
+  r.bootSectorHits = {1, 2};
+  r.dirHeadHits.resize(3);
+  r.ntfsDirRecords.resize(4);
+  r.ntfsFileRecords.resize(5);
+  r.indexBlockHits.resize(6);
+  r.foundFileSystems.resize(2);
+  r.bootSectorCount = r.folderHitCount = r.fileHitCount = r.indexBlockCount = r.classifiedCount = 9;
+  r.freeDeepScanLists();
+  EXPECT_TRUE(r.bootSectorHits.empty() && r.dirHeadHits.empty() && r.ntfsDirRecords.empty() &&
+              r.ntfsFileRecords.empty() && r.indexBlockHits.empty() && r.foundFileSystems.empty());
+  EXPECT_EQ(r.bootSectorCount + r.folderHitCount + r.fileHitCount + r.indexBlockCount + r.classifiedCount, 0u);
+  EXPECT_EQ(r.foundFsCount(), 0);
+}
+
+TEST(DeepResults, FileRecordsStaySmall) {
+  // Tens of millions of file records on a large disk: the record itself
+  // (names of up to 15 bytes live inside it) must stay small.
+  EXPECT_LE(sizeof(NtfsFileRecord), 96u);
+  EXPECT_LE(sizeof(DirHeadHit), 20u);
+  EXPECT_LE(sizeof(IndexBlockHit), 16u);
+}
+
+}  // namespace
+}  // namespace osprin
