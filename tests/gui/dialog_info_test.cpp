@@ -1,0 +1,143 @@
+// "Drive Information" and "File/Folder Properties".
+#include <QLabel>
+
+#include "app/dialog_classes.h"
+#include "app/dialogs.h"
+#include "dialog_support.h"
+
+using namespace osprin;
+using namespace osprin::gui;
+using namespace osprin::gui::dtest;
+
+TEST(PropertiesTexts, SizesAndContents) {
+  EXPECT_EQ(fileSizeKbText(0), "1 KB");
+  EXPECT_EQ(fileSizeKbText(1023), "1 KB");
+  EXPECT_EQ(fileSizeKbText(1024), "2 KB");
+  EXPECT_EQ(fileSizeKbText(20000), "20 KB");
+  EXPECT_EQ(fileSizeKbText(5ull << 40), "5368709121 KB");  // 64-bit sizes
+
+  EXPECT_EQ(folderSizeMbText(0), "Less than 1 MB");
+  EXPECT_EQ(folderSizeMbText(1024 * 1024 - 1), "Less than 1 MB");
+  EXPECT_EQ(folderSizeMbText(1024 * 1024), "1 MB");
+  EXPECT_EQ(folderSizeMbText(3 * 1024 * 1024 + 5), "3 MB");
+  EXPECT_EQ(folderSizeMbText(6ull << 40), "6291456 MB");
+
+  // An empty folder counts only itself.
+  EXPECT_EQ(folderContainsText({0, 1, 0}), "0 File(s) and 0 Folder(s)");
+  EXPECT_EQ(folderContainsText({7, 3, 100}), "7 File(s) and 2 Folder(s)");
+  // A folder the tree does not know gives no figures, not a wrapped count.
+  EXPECT_EQ(folderContainsText({0, 0, 0}), "0 File(s) and 0 Folder(s)");
+}
+
+namespace {
+
+QStringList labelTexts(const std::vector<QLabel*>& v) {
+  QStringList out;
+  for (auto* l : v) out << l->text();
+  return out;
+}
+
+}  // namespace
+
+TEST(DriveInformationDialog, FatVolume) {
+  auto s = sampleSession(0);
+  DriveInformationDialog d(nullptr, *s);
+  EXPECT_EQ(d.windowTitle(), "Drive Information");
+  EXPECT_EQ(labelTexts(d.labels),
+            QStringList({"File System          :", "Start Sector         :", "Directories           :",
+                         "Files                     :", "SPC                     :", "First FAT              :",
+                         "Second FAT        :", "MFT Start            :"}));
+  const QStringList v = labelTexts(d.values);
+  ASSERT_EQ(v.size(), 8);
+  EXPECT_EQ(v[0], "FAT32");
+  EXPECT_EQ(v[1], QString::number(s->vp.clusterBase));
+  EXPECT_EQ(v[2], QString::number(s->tree.folderCount));
+  EXPECT_EQ(v[3], QString::number(s->tree.fileCount));
+  EXPECT_EQ(v[4], QString::number(s->vp.sectorsPerCluster));
+  EXPECT_EQ(v[5], QString::number(s->vp.fat1Start));
+  EXPECT_EQ(v[6], QString::number(s->vp.fat2Start));
+  EXPECT_EQ(v[7], "N/A");
+  EXPECT_GT(s->vp.fat1Start, 2048u);
+  EXPECT_GT(s->vp.fat2Start, s->vp.fat1Start);
+}
+
+TEST(DriveInformationDialog, NtfsVolumeHasNoFats) {
+  auto s = sampleSession(1);
+  DriveInformationDialog d(nullptr, *s);
+  const QStringList v = labelTexts(d.values);
+  ASSERT_EQ(v.size(), 8);
+  EXPECT_EQ(v[0], "NTFS");
+  EXPECT_EQ(v[1], "71680");
+  EXPECT_EQ(v[5], "N/A");
+  EXPECT_EQ(v[6], "N/A");
+  EXPECT_EQ(v[7], QString::number(s->vp.mftStart));
+  EXPECT_NE(v[7], "0");
+}
+
+TEST(PropertiesDialog, FileRow) {
+  auto s = sampleSession(0);
+  const auto rows = s->listFolder(s->rootIdentity());
+  const ListRow* readme = findRow(rows, "readme.txt");
+  ASSERT_NE(readme, nullptr);
+  PropertiesDialog d(nullptr, *s, *readme);
+  EXPECT_EQ(d.windowTitle(), "File/Folder Properties");
+  EXPECT_EQ(d.nameValue->text(), QString::fromStdString(readme->name));
+  EXPECT_EQ(d.sizeValue->text(), "1 KB");  // 14 bytes
+  EXPECT_EQ(d.createdValue->text(), QString::fromStdString(readme->created));
+  EXPECT_EQ(d.modifiedValue->text(), QString::fromStdString(readme->modified));
+  EXPECT_FALSE(readme->created.empty());
+  EXPECT_EQ(d.containsValue, nullptr);  // files have no "Contains"
+  EXPECT_EQ(d.containsLabel, nullptr);
+
+  // A 1024-byte file shows 2 KB.
+  ListRow k = *readme;
+  k.size = 1024;
+  PropertiesDialog d2(nullptr, *s, k);
+  EXPECT_EQ(d2.sizeValue->text(), "2 KB");
+}
+
+TEST(PropertiesDialog, FolderRowCountsItsSubtree) {
+  for (std::size_t part : {0u, 1u}) {  // FAT32 and NTFS
+    auto s = sampleSession(part);
+    const auto rows = s->listFolder(s->rootIdentity());
+    const ListRow* docs = findRow(rows, "Documents");
+    ASSERT_NE(docs, nullptr);
+    ASSERT_TRUE(docs->folder);
+    PropertiesDialog d(nullptr, *s, *docs);
+    // report.bin and Letters/letter one.txt; the folder Letters.
+    EXPECT_EQ(d.containsValue->text(), "2 File(s) and 1 Folder(s)") << part;
+    ASSERT_NE(d.containsLabel, nullptr);
+    EXPECT_EQ(d.containsLabel->text(), "Contains");
+    EXPECT_EQ(d.sizeValue->text(), "Less than 1 MB");
+    EXPECT_EQ(d.nameValue->text(), QString::fromStdString(docs->name));
+    EXPECT_EQ(d.createdValue->text(), QString::fromStdString(docs->created));
+
+    // The leaf folder Letters holds one file and no folder.
+    const auto inDocs = s->listItem(static_cast<std::uint32_t>(docs->id));
+    const ListRow* letters = findRow(inDocs, "Letters");
+    ASSERT_NE(letters, nullptr);
+    PropertiesDialog d2(nullptr, *s, *letters);
+    EXPECT_EQ(d2.containsValue->text(), "1 File(s) and 0 Folder(s)");
+  }
+}
+
+class InfoEntryPoints : public DialogTest {};
+
+TEST_F(InfoEntryPoints, OpenAndCloseModally) {
+  auto s = sampleSession(0);
+  QString seen;
+  onModal<DriveInformationDialog>([&](DriveInformationDialog* d) {
+    seen = d->values.front()->text();
+    QTest::keyClick(d, Qt::Key_Return);
+  });
+  showDriveInformation(nullptr, *s);
+  EXPECT_EQ(seen, "FAT32");
+
+  const auto rows = s->listFolder(s->rootIdentity());
+  onModal<PropertiesDialog>([&](PropertiesDialog* d) {
+    seen = d->containsValue ? d->containsValue->text() : QString();
+    QTest::keyClick(d, Qt::Key_Escape);
+  });
+  showProperties(nullptr, *s, *findRow(rows, "Pictures"));
+  EXPECT_EQ(seen, "1 File(s) and 0 Folder(s)");
+}
