@@ -27,7 +27,7 @@ ClusterChain readDirectoryChain(SectorReader& reader, const VolumeParams& vp, st
 // first sector.
 struct DirContext {
   FsType fsType = FsType::Fat32;  // FAT32 reads the high cluster half
-  Bytes previousSector;           // the sector parsed just before, or empty
+  Bytes previousSector;           // the sector(s) parsed just before, in disk order, or empty
 };
 
 // Standard variant: one 512-byte sector. Sets end at the end-of-directory
