@@ -30,11 +30,22 @@ run: build $(SAMPLE)
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The same tests built with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, plus one pass of every fuzz target over its
+# seed corpus.
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSPRIN_SANITIZE=ON
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DOSPRIN_SANITIZE=ON -DOSPRIN_BUILD_FUZZ=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# Fuzzes every target for FUZZ_SECONDS each (default 60).
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DOSPRIN_SANITIZE=ON -DOSPRIN_BUILD_FUZZ=ON -DOSPRIN_BUILD_GUI=OFF -DOSPRIN_BUILD_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	fuzz/run-fuzz.sh build-fuzz $${FUZZ_SECONDS:-60}
 
 fixtures: deps
 	tests/fixtures/make-fixtures.sh
