@@ -1,0 +1,462 @@
+// The deep scan on volumes made with real tools and then damaged: a FAT32
+// formatted again, a FAT16 without boot sector and FATs, an NTFS without boot
+// sectors, a disk without partition table, and a Windows NTFS volume of the
+// shared corpus. The trees must list the files that were written, and the
+// files must come back byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "common/text.h"
+#include "deepscan/deep_scan.h"
+#include "recovery/extract.h"
+#include "search/match.h"
+#include "support/fixtures.h"
+#include "tree/file_list.h"
+#include "volume/walkers.h"
+
+namespace osprin {
+namespace {
+
+using test::ManifestEntry;
+
+nlohmann::json manifestJson(const std::string& name) {
+  std::ifstream in(test::fixtureManifestPath(name));
+  return nlohmann::json::parse(in);
+}
+
+Selection range(FsType t, SectorNo start, SectorNo end) {
+  Selection s;
+  s.fsType = t;
+  s.rangeStart = start;
+  s.rangeEnd = end;
+  s.rangeLength = end - start;
+  return s;
+}
+
+// A file of the mounted tree: its path through the folder tree, and what the
+// file list shows for it.
+struct ListedFile {
+  std::string path;
+  ListRow row;
+};
+
+// Every file listed under a folder reachable from the root, by path. FAT
+// paths are compared in upper case: a name that fits 8.3 in one case is
+// stored as a short name only, which the list shows in upper case.
+std::map<std::string, ListedFile> listedFiles(DeepMount& m) {
+  std::map<std::string, ListedFile> out;
+  FileTree& tree = m.tree;
+  const FolderTree& ft = tree.folderTree();
+  const bool fat = isFat(m.params.fsType);
+  auto key = [fat](const std::string& p) { return fat ? asciiUpper(p) : p; };
+  NtfsFileSet files = m.ntfsFiles();
+  auto visit = [&](std::uint32_t identity, const std::string& dir) {
+    auto rows = fat ? listFatFolder(tree, identity) : listNtfsFolder(tree, files, identity);
+    for (const ListRow& r : rows)
+      if (!r.folder) out.emplace(key(dir + "/" + r.name), ListedFile{dir + "/" + r.name, r});
+  };
+  visit(fat ? kFatRootCluster : kNtfsRootRecord, "");
+  for (std::uint32_t item = 2; item < ft.size(); ++item) {
+    const std::int64_t fi = ft.item(item).folder;
+    if (fi < 0) continue;
+    const std::uint32_t id = fat ? tree.fatFolders[static_cast<std::size_t>(fi)].firstCluster
+                                 : tree.ntfsFolders[static_cast<std::size_t>(fi)].recordNumber;
+    // A folder shown twice in a damaged tree is listed once.
+    bool first = true;
+    for (std::uint32_t other = 2; other < item; ++other)
+      if (ft.item(other).folder == fi) first = false;
+    if (first) visit(id, ft.path(item));
+  }
+  return out;
+}
+
+std::set<std::string> listedFolders(DeepMount& m) {
+  std::set<std::string> out;
+  const FolderTree& ft = m.tree.folderTree();
+  for (std::uint32_t item = 2; item < ft.size(); ++item)
+    out.insert(isFat(m.params.fsType) ? asciiUpper(ft.path(item)) : ft.path(item));
+  return out;
+}
+std::string fatKey(const std::string& p) { return asciiUpper(p); }
+
+// Copies a listed file out the way Open does and returns its bytes' hash.
+std::string recoveredHash(DeepMount& m, SectorReader& reader, const ListedFile& f) {
+  RecoverySettings settings;
+  FilterTable filters;
+  RecoveryContext ctx{reader, m.params, m.tree, m.ntfsFiles(), ScanType::Advanced, settings, filters};
+  RecoveryFlags flags;
+  const std::string dir = test::makeTempDir("open");
+  CopyResult r = copyRowForOpen(ctx, f.row, dir, flags, nullObserver());
+  if (f.row.size == 0) return test::sha256Hex("");
+  if (!r.ok() || !r.complete) return "not recovered";
+  return test::sha256File(r.path);
+}
+
+struct Scanned {
+  std::unique_ptr<SectorReader> reader;
+  DeepMount mount;
+};
+
+// Scans a fixture and mounts found file system `pick`.
+bool scanAndMount(Scanned& s, const std::string& image, const Selection& sel, std::size_t pick) {
+  s.reader = test::openReader(image);
+  StopFlag stop{0};
+  std::string error;
+  const bool ok = deepScanAndMount(*s.reader, sel, kDefaultSectorsPerRead, pick, s.mount, stop, nullObserver(), error);
+  EXPECT_TRUE(ok) << error;
+  return ok;
+}
+
+// The manifest's path with its first folder replaced: a top-level folder of
+// a volume whose root directory was lost is shown as "Dir" + its cluster.
+std::string withLostTop(const std::string& path, bool topFolder = false) {
+  auto second = path.find('/', 1);
+  if (topFolder) return "/DIR#";
+  return fatKey(second == std::string::npos ? path : "/DIR#" + path.substr(second));
+}
+// A deleted entry without a long name shows its short name with the first
+// character (overwritten by the deletion mark) as "x".
+std::string deletedShortName(const std::string& path) {
+  const auto slash = path.rfind('/');
+  std::string out = path;
+  if (slash + 1 < out.size()) out[slash + 1] = 'x';
+  return out;
+}
+std::string lostTopOf(const std::string& listed) {
+  static const std::regex dir("^/DIR[0-9]+(/.*)?$");
+  std::smatch m;
+  return std::regex_match(listed, m, dir) ? "/DIR#" + m[1].str() : listed;
+}
+
+// --- FAT32 formatted again -----------------------------------------------
+
+TEST(DeepFixtures, Fat32FormattedAgainBringsBackItsOldFolders) {
+  const std::string image = test::fixtureImage("deep_fat32");
+  const auto geometry = manifestJson("deep_fat32")["expected"];
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat32, 0, 73728), 1));
+  const DeepScanResults& r = s.mount.results;
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  const FoundFileSystem& fs = r.foundFileSystems[0];
+  EXPECT_EQ(fs.label, "FAT32 @" + std::to_string(geometry["cluster_base"].get<int>()));
+  EXPECT_EQ(fs.sectorsPerCluster, 1u);
+  EXPECT_EQ(fs.fat1Start, geometry["fat1"].get<SectorNo>());
+  EXPECT_EQ(fs.volumeEnd, 73728u);
+  EXPECT_EQ(r.bootSectorHits, (std::vector<SectorNo>{0, 6}));  // the boot sector and its backup
+  EXPECT_EQ(s.mount.panel[2].value, "35 MB");
+
+  auto files = listedFiles(s.mount);
+  // What was written after the format, at its own paths.
+  for (const ManifestEntry& e : test::readManifestEntries("deep_fat32", "after_format")) {
+    if (e.kind != "file") continue;
+    auto it = files.find(fatKey(e.path));
+    ASSERT_NE(it, files.end()) << e.path;
+    EXPECT_EQ(it->second.row.size, e.size);
+    EXPECT_FALSE(it->second.row.deleted);
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, it->second), e.sha256) << e.path;
+  }
+  // What was there before: the old root directory is gone, so the old
+  // top-level folders are "Dir" + cluster; everything below keeps its name.
+  std::map<std::string, const ListedFile*> old;
+  for (auto& [p, f] : files) old[lostTopOf(p)] = &f;
+  std::set<std::string> folders;
+  for (const std::string& p : listedFolders(s.mount)) folders.insert(lostTopOf(p));
+  for (const ManifestEntry& e : test::readManifestEntries("deep_fat32", "before_format")) {
+    if (e.path == "/filler.bin") continue;  // its entry was in the old root
+    if (e.kind == "folder") {
+      const bool top = e.path.find('/', 1) == std::string::npos;
+      EXPECT_TRUE(folders.count(withLostTop(e.path, top))) << e.path;
+      continue;
+    }
+    std::string want = withLostTop(e.path);
+    if (e.deleted) want = fatKey(deletedShortName(want));
+    auto it = old.find(want);
+    ASSERT_NE(it, old.end()) << want;
+    EXPECT_EQ(it->second->row.size, e.size) << want;
+    EXPECT_EQ(it->second->row.deleted, e.deleted) << want;
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, *it->second), e.sha256) << want;
+  }
+  // Nothing else: the files of the new tree and the old one but filler.bin.
+  std::size_t written = 0;
+  for (const char* key : {"after_format", "before_format"})
+    for (const ManifestEntry& e : test::readManifestEntries("deep_fat32", key)) written += e.kind == "file";
+  EXPECT_EQ(files.size(), written - 1);
+}
+
+// --- FAT16 without boot sector and FATs ----------------------------------------
+
+TEST(DeepFixtures, Fat16WithoutBootSectorAndFatsIsFoundFromItsHeads) {
+  const std::string image = test::fixtureImage("deep_fat16");
+  const auto geometry = manifestJson("deep_fat16")["expected"];
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat16, 0, 32768), 1));
+  const DeepScanResults& r = s.mount.results;
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  const FoundFileSystem& fs = r.foundFileSystems[0];
+  EXPECT_EQ(fs.label, "FAT16 @" + std::to_string(geometry["cluster_base"].get<int>()));
+  EXPECT_EQ(fs.sectorsPerCluster, 4u);
+  EXPECT_EQ(fs.volumeEnd, 0u);
+  EXPECT_TRUE(r.bootSectorHits.empty());
+  EXPECT_EQ(s.mount.panel[2].value, "Unknown");
+  // The FATs are gone: nothing to find before the data area.
+  EXPECT_EQ(s.mount.params.fat1Start, 0u);
+
+  auto files = listedFiles(s.mount);
+  std::map<std::string, const ListedFile*> byPath;
+  for (auto& [p, f] : files) byPath[lostTopOf(p)] = &f;
+  std::size_t expected = 0;
+  for (const ManifestEntry& e : test::readManifestEntries("deep_fat16", "wiped")) {
+    if (e.kind != "file") continue;
+    ++expected;
+    const std::string want = withLostTop(e.path);
+    auto it = byPath.find(want);
+    ASSERT_NE(it, byPath.end()) << want;
+    EXPECT_EQ(it->second->row.size, e.size);
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, *it->second), e.sha256) << want;
+  }
+  EXPECT_EQ(files.size(), expected);
+  // The first folder written got cluster 2, which is never taken for a head:
+  // it comes back as the lost parent of its subfolder and is read all the same.
+  EXPECT_TRUE(listedFolders(s.mount).count("/DIR2/BEST OF 2009"));
+}
+
+// --- NTFS without boot sectors -------------------------------------------------
+
+TEST(DeepFixtures, NtfsWithoutBootSectorsIsFoundFromItsIndexBlocks) {
+  const std::string image = test::fixtureImage("deep_ntfs");
+  const auto geometry = manifestJson("deep_ntfs")["expected"];
+  const SectorNo end = 2048 + 49152 + 2048;
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Ntfs, 0, end), 1));
+  const DeepScanResults& r = s.mount.results;
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  const FoundFileSystem& fs = r.foundFileSystems[0];
+  EXPECT_EQ(fs.label, "NTFS @2048");
+  EXPECT_EQ(fs.sectorsPerCluster, geometry["sectors_per_cluster"].get<std::uint32_t>());
+  EXPECT_EQ(fs.mftStart, 0u);
+  EXPECT_EQ(fs.mftMirrorStart, 0u);
+  EXPECT_EQ(fs.volumeEnd, end);
+  EXPECT_EQ(fs.sectorsPerIndexRecord, 8u);
+  EXPECT_TRUE(r.bootSectorHits.empty());
+  EXPECT_EQ(s.mount.panel[2].value, "25 MB");
+  for (const auto& h : r.indexBlockHits) EXPECT_EQ(h.vcn, 0u);
+
+  auto files = listedFiles(s.mount);
+  for (const ManifestEntry& e : test::readManifestEntries("deep_ntfs", "ntfs")) {
+    if (e.kind != "file") continue;
+    auto it = files.find(e.path);
+    ASSERT_NE(it, files.end()) << e.path;
+    EXPECT_EQ(it->second.row.size, e.size) << e.path;
+    EXPECT_EQ(it->second.row.deleted, e.deleted) << e.path;
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, it->second), e.sha256) << e.path;
+  }
+  const auto folders = listedFolders(s.mount);
+  for (const char* f : {"/Alpha", "/Alpha/Inner", "/Beta", "/Beta/Small"}) EXPECT_TRUE(folders.count(f)) << f;
+}
+
+// --- a disk without partition table ----------------------------------------------
+
+void expectVolume(DeepMount& m, SectorReader& reader, const std::string& key) {
+  auto files = listedFiles(m);
+  std::size_t expected = 0;
+  for (const ManifestEntry& e : test::readManifestEntries("deep_disk", key)) {
+    if (e.kind != "file") continue;
+    ++expected;
+    auto it = files.find(isFat(m.params.fsType) ? fatKey(e.path) : e.path);
+    ASSERT_NE(it, files.end()) << key << e.path;
+    EXPECT_EQ(it->second.row.size, e.size) << e.path;
+    EXPECT_EQ(recoveredHash(m, reader, it->second), e.sha256) << e.path;
+  }
+  if (isFat(m.params.fsType)) {
+    EXPECT_EQ(files.size(), expected) << key;
+  }
+}
+
+TEST(DeepFixtures, DiskWithoutPartitionTableFat16Volumes) {
+  const std::string image = test::fixtureImage("deep_disk");
+  const auto geometry = manifestJson("deep_disk")["expected"];
+  const auto p1 = geometry["p1"], p3 = geometry["p3"];
+  {
+    Scanned s;
+    ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat16, 0, 67584), 1));
+    const auto& found = s.mount.results.foundFileSystems;
+    ASSERT_EQ(found.size(), 2u);
+    // From its boot sector, with a size.
+    EXPECT_EQ(found[0].label, "FAT16 @" + std::to_string(p1["cluster_base"].get<int>()));
+    EXPECT_EQ(found[0].sectorsPerCluster, 4u);
+    EXPECT_EQ(found[0].fat1Start, p1["fat1"].get<SectorNo>());
+    EXPECT_EQ(found[0].rootDirStart, p1["root_start"].get<SectorNo>());
+    EXPECT_EQ(found[0].volumeEnd, 2048u + 24576u);
+    EXPECT_EQ(s.mount.panel[2].value, "11 MB");
+    // From its heads (its boot sector keeps the size in the 16-bit field).
+    EXPECT_EQ(found[1].label, "FAT16 @" + std::to_string(p3["cluster_base"].get<int>()));
+    EXPECT_EQ(found[1].sectorsPerCluster, 2u);
+    EXPECT_EQ(found[1].volumeEnd, 0u);
+    // A folder of 100 files spans several clusters: the FAT links them.
+    expectVolume(s.mount, *s.reader, "p1");
+  }
+  {
+    Scanned s;
+    ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat16, 0, 67584), 2));
+    // The FAT copies were looked for and found, so the root directory was read.
+    EXPECT_EQ(s.mount.params.fat1Start, p3["fat1"].get<SectorNo>());
+    EXPECT_EQ(s.mount.params.fat2Start, p3["fat2"].get<SectorNo>());
+    EXPECT_EQ(s.mount.params.sectorsPerFat, p3["sectors_per_fat"].get<std::uint32_t>());
+    EXPECT_EQ(s.mount.params.rootDirStart, p3["root_start"].get<SectorNo>());
+    expectVolume(s.mount, *s.reader, "p3");
+  }
+}
+
+// Live regular files of an NTFS volume as The Sleuth Kit lists them: path ->
+// size (streams, orphans and deleted names left out).
+std::optional<std::map<std::string, std::uint64_t>> flsFiles(const std::string& image, SectorNo offset) {
+  int status = 0;
+  test::runCommand("command -v fls", &status);
+  if (status != 0) return std::nullopt;
+  std::string out = test::runCommand("fls -r -p -l -o " + std::to_string(offset) + " '" + image + "'", &status);
+  if (status != 0) return std::nullopt;
+  std::map<std::string, std::uint64_t> files;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("r/r ", 0) != 0 || line.find(" * ") != std::string::npos) continue;
+    std::vector<std::string> cols;
+    std::stringstream ls(line);
+    std::string c;
+    while (std::getline(ls, c, '\t')) cols.push_back(c);
+    if (cols.size() < 7) continue;
+    const std::string path = "/" + cols[1];
+    if (path.find(':') != std::string::npos || path.rfind("/$OrphanFiles", 0) == 0) continue;
+    files[path] = std::stoull(cols[6]);
+  }
+  return files;
+}
+
+// The entries of a and b that differ, one per line, for a readable failure.
+std::string mapDiff(const std::map<std::string, std::uint64_t>& a, const std::map<std::string, std::uint64_t>& b) {
+  std::string out;
+  for (auto& [k, v] : a) {
+    auto it = b.find(k);
+    if (it == b.end()) out += "  only first: " + k + " (" + std::to_string(v) + ")\n";
+    else if (it->second != v) out += "  size differs: " + k + " " + std::to_string(v) + " vs " + std::to_string(it->second) + "\n";
+  }
+  for (auto& [k, v] : b)
+    if (!a.count(k)) out += "  only second: " + k + " (" + std::to_string(v) + ")\n";
+  return out;
+}
+
+std::map<std::string, std::uint64_t> liveFiles(DeepMount& m) {
+  std::map<std::string, std::uint64_t> out;
+  for (auto& [p, f] : listedFiles(m))
+    if (!f.row.deleted) out[p] = f.row.size;
+  return out;
+}
+
+// System files whose records are flagged as view indexes (flags 9): the deep
+// scan files records with flags 0 to 3 only; the standard scan and The
+// Sleuth Kit list them as files.
+void dropViewIndexFiles(std::map<std::string, std::uint64_t>& files) {
+  for (const char* p : {"/$Secure", "/$Extend/$ObjId", "/$Extend/$Quota", "/$Extend/$Reparse",
+                        "/$Extend/$RmMetadata/$Repair"})
+    files.erase(p);
+}
+
+TEST(DeepFixtures, DiskWithoutPartitionTableNtfsVolume) {
+  const std::string image = test::fixtureImage("deep_disk");
+  const auto p2 = manifestJson("deep_disk")["expected"]["p2"];
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Ntfs, 0, 67584), 1));
+  const auto& found = s.mount.results.foundFileSystems;
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].label, "NTFS @26624");
+  EXPECT_EQ(found[0].mftStart, p2["mft_start"].get<SectorNo>());
+  EXPECT_EQ(found[0].mftMirrorStart, p2["mft_mirror_start"].get<SectorNo>());
+  EXPECT_EQ(found[0].volumeEnd, 26624u + p2["total_sectors"].get<SectorNo>());
+  EXPECT_EQ(s.mount.panel[3].value, std::to_string(p2["mft_start"].get<SectorNo>()));
+  expectVolume(s.mount, *s.reader, "p2");
+  if (auto fls = flsFiles(image, 26624)) {
+    dropViewIndexFiles(*fls);
+    EXPECT_EQ(mapDiff(liveFiles(s.mount), *fls), "");
+  }
+}
+
+// --- a Windows volume of the corpus ----------------------------------------------
+
+std::string ntfsPath(FileTree& tree, std::uint32_t parent, const std::string& name) {
+  if (parent == kNtfsRootRecord) return "/" + name;
+  const std::int64_t fi = tree.findNtfsFolder(parent);
+  if (fi < 0) return "";
+  const std::uint32_t item = tree.ntfsFolders[static_cast<std::size_t>(fi)].treeItem;
+  if (item == 0) return "";
+  return tree.folderTree().path(item) + "/" + name;
+}
+
+TEST(DeepFixtures, WindowsNtfsVolumeOfTheCorpusListsAsTheStandardScanAndTheSleuthKit) {
+  auto image = test::corpusImage("ntfs_index.raw");
+  if (!image) GTEST_SKIP() << "corpus volume ntfs_index.raw not available";
+  Scanned s;
+  s.reader = test::openReader(*image);
+  const SectorNo sectors = static_cast<SectorNo>(s.reader->totalSectors());
+  StopFlag stop{0};
+  std::string error;
+  ASSERT_TRUE(deepScanAndMount(*s.reader, range(FsType::Ntfs, 0, sectors), kDefaultSectorsPerRead, 1, s.mount, stop,
+                               nullObserver(), error))
+      << error;
+  ASSERT_GE(s.mount.results.foundFileSystems.size(), 1u);
+  EXPECT_EQ(s.mount.results.foundFileSystems[0].label, "NTFS @128");
+  const auto deep = liveFiles(s.mount);
+
+  // The standard scan of the same volume.
+  Selection part;
+  part.fsType = FsType::Ntfs;
+  part.rangeStart = 128;
+  part.rangeLength = 59392;
+  part.rangeEnd = 128 + 59392 - 1;
+  VolumeParams vp;
+  MftRuns runs;
+  FileTree tree;
+  ASSERT_EQ(runStandardScan(*s.reader, part, vp, runs, tree, stop, nullObserver()), ScanOutcome::Done);
+  std::map<std::string, std::uint64_t> standard;
+  for (const auto& f : tree.ntfsFiles) {
+    const std::string p = ntfsPath(tree, f.parentRecord, f.name);
+    // Records flagged as view indexes are files to the standard scan only.
+    if (!f.deleted && !p.empty() && p.rfind("/$Extend/", 0) != 0) standard[p] = f.size;
+  }
+  std::map<std::string, std::uint64_t> deepOutsideExtend;
+  for (auto& [p, size] : deep)
+    if (p.rfind("/$Extend/", 0) != 0) deepOutsideExtend[p] = size;
+  dropViewIndexFiles(standard);
+  EXPECT_EQ(mapDiff(deepOutsideExtend, standard), "");
+
+  if (auto fls = flsFiles(*image, 128)) {
+    dropViewIndexFiles(*fls);
+    EXPECT_EQ(mapDiff(deep, *fls), "");
+  }
+
+  // Every live file that is not a system file reads back as icat gives it.
+  int status = 0;
+  test::runCommand("command -v icat", &status);
+  if (status != 0) return;
+  std::size_t compared = 0;
+  for (auto& [p, f] : listedFiles(s.mount)) {
+    if (f.row.deleted || p.find("/$") != std::string::npos || compared >= 25) continue;
+    const std::string inode =
+        test::runCommand("ifind -o 128 -n '" + p.substr(1) + "' '" + *image + "'", &status);
+    if (status != 0 || inode.empty()) continue;
+    const std::string want = test::sha256Hex(
+        test::runCommand("icat -o 128 '" + *image + "' " + inode.substr(0, inode.find('\n')), &status));
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, f), want) << p;
+    ++compared;
+  }
+  EXPECT_GT(compared, 10u);
+}
+
+}  // namespace
+}  // namespace osprin
