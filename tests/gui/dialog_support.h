@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -37,11 +39,11 @@ inline std::string lower(std::string s) {
   return s;
 }
 
-// A session on the sample disk (only it: the machine's disks are left out)
+// A session on a fixture disk (only it: the machine's disks are left out)
 // with partition `index` scanned by the standard scan.
-inline std::unique_ptr<Session> sampleSession(std::size_t index) {
+inline std::unique_ptr<Session> scannedSession(const std::string& fixture, std::size_t index) {
   auto s = std::make_unique<Session>();
-  s->enumerateDrives({osprin::test::fixtureImage("sample")}, osprin::test::makeTempDir("nosys"));
+  s->enumerateDrives({osprin::test::fixtureImage(fixture)}, osprin::test::makeTempDir("nosys"));
   std::string err;
   EXPECT_EQ(s->drives.size(), 1u);
   EXPECT_TRUE(s->openDrive(0, err)) << err;
@@ -51,12 +53,15 @@ inline std::unique_ptr<Session> sampleSession(std::size_t index) {
   EXPECT_EQ(s->standardScan(stop, nullObserver()), ScanOutcome::Done);
   return s;
 }
+inline std::unique_ptr<Session> sampleSession(std::size_t index) { return scannedSession("sample", index); }
 
+// The row named `name` (any case) of a list the caller keeps.
 inline const ListRow* findRow(const std::vector<ListRow>& rows, const std::string& name) {
   for (const auto& r : rows)
     if (lower(r.name) == lower(name)) return &r;
   return nullptr;
 }
+const ListRow* findRow(std::vector<ListRow>&& rows, const std::string& name) = delete;
 
 // Runs `act` on the next modal widget of type T once one is active (polled
 // on the event loop). When none comes within the time limit the test fails
@@ -102,6 +107,22 @@ class ModalGuard {
  private:
   QTimer* timer_;
 };
+
+// Types `path` into a file dialog (the widget dialog of the offscreen
+// platform) and accepts it as the user's OK would.
+inline void chooseInFileDialog(QDialog* d, const QString& path) {
+  if (auto* fd = qobject_cast<QFileDialog*>(d)) {
+    const QFileInfo fi(path);
+    if (fi.isDir() && fd->fileMode() == QFileDialog::Directory) {
+      fd->setDirectory(path);
+      fd->selectFile(path);
+    } else {
+      fd->setDirectory(fi.absolutePath());
+      fd->selectFile(fi.fileName());
+    }
+  }
+  d->accept();  // QDialog's virtual: QFileDialog checks the choice
+}
 
 // Processes events until pred holds or the time limit passes.
 inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 20000) {

@@ -1,0 +1,371 @@
+// "&Recover Selected..." / "Recover &All...": the destination chooser, the
+// warning about the source disk, and the "Saving the data please wait"
+// dialog around the copy.
+#include <sys/stat.h>
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "app/dialog_classes.h"
+#include "app/dialogs.h"
+#include "dialog_support.h"
+
+namespace fs = std::filesystem;
+using namespace osprin;
+using namespace osprin::gui;
+using namespace osprin::gui::dtest;
+
+namespace {
+
+// Every file under dir: lower-cased relative path -> sha256.
+std::map<std::string, std::string> filesUnder(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file())
+      out[lower("/" + fs::relative(e.path(), dir).string())] = osprin::test::sha256File(e.path().string());
+  return out;
+}
+
+std::uint64_t sizeOf(const std::string& p) {
+  std::error_code ec;
+  auto n = fs::file_size(p, ec);
+  return ec ? 0 : n;
+}
+
+// Reads through to the image, but stops once, on the second read inside a
+// byte range, until the test lets it go on.
+class GateSource : public BlockSource {
+ public:
+  GateSource(std::unique_ptr<BlockSource> inner, std::uint64_t from, std::uint64_t to)
+      : inner_(std::move(inner)), from_(from), to_(to) {}
+  bool readAt(std::uint64_t off, void* buf, std::size_t len) override {
+    if (off < to_ && off + len > from_) {
+      std::unique_lock lock(mu_);
+      if (++reads_ == 2) {
+        blocked_ = true;
+        cv_.wait(lock, [this] { return released_; });
+        blocked_ = false;
+      }
+    }
+    return inner_->readAt(off, buf, len);
+  }
+  std::uint64_t sizeBytes() const override { return inner_->sizeBytes(); }
+  bool blocked() {
+    std::lock_guard lock(mu_);
+    return blocked_;
+  }
+  void release() {
+    {
+      std::lock_guard lock(mu_);
+      released_ = true;
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  std::unique_ptr<BlockSource> inner_;
+  std::uint64_t from_, to_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int reads_ = 0;
+  bool blocked_ = false, released_ = false;
+};
+
+class Recovery : public DialogTest {
+ protected:
+  // Recovery into the scratch folder, which is on the image's file system:
+  // the warning comes up and is answered Yes unless a test says otherwise.
+  void SetUp() override {
+    DialogTest::SetUp();
+    answer = [this](BoxKind k, const QString& t) {
+      if (t.contains(QString::fromUtf8(texts::kDestinationOnSourceQuestion.data()).trimmed()))
+        return int(onSourceAnswer);
+      if (k == BoxKind::ErrorQuestion) return int(errorAnswer);
+      return int(QMessageBox::Ok);
+    };
+  }
+  int warnings() const {
+    int n = 0;
+    for (const Box& b : boxes)
+      if (b.text.contains("is on the same file system as the image file being recovered")) ++n;
+    return n;
+  }
+  // Puts a gate on the data of the FAT file `name` of the root folder.
+  GateSource* gateFile(Session& s, const std::string& name) {
+    const auto rows = s.listFolder(s.rootIdentity());
+    const ListRow* file = findRow(rows, name);
+    EXPECT_NE(file, nullptr);
+    const std::int64_t i = s.tree.findFatFileByIndex(static_cast<std::uint32_t>(file->id));
+    EXPECT_GE(i, 0);
+    const FatFileNode& f = s.tree.fatFiles[static_cast<std::size_t>(i)];
+    const std::uint64_t from =
+        (std::uint64_t{s.vp.clusterBase} + std::uint64_t{f.firstCluster} * s.vp.sectorsPerCluster) * 512;
+    std::string err;
+    auto src = FileBlockSource::open(s.drive()->path, err);
+    EXPECT_TRUE(src) << err;
+    auto gate = std::make_unique<GateSource>(std::move(src), from, from + f.size);
+    GateSource* g = gate.get();
+    s.reader = std::make_unique<SectorReader>(std::move(gate));
+    return g;
+  }
+
+  QMessageBox::StandardButton onSourceAnswer = QMessageBox::Yes;
+  QMessageBox::StandardButton errorAnswer = QMessageBox::Yes;
+};
+
+}  // namespace
+
+TEST_F(Recovery, RecoverAllOfTheRootGivesTheManifestsFiles) {
+  const struct {
+    std::size_t partition;
+    const char* key;
+  } volumes[] = {{0, "p1"}, {1, "p2"}};
+  for (const auto& v : volumes) {
+    auto s = sampleSession(v.partition);
+    const std::string dest = osprin::test::makeTempDir(v.key);
+    const auto rows = s->listFolder(s->rootIdentity());
+    ASSERT_TRUE(recoverRows(nullptr, *s, rows, QString::fromStdString(dest)));
+    const auto got = filesUnder(dest);
+    int live = 0;
+    for (const auto& e : osprin::test::readManifestEntries("sample", v.key)) {
+      if (e.kind != "file" || e.deleted) continue;
+      ++live;
+      auto it = got.find(lower(e.path));
+      ASSERT_NE(it, got.end()) << v.key << " " << e.path;
+      EXPECT_EQ(it->second, e.sha256) << v.key << " " << e.path;
+    }
+    EXPECT_EQ(live, 4) << v.key;
+    // No question but the warning about the destination.
+    EXPECT_EQ(warnings(), 1) << boxTexts().join('|').toStdString();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].kind, BoxKind::ErrorQuestion);
+    EXPECT_TRUE(boxes[0].text.startsWith("The folder " + QString::fromStdString(dest)));
+    boxes.clear();
+  }
+}
+
+TEST_F(Recovery, NoToTheWarningWritesNothing) {
+  auto s = sampleSession(0);
+  const std::string dest = osprin::test::makeTempDir("no");
+  onSourceAnswer = QMessageBox::No;
+  ModalGuard guard;
+  EXPECT_FALSE(recoverRows(nullptr, *s, s->listFolder(s->rootIdentity()), QString::fromStdString(dest)));
+  EXPECT_TRUE(guard.seen.empty());  // the saving dialog never opened
+  EXPECT_TRUE(fs::is_empty(dest));
+  EXPECT_EQ(warnings(), 1);
+}
+
+TEST_F(Recovery, TheChooserAndGoingBackToIt) {
+  auto s = sampleSession(0);
+  const auto rows = s->listFolder(s->rootIdentity());
+
+  // Cancelling the chooser opens nothing.
+  QString title;
+  onModal<QFileDialog>([&](QFileDialog* d) {
+    title = d->windowTitle();
+    d->reject();
+  });
+  EXPECT_FALSE(recoverRows(nullptr, *s, rows));
+  EXPECT_EQ(title, "Please select the path to recover the data");
+  EXPECT_TRUE(boxes.empty());
+
+  // A folder on the image's file system: warned; No goes back to the chooser.
+  const std::string dest = osprin::test::makeTempDir("chosen");
+  onSourceAnswer = QMessageBox::No;
+  int choosers = 0;
+  std::function<void(QFileDialog*)> choose = [&](QFileDialog* d) {
+    ++choosers;
+    if (choosers == 1) {
+      onModal<QFileDialog>(choose);  // the next one
+      chooseInFileDialog(d, QString::fromStdString(dest));
+    } else {
+      d->reject();
+    }
+  };
+  onModal<QFileDialog>(choose);
+  EXPECT_FALSE(recoverRows(nullptr, *s, rows));
+  EXPECT_EQ(choosers, 2);
+  EXPECT_EQ(warnings(), 1);
+  EXPECT_TRUE(fs::is_empty(dest));
+
+  // Yes goes on with that folder.
+  onSourceAnswer = QMessageBox::Yes;
+  onModal<QFileDialog>([&](QFileDialog* d) {
+    chooseInFileDialog(d, QString::fromStdString(dest));
+  });
+  EXPECT_TRUE(recoverRows(nullptr, *s, {*findRow(rows, "readme.txt")}));
+  EXPECT_EQ(warnings(), 2);
+  EXPECT_EQ(filesUnder(dest).count("/readme.txt"), 1u);
+}
+
+TEST_F(Recovery, FolderOnAnotherFileSystemIsNotWarned) {
+  struct stat a {}, b {};
+  const std::string shm = "/dev/shm";
+  if (::stat(shm.c_str(), &a) != 0 || ::stat(osprin::test::scratchDir().c_str(), &b) != 0 || a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no other file system at " << shm;
+  const std::string dest = shm + "/osprin-dialog-test-" + std::to_string(::getpid());
+  if (!fs::create_directory(dest)) GTEST_SKIP() << "cannot write to " << shm;
+  auto s = sampleSession(0);
+  const auto rows = s->listFolder(s->rootIdentity());
+  EXPECT_TRUE(recoverRows(nullptr, *s, {*findRow(rows, "readme.txt")}, QString::fromStdString(dest)));
+  EXPECT_EQ(warnings(), 0);
+  EXPECT_EQ(filesUnder(dest).count("/readme.txt"), 1u);
+  fs::remove_all(dest);
+}
+
+TEST_F(Recovery, NoRowsOpensAndClosesTheDialog) {
+  auto s = sampleSession(0);
+  const std::string dest = osprin::test::makeTempDir("none");
+  EXPECT_TRUE(recoverRows(nullptr, *s, {}, QString::fromStdString(dest)));
+  EXPECT_TRUE(fs::is_empty(dest));
+}
+
+// The bigfile disk: BIG.BIN (3 MiB, copied in 1 MiB requests), then AFTER.TXT.
+constexpr std::uint64_t kBig = 3 * 1024 * 1024;
+
+TEST_F(Recovery, SkipLeavesAPartialFileAndGoesOn) {
+  auto s = scannedSession("bigfile", 0);
+  GateSource* gate = gateFile(*s, "BIG.BIN");
+  const std::string dest = osprin::test::makeTempDir("skip");
+  QString shownName, shownPath;
+  onModal<SavingDialog>([&](SavingDialog* d) {
+    auto* t = new QTimer(d);
+    QObject::connect(t, &QTimer::timeout, d, [&, d, t] {
+      if (!gate->blocked() || d->nameValue->text() != "BIG.BIN") return;
+      t->stop();
+      shownName = d->nameValue->text();
+      shownPath = d->pathValue->text();
+      QTest::mouseClick(d->skipButton, Qt::LeftButton);
+      gate->release();
+    });
+    t->start(5);
+  });
+  ASSERT_TRUE(recoverRows(nullptr, *s, s->listFolder(s->rootIdentity()), QString::fromStdString(dest)));
+  EXPECT_EQ(shownName, "BIG.BIN");
+  EXPECT_EQ(shownPath.toStdString(), dest);  // FAT: the folder the file goes to
+  const std::uint64_t partial = sizeOf(dest + "/BIG.BIN");
+  EXPECT_GT(partial, 0u);
+  EXPECT_LT(partial, kBig);
+  // What was written is the start of the file.
+  const std::string head = osprin::test::readFile(dest + "/BIG.BIN");
+  EXPECT_EQ(head.substr(0, 29), "osprin big file, sector 00000");
+  // The next file was copied.
+  EXPECT_EQ(osprin::test::readFile(dest + "/AFTER.TXT"), "written after the big file\n");
+}
+
+TEST_F(Recovery, StopLeavesAPartialFileAndEndsTheRun) {
+  auto s = scannedSession("bigfile", 0);
+  GateSource* gate = gateFile(*s, "BIG.BIN");
+  const std::string dest = osprin::test::makeTempDir("stop");
+  bool stillOpen = false;
+  onModal<SavingDialog>([&](SavingDialog* d) {
+    auto* t = new QTimer(d);
+    QObject::connect(t, &QTimer::timeout, d, [&, d, t] {
+      if (!gate->blocked()) return;
+      t->stop();
+      QTest::keyClick(d, Qt::Key_Return);  // Enter is "&Stop Saving"
+      QApplication::processEvents();
+      stillOpen = d->isVisible();  // open until the worker ends
+      gate->release();
+    });
+    t->start(5);
+  });
+  ASSERT_TRUE(recoverRows(nullptr, *s, s->listFolder(s->rootIdentity()), QString::fromStdString(dest)));
+  EXPECT_TRUE(stillOpen);
+  const std::uint64_t partial = sizeOf(dest + "/BIG.BIN");
+  EXPECT_GT(partial, 0u);
+  EXPECT_LT(partial, kBig);
+  EXPECT_FALSE(fs::exists(dest + "/AFTER.TXT"));
+}
+
+TEST_F(Recovery, TheBigFileWholeWhenNobodyInterrupts) {
+  auto s = scannedSession("bigfile", 0);
+  const std::string dest = osprin::test::makeTempDir("whole");
+  ASSERT_TRUE(recoverRows(nullptr, *s, s->listFolder(s->rootIdentity()), QString::fromStdString(dest)));
+  for (const auto& e : osprin::test::readManifestEntries("bigfile", "p1"))
+    EXPECT_EQ(osprin::test::sha256File(dest + e.path), e.sha256) << e.path;
+}
+
+TEST_F(Recovery, CreationErrorAsksWithTheErrorIconAndNoStops) {
+  auto s = sampleSession(0);
+  s->settings.duplicatePolicy = DuplicatePolicy::Overwrite;
+  const auto root = s->listFolder(s->rootIdentity());
+  const ListRow* docs = findRow(root, "Documents");
+  ASSERT_NE(docs, nullptr);
+  const auto inDocs = s->listItem(static_cast<std::uint32_t>(docs->id));
+  const ListRow* report = findRow(inDocs, "report.bin");
+  ASSERT_NE(report, nullptr);
+
+  for (auto reply : {QMessageBox::Yes, QMessageBox::No}) {
+    const std::string dest = osprin::test::makeTempDir("err");
+    // A folder where the file should go: it cannot be created.
+    const std::string blocker = dest + "/" + docs->name + "/" + report->name;
+    fs::create_directories(blocker);
+    boxes.clear();
+    errorAnswer = reply;
+    ASSERT_TRUE(recoverRows(nullptr, *s, root, QString::fromStdString(dest)));
+    QStringList questions;
+    for (const Box& b : boxes)
+      if (b.kind == BoxKind::ErrorQuestion && b.text.startsWith("Error creating file")) questions << b.text;
+    ASSERT_EQ(questions.size(), 1) << boxTexts().join('|').toStdString();
+    EXPECT_EQ(questions[0], "Error creating file : " + QString::fromStdString(blocker) + ".  Continue Recovery ? ");
+    EXPECT_TRUE(fs::is_directory(blocker));
+    const auto got = filesUnder(dest);
+    // Yes goes on with the next files, No stops the run.
+    EXPECT_EQ(got.count("/readme.txt"), reply == QMessageBox::Yes ? 1u : 0u);
+    EXPECT_EQ(got.count("/pictures/photo.jpg"), reply == QMessageBox::Yes ? 1u : 0u);
+  }
+}
+
+TEST(SavingDialog, ButtonsKeysAndClosing) {
+  RecoveryFlags flags;
+  SavingDialog d(nullptr, flags);
+  d.show();
+  QApplication::processEvents();
+  EXPECT_EQ(d.windowTitle(), "Saving the data please wait");
+  QStringList labels;
+  for (auto* l : d.findChildren<QLabel*>()) labels << l->text();
+  EXPECT_TRUE(labels.contains("Path"));
+  EXPECT_TRUE(labels.contains("File Name"));
+  EXPECT_TRUE(labels.contains("Total Files"));
+  EXPECT_EQ(d.stopButton->text(), "&Stop Saving");
+  EXPECT_EQ(d.skipButton->text(), "S&kip File");
+  EXPECT_TRUE(d.stopButton->isDefault());
+  EXPECT_EQ(d.bar->minimum(), 0);
+  EXPECT_EQ(d.bar->maximum(), 100);
+
+  // Escape and the close box do nothing.
+  QTest::keyClick(&d, Qt::Key_Escape);
+  d.close();
+  d.reject();
+  EXPECT_TRUE(d.isVisible());
+  EXPECT_EQ(flags.saveStopRequested.load(), 0);
+
+  QTest::mouseClick(d.skipButton, Qt::LeftButton);
+  EXPECT_EQ(flags.skipFileRequested.load(), 1);
+  EXPECT_EQ(flags.saveStopRequested.load(), 0);
+  // Enter is "&Stop Saving"; the dialog stays open.
+  QTest::keyClick(&d, Qt::Key_Return);
+  EXPECT_EQ(flags.saveStopRequested.load(), 1);
+  EXPECT_TRUE(d.isVisible());
+
+  // The observer's texts reach the labels.
+  QtObserver obs(&d);
+  d.follow(obs);
+  obs.text("Path", "/out/DIR");
+  obs.text("File Name", "A.TXT");
+  obs.counter("Total Files", 41);
+  obs.progress(57);
+  ASSERT_TRUE(waitFor([&] { return d.bar->value() == 57; }));
+  EXPECT_EQ(d.pathValue->text(), "/out/DIR");
+  EXPECT_EQ(d.nameValue->text(), "A.TXT");
+  EXPECT_EQ(d.totalValue->text(), "41");
+
+  d.finish();
+  EXPECT_FALSE(d.isVisible());
+}
