@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/block_source.h"
 #include "support/fixtures.h"
 #include "tree/file_tree.h"
 
@@ -134,5 +136,64 @@ inline void patchFile(const std::string& path, std::uint64_t offset, const std::
   f.seekp(static_cast<std::streamoff>(offset));
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+// The image placed `offset` sectors into a disk, so that the arithmetic on
+// rangeStart is exercised; at() gives a sector of the volume to change
+// before reading. The image file itself is never written.
+class OverlaySource : public BlockSource {
+ public:
+  OverlaySource(const std::string& image, std::uint64_t offsetBytes, std::map<SectorNo, std::string> patches)
+      : offset_(offsetBytes), patches_(std::move(patches)) {
+    std::string err;
+    inner_ = FileBlockSource::open(image, err);
+  }
+  bool readAt(std::uint64_t off, void* buf, std::size_t len) override {
+    if (off + len > sizeBytes()) return false;
+    auto* out = static_cast<char*>(buf);
+    std::memset(out, 0, len);
+    if (off + len > offset_) {
+      const std::uint64_t from = std::max(off, offset_);
+      if (!inner_->readAt(from - offset_, out + (from - off), static_cast<std::size_t>(off + len - from))) return false;
+    }
+    for (const auto& [sector, bytes] : patches_) {
+      const std::uint64_t at = offset_ + std::uint64_t{sector} * 512;
+      if (at + 512 <= off || at >= off + len) continue;
+      const std::uint64_t lo = std::max(at, off), hi = std::min(at + 512, off + len);
+      std::memcpy(out + (lo - off), bytes.data() + (lo - at), static_cast<std::size_t>(hi - lo));
+    }
+    return true;
+  }
+  std::uint64_t sizeBytes() const override { return offset_ + inner_->sizeBytes(); }
+
+ private:
+  std::unique_ptr<FileBlockSource> inner_;
+  std::uint64_t offset_;
+  std::map<SectorNo, std::string> patches_;
+};
+
+struct Disk {
+  std::string image;
+  SectorNo offset;
+  std::map<SectorNo, std::string> patches;
+  Disk(std::string img, SectorNo off) : image(std::move(img)), offset(off) {}
+  char* at(SectorNo volumeSector) {
+    std::string& p = patches[volumeSector];
+    if (p.empty()) {
+      p = std::string(512, '\0');
+      std::string err;
+      auto f = FileBlockSource::open(image, err);
+      f->readAt(std::uint64_t{volumeSector} * 512, p.data(), 512);
+    }
+    return p.data();
+  }
+  SectorNo lastSector() const {
+    std::string err;
+    return static_cast<SectorNo>(FileBlockSource::open(image, err)->sizeBytes() / 512 - 1);
+  }
+  std::unique_ptr<SectorReader> reader() const {
+    return std::make_unique<SectorReader>(
+        std::make_unique<OverlaySource>(image, std::uint64_t{offset} * 512, patches));
+  }
+};
 
 }  // namespace osprin::test

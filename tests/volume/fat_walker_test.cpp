@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -142,27 +143,21 @@ TEST(FatWalker, DeletedFolderAndEverythingBelowIsDeleted) {
 TEST(FatWalker, FolderDeletedAloneMarksItsLiveContentDeleted) {
   // Delete only the entry of /Documents (as a file manager would, leaving its
   // FAT chain and its entries alone).
-  std::string img = test::copyImage(test::fixtureImage("fat32vol"), "docs");
-  std::uint32_t docsCluster = 0;
-  SectorNo rootSector = 0;
-  {
-    auto m = mountImage(img, FsType::Fat32, 0, 81919);
-    const FatFolderNode* docs = folderAt(*m, "/Documents");
-    ASSERT_NE(docs, nullptr);
-    docsCluster = docs->firstCluster;
-    rootSector = m->vp.clusterSector(m->vp.rootDirStart);
-  }
-  std::string root = test::readFile(img).substr(std::size_t{rootSector} * 512, 512);
+  test::Disk d(test::fixtureImage("fat32vol"), 0);
+  auto probe = mount(d.reader(), selection(FsType::Fat32, 0, 81919));
+  const FatFolderNode* docs = folderAt(*probe, "/Documents");
+  ASSERT_NE(docs, nullptr);
+  char* root = d.at(probe->vp.clusterSector(probe->vp.rootDirStart));
   bool patched = false;
   for (std::size_t i = 0; i < 16 && !patched; ++i) {
-    Bytes e(reinterpret_cast<const std::uint8_t*>(root.data()) + i * 32, 32);
-    if (e[11] == 0x10 && (static_cast<std::uint32_t>(rd16(e, 20)) << 16 | rd16(e, 26)) == docsCluster) {
-      test::patchFile(img, std::uint64_t{rootSector} * 512 + i * 32, "\xE5");
+    Bytes e(reinterpret_cast<const std::uint8_t*>(root) + i * 32, 32);
+    if (e[11] == 0x10 && (static_cast<std::uint32_t>(rd16(e, 20)) << 16 | rd16(e, 26)) == docs->firstCluster) {
+      root[i * 32] = static_cast<char>(0xE5);
       patched = true;
     }
   }
   ASSERT_TRUE(patched);
-  auto m = mountImage(img, FsType::Fat32, 0, 81919);
+  auto m = mount(d.reader(), selection(FsType::Fat32, 0, 81919));
   expectSameListing(fatListing(m->tree), expectedListing("fat32vol", "fat32", {"/Documents"}));
 }
 
@@ -371,6 +366,34 @@ TEST(FatWalkerCrafted, ZeroSectorsPerClusterNeitherDividesByZeroNorLoops) {
   auto m16 = mountSynth(w, FsType::Fat16);
   EXPECT_EQ(m16->outcome, ScanOutcome::Done);
   expectSameListing(fatListing(m16->tree), {{"file", "/A.TXT", 3, false}, {"folder", "/DIR", 0, false}});
+}
+
+TEST(FatWalkerCrafted, RandomDamageNeitherCrashesNorLoops) {
+  // Random bytes over the FATs, the root directory and the first folders of
+  // the fixtures; some runs also lose the boot sector and are calculated.
+  struct Vol {
+    const char* fixture;
+    FsType fs;
+    SectorNo last;
+    SectorNo damagedEnd;  // sectors [0, damagedEnd) are hit
+  } vols[] = {{"fat16vol", FsType::Fat16, 32767, 600}, {"fat32vol", FsType::Fat32, 81919, 2200}};
+  for (const auto& vol : vols) {
+    const std::string image = test::fixtureImage(vol.fixture);
+    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+      test::Disk d(image, 0);
+      std::uint32_t x = seed * 2654435761u;
+      auto next = [&] { return x = x * 1664525u + 1013904223u; };
+      for (int k = 0; k < 3000; ++k) {
+        const std::size_t at = (next() >> 8) % (std::size_t{vol.damagedEnd} * 512);
+        d.at(static_cast<SectorNo>(at / 512))[at % 512] = static_cast<char>(next() >> 24);
+      }
+      if (seed % 4 == 0) std::memset(d.at(0), 0, 512);
+      auto m = mount(d.reader(), selection(vol.fs, 0, vol.last));
+      EXPECT_NE(m->outcome, ScanOutcome::Aborted) << vol.fixture << " seed " << seed;
+      EXPECT_LE(m->tree.fatFiles.size() + m->tree.fatFolders.size(), 200000u);
+      for (const auto& f : m->tree.fatFiles) EXPECT_TRUE(isValidName(f.name, true)) << f.name;
+    }
+  }
 }
 
 TEST(FatWalkerCrafted, FiftyThousandEntries) {
