@@ -459,6 +459,28 @@ TEST(NtfsMftRuns, AttributeListInRecordZero) {
   EXPECT_EQ(runs.runStart, (std::vector<SectorNo>{100, 400, 240}));
 }
 
+TEST(NtfsMftRuns, AtMostHundredRecordsFromTheList) {
+  // Records 0-199 at cluster 50; records 1-119 each add one run; the list
+  // (non-resident, 120 entries) names them all, only the first 100 count.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+  for (std::uint32_t i = 0; i < 120; ++i) entries.push_back({0x80, i});
+  auto value = RecordBuilder::listValue(entries);
+  test::SynthDisk disk(2048);
+  disk.put(1200, value.data(), value.size());
+  RecordBuilder r0(1);
+  r0.nonResident(0x20, value.size(), encodeRuns({{600, 4}}));
+  r0.nonResident(0x80, 200 * 1024, encodeRuns({{50, 200}}));
+  disk.putRecord(100, r0.finish());
+  for (std::uint32_t i = 1; i < 120; ++i)
+    disk.putRecord(100 + 2 * i, RecordBuilder(1).nonResident(0x80, 0, encodeRuns({{1000 + i, 1}}), u"", i).finish());
+  auto reader = disk.reader();
+  MftRuns runs = readMftRuns(*reader, 0, 100, 2);
+  ASSERT_EQ(runs.size(), 100u);
+  EXPECT_EQ(runs.runStart[0], 100u);
+  EXPECT_EQ(runs.runStart[1], 2u * 1001);
+  EXPECT_EQ(runs.runStart[99], 2u * 1099);
+}
+
 TEST(NtfsMftRecord, ReadsBothHalvesWhereTheRunsPutThem) {
   // One-sector clusters and a run of odd length: record 1 starts at the end
   // of the first run and ends at the start of the second.
