@@ -70,6 +70,11 @@ MainWindow::ProgramStarter& programStarter() {
   return s;
 }
 
+MainWindow::FileOpener& fileOpener() {
+  static MainWindow::FileOpener o;
+  return o;
+}
+
 QIcon styleIcon(QStyle::StandardPixmap p) { return QApplication::style()->standardIcon(p); }
 
 // Passes a job's reports on to the window's observer. Before an information
@@ -125,6 +130,7 @@ class ListRenameDelegate : public RenameDelegate {
 
 void MainWindow::setUrlOpener(UrlOpener opener) { urlOpener() = std::move(opener); }
 void MainWindow::setProgramStarter(ProgramStarter starter) { programStarter() = std::move(starter); }
+void MainWindow::setFileOpener(FileOpener opener) { fileOpener() = std::move(opener); }
 
 // ---- construction ---------------------------------------------------------------------
 
@@ -844,22 +850,29 @@ void MainWindow::openFolderItem(std::uint32_t item) {
   openFromTree_ = 1;
 }
 
+// The rows with a selected cell (the icon and list views select the name
+// column only), in list order.
+static std::vector<int> selectedRowNumbers(QItemSelectionModel* sm) {
+  std::vector<int> rows;
+  for (const QModelIndex& i : sm->selectedIndexes()) rows.push_back(i.row());
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
 int MainWindow::currentRow() const {
+  // The selection mark: the current row when it is selected, else the first
+  // selected row.
   QItemSelectionModel* sm = detailsView_->selectionModel();
   QModelIndex cur = sm->currentIndex();
-  if (cur.isValid() && sm->isRowSelected(cur.row(), {})) return cur.row();
-  QModelIndexList sel = sm->selectedRows();
-  if (sel.isEmpty()) return -1;
-  return sel.front().row();
+  if (cur.isValid() && sm->isSelected(listModel_->index(cur.row(), FileListModel::NameCol))) return cur.row();
+  std::vector<int> rows = selectedRowNumbers(sm);
+  return rows.empty() ? -1 : rows.front();
 }
 
 std::vector<ListRow> MainWindow::selectedRows() const {
-  QModelIndexList sel = detailsView_->selectionModel()->selectedRows();
-  std::vector<int> rows;
-  for (const QModelIndex& i : sel) rows.push_back(i.row());
-  std::sort(rows.begin(), rows.end());
   std::vector<ListRow> out;
-  for (int r : rows)
+  for (int r : selectedRowNumbers(detailsView_->selectionModel()))
     if (r >= 0 && r < listModel_->count()) out.push_back(listModel_->row(r));
   return out;
 }
@@ -891,7 +904,8 @@ void MainWindow::openSelectedItem() {
     openFolderItem(static_cast<std::uint32_t>(row.id));
     return;
   }
-  openFileRow(this, session_, row, openWith_);
+  if (fileOpener()) fileOpener()(row, openWith_);
+  else openFileRow(this, session_, row, openWith_);
 }
 
 QMenu* MainWindow::buildListContextMenu() {
@@ -1115,6 +1129,9 @@ void MainWindow::standardScanDone() {
     standardScanShowTree();
     setQuickHelp(texts::kHelpBrowse);
     applyMenuState(MenuState::Browse);
+    // The walk is over: "Mounting volume, please wait..." no longer holds.
+    status_->clear();
+    status_->hide();
   } else {
     // No usable geometry: the partition can be chosen again.
     step_ = 1;

@@ -88,6 +88,9 @@ class MainWindow : public QMainWindow {
   // How Live Update starts the updater (tests replace it).
   using ProgramStarter = std::function<bool(const QString& program, const QStringList& args)>;
   static void setProgramStarter(ProgramStarter starter);
+  // How a file row is opened (tests replace it; normally openFileRow).
+  using FileOpener = std::function<void(const ListRow& row, bool openWith)>;
+  static void setFileOpener(FileOpener opener);
 
  public slots:
   // Wizard buttons.

@@ -1,0 +1,146 @@
+// The pieces of the window on their own: the file list's model, the
+// information panel and the rich tooltips.
+#include <gtest/gtest.h>
+
+#include <QBrush>
+
+#include "app/file_list_model.h"
+#include "app/help_tips.h"
+#include "app/info_panel.h"
+#include "widgets/message_box.h"
+
+namespace osprin::gui {
+namespace {
+
+ListRow fileRow(std::string name, bool deleted, std::uint64_t size, std::uint64_t id) {
+  ListRow r;
+  r.name = std::move(name);
+  r.deleted = deleted;
+  r.size = size;
+  r.created = "01-01-2009 ";
+  r.modified = "5-3-2004 7:8:9";
+  r.id = id;
+  return r;
+}
+
+ListRow folderRow(std::string name, bool deleted, std::uint64_t item) {
+  ListRow r;
+  r.name = std::move(name);
+  r.folder = true;
+  r.deleted = deleted;
+  r.id = item;
+  return r;
+}
+
+TEST(FileListModelTest, ColumnsBeforeAScanAfterBackAndInTheBrowseStep) {
+  FileListModel m;
+  EXPECT_EQ(m.columnCount(), 0);
+  m.setDetailsColumn();
+  ASSERT_EQ(m.columnCount(), 1);
+  EXPECT_EQ(m.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QString(44, ' ') + "Details");
+  m.setFileColumns(false);
+  EXPECT_EQ(m.columnCount(), 6);
+  EXPECT_EQ(m.headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), "ID");
+  EXPECT_EQ(m.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+            int(Qt::AlignLeft));
+  m.setFileColumns(true);
+  EXPECT_EQ(m.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+            int(Qt::AlignRight));
+}
+
+TEST(FileListModelTest, RowsShowTypesSizesDatesAndDeletedRowsInRed) {
+  FileListModel m;
+  m.setFileColumns(true);
+  m.setRows({folderRow("Docs", false, 2), folderRow("Old", true, 3), fileRow("REPORT.DOC", true, 1024, 7),
+             fileRow("notes.txt", false, 12, 8), fileRow("data.qqzz", false, 0, 9), fileRow("QQZZNOEXT", false, 1, 10)});
+  ASSERT_EQ(m.rowCount(), 6);
+  EXPECT_EQ(m.typeText(0), "Folder");
+  EXPECT_EQ(m.typeText(1), "Deleted Folder");
+  // Deleted files: "Deleted " and the type name of their extension.
+  EXPECT_TRUE(m.typeText(2).startsWith("Deleted "));
+  EXPECT_EQ(m.typeText(2).mid(8), m.shell().typeName("REPORT.DOC"));
+  EXPECT_FALSE(m.typeText(3).startsWith("Deleted"));
+  // Names the type database does not know.
+  EXPECT_EQ(m.typeText(4), "QQZZ File");
+  EXPECT_EQ(m.typeText(5), "File");
+
+  auto text = [&](int r, int c) { return m.data(m.index(r, c), Qt::DisplayRole).toString(); };
+  EXPECT_EQ(text(0, 2), "0");
+  EXPECT_EQ(text(2, 2), "1024");
+  EXPECT_EQ(text(2, 3), "01-01-2009 ");
+  EXPECT_EQ(text(2, 4), "5-3-2004 7:8:9");
+  EXPECT_EQ(text(2, 5), "7");
+  EXPECT_EQ(text(1, 5), "3");
+
+  auto fg = [&](int r) { return m.data(m.index(r, 3), Qt::ForegroundRole).value<QBrush>().color(); };
+  EXPECT_EQ(fg(0), QColor(0, 0, 0));
+  EXPECT_EQ(fg(1), QColor(255, 0, 0));
+  EXPECT_EQ(fg(2), QColor(255, 0, 0));
+  EXPECT_EQ(fg(3), QColor(0, 0, 0));
+  EXPECT_EQ(m.data(m.index(0, 0), Qt::BackgroundRole).value<QBrush>().color(), QColor(255, 255, 255));
+  EXPECT_FALSE(m.data(m.index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
+  EXPECT_FALSE(m.data(m.index(3, 0), Qt::DecorationRole).value<QIcon>().isNull());
+  EXPECT_FALSE(m.data(m.index(4, 0), Qt::DecorationRole).value<QIcon>().isNull());
+}
+
+TEST(FileListModelTest, RenameGoesThroughTheHandlerAndEmptyKeepsTheOldName) {
+  FileListModel m;
+  m.setFileColumns(true);
+  m.setRows({fileRow("a.txt", false, 1, 1)});
+  std::vector<QString> asked;
+  m.renameHandler = [&](int, const QString& n) {
+    asked.push_back(n);
+    return n != "refused.txt";
+  };
+  EXPECT_FALSE(m.flags(m.index(0, 0)) & Qt::ItemIsEditable);
+  m.setRenameEnabled(true);
+  EXPECT_TRUE(m.flags(m.index(0, 0)) & Qt::ItemIsEditable);
+  EXPECT_FALSE(m.setData(m.index(0, 0), "", Qt::EditRole));
+  EXPECT_FALSE(m.setData(m.index(0, 0), "refused.txt", Qt::EditRole));
+  EXPECT_EQ(m.row(0).name, "a.txt");
+  EXPECT_TRUE(m.setData(m.index(0, 0), "b.txt", Qt::EditRole));
+  EXPECT_EQ(m.row(0).name, "b.txt");
+  EXPECT_EQ(asked, (std::vector<QString>{"refused.txt", "b.txt"}));
+  EXPECT_FALSE(m.setData(m.index(0, 1), "x", Qt::EditRole));
+}
+
+TEST(InfoPanelTest, LabelsOfEachMode) {
+  InfoPanel p;
+  p.setMode(InfoPanel::Mode::Drive);
+  EXPECT_EQ(p.labels(), (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"}));
+  p.setRows({{"Capacity", "8063 MB ( Approx )"}, {"Unknown", "x"}});
+  EXPECT_EQ(p.value("Capacity"), "8063 MB ( Approx )");
+  EXPECT_FALSE(p.setValue("Partition Start", "1"));
+  p.setMode(InfoPanel::Mode::StandardScan);
+  EXPECT_EQ(p.labels(), (QStringList{"Folder(s) Found", "File(s) Found", "Current Sector", "Last File/Folder"}));
+  EXPECT_EQ(p.value("Folder(s) Found"), "");
+  p.setMode(InfoPanel::Mode::DeepScanFat);
+  EXPECT_EQ(p.labels(), (QStringList{"Boot Sector(s) Found", "Folder(s) Found", "Current Sector"}));
+  EXPECT_EQ(p.value("Current Sector"), "0");
+  p.setMode(InfoPanel::Mode::FoundFsFat);
+  EXPECT_EQ(p.labels(), (QStringList{"File System Start", "Sectors Per Cluster", "File System Size"}));
+  p.setMode(InfoPanel::Mode::None);
+  EXPECT_TRUE(p.labels().isEmpty());
+  EXPECT_EQ(p.findChild<QLabel*>("panelLabel0")->isVisibleTo(&p), false);
+}
+
+TEST(RichTipTest, TheKitsMarkupBecomesQtRichText) {
+  QString t = richTipToQt(kScanTypeTip);
+  EXPECT_TRUE(t.startsWith("<qt>"));
+  EXPECT_TRUE(t.contains("SCAN TYPE"));
+  EXPECT_TRUE(t.contains("Standard Scan"));
+  EXPECT_TRUE(t.contains("Advence Mode"));  // the heading as the program spells it
+  EXPECT_TRUE(t.contains("or where Standard Scan fails to recover the data."));
+  EXPECT_FALSE(t.contains("ilst"));
+  EXPECT_FALSE(t.contains("<t>"));
+  EXPECT_FALSE(t.contains("<font"));
+  EXPECT_FALSE(t.contains("\r\n"));
+  EXPECT_TRUE(t.contains("font-size:10pt"));
+  QString c = richTipToQt(kScanControlTip);
+  EXPECT_TRUE(c.contains("Scan Control"));
+  EXPECT_TRUE(c.contains("the range of the disk area to scan."));
+  EXPECT_FALSE(c.contains("idres"));
+}
+
+}  // namespace
+}  // namespace osprin::gui
