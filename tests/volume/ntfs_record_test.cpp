@@ -14,7 +14,7 @@ namespace {
 using test::encodeRuns;
 using test::Record;
 using test::RecordBuilder;
-using test::RunSpec;
+using test::RunPiece;
 
 // ---- fixup --------------------------------------------------------------
 

@@ -33,16 +33,16 @@ inline void put64(std::uint8_t* p, std::uint64_t v) {
 
 // One run of a run list: cluster offset from the previous run (from 0 for
 // the first), cluster count; sparse runs have no offset field.
-struct RunSpec {
+struct RunPiece {
   std::int64_t delta = 0;
   std::uint64_t clusters = 0;
   bool sparse = false;
 };
 
 // Encodes a run list with the smallest field widths (terminated by 0).
-inline std::vector<std::uint8_t> encodeRuns(const std::vector<RunSpec>& runs) {
+inline std::vector<std::uint8_t> encodeRuns(const std::vector<RunPiece>& runs) {
   std::vector<std::uint8_t> out;
-  for (const RunSpec& r : runs) {
+  for (const RunPiece& r : runs) {
     unsigned lw = 1;
     while (lw < 8 && (r.clusters >> (8 * lw)) != 0) ++lw;
     unsigned ow = 0;
@@ -224,7 +224,7 @@ class SynthDisk {
 // gets a data attribute describing the runs unless the test wrote one.
 struct SynthVolume {
   std::uint32_t sectorsPerCluster = 2;
-  std::vector<RunSpec> mftRuns;         // in clusters, as in the run list
+  std::vector<RunPiece> mftRuns;         // in clusters, as in the run list
   std::vector<std::pair<std::uint32_t, Record>> records;  // raw (finished) records by number
 
   // Absolute cluster of each run (0 for sparse).

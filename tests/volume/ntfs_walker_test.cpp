@@ -19,7 +19,7 @@ using test::encodeRuns;
 using test::NtfsEntry;
 using test::Record;
 using test::RecordBuilder;
-using test::RunSpec;
+using test::RunPiece;
 using test::WalkRecorder;
 
 // A hand-made volume: 1 KiB clusters, the MFT in the given runs, record 0
@@ -34,7 +34,7 @@ struct Walk {
   std::unique_ptr<SectorReader> reader;
   VolumeParams vp;
 
-  explicit Walk(std::vector<RunSpec> mft = {{16, 64}}, std::uint32_t spc = 2) {
+  explicit Walk(std::vector<RunPiece> mft = {{16, 64}}, std::uint32_t spc = 2) {
     vol.mftRuns = std::move(mft);
     vol.sectorsPerCluster = spc;
     add(5, RecordBuilder(3).fileName(u".", 3, 5));
