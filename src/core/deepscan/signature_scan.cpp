@@ -55,9 +55,8 @@ class BatchReader {
     chunkStart_ = done;
     chunkSectors_ = std::min(batchesPerChunk_, batchesLeft) * perRead_;
     const std::size_t bytes = static_cast<std::size_t>(chunkSectors_) * kSectorSize;
-    std::memset(buffer_.data(), 0, bytes);
-    const bool complete = reader_.readSectors64(rangeStart_ + done, static_cast<std::uint32_t>(chunkSectors_),
-                                                buffer_.data());
+    const bool complete = reader_.readSectorsClearing(rangeStart_ + done, static_cast<std::uint32_t>(chunkSectors_),
+                                                      buffer_.data());
     window_.firstSector = rangeStart_ + done;
     window_.bytes = complete ? Bytes(buffer_.data(), bytes) : Bytes();
     filled_ = true;

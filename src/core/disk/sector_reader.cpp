@@ -1,18 +1,33 @@
 #include "disk/sector_reader.h"
 
+#include <cstring>
+
 namespace osprin {
 
 bool SectorReader::readSectors64(std::uint64_t lba, std::uint32_t count, void* buf) {
-  if (!source_ || count == 0) return source_ != nullptr;
+  return read(lba, count, buf, false);
+}
+
+bool SectorReader::readSectorsClearing(std::uint64_t lba, std::uint32_t count, void* buf) {
+  return read(lba, count, buf, true);
+}
+
+bool SectorReader::read(std::uint64_t lba, std::uint32_t count, void* buf, bool clearFailed) {
   auto* out = static_cast<std::uint8_t*>(buf);
+  if (!source_ || count == 0) {
+    if (clearFailed && count != 0) std::memset(out, 0, static_cast<std::size_t>(count) * kSectorSize);
+    return source_ != nullptr;
+  }
   if (source_->readAt(lba * kSectorSize, out, static_cast<std::size_t>(count) * kSectorSize)) return true;
   // Fall back to one sector at a time so that the readable ones are kept.
   bool all = true;
   const std::uint16_t attempts = badSectorRetries();
   for (std::uint32_t i = 0; i < count; ++i) {
     bool ok = false;
+    std::uint8_t* sector = out + static_cast<std::size_t>(i) * kSectorSize;
     for (std::uint16_t a = 0; a < attempts && !ok; ++a)
-      ok = source_->readAt((lba + i) * kSectorSize, out + static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
+      ok = source_->readAt((lba + i) * kSectorSize, sector, kSectorSize);
+    if (!ok && clearFailed) std::memset(sector, 0, kSectorSize);
     all = all && ok;
   }
   return all;

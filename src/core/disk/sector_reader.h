@@ -20,6 +20,10 @@ class SectorReader {
   // every sector was read (for one sector: exactly whether it was read).
   bool readSectors(SectorNo lba, std::uint32_t count, void* buf) { return readSectors64(lba, count, buf); }
   bool readSectors64(std::uint64_t lba, std::uint32_t count, void* buf);
+  // The same, except that a sector that never reads is cleared to zeros
+  // instead of keeping what buf held (for callers that reuse one buffer and
+  // must not see an earlier read's bytes again).
+  bool readSectorsClearing(std::uint64_t lba, std::uint32_t count, void* buf);
 
   bool isOpen() const { return source_ != nullptr; }
   BlockSource* source() { return source_.get(); }
@@ -30,6 +34,7 @@ class SectorReader {
   void setBadSectorRetries(std::uint16_t n) { retries_.store(n == 0 ? 1 : n); }
 
  private:
+  bool read(std::uint64_t lba, std::uint32_t count, void* buf, bool clearFailed);
   std::unique_ptr<BlockSource> source_;
   std::atomic<std::uint16_t> retries_{3};
 };
