@@ -89,6 +89,40 @@ void numberFromBlock(Bytes b, UnnumberedIndex& index) {
 
 // --- classification ------------------------------------------------------
 
+// Records by a 32-bit key, in list order within a key, with the records that
+// left the candidates skipped in amortised constant time.
+struct PairTable {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // (key, record index), sorted
+  std::vector<std::uint32_t> next;  // next[i] == i: entry i may still be a candidate
+
+  // Appends to out the records with this key after record `after` for which
+  // alive() holds; records that fail alive() are skipped from now on.
+  template <class Alive>
+  void collect(std::uint32_t key, std::uint32_t after, Alive alive, std::vector<std::uint32_t>& out) {
+    auto from = std::upper_bound(entries.begin(), entries.end(), std::make_pair(key, after));
+    const std::size_t hi = static_cast<std::size_t>(
+        std::upper_bound(entries.begin(), entries.end(), std::make_pair(key, 0xFFFFFFFFu)) - entries.begin());
+    for (std::size_t i = find(static_cast<std::size_t>(from - entries.begin()), alive); i < hi; i = find(i + 1, alive))
+      out.push_back(entries[i].second);
+  }
+
+ private:
+  template <class Alive>
+  std::size_t find(std::size_t i, Alive alive) {
+    std::size_t j = i;
+    while (j < entries.size() && (next[j] != j || !alive(entries[j].second))) {
+      if (next[j] == j) next[j] = static_cast<std::uint32_t>(j + 1);
+      j = next[j];
+    }
+    while (i < j) {
+      const std::size_t k = next[i];
+      next[i] = static_cast<std::uint32_t>(j);
+      i = k;
+    }
+    return j;
+  }
+};
+
 class Classifier {
  public:
   Classifier(SectorReader& reader, DeepScanResults& r, StopFlag& stop, Observer& obs)
@@ -250,6 +284,27 @@ void Classifier::byIndexBlocks(SectorNo rangeEnd) {
     return true;
   };
 
+  // A pair (P, S) fits cluster size k when S's block f and cluster e and P's
+  // block d and cluster c satisfy f - d = k * (e - c): then f - k * e and
+  // d - k * c are the same number (the volume start). So for each k the
+  // records with a block are indexed by f - k * e, and P's partners are
+  // looked up by d - k * c instead of walking every later record. The
+  // partners are then tried in list order with the full tests.
+  std::array<PairTable, 8> tables;
+  for (std::size_t slot = 0; slot < 8; ++slot) {
+    const std::uint32_t k = 1u << slot;
+    auto& t = tables[slot];
+    for (std::size_t i = 0; i < recs.size(); ++i) {
+      SectorNo f = 0;
+      if (recs[i].indexLcn == 0 || !blockOf(recs[i].recordNumber, f) || f == 0) continue;
+      t.entries.emplace_back(f - k * recs[i].indexLcn, static_cast<std::uint32_t>(i));
+    }
+    std::sort(t.entries.begin(), t.entries.end());
+    t.next.resize(t.entries.size() + 1);
+    for (std::size_t i = 0; i <= t.entries.size(); ++i) t.next[i] = static_cast<std::uint32_t>(i);
+  }
+
+  std::vector<std::uint32_t> partners;
   for (std::size_t p = 0; p < recs.size() && stop_.load() != 1; ++p) {
     if (recs[p].fsIndex != 0) continue;
     if (recs[p].indexLcn == 0) {
@@ -262,14 +317,16 @@ void Classifier::byIndexBlocks(SectorNo rangeEnd) {
       continue;
     }
     const std::uint32_t c = recs[p].indexLcn;
-    // The later records that are unclaimed and have an index allocation; in
-    // an unsorted list the same set is walked one by one.
-    auto later = [&](std::size_t from) {
-      if (sorted_) return nextEligible(from);
-      while (from < recs.size() && !eligible(from)) ++from;
-      return from;
-    };
-    for (std::size_t s = later(p + 1); s < recs.size(); s = later(s + 1)) {
+    partners.clear();
+    for (std::size_t slot = 0; slot < 8; ++slot) {
+      const std::uint32_t k = 1u << slot;
+      tables[slot].collect(d - k * c, static_cast<std::uint32_t>(p),
+                           [&](std::uint32_t i) { return eligible(i); }, partners);
+    }
+    std::sort(partners.begin(), partners.end());
+    partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
+    for (std::uint32_t s : partners) {
+      if (!eligible(s)) continue;  // claimed by a confirmation of this walk
       const std::uint32_t e = recs[s].indexLcn;
       SectorNo f = 0;
       if (blockOf(recs[s].recordNumber, f) && f != 0 && f != d && e != c) {
