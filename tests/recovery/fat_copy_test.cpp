@@ -452,9 +452,11 @@ TEST(FatCopy, SafeComponents) {
 TEST(FatCopy, UnreadableSectorsAreZerosAndTheRunGoesOn) {
   CraftedFat v(4, 64);
   v.chain({4, 5, 6});
-  v.chain({10});
+  v.chain({10, 11, 12, 13});
+  // FINE.BIN goes first, so the read buffer holds its bytes when the bad
+  // sector of HURT.BIN comes.
+  v.addFile("FINE.BIN", 0, 10, 4 * 2048);
   v.addFile("HURT.BIN", 0, 4, 3 * 2048);
-  v.addFile("FINE.BIN", 0, 10, 2048);
   FaultySource* faulty = nullptr;
   auto reader = v.disk.faultyReader(faulty);
   reader->setBadSectorRetries(1);
@@ -470,7 +472,7 @@ TEST(FatCopy, UnreadableSectorsAreZerosAndTheRunGoesOn) {
   const std::string got = test::readFile(dest + "/HURT.BIN");
   EXPECT_EQ(got.size(), expect.size());
   EXPECT_EQ(got, expect);
-  EXPECT_EQ(test::readFile(dest + "/FINE.BIN"), v.content({10}, 2048));
+  EXPECT_EQ(test::readFile(dest + "/FINE.BIN"), v.content({10, 11, 12, 13}, 4 * 2048));
   EXPECT_EQ(res.filesSaved, 2u);
   EXPECT_GE(res.failedReads, 1u);
   ASSERT_EQ(res.errors.size(), 1u);

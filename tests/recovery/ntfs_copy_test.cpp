@@ -262,8 +262,10 @@ TEST(NtfsCopy, DeletedPolicyUsesTheRecordsFlag) {
 
 TEST(NtfsCopy, UnreadableSectorsAreZeros) {
   CraftedNtfs v(4, 200);
+  SectorNo b = v.addRecord(test::fileRecord({test::nonResidentData(test::run(4, 1, 80, 1), 4 * 2048)}));
   SectorNo s = v.addRecord(test::fileRecord({test::nonResidentData(test::run(4, 1, 50, 1), 4 * 2048)}));
   SectorNo t = v.addRecord(test::fileRecord({test::residentData("after")}));
+  v.addFile("before.bin", b, 4 * 2048);  // fills the read buffer first
   v.addFile("hurt.bin", s, 4 * 2048);
   v.addFile("after.txt", t, 5);
   FaultySource* faulty = nullptr;
@@ -278,7 +280,8 @@ TEST(NtfsCopy, UnreadableSectorsAreZeros) {
   std::fill(expect.begin() + 2048 + 1536, expect.begin() + 2 * 2048 + 512, '\0');
   EXPECT_EQ(test::readFile(dest + "/hurt.bin"), expect);
   EXPECT_EQ(test::readFile(dest + "/after.txt"), "after");
-  EXPECT_EQ(res.filesSaved, 2u);
+  EXPECT_EQ(test::readFile(dest + "/before.bin"), v.content({80, 81, 82, 83}, 4 * 2048));
+  EXPECT_EQ(res.filesSaved, 3u);
   EXPECT_EQ(faulty->attemptsOn(51 * 4 + 3), 3);  // the request, then two retries
 }
 

@@ -322,8 +322,9 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
       }
       n = std::min(n, total - start);
     }
-    std::memset(buf_.data(), 0, n * kSectorSize);  // a sector that cannot be read is written as zeros
-    if (!ctx_.reader.readSectors64(start, static_cast<std::uint32_t>(n), buf_.data())) {
+    // A sector that cannot be read is written as zeros, never as the bytes
+    // of an earlier read.
+    if (!ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data())) {
       out.readFailed = true;
       ++result_.failedReads;
     }
@@ -377,8 +378,7 @@ std::vector<std::uint32_t> Extractor::buildClusterChain(std::uint32_t first, std
     if (ctx_.vp.sectorsPerFat != 0 && index >= ctx_.vp.sectorsPerFat) break;
     const std::uint64_t sector = static_cast<std::uint64_t>(fatStart) + index;
     if (sector != fatCacheSector_) {
-      std::fill(fatCache_.begin(), fatCache_.end(), 0);
-      fatCacheOk_ = ctx_.reader.readSectors64(sector, 1, fatCache_.data());
+      fatCacheOk_ = ctx_.reader.readSectorsClearing(sector, 1, fatCache_.data());
       fatCacheSector_ = sector;
     }
     if (!fatCacheOk_) break;
@@ -537,7 +537,7 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
   }
 
   std::vector<std::uint8_t> rec(kMftRecordSize, 0);
-  ctx_.reader.readSectors(req.location, 2, rec.data());
+  ctx_.reader.readSectorsClearing(req.location, 2, rec.data());
   applyFixup(std::span<std::uint8_t>(rec));
   const Bytes record(rec.data(), rec.size());
   const DataAttribute a = findUnnamedData(record);
