@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "common/text.h"
 #include "deepscan/deep_scan.h"
+#include "recovery/settings.h"
 
 namespace osprin::cli {
 
@@ -113,8 +114,9 @@ void addDeepScanCommand(CLI::App& app) {
   cmd->add_option("--fs", a->fs, "kind of file system to look for: FAT16, FAT32 or NTFS")->required();
   cmd->add_option("--start", a->start, "first sector of the range")->required();
   cmd->add_option("--end", a->end, "end sector of the range (the range holds end - start sectors)")->required();
-  cmd->add_option("--sectors-per-read", a->sectorsPerRead, "sectors read in one batch (default 60)")
-      ->check(CLI::Range(1u, 65536u));
+  cmd->add_option("--sectors-per-read", a->sectorsPerRead,
+                  "\"Sectors to read in single attempt\": the batch of the scan (1 to 100, default 60)")
+      ->check(CLI::Range(RecoverySettings::kMinSectorsPerRead, RecoverySettings::kMaxSectorsPerRead));
   cmd->add_flag("--json", a->json, "print JSON");
   cmd->callback([a] {
     Selection sel;

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "support/fixtures.h"
+
+namespace osprin {
+namespace {
+
+std::string cli(const std::string& args, int* status) {
+  return test::runCommand(std::string(OSPRIN_CLI) + " " + args + " 2>" + test::scratchDir() + "/deep-stderr.txt",
+                          status);
+}
+std::string lastStderr() { return test::readFile(test::scratchDir() + "/deep-stderr.txt"); }
+
+nlohmann::json expected(const std::string& fixture) {
+  std::ifstream in(test::fixtureManifestPath(fixture));
+  return nlohmann::json::parse(in)["expected"];
+}
+
+TEST(CliDeepScan, FatVolumesOfADiskWithoutPartitionTable) {
+  const std::string img = test::fixtureImage("deep_disk");
+  const auto geometry = expected("deep_disk");
+  int status = -1;
+  auto out = nlohmann::json::parse(cli("deep-scan " + img + " --fs FAT16 --start 0 --end 67584 --json", &status));
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(out["file_systems"].size(), 2u);
+  const auto& first = out["file_systems"][0];
+  const int base1 = geometry["p1"]["cluster_base"];
+  EXPECT_EQ(first["index"], 1);
+  EXPECT_EQ(first["label"], "FAT16 @" + std::to_string(base1));
+  EXPECT_EQ(first["type"], "FAT16");
+  EXPECT_EQ(first["start"], base1);
+  EXPECT_EQ(first["sectors_per_cluster"], 4);
+  EXPECT_EQ(first["size"], "11 MB");
+  EXPECT_FALSE(first.contains("mft_start"));
+  const auto& second = out["file_systems"][1];
+  EXPECT_EQ(second["start"], geometry["p3"]["cluster_base"]);
+  EXPECT_EQ(second["size"], "Unknown");
+  EXPECT_EQ(out["counters"]["boot_sectors"], 2);
+  EXPECT_GE(out["counters"]["folders"].get<int>(), 5);
+
+  // The same scan with batches of one sector finds the same.
+  auto small = nlohmann::json::parse(
+      cli("deep-scan " + img + " --fs FAT16 --start 0 --end 67584 --sectors-per-read 1 --json", &status));
+  EXPECT_EQ(small, out);
+}
+
+TEST(CliDeepScan, NtfsFoundFromBootSectorAndFromIndexBlocks) {
+  int status = -1;
+  const std::string disk = test::fixtureImage("deep_disk");
+  const auto p2 = expected("deep_disk")["p2"];
+  auto out = nlohmann::json::parse(cli("deep-scan " + disk + " --fs NTFS --start 0 --end 67584 --json", &status));
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(out["file_systems"].size(), 1u);
+  const auto& fs = out["file_systems"][0];
+  EXPECT_EQ(fs["label"], "NTFS @26624");
+  EXPECT_EQ(fs["type"], "NTFS");
+  EXPECT_EQ(fs["mft_start"], p2["mft_start"]);
+  EXPECT_EQ(fs["mft_mirror_start"], p2["mft_mirror_start"]);
+  EXPECT_EQ(fs["sectors_per_cluster"], 8);
+  EXPECT_TRUE(out["counters"].contains("files"));
+  EXPECT_TRUE(out["counters"].contains("index_entries"));
+
+  const std::string wiped = test::fixtureImage("deep_ntfs");
+  auto found = nlohmann::json::parse(cli("deep-scan " + wiped + " --fs NTFS --start 0 --end 53248 --json", &status));
+  ASSERT_EQ(found["file_systems"].size(), 1u);
+  EXPECT_EQ(found["file_systems"][0]["label"], "NTFS @2048");
+  EXPECT_EQ(found["file_systems"][0]["mft_start"], 0);
+  EXPECT_EQ(found["file_systems"][0]["size"], "25 MB");
+
+  // Text output: one line per file system.
+  std::string text = cli("deep-scan " + wiped + " --fs NTFS --start 0 --end 53248", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(text.find("NTFS @2048"), std::string::npos);
+  EXPECT_NE(text.find("Index Entries Found:"), std::string::npos);
+}
+
+TEST(CliDeepScan, NothingFoundIsAnEmptyList) {
+  const std::string img = test::fixtureImage("deep_fat16");
+  int status = -1;
+  auto out = nlohmann::json::parse(cli("deep-scan " + img + " --fs NTFS --start 0 --end 32768 --json", &status));
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(out["file_systems"].empty());
+}
+
+TEST(CliDeepScan, BadRangesAndKindsAreClearErrors) {
+  const std::string img = test::fixtureImage("deep_fat16");
+  int status = 0;
+  EXPECT_TRUE(cli("deep-scan " + img + " --fs FAT16 --start 100 --end 100", &status).empty());
+  EXPECT_NE(status, 0);
+  EXPECT_NE(lastStderr().find("End sector should be bigger than start sector"), std::string::npos);
+  cli("deep-scan " + img + " --fs EXT4 --start 0 --end 100", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(lastStderr().find("FAT16, FAT32 or NTFS"), std::string::npos);
+  cli("deep-scan " + img + " --fs FAT16 --start 0 --end 4294967296", &status);
+  EXPECT_NE(status, 0);
+  cli("deep-scan " + img + " --fs FAT16 --start 0 --end 100 --sectors-per-read 0", &status);
+  EXPECT_NE(status, 0);
+  cli("deep-scan /no/such/disk.img --fs FAT16 --start 0 --end 100", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(lastStderr().find("cannot open /no/such/disk.img"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace osprin
