@@ -34,9 +34,12 @@ class ThrottledObserver : public Observer {
   void text(std::string_view label, std::string_view value) override {
     if (due()) inner_.text(label, value);
   }
+  // A new kind of status line ("Reading Sector ...", "Assign MFT numbers
+  // ...") shows at once; the same kind with new numbers a few times a second.
   void status(std::string_view text) override {
-    if (text.empty() || text != lastStatus_.substr(0, text.size()) || due(true)) {
-      lastStatus_ = std::string(text);
+    const std::string_view stem = text.substr(0, text.find_first_of("0123456789"));
+    if (stem != lastStem_ || due(true)) {
+      lastStem_ = std::string(stem);
       inner_.status(text);
     }
   }
@@ -52,7 +55,7 @@ class ThrottledObserver : public Observer {
     return true;
   }
   TerminalObserver& inner_;
-  std::string lastStatus_;
+  std::string lastStem_;
   std::chrono::steady_clock::time_point lastAt_{}, lastStatusAt_{};
 };
 
