@@ -2,7 +2,7 @@
 // reads of the same image.
 //
 // OSPRIN_BENCH_IMAGE=PATH scans an existing image or disk; otherwise an image
-// of OSPRIN_BENCH_GIB GiB (default 2) is made once in the temporary folder:
+// of OSPRIN_BENCH_GIB GiB (default 4) is made once in the temporary folder:
 // pseudo-random bytes with an NTFS file record, an index block and a FAT
 // sub-directory head every 64 KiB, so that the recognisers have work to do.
 // The plain reads come first and warm the page cache for the scans that
@@ -76,9 +76,9 @@ void plant(std::uint8_t* at, std::uint64_t n) {
 
 std::string benchImage() {
   if (const char* p = std::getenv("OSPRIN_BENCH_IMAGE")) return p;
-  std::uint64_t gib = 2;
+  std::uint64_t gib = 4;
   if (const char* g = std::getenv("OSPRIN_BENCH_GIB")) gib = std::strtoull(g, nullptr, 10);
-  if (gib == 0) gib = 2;
+  if (gib == 0) gib = 4;
   const std::uint64_t size = gib << 30;
   const std::string path = (std::filesystem::temp_directory_path() / ("osprin-deepscan-bench-" + std::to_string(gib) + "g.img")).string();
   std::error_code ec;

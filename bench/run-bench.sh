@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark of a build: bench/run-bench.sh BUILD_DIR [benchmark options]
 # The deep-scan benchmark makes (once) a filled image of OSPRIN_BENCH_GIB GiB
-# (default 2) in the temporary folder, or scans OSPRIN_BENCH_IMAGE.
+# (default 4) in the temporary folder, or scans OSPRIN_BENCH_IMAGE.
 set -euo pipefail
 build=${1:-build}
 shift || true
