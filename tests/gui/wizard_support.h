@@ -20,6 +20,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <functional>
@@ -165,6 +166,20 @@ class WizardTest : public ::testing::Test {
     w->next();
     w->waitForJob();
     ASSERT_EQ(w->step(), 3);
+  }
+  // Runs `act` on the next modal window that opens (a dialog the command
+  // under test runs with exec()).
+  void onNextModal(std::function<void(QWidget*)> act) {
+    auto* t = new QTimer(w.get());
+    t->setInterval(5);
+    QObject::connect(t, &QTimer::timeout, t, [t, act] {
+      if (QWidget* m = QApplication::activeModalWidget()) {
+        t->stop();
+        t->deleteLater();
+        act(m);
+      }
+    });
+    t->start();
   }
   void settle() {
     for (int i = 0; i < 10; ++i) {

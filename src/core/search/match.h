@@ -50,7 +50,10 @@ class FilterTable {
   // Replaces the table by the dialog's list, top to bottom; entries beyond
   // 99 and characters beyond 19 are dropped, blank entries skipped.
   void assign(const std::vector<std::string>& patterns);
-  void clear() { filters_.clear(); }
+  void clear() {
+    filters_.clear();
+    upper_.clear();
+  }
 
   // The filter test: true when the table is empty or when the upper-cased
   // name matches one of the upper-cased patterns, tried in table order.

@@ -146,6 +146,7 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   connect(observer_, &QtObserver::counterChanged, this, &MainWindow::onCounter);
   connect(observer_, &QtObserver::textChanged, this, &MainWindow::onText);
   connect(observer_, &QtObserver::statusChanged, this, [this](const QString& t) {
+    if (job_ == Job::None) return;  // a late report of a job that has ended
     status_->setText(t);
     status_->setVisible(!t.isEmpty());
   });
@@ -1168,6 +1169,8 @@ void MainWindow::startDeepScan() {
 }
 
 void MainWindow::deepScanDone() {
+  status_->clear();
+  status_->hide();
   fillFoundItems();
   foundFsLayout();
   panel_->setMode(session_.sel.fsType == FsType::Ntfs ? InfoPanel::Mode::FoundFsNtfs : InfoPanel::Mode::FoundFsFat);
