@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -130,9 +129,11 @@ std::string deletedShortName(const std::string& path) {
   return out;
 }
 std::string lostTopOf(const std::string& listed) {
-  static const std::regex dir("^/DIR[0-9]+(/.*)?$");
-  std::smatch m;
-  return std::regex_match(listed, m, dir) ? "/DIR#" + m[1].str() : listed;
+  if (listed.rfind("/DIR", 0) != 0) return listed;
+  std::size_t i = 4;
+  while (i < listed.size() && listed[i] >= '0' && listed[i] <= '9') ++i;
+  if (i == 4 || (i < listed.size() && listed[i] != '/')) return listed;
+  return "/DIR#" + listed.substr(i);
 }
 
 // --- FAT32 formatted again -----------------------------------------------
