@@ -15,6 +15,8 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <cctype>
 #include <functional>
 #include <map>
@@ -28,6 +30,16 @@
 #include "widgets/message_box.h"
 
 namespace osprin::gui::dtest {
+
+// Qt's file dialog keeps its history and last folder in the user's settings
+// (QtProject.conf under $XDG_CONFIG_HOME). The tests keep theirs in the
+// scratch folder, set before the QApplication reads it.
+inline const bool kPrivateSettings = [] {
+  const std::string dir = osprin::test::scratchDir() + "/config";
+  std::filesystem::create_directories(dir);
+  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  return true;
+}();
 
 struct Box {
   BoxKind kind;
@@ -70,11 +82,19 @@ template <class T>
 void onModal(std::function<void(T*)> act, int timeoutMs = 20000) {
   auto* timer = new QTimer(qApp);
   auto deadline = std::make_shared<QDeadlineTimer>(timeoutMs);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, act, deadline] {
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, act, deadline, timeoutMs] {
     if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()); w && w->isVisible()) {
       timer->stop();
       timer->deleteLater();
       act(w);
+      // A dialog that refused what the test did would keep the test waiting.
+      QPointer<T> p(w);
+      QTimer::singleShot(timeoutMs, qApp, [p] {
+        if (!p || !p->isVisible()) return;
+        ADD_FAILURE() << T::staticMetaObject.className() << " stayed open";
+        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->done(QDialog::Rejected);
+        if (p) static_cast<QDialog*>(p.data())->done(QDialog::Rejected);
+      });
       return;
     }
     if (deadline->hasExpired()) {
