@@ -536,3 +536,57 @@ TEST_F(WizardTest, AnImageThatCannotBeOpenedIsReported) {
 
 }  // namespace
 }  // namespace osprin::gui::test
+
+namespace osprin::gui::test {
+namespace {
+
+// The sample disk with both boot sectors of the NTFS partition wiped.
+class DamagedNtfsTest : public WizardTest {
+ protected:
+  void SetUp() override {
+    dir = osprin::test::makeTempDir("damaged");
+    path = QString::fromStdString(dir + "/damaged.img");
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(osprin::test::fixtureImage("sample")), path));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    const QByteArray zeros(512, '\0');
+    for (qint64 sector : {71680LL, 104447LL}) {
+      ASSERT_TRUE(f.seek(sector * 512));
+      ASSERT_EQ(f.write(zeros), 512);
+    }
+    f.close();
+    open({path});
+  }
+  std::string dir;
+  QString path;
+};
+
+TEST_F(DamagedNtfsTest, AFailedStandardScanStaysAtThePartitionStep) {
+  toPartitionStep();
+  ASSERT_EQ(childLabels(w->partitionTree()).at(1), "Partition 2 - NTFS");
+  w->chooseTreeItem(child(w->partitionTree(), 1));
+  w->next();
+  w->waitForJob();
+  EXPECT_TRUE(sawBox("Recovery is not possible in Standard scan, use Sdvance scan", BoxKind::Error))
+      << boxTexts().join("|").toStdString();
+  EXPECT_EQ(w->step(), 1);
+  EXPECT_EQ(w->currentTree(), w->partitionTree());
+  EXPECT_TRUE(w->partitionTree()->isEnabled());
+  EXPECT_TRUE(shown("backButton"));
+  EXPECT_TRUE(shown("nextButton"));
+  EXPECT_FALSE(find<QWidget>("searchButton")->isVisible());
+  EXPECT_FALSE(find<QWidget>("stopButton")->isVisible());
+  EXPECT_FALSE(w->listShown() && w->listModel()->count() > 0);
+  EXPECT_EQ(menuState(), expectedState("selection", true));
+  EXPECT_EQ(w->infoPanel()->mode(), InfoPanel::Mode::Partition);
+
+  // Another partition can still be scanned.
+  w->chooseTreeItem(child(w->partitionTree(), 0));
+  w->next();
+  w->waitForJob();
+  EXPECT_EQ(w->step(), 3);
+  EXPECT_EQ(listTypes().size(), 5u);
+}
+
+}  // namespace
+}  // namespace osprin::gui::test
