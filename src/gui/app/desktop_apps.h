@@ -39,9 +39,10 @@ std::vector<DesktopApp> applicationsForMime(const QString& mime);
 // The applications for a file, by the MIME type of its name and content.
 std::vector<DesktopApp> applicationsForFile(const QString& file);
 
-// The ID of the default application for a MIME type: `xdg-mime query default`
-// when that program is installed, otherwise the [Default Applications] of the
-// mimeapps.list and defaults.list files. "" when there is none.
+// The ID of the default application for a MIME type: the first installed one
+// that `xdg-mime query default` (when that program is installed) or the
+// [Default Applications] of the mimeapps.list and defaults.list files name.
+// "" when there is none.
 QString defaultApplicationFor(const QString& mime);
 // Whether some program opens the file: a default application for its type
 // (or an ancestor type) that is installed, or any registered one.

@@ -65,7 +65,7 @@ OpenWithDialog::OpenWithDialog(QWidget* parent, const QString& file, std::vector
   auto update = [this] {
     okButton->setEnabled(!commandEdit->text().trimmed().isEmpty() || appList->currentRow() >= 0);
   };
-  connect(commandEdit, &QLineEdit::textEdited, this, [this, update] {
+  connect(commandEdit, &QLineEdit::textChanged, this, [this, update] {
     if (!commandEdit->text().trimmed().isEmpty()) appList->setCurrentRow(-1);
     update();
   });
