@@ -278,6 +278,20 @@ TEST_F(WizardTest, ContextMenuOfTheList) {
   // With the tree as the target there is no list menu.
   EXPECT_EQ(w->buildListContextMenu(), nullptr);
 
+  // The context-menu key shows the menu over the selected row of the list.
+  QTest::keyClick(w->folderTree(), Qt::Key_Tab);
+  EXPECT_EQ(w->openFromTree(), 0);
+  selectRow(rowOf("photo.jpg"));
+  QString shownDefault;
+  onNextPopup([&](QWidget* p) {
+    auto* menu = qobject_cast<QMenu*>(p);
+    ASSERT_NE(menu, nullptr);
+    shownDefault = menu->defaultAction() ? menu->defaultAction()->text() : QString();
+    menu->close();
+  });
+  QTest::keyClick(find<QTableView>("fileList"), Qt::Key_Menu);
+  EXPECT_EQ(shownDefault, "&Open");
+
   // The view modes.
   m.reset();
   action("actIcons")->trigger();

@@ -181,6 +181,19 @@ class WizardTest : public ::testing::Test {
     });
     t->start();
   }
+  // The same for the next popup menu.
+  void onNextPopup(std::function<void(QWidget*)> act) {
+    auto* t = new QTimer(w.get());
+    t->setInterval(5);
+    QObject::connect(t, &QTimer::timeout, t, [t, act] {
+      if (QWidget* m = QApplication::activePopupWidget()) {
+        t->stop();
+        t->deleteLater();
+        act(m);
+      }
+    });
+    t->start();
+  }
   void settle() {
     for (int i = 0; i < 10; ++i) {
       QApplication::processEvents();

@@ -1559,6 +1559,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     case Qt::Key_F2:
       if (isList && openFromTree_ == 0 && !renaming_) renameCommand();
       return true;
+    case Qt::Key_Menu:
+      if (isList && !renaming_) {
+        auto* view = static_cast<QAbstractItemView*>(watched);
+        int r = currentRow();
+        QPoint at = r >= 0 ? view->visualRect(listModel_->index(r, 0)).center() : view->viewport()->rect().center();
+        showListContextMenu(view->viewport()->mapToGlobal(at));
+        return true;
+      }
+      break;
     default:
       break;
   }
