@@ -9,6 +9,8 @@
 #include "common/text.h"
 #include "partition/lost_search.h"
 
+#include <unordered_set>
+
 namespace osprin::cli {
 
 namespace {
@@ -130,9 +132,10 @@ void addSelectionOptions(CLI::App* cmd, SelectionArgs& args) {
   cmd->add_option("--end", args.end, "last sector of the range");
 }
 
-bool resolveSelection(const SelectionArgs& args, OpenDisk& disk, Selection& sel, Observer& obs) {
+bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const DriveInfo& drive, Selection& sel,
+                      Observer& obs) {
   if (args.partition > 0) {
-    auto found = discoverPartitions(*disk.reader, disk.drive, stopFlag(), obs);
+    auto found = discoverPartitions(reader, drive, stopFlag(), obs);
     if (args.partition > found.partitions.size()) {
       fail("there is no partition " + std::to_string(args.partition) + " (the disk has " +
            std::to_string(found.partitions.size()) + ")");
@@ -169,6 +172,115 @@ bool resolveSelection(const SelectionArgs& args, OpenDisk& disk, Selection& sel,
   sel.rangeLength = static_cast<SectorNo>(*args.end - *args.start + 1);
   sel.rangeTag = 0;
   return true;
+}
+
+void addVolumeOptions(CLI::App* cmd, VolumeArgs& args) {
+  addSelectionOptions(cmd, args.selection);
+  cmd->add_flag("--deep", args.deep, "rebuild the volume with a deep scan of --fs/--start/--end");
+  cmd->add_option("--pick", args.pick, "with --deep: the found file system K (1-based), as deep-scan lists them");
+  cmd->add_option("--sectors-per-read", args.sectorsPerRead, "with --deep: sectors per read request, 1 to 100")
+      ->check(CLI::Range(1, 100));
+  cmd->add_option("--snapshot", args.snapshot, "load this snapshot instead of scanning");
+}
+
+bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, TerminalObserver& term) {
+  std::string err;
+  if (!s.addImage(diskPath, err) || !s.openDrive(static_cast<int>(s.drives.size()) - 1, err)) {
+    fail(err);
+    return false;
+  }
+  if (s.drive()->truncated())
+    std::fprintf(stderr,
+                 "osprin: warning: %s has %llu sectors; only the first 2 TiB (4294967295 sectors) can be addressed\n",
+                 diskPath.c_str(), static_cast<unsigned long long>(s.drive()->trueSectors));
+  installInterruptHandler();
+  ScanObserver obs(term);
+
+  if (!a.snapshot.empty()) {
+    if (a.deep || a.selection.partition || !a.selection.fs.empty()) {
+      fail("--snapshot replaces the scan: give no --partition, --fs or --deep with it");
+      return false;
+    }
+    if (s.loadSnapshot(a.snapshot, err) != SnapshotLoadStatus::Ok) {
+      fail(err);
+      return false;
+    }
+    return true;
+  }
+
+  if (a.deep) {
+    FsType t = parseFsType(a.selection.fs);
+    if (t == FsType::None || !a.selection.start || !a.selection.end) {
+      fail("--deep needs --fs FAT16|FAT32|NTFS --start S --end E");
+      return false;
+    }
+    if (a.pick == 0) {
+      fail("--deep needs --pick K: run `osprin deep-scan` to see the found file systems");
+      return false;
+    }
+    std::string msg = s.setScanRange(t, std::to_string(*a.selection.start), std::to_string(*a.selection.end));
+    if (!msg.empty()) {
+      fail(msg.substr(msg.find_first_not_of(' ')));
+      return false;
+    }
+    s.settings.setSectorsPerRead(a.sectorsPerRead);
+    s.deepScan(stopFlag(), obs);
+    if (s.deep.foundFileSystems.empty()) {
+      term.finish();
+      fail("the deep scan found no file system in that range");
+      return false;
+    }
+    if (a.pick > s.deep.foundFileSystems.size()) {
+      term.finish();
+      fail("there is no found file system " + std::to_string(a.pick) + " (the deep scan found " +
+           std::to_string(s.deep.foundFileSystems.size()) + ")");
+      return false;
+    }
+    s.selectFoundFileSystem(a.pick);
+    s.mountFound(stopFlag(), obs);
+    term.finish();
+    return true;
+  }
+
+  if (!resolveSelection(a.selection, *s.reader, *s.drive(), s.sel, term)) return false;
+  ScanOutcome outcome = s.standardScan(stopFlag(), obs);
+  term.finish();
+  if (outcome != ScanOutcome::Done) {
+    fail(obs.error.empty() ? std::string("the standard scan could not mount the volume") : obs.error);
+    return false;
+  }
+  return true;
+}
+
+void walkRows(Session& s, const std::function<void(const std::string& path, const ListRow& row)>& visit) {
+  struct Frame {
+    std::uint32_t identity;
+    std::string path;
+    std::vector<ListRow> rows;
+    std::size_t next = 0;
+  };
+  const std::uint32_t root = s.rootIdentity();
+  std::vector<Frame> stack;
+  stack.push_back({root, "", s.listFolder(root)});
+  std::unordered_set<std::uint32_t> onPath{root};
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next >= top.rows.size()) {
+      onPath.erase(top.identity);
+      stack.pop_back();
+      continue;
+    }
+    const ListRow& row = top.rows[top.next++];
+    std::string path = top.path + "/" + row.name;
+    visit(path, row);
+    // A folder without a tree item (unreachable parent) is not entered.
+    if (!row.folder || row.id == 0 || row.id > UINT32_MAX) continue;
+    if (s.tree.folderOfItem(static_cast<std::uint32_t>(row.id)) < 0) continue;
+    const std::uint32_t identity = s.identityOfItem(static_cast<std::uint32_t>(row.id));
+    if (!onPath.insert(identity).second) continue;
+    auto rows = s.listFolder(identity);
+    stack.push_back({identity, std::move(path), std::move(rows)});
+  }
 }
 
 }  // namespace osprin::cli

@@ -11,6 +11,7 @@
 #include "common/observer.h"
 #include "disk/drives.h"
 #include "disk/sector_reader.h"
+#include "app/session.h"
 #include "volume/volume_params.h"
 
 namespace osprin::cli {
@@ -68,6 +69,48 @@ struct SelectionArgs {
 void addSelectionOptions(CLI::App* cmd, SelectionArgs& args);
 // Turns the options into a Selection (building the partition list for
 // --partition). False after reporting the error.
-bool resolveSelection(const SelectionArgs& args, OpenDisk& disk, Selection& sel, Observer& obs);
+bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const DriveInfo& drive, Selection& sel,
+                      Observer& obs);
+
+// The volume a command works on: a partition or range mounted by the
+// standard scan, a found file system of a deep scan (--deep ... --pick K),
+// or a snapshot loaded instead of scanning (--snapshot FILE).
+struct VolumeArgs {
+  SelectionArgs selection;
+  bool deep = false;
+  unsigned pick = 0;
+  unsigned sectorsPerRead = 60;
+  std::string snapshot;
+};
+void addVolumeOptions(CLI::App* cmd, VolumeArgs& args);
+
+// Observer for scans: forwards progress to the terminal, keeps the error
+// message that ends a failed scan, drops information hints.
+class ScanObserver : public Observer {
+ public:
+  explicit ScanObserver(TerminalObserver& term) : term_(term) {}
+  std::string error;
+  void progress(int p) override { term_.progress(p); }
+  void counter(std::string_view l, std::uint64_t v) override { term_.counter(l, v); }
+  void text(std::string_view l, std::string_view v) override { term_.text(l, v); }
+  void status(std::string_view t) override { term_.status(t); }
+  void message(MsgKind kind, std::string_view t) override {
+    if (kind == MsgKind::Error) error.assign(t);
+  }
+  bool ask(std::string_view t) override { return term_.ask(t); }
+
+ private:
+  TerminalObserver& term_;
+};
+
+// Opens DISK in s (as its only drive) and mounts the volume the options
+// name. False after reporting the error.
+bool mountVolume(const std::string& diskPath, const VolumeArgs& args, Session& s, TerminalObserver& term);
+
+// Visits every row reachable from the root of the mounted tree, depth first
+// (each folder's subfolders, each followed by its content, then its files),
+// with its "/" joined path. A folder is entered once, and never when its
+// identity is already on its own path.
+void walkRows(Session& s, const std::function<void(const std::string& path, const ListRow& row)>& visit);
 
 }  // namespace osprin::cli

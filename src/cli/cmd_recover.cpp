@@ -12,12 +12,11 @@
 #include "cli_common.h"
 #include "commands.h"
 #include "common/text.h"
+#include "recovery/destination.h"
 #include "recovery/extract.h"
 #include "recovery/settings.h"
 #include "search/match.h"
 #include "tree/file_list.h"
-#include "tree/parent_index.h"
-#include "volume/walkers.h"
 
 namespace osprin::cli {
 
@@ -25,8 +24,9 @@ namespace {
 
 struct RecoverArgs {
   std::string disk;
-  SelectionArgs selection;
+  VolumeArgs volume;
   std::string to;
+  bool force = false;
   bool all = false;
   std::vector<std::string> paths;
   std::string duplicates = "rename";
@@ -34,39 +34,6 @@ struct RecoverArgs {
   std::vector<std::string> filters;
   unsigned retries = 0;  // 0: keep the default
   bool json = false;
-};
-
-// Forwards to the terminal, drops the scan's hints, and notices an interrupt
-// before the scan clears the stop flag.
-class ScanObserver : public Observer {
- public:
-  explicit ScanObserver(TerminalObserver& term) : term_(term) {}
-  bool interrupted = false;
-  void progress(int p) override {
-    poll();
-    term_.progress(p);
-  }
-  void counter(std::string_view l, std::uint64_t v) override {
-    poll();
-    term_.counter(l, v);
-  }
-  void text(std::string_view l, std::string_view v) override {
-    poll();
-    term_.text(l, v);
-  }
-  void status(std::string_view t) override {
-    poll();
-    term_.status(t);
-  }
-  void message(MsgKind kind, std::string_view t) override {
-    poll();
-    if (kind == MsgKind::Error) term_.message(kind, t);
-  }
-  bool ask(std::string_view t) override { return term_.ask(t); }
-
- private:
-  void poll() { interrupted = interrupted || stopFlag().load() != 0; }
-  TerminalObserver& term_;
 };
 
 // Forwards to the terminal and turns an interrupt into "&Stop Saving".
@@ -113,23 +80,16 @@ std::vector<std::string> splitPath(const std::string& path) {
 // ("/DIR/a.txt": row names joined by "/"). Every folder and file of that name
 // counts (a deleted and a live one can share it). "/" names every row of the
 // root folder.
-std::vector<ListRow> rowsForPath(FileTree& tree, const NtfsFileSet& files, bool fat, const std::string& path) {
-  auto rowsOf = [&](std::uint32_t identity) {
-    return fat ? listFatFolder(tree, identity) : listNtfsFolder(tree, files, identity);
-  };
-  std::vector<ListRow> rows = rowsOf(fat ? kFatRootCluster : kNtfsRootRecord);
+std::vector<ListRow> rowsForPath(Session& s, const std::string& path) {
+  std::vector<ListRow> rows = s.listFolder(s.rootIdentity());
   const auto parts = splitPath(path);
   if (parts.empty()) return rows;
   for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
     std::vector<ListRow> next;
     for (const ListRow& row : rows) {
       if (!row.folder || row.name != parts[k] || row.id == 0 || row.id > UINT32_MAX) continue;
-      const std::int64_t index = tree.folderOfItem(static_cast<std::uint32_t>(row.id));
-      if (index < 0) continue;
-      const auto i = static_cast<std::size_t>(index);
-      if (fat ? i >= tree.fatFolders.size() : i >= tree.ntfsFolders.size()) continue;
-      const std::uint32_t identity = fat ? tree.fatFolders[i].firstCluster : tree.ntfsFolders[i].recordNumber;
-      for (ListRow& r : rowsOf(identity)) next.push_back(std::move(r));
+      if (s.tree.folderOfItem(static_cast<std::uint32_t>(row.id)) < 0) continue;
+      for (ListRow& r : s.listFolder(s.identityOfItem(static_cast<std::uint32_t>(row.id)))) next.push_back(std::move(r));
     }
     rows = std::move(next);
     if (rows.empty()) return rows;
@@ -180,44 +140,36 @@ void runRecover(const RecoverArgs& a) {
     }
   }
 
-  auto disk = openDisk(a.disk);
-  if (!disk) return;
-  disk->reader->setBadSectorRetries(settings.badSectorRetries);
-  TerminalObserver term(true);
-  Selection sel;
-  if (!resolveSelection(a.selection, *disk, sel, term)) return;
+  // Files written to the disk being recovered can land on the very clusters
+  // that hold the deleted files.
+  DestinationCheck where = checkDestination(a.to, a.disk);
+  if (where.onSource && !a.force) {
+    fail(where.reason + " Writing there can overwrite the data being recovered: choose another folder, or give "
+         "--force to write there anyway.");
+    return;
+  }
 
+  Session s;
+  s.settings = settings;
+  s.filters = filters;
+  TerminalObserver term(true);
+  if (!mountVolume(a.disk, a.volume, s, term)) return;
+  if (stopFlag().load() != 0) {
+    fail("the scan was stopped", 130);
+    return;
+  }
   if (!makeDirectoryPath(a.to)) {
     fail("cannot create the destination folder " + a.to);
     return;
   }
 
-  VolumeParams vp;
-  MftRuns runs;
-  FileTree tree;
-  ScanObserver scanObs(term);
-  const ScanOutcome outcome = runStandardScan(*disk->reader, sel, vp, runs, tree, stopFlag(), scanObs);
-  term.finish();
-  if (outcome != ScanOutcome::Done) {
-    fail(outcome == ScanOutcome::Aborted ? "the scan was stopped" : "the volume could not be read in a standard scan");
-    return;
-  }
-  if (scanObs.interrupted) {
-    fail("the scan was stopped", 130);
-    return;
-  }
-  const bool fat = isFat(vp.fsType);
-
-  ParentIndex ntfsIndex;
-  NtfsFileSet files(tree.ntfsFiles, ntfsIndex);
   std::vector<ListRow> rows;
   std::vector<std::string> errors;
   if (a.all) {
-    const FileFilter filter = filters.fileFilter();
-    rows = fat ? listFatFolder(tree, kFatRootCluster, filter) : listNtfsFolder(tree, files, kNtfsRootRecord, filter);
+    rows = s.listFolder(s.rootIdentity());
   } else {
     for (const auto& p : a.paths) {
-      auto found = rowsForPath(tree, files, fat, p);
+      auto found = rowsForPath(s, p);
       if (found.empty()) errors.push_back("no such file or folder: " + p);
       for (auto& r : found) rows.push_back(std::move(r));
     }
@@ -226,10 +178,7 @@ void runRecover(const RecoverArgs& a) {
   RecoveryFlags flags;
   SaveObserver saveObs(term, flags);
   RecoveryResult result;
-  if (!rows.empty()) {
-    RecoveryContext ctx{*disk->reader, vp, tree, files, ScanType::Standard, settings, filters};
-    result = recoverListRows(ctx, rows, a.to, flags, saveObs);
-  }
+  if (!rows.empty()) result = s.recoverRows(rows, a.to, flags, saveObs);
   term.finish();
   errors.insert(errors.end(), result.errors.begin(), result.errors.end());
   const bool interrupted = stopFlag().load() != 0;
@@ -257,7 +206,7 @@ void addRecoverCommand(CLI::App& app) {
   auto args = std::make_shared<RecoverArgs>();
   CLI::App* cmd = app.add_subcommand("recover", "Copy files and folders of a volume to a folder");
   cmd->add_option("disk", args->disk, "disk device or image file")->required();
-  addSelectionOptions(cmd, args->selection);
+  addVolumeOptions(cmd, args->volume);
   cmd->add_option("--to", args->to, "destination folder (created when missing)")->required();
   cmd->add_flag("--all", args->all, "recover every file and folder of the root folder");
   cmd->add_option("paths", args->paths, "files or folders to recover, as `osprin list` prints them (/DIR/a.txt)");
@@ -266,6 +215,7 @@ void addRecoverCommand(CLI::App& app) {
   cmd->add_option("--filter", args->filters, "recover only files matching a pattern (repeatable, e.g. *.doc)")
       ->allow_extra_args(false);
   cmd->add_option("--retries", args->retries, "attempts on a bad sector, 1 to 10 (default 3)");
+  cmd->add_flag("--force", args->force, "write to the destination even when it lies on the disk being recovered");
   cmd->add_flag("--json", args->json, "print the result as JSON");
   cmd->callback([args] { runRecover(*args); });
 }

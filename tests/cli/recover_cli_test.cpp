@@ -10,8 +10,11 @@
 namespace osprin {
 namespace {
 
+// The images and the destinations share the scratch folder's file system,
+// which the destination check refuses without --force.
 std::string recoverCli(const std::string& args, int* status) {
-  return test::runCommand(std::string(OSPRIN_CLI) + " recover " + args + " 2>" + test::scratchDir() + "/recover.err",
+  return test::runCommand(std::string(OSPRIN_CLI) + " recover --force " + args + " 2>" + test::scratchDir() +
+                              "/recover.err",
                           status);
 }
 std::string recoverStderr() { return test::readFile(test::scratchDir() + "/recover.err"); }
@@ -151,6 +154,23 @@ TEST(CliRecover, BadArgumentsAreRefused) {
   recoverCli(img + " --partition 9 --to " + q(dest) + " --all", &status);
   EXPECT_NE(status, 0);
   EXPECT_NE(recoverStderr().find("there is no partition 9"), std::string::npos);
+}
+
+TEST(CliRecover, RefusesADestinationOnTheSourceUnlessForced) {
+  std::string img = test::fixtureImage("sample");
+  std::string dest = test::makeTempDir("same-fs");
+  int status = 0;
+  std::string out = test::runCommand(std::string(OSPRIN_CLI) + " recover " + img + " --partition 1 --to " + q(dest) +
+                                         " --all 2>" + test::scratchDir() + "/recover.err",
+                                     &status);
+  EXPECT_NE(status, 0);
+  EXPECT_TRUE(out.empty());
+  EXPECT_NE(recoverStderr().find("can overwrite the data being recovered"), std::string::npos) << recoverStderr();
+  EXPECT_NE(recoverStderr().find("--force"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(dest));
+  recoverCli(img + " --partition 1 --to " + q(dest) + " --all", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(std::filesystem::is_empty(dest));
 }
 
 }  // namespace
