@@ -27,3 +27,10 @@ for step in 0 1 2 3; do
     --screenshot-step "$step" --screenshot "$out/step$step.png" 2> >(grep -v XDG_RUNTIME_DIR >&2)
   echo "wrote $out/step$step.png"
 done
+
+# The dialogs of the browse step (docs/screenshots/dialog-*.png), drawn by
+# the desktop tests at each dialog's own preferred size.
+cmake --build "$build" --target test_gui -j "$(nproc)"
+OSPRIN_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$build/tests/gui/test_gui" --gtest_filter='DialogScreenshots.*' --gtest_brief=1 2> >(grep -v XDG_RUNTIME_DIR >&2)
+echo "wrote $out/dialog-*.png"
