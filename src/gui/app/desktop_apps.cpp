@@ -279,18 +279,24 @@ QStringList defaultCandidates(const QString& mime) {
 }
 }  // namespace
 
-QString defaultApplicationFor(const QString& mime) {
-  const auto apps = installedApplications();
+namespace {
+QString installedDefault(const std::vector<DesktopApp>& apps, const QString& mime) {
   for (const QString& id : defaultCandidates(mime))
     if (findApp(apps, id)) return id;
   return {};
 }
+}  // namespace
+
+QString defaultApplicationFor(const QString& mime) { return installedDefault(installedApplications(), mime); }
 
 bool hasAssociatedApplication(const QString& file) {
-  const QString mime = mimeOfFile(file);
-  for (const QString& t : typeAndAncestors(mime))
-    if (!defaultApplicationFor(t).isEmpty()) return true;
-  return !applicationsForMime(mime).empty();
+  const auto apps = installedApplications();
+  const QStringList types = typeAndAncestors(mimeOfFile(file));
+  for (const QString& t : types)
+    if (!installedDefault(apps, t).isEmpty()) return true;
+  return std::any_of(apps.begin(), apps.end(), [&](const DesktopApp& a) {
+    return std::any_of(a.mimeTypes.begin(), a.mimeTypes.end(), [&](const QString& m) { return types.contains(m); });
+  });
 }
 
 QStringList expandExec(const DesktopApp& app, const QString& file) {
