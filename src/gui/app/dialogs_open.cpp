@@ -39,8 +39,10 @@ OpenWithDialog::OpenWithDialog(QWidget* parent, const QString& file, std::vector
   appList->setObjectName("appList");
   appList->setIconSize(QSize(16, 16));
   for (const auto& a : apps_) {
-    auto* item = new QListWidgetItem(QIcon::fromTheme(a.icon, QIcon::fromTheme("application-x-executable")), a.name,
-                                     appList);
+    // Icon= is a theme name, or a file of its own.
+    const QIcon icon = QDir::isAbsolutePath(a.icon) ? QIcon(a.icon)
+                                                    : QIcon::fromTheme(a.icon, QIcon::fromTheme("application-x-executable"));
+    auto* item = new QListWidgetItem(icon, a.name, appList);
     item->setToolTip(a.exec);
   }
   appList->setMinimumSize(340, 200);
