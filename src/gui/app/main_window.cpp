@@ -1212,7 +1212,7 @@ void MainWindow::mountDone() {
 // ---- Next and Back --------------------------------------------------------------------------------
 
 void MainWindow::next() {
-  if (busy() || !nextButton_->isVisible()) return;
+  if (busy() || !nextButton_->isVisibleTo(this) || !nextButton_->isEnabled()) return;
   session_.filters.clear();
   showButton(nextButton_, false);
   switch (step_) {
@@ -1266,7 +1266,7 @@ void MainWindow::next() {
 }
 
 void MainWindow::back() {
-  if (busy() || step_ <= 0 || !backButton_->isVisible()) return;
+  if (busy() || step_ <= 0 || !backButton_->isVisibleTo(this) || !backButton_->isEnabled()) return;
   backPressed_ = true;
   showButton(nextButton_, false);
   listModel_->clearRows();
