@@ -1,0 +1,101 @@
+// The FAT directory parsers over arbitrary directory sectors: the standard
+// scan's parseDirectorySector, the deep scan's parseDirectoryCluster (which
+// renames the folders the first pass listed) and assembleLongName for every
+// entry, with the sectors before them as the place where long names begin.
+//
+// Input: byte 0 options (bit 0: FAT32 instead of FAT16; bits 1-2: sectors
+// of the input that come before the directory sectors, 0 to 2; bits 3-7:
+// the first entry to parse, 31 meaning -1), then those previous sectors,
+// then up to 16 directory sectors.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tree/file_tree.h"
+#include "volume/fat_dir.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+bool validUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || s.size() - i < n) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+// Names that reach the tree are usable as file names: never empty, never
+// "." or "..", no '/' (every one of them comes through isValidName).
+void checkName(const std::string& name, bool shortNamesAllowed) {
+  check(!name.empty() && name != "." && name != "..");
+  check(name.find('/') == std::string::npos);
+  check(name.find('\0') == std::string::npos);
+  if (!shortNamesAllowed) check(validUtf8(name));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace osprin;
+  if (size < 1) return 0;
+  const std::uint8_t options = data[0];
+  Bytes rest(data + 1, size - 1);
+  const std::size_t previousSectors = (options >> 1) & 3;
+  const std::size_t previousBytes = std::min(rest.size(), previousSectors * kSectorSize);
+  Bytes previous = rest.first(previousBytes);
+  Bytes dir = rest.subspan(previousBytes);
+  if (dir.size() > 16 * kSectorSize) dir = dir.first(16 * kSectorSize);
+  const int firstEntry = (options >> 3) == 31 ? -1 : (options >> 3);
+
+  DirContext ctx;
+  ctx.fsType = (options & 1) ? FsType::Fat32 : FsType::Fat16;
+  ctx.previousSector = previous;
+  const std::uint32_t parent = 7;
+
+  // The standard scan parses one sector at a time, the sector before it
+  // being the previous one.
+  FileTree tree;
+  bool end = false;
+  for (std::size_t s = 0; s * kSectorSize < dir.size() && !end; ++s) {
+    Bytes sector = dir.subspan(s * kSectorSize, std::min<std::size_t>(kSectorSize, dir.size() - s * kSectorSize));
+    DirContext c = ctx;
+    if (s > 0) c.previousSector = dir.subspan((s - 1) * kSectorSize, kSectorSize);
+    parseDirectorySector(sector, c, parent, end, static_cast<SectorNo>(100 + s), s == 0 && (options & 0x80),
+                         s == 0 ? firstEntry : 0, tree, 0, nullObserver());
+  }
+  for (const auto& f : tree.fatFolders) checkName(f.name, true);
+  for (const auto& f : tree.fatFiles) checkName(f.name, true);
+  const std::size_t folders = tree.fatFolders.size();
+
+  // The deep scan's variant over the same sectors renames the folders just
+  // listed and adds the files once more.
+  end = false;
+  parseDirectoryCluster(dir, ctx, parent, end, 100, static_cast<std::uint32_t>(dir.size() / kSectorSize), false,
+                        firstEntry, tree);
+  check(tree.fatFolders.size() == folders);  // the cluster parser never adds folders
+  for (const auto& f : tree.fatFolders) checkName(f.name, true);
+  for (const auto& f : tree.fatFiles) checkName(f.name, true);
+
+  // Every entry of the first sector, and an index past its end.
+  Bytes first = dir.first(std::min<std::size_t>(kSectorSize, dir.size()));
+  std::string name;
+  for (int e = -1; e <= 17; ++e) {
+    name.clear();
+    if (assembleLongName(first, previous, e, name)) {
+      check(!name.empty());
+      check(validUtf8(name));
+      check(name.size() <= 255 * 3);
+    }
+  }
+  return 0;
+}
