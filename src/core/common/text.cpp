@@ -44,19 +44,39 @@ std::string utf16ToUtf8(const char16_t* u, std::size_t n) {
 }
 
 std::string utf16leToUtf8(Bytes b, std::size_t off, std::size_t count, bool stopAtNul) {
-  std::u16string units;
-  units.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    std::size_t p = off + 2 * i;
-    if (p > b.size() || b.size() - p < 2) break;
-    char16_t c = rd16(b, p);
+  // Decodes straight from the buffer (names are decoded for every record
+  // of a scan): the units that utf16ToUtf8 would be given, with the same
+  // pairing of surrogates.
+  auto unitAt = [&](std::size_t i, char16_t& c) {
+    const std::size_t p = off + 2 * i;
+    if (p > b.size() || b.size() - p < 2) return false;
+    c = rd16(b, p);
     if (c == 0) {
-      if (stopAtNul) break;
+      if (stopAtNul) return false;
       c = 0xFFFD;  // keep the position visible rather than end the text
     }
-    units.push_back(c);
+    return true;
+  };
+  std::string out;
+  out.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    char16_t u;
+    if (!unitAt(i, u)) break;
+    char32_t c = u;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      char16_t v;
+      if (i + 1 < count && unitAt(i + 1, v) && v >= 0xDC00 && v <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (v - 0xDC00);
+        ++i;
+      } else {
+        c = 0xFFFD;
+      }
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    appendUtf8(out, c);
   }
-  return utf16ToUtf8(units.data(), units.size());
+  return out;
 }
 
 std::string asciiUpper(std::string_view s) {

@@ -1,6 +1,7 @@
 #include "tree/file_list.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 namespace osprin {
@@ -31,40 +32,59 @@ std::string plainTypeName(std::string_view fileName) {
   return ext + " File";
 }
 
+namespace {
+
+// Appends v in decimal, at least `width` digits (zero-padded).
+void appendNumber(std::string& out, std::uint64_t v, int width = 1) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  for (int n = static_cast<int>(end - buf); n < width; ++n) out.push_back('0');
+  out.append(buf, end);
+}
+
+}  // namespace
+
 std::string fatDateText(std::uint16_t date) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02u-%02u-%u ", date & 0x1Fu, (date >> 5) & 0x0Fu, 1980u + (date >> 9));
-  return buf;
+  std::string out;
+  appendNumber(out, date & 0x1Fu, 2);
+  out.push_back('-');
+  appendNumber(out, (date >> 5) & 0x0Fu, 2);
+  out.push_back('-');
+  appendNumber(out, 1980u + (date >> 9));
+  out.push_back(' ');
+  return out;
 }
 
 std::string ntfsTimeText(std::uint64_t filetime) {
-  std::uint64_t secs = filetime / 10000000ULL;
-  std::uint64_t days = secs / 86400ULL;
-  std::uint64_t rem = secs % 86400ULL;
-  // Days since 1601-01-01 to a civil date (proleptic Gregorian). 1601 starts
-  // a 400-year cycle, which keeps the arithmetic in whole cycles.
-  std::uint64_t y = 1601 + 400 * (days / 146097);
-  std::uint64_t d = days % 146097;
-  auto leap = [](std::uint64_t yr) { return (yr % 4 == 0 && yr % 100 != 0) || yr % 400 == 0; };
-  while (true) {
-    std::uint64_t len = leap(y) ? 366 : 365;
-    if (d < len) break;
-    d -= len;
-    ++y;
-  }
-  static const unsigned mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  unsigned m = 0;
-  while (m < 12) {
-    unsigned len = mdays[m] + (m == 1 && leap(y) ? 1 : 0);
-    if (d < len) break;
-    d -= len;
-    ++m;
-  }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%u-%u-%llu %u:%u:%u", static_cast<unsigned>(d + 1), m + 1,
-                static_cast<unsigned long long>(y), static_cast<unsigned>(rem / 3600),
-                static_cast<unsigned>(rem / 60 % 60), static_cast<unsigned>(rem % 60));
-  return buf;
+  const std::uint64_t secs = filetime / 10000000ULL;
+  const std::uint64_t days = secs / 86400ULL;
+  const std::uint64_t rem = secs % 86400ULL;
+  // Days since 1601-01-01 to a civil date (proleptic Gregorian), in closed
+  // form: shift to a calendar whose years begin on 1 March, so that the leap
+  // day ends the year. 1600-03-01 is day -306 of the count.
+  const std::uint64_t z = days + 306;
+  const std::uint64_t era = z / 146097;
+  const std::uint64_t doe = z % 146097;                                      // [0, 146096]
+  const std::uint64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+  const std::uint64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);          // [0, 365]
+  const std::uint64_t mp = (5 * doy + 2) / 153;                              // [0, 11], March first
+  const std::uint64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::uint64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::uint64_t year = 1600 + yoe + 400 * era + (month <= 2 ? 1 : 0);
+  std::string out;
+  out.reserve(24);
+  appendNumber(out, day);
+  out.push_back('-');
+  appendNumber(out, month);
+  out.push_back('-');
+  appendNumber(out, year);
+  out.push_back(' ');
+  appendNumber(out, rem / 3600);
+  out.push_back(':');
+  appendNumber(out, rem / 60 % 60);
+  out.push_back(':');
+  appendNumber(out, rem % 60);
+  return out;
 }
 
 std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const FileFilter& filter) {
