@@ -4,8 +4,10 @@
 // Mounts the chosen volume and prints the tree reachable from the root,
 // depth first: each folder's subfolders (each followed by its own content),
 // then its files, in the order of the file list.
+#include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "cli_common.h"
 #include "commands.h"
@@ -20,6 +22,30 @@ struct Args {
   bool json = false;
   std::string saveSnapshot;
 };
+
+constexpr std::size_t kOutputChunk = 1 << 20;
+
+void appendUnsigned(std::string& out, std::uint64_t v) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, end);
+}
+
+// A JSON string as nlohmann::json dumps it (UTF-8 kept, invalid bytes
+// replaced): printable ASCII without '"' and '\\' is copied as it is,
+// anything else is left to the library.
+void appendJsonString(std::string& out, std::string_view s) {
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      out += nlohmann::json(std::string(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      return;
+    }
+  }
+  out += '"';
+  out += s;
+  out += '"';
+}
 
 std::string trimmed(const std::string& s) {
   auto end = s.find_last_not_of(' ');
@@ -41,21 +67,33 @@ void runList(const Args& a) {
   }
 
   if (a.json) {
-    std::fputs("[", stdout);
+    // Rows are written by hand into one buffer that goes out in large
+    // writes: a JSON object per row costs more than the scan. The text is
+    // what nlohmann::json's compact dump gives (keys in sorted order); a
+    // string that needs escaping goes through it.
+    std::string out = "[";
+    out.reserve(kOutputChunk + 4096);
     bool first = true;
     walkRows(s, [&](const std::string& path, const ListRow& row) {
-      nlohmann::json o = {{"path", path},
-                          {"kind", row.folder ? "folder" : "file"},
-                          {"size", row.size},
-                          {"deleted", row.deleted},
-                          {"created", row.created},
-                          {"modified", row.modified},
-                          {"id", row.id}};
-      std::fputs(first ? "\n " : ",\n ", stdout);
-      std::fputs(o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str(), stdout);
+      out += first ? "\n {\"created\":" : ",\n {\"created\":";
+      appendJsonString(out, row.created);
+      out += row.deleted ? ",\"deleted\":true,\"id\":" : ",\"deleted\":false,\"id\":";
+      appendUnsigned(out, row.id);
+      out += row.folder ? ",\"kind\":\"folder\",\"modified\":" : ",\"kind\":\"file\",\"modified\":";
+      appendJsonString(out, row.modified);
+      out += ",\"path\":";
+      appendJsonString(out, path);
+      out += ",\"size\":";
+      appendUnsigned(out, row.size);
+      out += '}';
       first = false;
+      if (out.size() >= kOutputChunk) {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.clear();
+      }
     });
-    std::fputs(first ? "]\n" : "\n]\n", stdout);
+    out += first ? "]\n" : "\n]\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
     return;
   }
 
