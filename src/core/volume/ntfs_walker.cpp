@@ -2,6 +2,7 @@
 // in use or deleted, becomes a folder or a file of the tree.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -98,6 +99,12 @@ class RefRecords {
   std::vector<std::tuple<std::uint32_t, bool, std::array<std::uint8_t, kMftRecordSize>>> loaded_;
 };
 
+void appendDecimal(std::string& out, std::uint64_t v) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, end);
+}
+
 int percent(std::uint64_t done, std::uint64_t total) {
   if (total == 0) return 0;
   return static_cast<int>(std::min<std::uint64_t>(99, done * 100 / total));
@@ -152,12 +159,18 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   tree.fileCount = 0;
   std::uint64_t sectorsRead = 0;
 
+  // Room for one file per record, up to a bound a damaged run list cannot
+  // push further: growing a list of many records by doubling copies it
+  // over and over. Pages not used are never touched.
+  tree.ntfsFiles.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / 2, 1u << 22)));
+
   MftSectorStream stream(reader, runs);
   RefRecords others(reader, runs);
   std::array<std::uint8_t, kMftRecordSize> rec{};
   std::vector<std::uint32_t> refs;
   refs.reserve(kMaxRecordRefs);
   FileNameInfo name;
+  std::string statusLine;
 
   std::uint32_t h = 0;
   for (std::uint64_t g = 0; g < total; g += 2, ++h) {
@@ -212,7 +225,13 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
       obs.counter("File(s) Found", tree.fileCount);
     }
     obs.text("Last File/Folder", name.name);
-    obs.status("Reading Sector " + dec(sectorsRead) + " Of " + totalText);
+    // The status line is built in one buffer kept across records: no
+    // allocation per record.
+    statusLine.assign("Reading Sector ");
+    appendDecimal(statusLine, sectorsRead);
+    statusLine += " Of ";
+    statusLine += totalText;
+    obs.status(statusLine);
     obs.progress(percent(sectorsRead, total));
   }
 
