@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -14,6 +15,7 @@
 #include "common/text.h"
 #include "deepscan/classify_fat.h"
 #include "deepscan/progress.h"
+#include "deepscan/signature_scan.h"
 #include "volume/ntfs_record.h"
 
 namespace osprin {
@@ -47,10 +49,14 @@ class UnnumberedIndex {
  public:
   explicit UnnumberedIndex(std::vector<NtfsDirRecord>& recs) : recs_(recs) {
     for (std::size_t i = 0; i < recs.size(); ++i)
-      if (recs[i].recordNumber == 0)
+      if (recs[i].recordNumber == 0) {
         map_[EntryKey{recs[i].creationTime, recs[i].parentRecord, recs[i].name}].ids.push_back(
             static_cast<std::uint32_t>(i));
+        ++unnumbered_;
+      }
   }
+  // True when no record is numbered 0 any more.
+  bool empty() const { return unnumbered_ == 0; }
   // The first record numbered 0 with these values, or nullptr.
   NtfsDirRecord* first(std::uint64_t creationTime, std::uint32_t parent, std::string_view name) {
     auto it = map_.find(EntryKey{creationTime, parent, name});
@@ -58,6 +64,13 @@ class UnnumberedIndex {
     Bucket& b = it->second;
     while (b.next < b.ids.size() && recs_[b.ids[b.next]].recordNumber != 0) ++b.next;
     return b.next < b.ids.size() ? &recs_[b.ids[b.next]] : nullptr;
+  }
+  // Numbers the first record numbered 0 with these values, if any.
+  void give(std::uint64_t creationTime, std::uint32_t parent, std::string_view name, std::uint32_t number) {
+    NtfsDirRecord* r = first(creationTime, parent, name);
+    if (!r) return;
+    r->recordNumber = number;
+    if (number != 0) --unnumbered_;
   }
 
  private:
@@ -67,23 +80,15 @@ class UnnumberedIndex {
   };
   std::vector<NtfsDirRecord>& recs_;
   std::unordered_map<EntryKey, Bucket, EntryKeyHash> map_;
+  std::size_t unnumbered_ = 0;
 };
 
-void numberFromBlock(Bytes b, UnnumberedIndex& index) {
-  const std::uint64_t size = b.size();
-  std::uint64_t o = static_cast<std::uint64_t>(rd32(b, 24)) + 24;
-  while (o < size) {
-    const auto at = static_cast<std::size_t>(o);
-    const std::uint32_t nameLength = rd8(b, at + 80);
-    if (nameLength == 0) break;
-    if (o + 82 + 2ull * nameLength > size) break;  // the name would reach past the block
-    if (rd16(b, at + 74) & 0x1000) {
-      const std::string name = utf16leToUtf8(b, at + 82, nameLength);
-      if (NtfsDirRecord* r = index.first(rd64(b, at + 24), rd32(b, at + 16), name)) r->recordNumber = rd32(b, at);
-    }
-    const std::uint32_t length = rd16(b, at + 8);
-    if (length == 0) break;
-    o += length;
+// Gives the first unnumbered directory record with an entry's creation
+// time, parent and name the entry's record number.
+void numberFromEntries(std::span<const IndexDirEntry> entries, const std::string& names, UnnumberedIndex& index) {
+  for (const IndexDirEntry& e : entries) {
+    const std::string_view name = std::string_view(names).substr(e.nameAt, e.nameLength);
+    index.give(e.creationTime, e.parentRecord, name, e.recordNumber);
   }
 }
 
@@ -366,20 +371,40 @@ void assignRecordNumbers(SectorReader& reader, DeepScanResults& results, Observe
   {
     UnnumberedIndex index(recs);
     const std::uint64_t count = results.indexBlockCount;
+    // The signature pass kept the directory entries of the blocks; blocks
+    // recorded some other way are read again.
+    const bool kept = results.indexEntriesKept();
     std::vector<std::uint8_t> block;
+    std::vector<IndexDirEntry> entries;
+    std::string names;
     std::uint64_t i = 0;
     for (const IndexBlockHit& hit : results.indexBlockHits) {
       ++i;
       if (progress.moves(i, count) || i == results.indexBlockHits.size())
         obs.status("Assign MFT numbers " + dec(i) + " \\ " + dec(count));
       progress.set(i, count);
+      if (index.empty()) continue;  // every directory record has its number
+      if (kept) {
+        const std::uint32_t from = results.indexEntryStart[i - 1], to = results.indexEntryStart[i];
+        if (from <= to && to <= results.indexEntries.size())
+          numberFromEntries(std::span<const IndexDirEntry>(results.indexEntries).subspan(from, to - from),
+                            results.indexEntryNames, index);
+        continue;
+      }
       block.assign(static_cast<std::size_t>(hit.sectorCount) * kSectorSize, 0);
       if (hit.sectorCount != 0) reader.readSectors(hit.sector, hit.sectorCount, block.data());
       if (!hasText(Bytes(block), 0, "INDX")) continue;
       applyFixup(block);
-      numberFromBlock(Bytes(block), index);
+      entries.clear();
+      names.clear();
+      appendIndexDirEntries(Bytes(block), entries, names);
+      numberFromEntries(entries, names, index);
     }
   }
+  // The kept entries have done their work.
+  std::vector<IndexDirEntry>().swap(results.indexEntries);
+  std::vector<std::uint32_t>().swap(results.indexEntryStart);
+  std::string().swap(results.indexEntryNames);
   // The rest from the distance to the record before: records are two
   // sectors long.
   std::uint32_t previousNumber = 1;

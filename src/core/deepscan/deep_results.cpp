@@ -19,6 +19,9 @@ void DeepScanResults::freeDeepScanLists() {
   std::vector<NtfsDirRecord>().swap(ntfsDirRecords);
   std::vector<NtfsFileRecord>().swap(ntfsFileRecords);
   std::vector<IndexBlockHit>().swap(indexBlockHits);
+  std::vector<IndexDirEntry>().swap(indexEntries);
+  std::vector<std::uint32_t>().swap(indexEntryStart);
+  std::string().swap(indexEntryNames);
   std::vector<FoundFileSystem>().swap(foundFileSystems);
   fileParents.clear();
   bootSectorCount = folderHitCount = fileHitCount = indexBlockCount = classifiedCount = 0;

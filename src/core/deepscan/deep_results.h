@@ -47,6 +47,16 @@ struct IndexBlockHit {
   std::uint8_t sectorCount = 0;
 };
 
+// A directory entry of an index block (flag 0x1000), kept by the signature
+// pass for the numbering of directory records.
+struct IndexDirEntry {
+  std::uint64_t creationTime = 0;
+  std::uint32_t parentRecord = 0;
+  std::uint32_t recordNumber = 0;
+  std::uint32_t nameAt = 0;  // into DeepScanResults::indexEntryNames
+  std::uint32_t nameLength = 0;
+};
+
 // A file system found by the classification: the geometry of VolumeParams
 // and the label shown for it ("FAT32 @2079", "NTFS @128").
 struct FoundFileSystem : VolumeParams {
@@ -61,6 +71,16 @@ struct DeepScanResults {
   std::vector<NtfsDirRecord> ntfsDirRecords;
   std::vector<NtfsFileRecord> ntfsFileRecords;  // ascending sector order
   std::vector<IndexBlockHit> indexBlockHits;
+  // The directory entries of each index block hit as the signature pass
+  // read it (its sectorCount sectors, fixup applied), so that numbering
+  // the directory records needs no second read of every block: the entries
+  // of hit i are indexEntries[indexEntryStart[i] .. indexEntryStart[i + 1]).
+  // Valid only while indexEntryStart holds one more element than
+  // indexBlockHits; otherwise the blocks are read again.
+  std::vector<IndexDirEntry> indexEntries;
+  std::vector<std::uint32_t> indexEntryStart;
+  std::string indexEntryNames;
+  bool indexEntriesKept() const { return indexEntryStart.size() == indexBlockHits.size() + 1; }
 
   std::uint32_t bootSectorCount = 0;
   std::uint32_t folderHitCount = 0;  // FAT heads or NTFS directory records recorded

@@ -214,12 +214,38 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
   }
 }
 
+void appendIndexDirEntries(Bytes b, std::vector<IndexDirEntry>& entries, std::string& names) {
+  const std::uint64_t size = b.size();
+  std::uint64_t o = static_cast<std::uint64_t>(rd32(b, 24)) + 24;
+  while (o < size) {
+    const auto at = static_cast<std::size_t>(o);
+    const std::uint32_t nameLength = rd8(b, at + 80);
+    if (nameLength == 0) break;
+    if (o + 82 + 2ull * nameLength > size) break;  // the name would reach past the block
+    if (rd16(b, at + 74) & 0x1000) {
+      IndexDirEntry e;
+      e.creationTime = rd64(b, at + 24);
+      e.parentRecord = rd32(b, at + 16);
+      e.recordNumber = rd32(b, at);
+      e.nameAt = static_cast<std::uint32_t>(names.size());
+      names += utf16leToUtf8(b, at + 82, nameLength);
+      e.nameLength = static_cast<std::uint32_t>(names.size() - e.nameAt);
+      entries.push_back(e);
+    }
+    const std::uint32_t length = rd16(b, at + 8);
+    if (length == 0) break;
+    o += length;
+  }
+}
+
 bool recordIndexBlock(SectorReader& reader, SectorNo sector, Bytes first, DeepScanResults& results,
                       const SectorWindow& window) {
   const std::uint64_t size = static_cast<std::uint64_t>(rd32(first, 32)) + 24;
   if (size > 65536) return false;
   const auto count = static_cast<std::uint8_t>(size / kSectorSize);
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(size), 0);
+  // One buffer for every block of the scan instead of one allocation each.
+  thread_local std::vector<std::uint8_t> block, sectors;
+  block.assign(static_cast<std::size_t>(size), 0);
   if (count != 0) {
     Bytes held = window.sectors(sector, count);
     if (!held.empty())
@@ -227,14 +253,27 @@ bool recordIndexBlock(SectorReader& reader, SectorNo sector, Bytes first, DeepSc
     else
       reader.readSectors(sector, count, block.data());
   }
+  // The block's whole sectors as they were read, before the fixup: what the
+  // numbering of directory records would read again.
+  const std::size_t whole = static_cast<std::size_t>(count) * kSectorSize;
+  sectors.assign(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(whole));
   applyFixup(block);
   const Bytes b(block);
   const std::uint64_t entry = static_cast<std::uint64_t>(rd32(b, 24)) + 24;
   if (entry + 20 > size) return false;
   const std::uint32_t owner = rd32(b, static_cast<std::size_t>(entry) + 16);
   if (owner < 5 || owner == 0xFFFFFFFFu) return false;
+  if (results.indexBlockHits.empty() && results.indexEntryStart.empty()) results.indexEntryStart.push_back(0);
+  const bool keep = results.indexEntriesKept();
   results.indexBlockHits.push_back(IndexBlockHit{sector, owner, rd32(b, 16), -1, count});
   ++results.indexBlockCount;
+  if (keep) {
+    if (hasText(Bytes(sectors), 0, "INDX")) {
+      applyFixup(sectors);
+      appendIndexDirEntries(Bytes(sectors), results.indexEntries, results.indexEntryNames);
+    }
+    results.indexEntryStart.push_back(static_cast<std::uint32_t>(results.indexEntries.size()));
+  }
   return true;
 }
 

@@ -3,6 +3,8 @@
 // by itself and recorded when it looks like a boot sector, a FAT
 // sub-directory head, an NTFS file record or an NTFS index block.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/bytes.h"
 #include "common/observer.h"
@@ -54,6 +56,12 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
 // True when a hit was recorded.
 bool recordIndexBlock(SectorReader& reader, SectorNo sector, Bytes firstSector, DeepScanResults& results,
                       const SectorWindow& window = {});
+
+// Appends the directory entries (flag 0x1000) of an index block, fixup
+// applied, to entries and their names to names, in block order. Stops at
+// an entry without a name, one whose name would reach past the block, or a
+// length of 0.
+void appendIndexDirEntries(Bytes block, std::vector<IndexDirEntry>& entries, std::string& names);
 
 // The record's own number from its "$I30" index root (0 when not found).
 std::uint32_t ownRecordNumberFromIndexRoot(Bytes record);
