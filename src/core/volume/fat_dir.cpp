@@ -112,7 +112,10 @@ std::string_view shortName(Bytes e, std::array<char, 12>& buf, bool& deleted) {
     buf[0] = 'x';
     deleted = true;
   }
-  return std::string_view(buf.data(), n);
+  // The name is read as text that a NUL byte ends: a damaged entry with a
+  // NUL inside its 8.3 name gives the characters before it.
+  std::string_view name(buf.data(), n);
+  return name.substr(0, name.find('\0'));
 }
 
 // What the two parsers share: one entry turned into a name, or skipped.
@@ -207,7 +210,7 @@ bool isValidName(std::string_view name, bool fromLongName) {
   if (name.empty() || name == "." || name == "..") return false;
   for (char ch : name) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c >= 1 && c <= 31) return false;
+    if (c <= 31) return false;  // control characters, NUL included
     if (c >= 128 && !fromLongName) return false;
     switch (c) {
       case '"': case '\\': case '/': case '?': case '*': case '<': case '>': case '|':

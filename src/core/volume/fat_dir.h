@@ -48,7 +48,7 @@ void parseDirectoryCluster(Bytes buffer, const DirContext& ctx, std::uint32_t pa
 // into the previous sector when the long-name entries begin there.
 bool assembleLongName(Bytes sector, Bytes previousSector, int entryIndex, std::string& out);
 
-// False for names with bytes 1-31 or any of " \ / ? * < > |, and for short
+// False for names with bytes 0-31 or any of " \ / ? * < > |, and for short
 // names with bytes 128-255 (decoded long names may hold any character).
 bool isValidName(std::string_view name, bool fromLongName);
 
