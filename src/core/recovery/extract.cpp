@@ -322,6 +322,31 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
       }
       n = std::min(n, total - start);
     }
+    const std::uint64_t want = std::min<std::uint64_t>(n * kSectorSize, remaining);
+    // From an image file the kernel copies the bytes itself, without a trip
+    // through our buffer; whatever it did not copy goes the usual way.
+    const std::uint64_t copied = copyInKernel(out, start, want);
+    if (copied > 0) {
+      out.written += copied;
+      const std::uint64_t whole = copied / kSectorSize;
+      done += whole;
+      if (copied < want && copied % kSectorSize != 0) {
+        // A copy that stopped inside a sector: the file is rewound to the
+        // sector's start and the sector goes through the buffer.
+        const std::uint64_t part = copied % kSectorSize;
+        if (::lseek(out.fd, -static_cast<off_t>(part), SEEK_CUR) < 0) {
+          out.writeErrno = errno;
+          return Stretch::WriteFailed;
+        }
+        out.written -= part;
+        if (::ftruncate(out.fd, static_cast<off_t>(out.written)) != 0) {
+          out.writeErrno = errno;
+          return Stretch::WriteFailed;
+        }
+      }
+      progress(out.written, size, mode);
+      continue;
+    }
     // A sector that cannot be read is written as zeros, never as the bytes
     // of an earlier read.
     if (!ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data())) {
@@ -335,6 +360,31 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     progress(out.written, size, mode);
   }
   return Stretch::Ok;
+}
+
+std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes) {
+  if (!kernelCopy_) return 0;
+  auto* file = dynamic_cast<FileBlockSource*>(ctx_.reader.source());
+  if (!file) {
+    kernelCopy_ = false;
+    return 0;
+  }
+  loff_t from = static_cast<loff_t>(firstSector * kSectorSize);
+  std::uint64_t copied = 0;
+  while (copied < bytes) {
+    const ssize_t n = ::copy_file_range(file->fd(), &from, out.fd, nullptr, static_cast<std::size_t>(bytes - copied), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // Not between these files (another file system, a device, an old
+      // kernel): read and write from now on. A failed read or the end of
+      // the image is left to the usual path, which handles both.
+      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF))
+        kernelCopy_ = false;
+      break;
+    }
+    copied += static_cast<std::uint64_t>(n);
+  }
+  return copied;
 }
 
 void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const FileCopyRequest& req) {

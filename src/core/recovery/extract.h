@@ -188,6 +188,10 @@ class Extractor {
   enum class Stretch { Ok, Interrupted, PastEnd, WriteFailed };
   Stretch copyStretch(Output& out, std::uint64_t firstSector, std::uint64_t sectors, std::uint64_t size,
                       RecoverMode mode);
+  // Copies up to `bytes` from firstSector of an image file straight into
+  // the target with copy_file_range; returns the bytes copied (0 when the
+  // disk is not an image file or the kernel cannot copy between the two).
+  std::uint64_t copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes);
   void finishFile(Output& out, CopyResult& r, std::uint64_t size, const FileCopyRequest& req);
   void copyFolder(bool fat, std::uint32_t item, std::uint32_t identity, const std::string& parentPath,
                   std::string_view name);
@@ -207,6 +211,7 @@ class Extractor {
   std::uint64_t fatCacheSector_ = UINT64_MAX;
   bool fatCacheOk_ = false;
   std::vector<std::uint8_t> fatCache_;
+  bool kernelCopy_ = true;  // copy_file_range still worth trying
   std::unordered_map<SectorNo, std::uint32_t> ntfsBySector_;
   bool ntfsIndexed_ = false;
 };
