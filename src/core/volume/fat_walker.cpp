@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "volume/fat_dir.h"
 #include "volume/walkers.h"
@@ -17,6 +19,21 @@ class DirectoryReader {
 
   void restart() { kept_ = 0; }
 
+  // Reads the count sectors from lba (a cluster of the directory) in one
+  // request for the read() calls that follow. When the request fails
+  // nothing is kept and read() asks for each sector as before, so a healthy
+  // disk costs a request per cluster instead of one per sector.
+  void prefetch(SectorNo lba, std::uint32_t count) {
+    aheadCount_ = 0;
+    count = std::min(count, kMaxAhead);
+    BlockSource* src = reader_.source();
+    if (count < 2 || !src || std::uint64_t{lba} + count > 0x100000000ull) return;
+    ahead_.resize(std::size_t{count} * kSectorSize);
+    if (!src->readAt(std::uint64_t{lba} * kSectorSize, ahead_.data(), ahead_.size())) return;
+    aheadFirst_ = lba;
+    aheadCount_ = count;
+  }
+
   // Reads sector lba as the directory's next sector. False when it could not
   // be read: it is then left out and the sectors before it are forgotten.
   bool read(SectorNo lba) {
@@ -25,7 +42,9 @@ class DirectoryReader {
       kept_ = 2;
     }
     std::uint8_t* cur = window_.data() + kept_ * kSectorSize;
-    if (!reader_.readSectors(lba, 1, cur)) {
+    if (aheadCount_ != 0 && lba - aheadFirst_ < aheadCount_) {
+      std::memcpy(cur, ahead_.data() + std::size_t{lba - aheadFirst_} * kSectorSize, kSectorSize);
+    } else if (!reader_.readSectors(lba, 1, cur)) {
       kept_ = 0;
       return false;
     }
@@ -40,7 +59,11 @@ class DirectoryReader {
   const DirContext& context() const { return ctx_; }
 
  private:
+  static constexpr std::uint32_t kMaxAhead = 256;  // 128 KiB
   SectorReader& reader_;
+  std::vector<std::uint8_t> ahead_;
+  SectorNo aheadFirst_ = 0;
+  std::uint32_t aheadCount_ = 0;
   std::array<std::uint8_t, 3 * kSectorSize> window_{};
   std::size_t kept_ = 0;  // sectors in the window, the current one included once parsed
   DirContext ctx_;
@@ -72,6 +95,7 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
                        bool checkStop, bool skipFirstRead) {
     bool first = true;
     for (std::uint32_t c : chain) {
+      if (!(first && skipFirstRead)) dir.prefetch(vp.clusterBase + c * spc, spc);
       for (std::uint32_t i = 0; i < spc; ++i) {
         if (checkStop && stop.load() == 1) return;
         const SectorNo lba = vp.clusterBase + c * spc + i;
@@ -99,6 +123,7 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
     const SectorNo rootFirst = sel.rangeStart + vp.reservedSectors + 2 * vp.sectorsPerFat;
     for (std::uint32_t i = 0; i < vp.rootDirSectors && !end; ++i) {
       const SectorNo lba = rootFirst + i;
+      if (i % 256 == 0) dir.prefetch(lba, std::min<std::uint32_t>(256, vp.rootDirSectors - i));
       if (!dir.read(lba)) continue;
       parseDirectorySector(dir.sector(), dir.context(), kFatRootCluster, end, lba, false, 0, tree, divisor, obs);
       dir.advance();
@@ -115,6 +140,7 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
     if (stop.load() == 1) break;
     // A folder whose first sector is not a "." / ".." sector (its cluster
     // was reused, or never was a directory) keeps no children.
+    dir.prefetch(vp.clusterBase + firstCluster * spc, spc);
     if (!dir.read(vp.clusterBase + firstCluster * spc) || !isDotSector(dir.sector())) continue;
     const ClusterChain chain = readDirectoryChain(reader, vp, firstCluster);
     walkChain(chain, firstCluster, deleted, 2, true, true);
