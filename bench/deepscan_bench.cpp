@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_images.h"
 #include "deepscan/signature_scan.h"
 #include "disk/block_source.h"
 #include "disk/sector_reader.h"
@@ -25,54 +26,6 @@
 namespace {
 
 using namespace osprin;
-
-void put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-  put16(p, static_cast<std::uint16_t>(v));
-  put16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
-// A small NTFS file record with one file name, an index block owned by
-// record 64, and a FAT directory head, written over random bytes.
-void plant(std::uint8_t* at, std::uint64_t n) {
-  std::uint8_t* rec = at;
-  std::memset(rec, 0, 1024);
-  std::memcpy(rec, "FILE", 4);
-  put16(rec + 4, 48);
-  put16(rec + 20, 56);
-  rec[22] = static_cast<std::uint8_t>(n & 1);
-  put32(rec + 28, 1024);
-  std::uint8_t* a = rec + 56;
-  put32(a, 0x30);
-  put32(a + 4, 112);
-  put32(a + 16, 82);
-  put16(a + 20, 24);
-  put32(a + 24, 5);
-  a[24 + 64] = 8;
-  a[24 + 65] = 1;
-  const char name[] = "file.txt";
-  for (int i = 0; i < 8; ++i) put16(a + 24 + 66 + 2 * i, static_cast<std::uint16_t>(name[i]));
-  put32(a + 112, 0xFFFFFFFFu);
-
-  std::uint8_t* blk = at + 8192;
-  std::memset(blk, 0, 4096);
-  std::memcpy(blk, "INDX", 4);
-  put32(blk + 24, 40);
-  put32(blk + 32, 4096 - 24);
-  put32(blk + 64 + 16, 64);
-
-  std::uint8_t* head = at + 16384;
-  std::memset(head, ' ', 64);
-  head[0] = '.';
-  head[32] = head[33] = '.';
-  put16(head + 20, 0);
-  put16(head + 26, static_cast<std::uint16_t>(3 + n % 1000));
-  put16(head + 52, 0);
-  put16(head + 58, 0);
-}
 
 std::string benchImage() {
   if (const char* p = std::getenv("OSPRIN_BENCH_IMAGE")) return p;
@@ -84,22 +37,7 @@ std::string benchImage() {
   std::error_code ec;
   if (std::filesystem::exists(path, ec) && std::filesystem::file_size(path, ec) == size) return path;
   std::fprintf(stderr, "making %s (%llu GiB)...\n", path.c_str(), static_cast<unsigned long long>(gib));
-  std::ofstream out(path + ".part", std::ios::binary | std::ios::trunc);
-  std::vector<std::uint8_t> chunk(4u << 20);
-  std::uint64_t x = 0x9E3779B97F4A7C15ull;
-  for (std::uint64_t done = 0; done < size; done += chunk.size()) {
-    auto* words = reinterpret_cast<std::uint64_t*>(chunk.data());
-    for (std::size_t i = 0; i < chunk.size() / 8; ++i) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      words[i] = x;
-    }
-    for (std::size_t off = 0; off + 65536 <= chunk.size(); off += 65536) plant(chunk.data() + off, (done + off) >> 16);
-    out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
-  }
-  out.close();
-  std::filesystem::rename(path + ".part", path, ec);
+  if (!bench::writeDeepScanImage(path, size)) std::fprintf(stderr, "cannot write %s\n", path.c_str());
   return path;
 }
 

@@ -1,15 +1,379 @@
 #!/usr/bin/env bash
-# Runs every benchmark of a build: bench/run-bench.sh BUILD_DIR [benchmark options]
-# The deep-scan benchmark makes (once) a filled image of OSPRIN_BENCH_GIB GiB
-# (default 4) in the temporary folder, or scans OSPRIN_BENCH_IMAGE.
-set -euo pipefail
+# Osprin next to the tools a user would otherwise run on the same work.
+#
+#   bench/run-bench.sh [BUILD_DIR]        (what `make bench` runs)
+#
+# Builds the test volumes once with the fixture tools (mkntfs, ntfs-3g,
+# mkfs.fat, mtools) and synthetic images with osprin-benchgen, in
+# OSPRIN_BENCH_DIR (default /tmp/osprin-bench; several GiB, never in the
+# repository), keeps them between runs, and prints for each comparison the
+# times, the ratios and the peak memory (max RSS) of every run:
+#
+#   1. deep scan of a multi-GiB image in the page cache (NTFS and FAT passes,
+#      `osprin deep-scan` end to end and the engine alone through
+#      deepscan_bench) against `cat IMAGE > /dev/null`;
+#   2. standard scan and listing (`osprin list --json`) of an NTFS volume with
+#      over 100,000 files and folders (a fifth of them deleted) and of a FAT32
+#      volume with over 50,000 entries, against `fls -r -p`;
+#   3. recovery of every file of an NTFS and a FAT32 volume holding 1.1 GiB
+#      of files, against `tsk_recover -a` and against `cat` of the same bytes;
+#   4. peak memory of a deep scan that records 5,000,000 NTFS file records,
+#      per record.
+#
+# Nothing is asserted: the numbers depend on the machine and on whatever
+# else it is doing. Each timing is the best of OSPRIN_BENCH_REPEAT runs
+# (default 3). OSPRIN_BENCH_GIB sets the deep-scan image size (default 4);
+# OSPRIN_BENCH_RECORDS the synthetic record count (default 5000000);
+# OSPRIN_BENCH_QUICK=1 makes everything small (a check of the script).
+set -uo pipefail
+
 build=${1:-build}
-shift || true
-found=0
-for b in "$build"/bench/*_bench; do
-  [ -x "$b" ] || continue
-  found=1
-  echo "== $(basename "$b")"
-  "$b" "$@"
+build=$(cd "$build" && pwd) || { echo "no build directory $1" >&2; exit 1; }
+osprin=$build/src/cli/osprin
+benchgen=$build/bench/osprin-benchgen
+deepbench=$build/bench/deepscan_bench
+for b in "$osprin" "$benchgen"; do
+  [ -x "$b" ] || { echo "missing $b (configure with -DOSPRIN_BUILD_BENCH=ON and build)" >&2; exit 1; }
 done
-[ "$found" = 1 ] || { echo "no benchmarks in $build/bench (configure with -DOSPRIN_BUILD_BENCH=ON)" >&2; exit 1; }
+
+work=${OSPRIN_BENCH_DIR:-/tmp/osprin-bench}
+repeat=${OSPRIN_BENCH_REPEAT:-3}
+gib=${OSPRIN_BENCH_GIB:-4}
+records=${OSPRIN_BENCH_RECORDS:-5000000}
+# Volume shapes: NTFS top folders x subfolders x files, FAT likewise, and
+# the recovery volume's big files (16 MiB each) and small files.
+ntfs_shape=(20 10 520)
+fat_shape=(10 25 200)
+rec_big=64
+rec_small=1024
+if [ "${OSPRIN_BENCH_QUICK:-0}" = 1 ]; then
+  work=${OSPRIN_BENCH_DIR:-/tmp/osprin-bench-quick}
+  gib=1 records=100000 repeat=1
+  ntfs_shape=(4 5 100) fat_shape=(4 5 50) rec_big=4 rec_small=64
+fi
+mkdir -p "$work"
+cd "$work" || exit 1
+export MTOOLS_SKIP_CHECK=1
+
+have() { command -v "$1" >/dev/null 2>&1; }
+note() { printf '%s\n' "$*" >&2; }
+
+# ---------------------------------------------------------------------------
+# Measuring
+
+# run NAME CMD...: runs CMD `repeat` times with stdout to /dev/null; sets
+# T_NAME (best wall time, seconds), C_NAME (CPU time, user + system, of
+# that run) and M_NAME (its max RSS, KiB). On a machine shared with other
+# work the CPU time is the steadier of the two.
+# `run_to FILE NAME CMD...` keeps the stdout of the last run in FILE.
+# A command that fails is reported and its time left empty.
+run_to() {
+  local out=$1 name=$2
+  shift 2
+  local best="" rss="" cpu="" i t0 t1 el m c
+  for ((i = 0; i < repeat; i++)); do
+    [ -n "${BENCH_BEFORE:-}" ] && eval "$BENCH_BEFORE"
+    t0=$EPOCHREALTIME
+    if ! /usr/bin/time -f '%M %U %S' -o "$work/.rss" "$@" >"$out" 2>"$work/.err"; then
+      note "  ! $name failed: $* ($(tail -n 3 "$work/.err" | tr '\n' ' '))"
+      printf -v "T_$name" '%s' ""
+      printf -v "C_$name" '%s' ""
+      printf -v "M_$name" '%s' ""
+      return 1
+    fi
+    t1=$EPOCHREALTIME
+    el=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    read -r m c < <(tail -n 1 "$work/.rss" | awk '{ printf "%s %.2f\n", $1, $2 + $3 }')
+    if [ -z "$best" ] || awk -v a="$el" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$el rss=$m cpu=$c
+    fi
+  done
+  printf -v "T_$name" '%s' "$best"
+  printf -v "C_$name" '%s' "$cpu"
+  printf -v "M_$name" '%s' "$rss"
+}
+run() { local name=$1; shift; run_to /dev/null "$name" "$@"; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
+mib() { awk -v k="$1" 'BEGIN { if (k == "") print "-"; else printf "%.0f", k / 1024 }'; }
+mbps() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s == "" || s + 0 == 0) print "-"; else printf "%.0f", bytes / s / 1e6 }'; }
+sectors_of() { echo $(( $(stat -c %s "$1") / 512 )); }
+warm() { cat "$@" >/dev/null 2>&1; }
+
+row() { printf '  %-44s %8s %8s %6s %8s %8s %6s %8s %8s\n' "$@"; }
+header() {
+  printf '\n== %s\n' "$1"
+  row "" "wall s" "other" "ratio" "cpu s" "other" "ratio" "RSS MiB" "other"
+}
+# cmp LABEL A B: a row comparing runs A and B (names given to run).
+cmp() {
+  local ta="T_$2" tb="T_$3" ca="C_$2" cb="C_$3" ma="M_$2" mb="M_$3"
+  row "$1" "${!ta:-}" "${!tb:-}" "$(ratio "${!ta:-}" "${!tb:-}")" "${!ca:-}" "${!cb:-}" "$(ratio "${!ca:-}" "${!cb:-}")" \
+    "$(mib "${!ma:-}")" "$(mib "${!mb:-}")"
+}
+# alone LABEL A: a row for one run.
+alone() {
+  local ta="T_$2" ca="C_$2" ma="M_$2"
+  row "$1" "${!ta:-}" "" "" "${!ca:-}" "" "" "$(mib "${!ma:-}")" ""
+}
+
+# ---------------------------------------------------------------------------
+# Volumes (built once; a stamp file names the shape they were built with)
+
+stamp_ok() { [ -e "$1" ] && [ -f "$1.stamp" ] && [ "$(cat "$1.stamp")" = "$2" ]; }
+
+mount_ntfs() { ntfs-3g -o big_writes "$1" "$2"; }
+unmount() { fusermount -u "$1" 2>/dev/null || umount "$1"; }
+
+# Names that look like a user's files: a few shapes and lengths.
+py_names='
+import random
+def fname(i, j):
+    kinds = ["report-%05d.docx", "IMG_%05d.JPG", "notes %d.txt", "data_%05d_backup.csv", "a%d.c"]
+    return kinds[(i + j) % len(kinds)] % j
+'
+
+make_ntfs_list() {
+  local img=ntfs-list.img shape="v2 ${ntfs_shape[*]}"
+  stamp_ok "$img" "$shape" && return 0
+  have mkntfs && have ntfs-3g || { note "mkntfs/ntfs-3g missing: no NTFS listing volume"; return 1; }
+  note "making $work/$img (${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files; takes a minute or two)..."
+  rm -f "$img" "$img.stamp"
+  truncate -s 3G "$img.part"
+  mkntfs -F -Q -q -c 4096 "$img.part" >/dev/null 2>&1 || { note "mkntfs failed"; return 1; }
+  mkdir -p mnt
+  mount_ntfs "$img.part" mnt || { note "ntfs-3g cannot mount here"; return 1; }
+  # A tar stream made on the fly: no staging copy of 100,000 files.
+  python3 -c "$py_names
+import sys, tarfile, io
+top, sub, files = map(int, sys.argv[1:4])
+t = tarfile.open(fileobj=sys.stdout.buffer, mode='w|')
+blob = b'osprin bench ' * 400
+for i in range(top):
+    for j in range(sub):
+        d = 'Folder %02d/sub-%03d' % (i, j)
+        for k in range(files):
+            size = (k * 37) % 3000
+            ti = tarfile.TarInfo(d + '/' + fname(i * sub + j, k))
+            ti.size = size
+            ti.mtime = 1500000000 + k
+            t.addfile(ti, io.BytesIO(blob[:size]))
+t.close()
+" "${ntfs_shape[@]}" | tar -x -C mnt || { unmount mnt; note "filling the NTFS volume failed"; return 1; }
+  # A fifth of the top folders are deleted: their records stay in the MFT.
+  local i
+  for ((i = 0; i < ntfs_shape[0]; i += 5)); do rm -rf "mnt/$(printf 'Folder %02d' "$i")"; done
+  unmount mnt
+  mv "$img.part" "$img"
+  echo "$shape" >"$img.stamp"
+}
+
+make_fat_list() {
+  local img=fat-list.img shape="v2 ${fat_shape[*]}"
+  stamp_ok "$img" "$shape" && return 0
+  have mkfs.fat && have mcopy || { note "mkfs.fat/mtools missing: no FAT listing volume"; return 1; }
+  note "making $work/$img (${fat_shape[0]}x${fat_shape[1]}x${fat_shape[2]} files)..."
+  rm -rf "$img" "$img.stamp" stage-fat
+  mkdir -p stage-fat
+  python3 -c "$py_names
+import sys, os
+top, sub, files = map(int, sys.argv[1:4])
+blob = b'osprin bench ' * 400
+for i in range(top):
+    for j in range(sub):
+        d = 'stage-fat/Folder %02d/sub-%03d' % (i, j)
+        os.makedirs(d)
+        for k in range(files):
+            with open(d + '/' + fname(i * sub + j, k), 'wb') as f:
+                f.write(blob[:(k * 37) % 3000])
+" "${fat_shape[@]}"
+  truncate -s 1G "$img.part"
+  mkfs.fat -F 32 -s 8 "$img.part" >/dev/null || return 1
+  (cd stage-fat && mcopy -s -i "../$img.part" ./* ::/) || { note "mcopy failed"; return 1; }
+  local i
+  for ((i = 0; i < fat_shape[0]; i += 5)); do mdeltree -i "$img.part" "::/$(printf 'Folder %02d' "$i")"; done
+  rm -rf stage-fat
+  mv "$img.part" "$img"
+  echo "$shape" >"$img.stamp"
+}
+
+# The files of the recovery volumes: 16 MiB files and small ones of 1 to
+# 128 KiB, random bytes, kept in stage-rec for `cat`.
+make_rec_stage() {
+  local shape="v1 $rec_big $rec_small"
+  stamp_ok stage-rec "$shape" && return 0
+  rm -rf stage-rec stage-rec.stamp
+  note "making $work/stage-rec ($rec_big x 16 MiB + $rec_small small files)..."
+  python3 -c "
+import sys, os
+big, small = map(int, sys.argv[1:3])
+for i in range(big):
+    d = 'stage-rec/big-%d' % (i % 8)
+    os.makedirs(d, exist_ok=True)
+    with open('%s/video-%03d.bin' % (d, i), 'wb') as f:
+        f.write(os.urandom(16 << 20))
+for i in range(small):
+    d = 'stage-rec/small-%d' % (i % 16)
+    os.makedirs(d, exist_ok=True)
+    with open('%s/doc-%04d.dat' % (d, i), 'wb') as f:
+        f.write(os.urandom(1024 + (i * 7919) % (127 * 1024)))
+" "$rec_big" "$rec_small"
+  mkdir -p stage-rec
+  echo "$shape" >stage-rec.stamp
+}
+
+make_ntfs_rec() {
+  local img=ntfs-rec.img shape="v1 $rec_big $rec_small"
+  stamp_ok "$img" "$shape" && return 0
+  have mkntfs && have ntfs-3g || return 1
+  make_rec_stage || return 1
+  note "making $work/$img..."
+  rm -f "$img" "$img.stamp"
+  truncate -s 2G "$img.part"
+  mkntfs -F -Q -q -c 4096 "$img.part" >/dev/null 2>&1 || return 1
+  mkdir -p mnt
+  mount_ntfs "$img.part" mnt || return 1
+  (cd stage-rec && tar -cf - .) | tar -x -C mnt || { unmount mnt; return 1; }
+  unmount mnt
+  mv "$img.part" "$img"
+  echo "$shape" >"$img.stamp"
+}
+
+make_fat_rec() {
+  local img=fat-rec.img shape="v1 $rec_big $rec_small"
+  stamp_ok "$img" "$shape" && return 0
+  have mkfs.fat && have mcopy || return 1
+  make_rec_stage || return 1
+  note "making $work/$img..."
+  rm -f "$img" "$img.stamp"
+  truncate -s 2G "$img.part"
+  mkfs.fat -F 32 -s 8 "$img.part" >/dev/null || return 1
+  (cd stage-rec && mcopy -s -i "../$img.part" ./* ::/) || return 1
+  mv "$img.part" "$img"
+  echo "$shape" >"$img.stamp"
+}
+
+make_deep() {
+  local img=deep.img shape="v1 $gib"
+  stamp_ok "$img" "$shape" && return 0
+  note "making $work/$img ($gib GiB)..."
+  rm -f "$img" "$img.stamp"
+  "$benchgen" deep "$img" "$gib" || return 1
+  echo "$shape" >"$img.stamp"
+}
+
+make_records() {
+  local img=records.img shape="v1 $records"
+  stamp_ok "$img" "$shape" && return 0
+  note "making $work/$img ($records NTFS file records)..."
+  rm -f "$img" "$img.stamp"
+  "$benchgen" records "$img" "$records" || return 1
+  echo "$shape" >"$img.stamp"
+}
+
+# ---------------------------------------------------------------------------
+
+echo "Osprin benchmarks in $work ($(nproc) cores, $(awk '/MemTotal/ { printf "%.0f", $2 / 1048576 }' /proc/meminfo) GiB RAM; best of $repeat)"
+echo "osprin: $osprin"
+
+# 1. Deep scan against cat ---------------------------------------------------
+if make_deep; then
+  img=deep.img
+  bytes=$(stat -c %s "$img")
+  s=$(sectors_of "$img")
+  warm "$img"
+  run cat cat "$img"
+  run dsn "$osprin" deep-scan "$img" --fs NTFS --start 0 --end "$s" --json
+  run dsf "$osprin" deep-scan "$img" --fs FAT32 --start 0 --end "$s" --json
+  header "1. Deep scan of a $gib GiB image in the page cache, against cat IMAGE > /dev/null"
+  alone "cat" cat
+  cmp "osprin deep-scan --fs NTFS / cat" dsn cat
+  cmp "osprin deep-scan --fs FAT32 / cat" dsf cat
+  printf '  throughput MB/s (wall): cat %s, NTFS %s, FAT32 %s; share of cat: NTFS %s, FAT32 %s\n' \
+    "$(mbps "$bytes" "$T_cat")" "$(mbps "$bytes" "$T_dsn")" "$(mbps "$bytes" "$T_dsf")" \
+    "$(ratio "$T_cat" "$T_dsn")" "$(ratio "$T_cat" "$T_dsf")"
+  if [ -x "$deepbench" ]; then
+    echo "  engine alone (deepscan_bench, 60 sectors per batch, MB/s):"
+    OSPRIN_BENCH_IMAGE=$work/$img "$deepbench" \
+      --benchmark_filter='BM_SequentialRead/2048|BM_(Fat|Ntfs)SignatureScan/60' \
+      --benchmark_format=json --benchmark_out="$work/deepbench.json" >/dev/null 2>"$work/.err" ||
+      note "  ! deepscan_bench failed: $(tail -n 3 "$work/.err")"
+    python3 - "$work/deepbench.json" <<'EOF' || true
+import json, sys
+runs = {"/".join(b["name"].split("/")[:2]): b for b in json.load(open(sys.argv[1]))["benchmarks"]}
+rate = lambda n: runs[n]["bytes_per_second"] / 1e6 if n in runs else 0
+seq = rate("BM_SequentialRead/2048")
+for n in ("BM_NtfsSignatureScan/60", "BM_FatSignatureScan/60"):
+    if n in runs and seq:
+        print("    %-28s %8.0f  (sequential reads %.0f; share %.2f)" % (n, rate(n), seq, rate(n) / seq))
+EOF
+  fi
+fi
+
+# 2. Standard scan and listing against fls ------------------------------------
+list_cmp() {  # label image fs key
+  local label=$1 img=$2 fs=$3 key=$4
+  local s; s=$(sectors_of "$img")
+  warm "$img"
+  run_to "$work/$key.json" "${key}_o" "$osprin" list "$img" --fs "$fs" --start 0 --end $((s - 1)) --json
+  local rows_o; rows_o=$(grep -c '"path"' "$work/$key.json")
+  if have fls; then
+    run_to "$work/$key.fls" "${key}_f" fls -r -p "$img"
+  else
+    note "fls missing: no comparison"
+  fi
+  local rows_f; rows_f=$(wc -l <"$work/$key.fls" 2>/dev/null || echo 0)
+  cmp "$label: osprin / fls" "${key}_o" "${key}_f"
+  printf '  %-44s osprin %s rows, fls %s lines\n' "" "$rows_o" "$rows_f"
+}
+if make_ntfs_list || make_fat_list; then
+  header "2. Standard scan and listing (osprin list --json) against fls -r -p"
+  [ -f ntfs-list.img ] && list_cmp "NTFS, ${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files" ntfs-list.img NTFS ntfs
+  make_fat_list && list_cmp "FAT32, ${fat_shape[0]}x${fat_shape[1]}x${fat_shape[2]} files" fat-list.img FAT32 fat
+fi
+
+# 3. Recovery against tsk_recover and cat -------------------------------------
+rec_cmp() {  # label image fs key
+  local label=$1 img=$2 fs=$3 key=$4
+  local s; s=$(sectors_of "$img")
+  local out=$work/out
+  local bytes; bytes=$(du -sb --apparent-size stage-rec | cut -f1)
+  warm "$img"
+  find stage-rec -type f -print0 | xargs -0 cat >/dev/null
+  BENCH_BEFORE="rm -rf '$out'; mkdir -p '$out'; sync"
+  run "${key}_o" "$osprin" recover "$img" --fs "$fs" --start 0 --end $((s - 1)) --to "$out/osprin" --all --force
+  local got; got=$(find "$out/osprin" -type f | wc -l)
+  if have tsk_recover; then
+    run "${key}_t" tsk_recover -a "$img" "$out/tsk"
+  fi
+  # cat of the same bytes: every file of the volume, read from the page
+  # cache and written to one file on the destination's file system.
+  run "${key}_c" sh -c "find '$work/stage-rec' -type f -print0 | xargs -0 cat > '$out/all.bin'"
+  BENCH_BEFORE=""
+  rm -rf "$out"
+  local to="T_${key}_o" tc="T_${key}_c"
+  cmp "$label: osprin / tsk_recover -a" "${key}_o" "${key}_t"
+  cmp "$label: osprin / cat" "${key}_o" "${key}_c"
+  printf '  %-44s %s files, %s MB; osprin %s MB/s, cat %s MB/s\n' "" "$got" "$((bytes / 1000000))" \
+    "$(mbps "$bytes" "${!to}")" "$(mbps "$bytes" "${!tc}")"
+}
+if make_ntfs_rec || make_fat_rec; then
+  header "3. Recovery of every file (osprin recover --all) against tsk_recover -a and cat"
+  [ -f ntfs-rec.img ] && rec_cmp "NTFS" ntfs-rec.img NTFS nrec
+  make_fat_rec && rec_cmp "FAT32" fat-rec.img FAT32 frec
+fi
+
+# 4. Memory per recorded NTFS file record ------------------------------------
+if make_records; then
+  img=records.img
+  s=$(sectors_of "$img")
+  warm "$img"
+  run_to "$work/records.json" rec "$osprin" deep-scan "$img" --fs NTFS --start 0 --end "$s" --json
+  run base "$osprin" deep-scan "$img" --fs NTFS --start 0 --end 2048 --json
+  found=$(python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['counters']['files'])" "$work/records.json" 2>/dev/null || echo 0)
+  header "4. Peak memory of a deep scan recording $found NTFS file records"
+  alone "osprin deep-scan --fs NTFS" rec
+  awk -v m="$M_rec" -v b="$M_base" -v n="$found" 'BEGIN {
+    if (n > 0) printf "  bytes per recorded file record: %.0f (max RSS / records), %.0f above the %.0f MiB of a scan that finds nothing\n",
+                      m * 1024 / n, (m - b) * 1024 / n, b / 1024 }'
+fi
