@@ -1,6 +1,6 @@
-// What fuzzing found, each case kept as a test of its own (the inputs are
-// also in fuzz/corpus/<target>/, replayed by the fuzz_<target> tests of a
-// clang build). Every case ends with the whole flow the program would run on
+// Damaged structures that fuzzing met (or that the fuzz targets' checks
+// were written for), each kept as a test of its own; the inputs are also in
+// fuzz/corpus/<target>/, replayed by the fuzz_<target> tests of a clang build. Every case ends with the whole flow the program would run on
 // such a volume: the scan, the snapshot that must save and load again, and
 // recovery.
 #include <gtest/gtest.h>
@@ -67,6 +67,36 @@ TEST(FuzzRegressions, ShortNameEndsAtANulByte) {
   std::memcpy(v.sector(v.rootStart()), sector.data(), sector.size());
   const auto rows = scanSaveLoadRecover(v, FsType::Fat16);
   EXPECT_EQ(rows.size(), 3u);
+}
+
+// fat_dir fuzzing: a damaged directory can chain twenty long-name parts of
+// thirteen units each, 260 units. Of characters that take three bytes of
+// UTF-8 that made a name of 780 bytes, which no snapshot can hold (at most
+// 765, the bytes of 255 units), so the scanned tree could not be saved. The
+// name keeps the whole characters that fit 765 bytes; a name of 260 ASCII
+// characters stays whole.
+TEST(FuzzRegressions, LongNameOfTwentyFullPartsFitsASnapshot) {
+  const std::u16string units(260, u'\u4E00');  // three bytes each in UTF-8
+  SynthFat v = smallFat16();
+  std::uint32_t i = 0;
+  for (std::size_t k = 20; k-- > 0;) SynthFat::writeLongPart(v.entry(v.rootStart(), i++), units, k, k == 19);
+  SynthFat::shortEntry(v.entry(v.rootStart(), i++), "LONGNA~1TXT", 0x20, 5, 10);
+  std::string name;
+  ASSERT_TRUE(assembleLongName(Bytes(v.sector(v.rootStart() + 1), kSectorSize), Bytes(v.sector(v.rootStart()), kSectorSize),
+                               4, name));
+  EXPECT_EQ(name.size(), 255u * 3);
+  const auto rows = scanSaveLoadRecover(v, FsType::Fat16);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].name.size(), 255u * 3);
+
+  const std::u16string ascii(260, u'a');
+  SynthFat w = smallFat16();
+  i = 0;
+  for (std::size_t k = 20; k-- > 0;) SynthFat::writeLongPart(w.entry(w.rootStart(), i++), ascii, k, k == 19);
+  SynthFat::shortEntry(w.entry(w.rootStart(), i++), "LONGNA~1TXT", 0x20, 5, 10);
+  const auto asciiRows = scanSaveLoadRecover(w, FsType::Fat16);
+  ASSERT_EQ(asciiRows.size(), 1u);
+  EXPECT_EQ(asciiRows[0].name, std::string(260, 'a'));
 }
 
 }  // namespace

@@ -15,6 +15,9 @@ constexpr int kEntriesPerSector = static_cast<int>(kSectorSize / kEntrySize);
 constexpr std::uint8_t kLongNameAttr = 0x0F;
 constexpr std::uint8_t kFolderAttr = 0x10;
 constexpr std::size_t kMaxLongNameUnits = 255;
+// The most UTF-8 that 255 UTF-16 units make: the bound of every name in the
+// tree (a snapshot holds no longer one).
+constexpr std::size_t kMaxNameBytes = 3 * kMaxLongNameUnits;
 // A directory is followed up to 2 MiB: 65,536 entries of 32 bytes.
 constexpr std::uint64_t kMaxDirectoryEntries = 65536;
 
@@ -65,7 +68,14 @@ bool assemble(BackwardEntries entries, std::string& out) {
       } else if (c >= 0xD800 && c <= 0xDFFF) {
         c = 0xFFFD;  // unpaired surrogate
       }
+      // A damaged directory can chain twenty full parts, 260 units: the
+      // name keeps the whole characters that fit the bytes of 255 units.
+      const std::size_t before = out.size();
       appendUtf8(out, c);
+      if (out.size() > kMaxNameBytes) {
+        out.resize(before);
+        break;
+      }
     }
     return true;
   };
