@@ -18,6 +18,11 @@
 
 namespace osprin::test {
 
+// memcpy that accepts an empty source (whose data() may be null).
+inline void copyBytes(void* dst, const void* src, std::size_t n) {
+  if (n != 0) std::memcpy(dst, src, n);
+}
+
 using Record = std::array<std::uint8_t, kMftRecordSize>;
 
 inline void put16(std::uint8_t* p, std::uint16_t v) {
@@ -112,8 +117,8 @@ class RecordBuilder {
     put16(a + 10, 24);
     put32(a + 16, static_cast<std::uint32_t>(value.size()));
     put16(a + 20, static_cast<std::uint16_t>(valueOff));
-    std::memcpy(a + 24, name.data(), name.size());
-    std::memcpy(a + valueOff, value.data(), value.size());
+    copyBytes(a + 24, name.data(), name.size());
+    copyBytes(a + valueOff, value.data(), value.size());
     return *this;
   }
 
@@ -133,8 +138,8 @@ class RecordBuilder {
     put64(a + 40, (realSize + 4095) / 4096 * 4096);
     put64(a + 48, realSize);
     put64(a + 56, realSize);
-    std::memcpy(a + 64, name.data(), name.size());
-    std::memcpy(a + runOff, runs.data(), runs.size());
+    copyBytes(a + 64, name.data(), name.size());
+    copyBytes(a + runOff, runs.data(), runs.size());
     return *this;
   }
 
@@ -164,7 +169,7 @@ class RecordBuilder {
   // Raw bytes as the next attribute (for damaged layouts).
   RecordBuilder& raw(const std::vector<std::uint8_t>& bytes) {
     std::uint8_t* a = begin(bytes.size());
-    std::memcpy(a, bytes.data(), bytes.size());
+    copyBytes(a, bytes.data(), bytes.size());
     return *this;
   }
 
@@ -207,7 +212,7 @@ class SynthDisk {
  public:
   explicit SynthDisk(std::size_t sectors) : bytes_(sectors * kSectorSize, '\0') {}
   void put(SectorNo sector, const std::uint8_t* data, std::size_t len) {
-    std::memcpy(bytes_.data() + std::size_t{sector} * kSectorSize, data, len);
+    copyBytes(bytes_.data() + std::size_t{sector} * kSectorSize, data, len);
   }
   void putRecord(SectorNo sector, const Record& r) { put(sector, r.data(), r.size()); }
   std::string& bytes() { return bytes_; }
