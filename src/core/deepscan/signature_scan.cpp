@@ -1,8 +1,11 @@
 #include "deepscan/signature_scan.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -73,6 +76,31 @@ class BatchReader {
 };
 
 enum class Pass { Fat, Ntfs };
+
+// A list of millions of file records grown by doubling holds the old and
+// the new copy at each step: at the last one twice what the list needs.
+// Once the list is large and full, room is made instead for the records
+// that the density met so far promises over the whole range (and a tenth
+// more), so that it is copied once more at most; never more than a quarter
+// of the machine's memory, and only when that beats doubling.
+void growFileRecords(std::vector<NtfsFileRecord>& list, std::uint64_t scanned, std::uint64_t rangeLength) {
+  constexpr std::size_t kFrom = 1u << 16;
+  const std::size_t n = list.size();
+  if (n < kFrom || n != list.capacity() || scanned == 0 || scanned > rangeLength) return;
+  const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return;
+  const std::uint64_t budget =
+      static_cast<std::uint64_t>(pages) / 4 * static_cast<std::uint64_t>(pageSize) / sizeof(NtfsFileRecord);
+  const std::uint64_t promised = static_cast<std::uint64_t>(
+      static_cast<double>(n) * static_cast<double>(rangeLength) / static_cast<double>(scanned) * 1.1);
+  const std::uint64_t want = std::min({promised + 1024, budget, rangeLength});
+  if (want <= 2 * std::uint64_t{n}) return;
+  try {
+    list.reserve(static_cast<std::size_t>(want));
+  } catch (const std::bad_alloc&) {
+    // The room is only asked for; without it the list doubles as usual.
+  }
+}
 
 // The read loop shared by both passes. recognise(sector bytes, sector
 // number, window) returns false to leave the rest of the batch unexamined.
@@ -322,6 +350,7 @@ void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_
              }
              if (hasText(s, 0, "FILE")) {
                if (rd16(s, 28) == 1024) {
+                 growFileRecords(results.ntfsFileRecords, lba - sel.rangeStart + 1u, sel.rangeLength);
                  recordNtfsFileRecord(reader, lba, results, window);
                  obs.counter("Folder(s) Found", results.folderHitCount);
                  obs.counter("File(s) Found", results.fileHitCount);
