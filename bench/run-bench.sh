@@ -24,7 +24,8 @@
 # else it is doing. Each timing is the best of OSPRIN_BENCH_REPEAT runs
 # (default 3). OSPRIN_BENCH_GIB sets the deep-scan image size (default 4);
 # OSPRIN_BENCH_RECORDS the synthetic record count (default 5000000);
-# OSPRIN_BENCH_QUICK=1 makes everything small (a check of the script).
+# OSPRIN_BENCH_QUICK=1 makes everything small (a check of the script);
+# OSPRIN_BENCH_ONLY="1 3" runs only those comparisons.
 set -uo pipefail
 
 build=${1:-build}
@@ -56,6 +57,8 @@ cd "$work" || exit 1
 export MTOOLS_SKIP_CHECK=1
 
 have() { command -v "$1" >/dev/null 2>&1; }
+only=" ${OSPRIN_BENCH_ONLY:-1 2 3 4} "
+wanted() { [[ $only == *" $1 "* ]]; }
 note() { printf '%s\n' "$*" >&2; }
 
 # ---------------------------------------------------------------------------
@@ -72,9 +75,17 @@ run_to() {
   shift 2
   local best="" rss="" cpu="" i t0 t1 el m c
   for ((i = 0; i < repeat; i++)); do
-    [ -n "${BENCH_BEFORE:-}" ] && eval "$BENCH_BEFORE"
+    local cmd=("$@")
+    if [ -n "${BENCH_OUT:-}" ]; then
+      # @OUT@ in the arguments: a new output folder for each run, written
+      # to disk before the clock starts.
+      n_out=$((n_out + 1))
+      mkdir -p "$BENCH_OUT/$n_out"
+      sync
+      cmd=("${cmd[@]//@OUT@/$BENCH_OUT/$n_out}")
+    fi
     t0=$EPOCHREALTIME
-    if ! /usr/bin/time -f '%M %U %S' -o "$work/.rss" "$@" >"$out" 2>"$work/.err"; then
+    if ! /usr/bin/time -f '%M %U %S' -o "$work/.rss" "${cmd[@]}" >"$out" 2>"$work/.err"; then
       note "  ! $name failed: $* ($(tail -n 3 "$work/.err" | tr '\n' ' '))"
       printf -v "T_$name" '%s' ""
       printf -v "C_$name" '%s' ""
@@ -277,7 +288,7 @@ echo "Osprin benchmarks in $work ($(nproc) cores, $(awk '/MemTotal/ { printf "%.
 echo "osprin: $osprin"
 
 # 1. Deep scan against cat ---------------------------------------------------
-if make_deep; then
+if wanted 1 && make_deep; then
   img=deep.img
   bytes=$(stat -c %s "$img")
   s=$(sectors_of "$img")
@@ -326,45 +337,52 @@ list_cmp() {  # label image fs key
   cmp "$label: osprin / fls" "${key}_o" "${key}_f"
   printf '  %-44s osprin %s rows, fls %s lines\n' "" "$rows_o" "$rows_f"
 }
-if make_ntfs_list || make_fat_list; then
+if wanted 2 && { make_ntfs_list; make_fat_list; [ -f ntfs-list.img ] || [ -f fat-list.img ]; }; then
   header "2. Standard scan and listing (osprin list --json) against fls -r -p"
   [ -f ntfs-list.img ] && list_cmp "NTFS, ${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files" ntfs-list.img NTFS ntfs
-  make_fat_list && list_cmp "FAT32, ${fat_shape[0]}x${fat_shape[1]}x${fat_shape[2]} files" fat-list.img FAT32 fat
+  [ -f fat-list.img ] && list_cmp "FAT32, ${fat_shape[0]}x${fat_shape[1]}x${fat_shape[2]} files" fat-list.img FAT32 fat
 fi
 
 # 3. Recovery against tsk_recover and cat -------------------------------------
 rec_cmp() {  # label image fs key
   local label=$1 img=$2 fs=$3 key=$4
   local s; s=$(sectors_of "$img")
-  local out=$work/out
+  local out=$work/out-$key
   local bytes; bytes=$(du -sb --apparent-size stage-rec | cut -f1)
   warm "$img"
   find stage-rec -type f -print0 | xargs -0 cat >/dev/null
-  BENCH_BEFORE="rm -rf '$out'; mkdir -p '$out'; sync"
-  run "${key}_o" "$osprin" recover "$img" --fs "$fs" --start 0 --end $((s - 1)) --to "$out/osprin" --all --force
-  local got; got=$(find "$out/osprin" -type f | wc -l)
+  # Each run writes into a folder of its own, all deleted at the end of
+  # the section: a folder deleted just before makes the file system hunt
+  # for free inodes among the ones it just freed, which no user's recovery
+  # meets.
+  rm -rf "$out"
+  mkdir -p "$out"
+  BENCH_OUT=$out
+  n_out=0
+  run "${key}_o" "$osprin" recover "$img" --fs "$fs" --start 0 --end $((s - 1)) --to @OUT@/osprin --all --force
+  local got; got=$(find "$out/$n_out/osprin" -type f | wc -l)
   if have tsk_recover; then
-    run "${key}_t" tsk_recover -a "$img" "$out/tsk"
+    run "${key}_t" tsk_recover -a "$img" @OUT@/tsk
   fi
   # cat of the same bytes: every file of the volume, read from the page
   # cache and written to one file on the destination's file system.
-  run "${key}_c" sh -c "find '$work/stage-rec' -type f -print0 | xargs -0 cat > '$out/all.bin'"
-  BENCH_BEFORE=""
-  rm -rf "$out"
+  run "${key}_c" sh -c "find '$work/stage-rec' -type f -print0 | xargs -0 cat > @OUT@/all.bin"
+  BENCH_OUT=""
   local to="T_${key}_o" tc="T_${key}_c"
   cmp "$label: osprin / tsk_recover -a" "${key}_o" "${key}_t"
   cmp "$label: osprin / cat" "${key}_o" "${key}_c"
   printf '  %-44s %s files, %s MB; osprin %s MB/s, cat %s MB/s\n' "" "$got" "$((bytes / 1000000))" \
     "$(mbps "$bytes" "${!to}")" "$(mbps "$bytes" "${!tc}")"
 }
-if make_ntfs_rec || make_fat_rec; then
+if wanted 3 && { make_ntfs_rec; make_fat_rec; [ -f ntfs-rec.img ] || [ -f fat-rec.img ]; }; then
   header "3. Recovery of every file (osprin recover --all) against tsk_recover -a and cat"
   [ -f ntfs-rec.img ] && rec_cmp "NTFS" ntfs-rec.img NTFS nrec
-  make_fat_rec && rec_cmp "FAT32" fat-rec.img FAT32 frec
+  [ -f fat-rec.img ] && rec_cmp "FAT32" fat-rec.img FAT32 frec
+  rm -rf "$work"/out-*
 fi
 
 # 4. Memory per recorded NTFS file record ------------------------------------
-if make_records; then
+if wanted 4 && make_records; then
   img=records.img
   s=$(sectors_of "$img")
   warm "$img"
