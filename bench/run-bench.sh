@@ -16,7 +16,8 @@
 #      over 100,000 files and folders (a fifth of them deleted) and of a FAT32
 #      volume with over 50,000 entries, against `fls -r -p`;
 #   3. recovery of every file of an NTFS and a FAT32 volume holding 1.1 GiB
-#      of files, against `tsk_recover -a` and against `cat` of the same bytes;
+#      of files, against `tsk_recover -a` and against `cat` of the same bytes
+#      into one file (and, for scale, `cp -r` of the same files);
 #   4. peak memory of a deep scan that records 5,000,000 NTFS file records,
 #      per record.
 #
@@ -367,10 +368,13 @@ rec_cmp() {  # label image fs key
   # cat of the same bytes: every file of the volume, read from the page
   # cache and written to one file on the destination's file system.
   run "${key}_c" sh -c "find '$work/stage-rec' -type f -print0 | xargs -0 cat > @OUT@/all.bin"
+  # For scale: the same files copied one by one, each created on its own.
+  run "${key}_p" cp -r "$work/stage-rec" @OUT@/cp
   BENCH_OUT=""
   local to="T_${key}_o" tc="T_${key}_c"
   cmp "$label: osprin / tsk_recover -a" "${key}_o" "${key}_t"
   cmp "$label: osprin / cat" "${key}_o" "${key}_c"
+  cmp "$label: osprin / cp -r of the files" "${key}_o" "${key}_p"
   printf '  %-44s %s files, %s MB; osprin %s MB/s, cat %s MB/s\n' "" "$got" "$((bytes / 1000000))" \
     "$(mbps "$bytes" "${!to}")" "$(mbps "$bytes" "${!tc}")"
 }
