@@ -352,10 +352,11 @@ rec_cmp() {  # label image fs key
   local bytes; bytes=$(du -sb --apparent-size stage-rec | cut -f1)
   warm "$img"
   find stage-rec -type f -print0 | xargs -0 cat >/dev/null
-  # Each run writes into a folder of its own, all deleted at the end of
-  # the section: a folder deleted just before makes the file system hunt
-  # for free inodes among the ones it just freed, which no user's recovery
-  # meets.
+  # Each run writes into a folder of its own, deleted at the end of the
+  # comparison: a folder deleted just before makes the file system hunt for
+  # free inodes among the ones it just freed, which no user's recovery
+  # meets; so the next comparison waits for that to pass.
+  [ -n "${rec_settle:-}" ] && sleep 30
   rm -rf "$out"
   mkdir -p "$out"
   BENCH_OUT=$out
@@ -371,6 +372,8 @@ rec_cmp() {  # label image fs key
   # For scale: the same files copied one by one, each created on its own.
   run "${key}_p" cp -r "$work/stage-rec" @OUT@/cp
   BENCH_OUT=""
+  rm -rf "$out"
+  rec_settle=1
   local to="T_${key}_o" tc="T_${key}_c"
   cmp "$label: osprin / tsk_recover -a" "${key}_o" "${key}_t"
   cmp "$label: osprin / cat" "${key}_o" "${key}_c"
@@ -382,7 +385,6 @@ if wanted 3 && { make_ntfs_rec; make_fat_rec; [ -f ntfs-rec.img ] || [ -f fat-re
   header "3. Recovery of every file (osprin recover --all) against tsk_recover -a and cat"
   [ -f ntfs-rec.img ] && rec_cmp "NTFS" ntfs-rec.img NTFS nrec
   [ -f fat-rec.img ] && rec_cmp "FAT32" fat-rec.img FAT32 frec
-  rm -rf "$work"/out-*
 fi
 
 # 4. Memory per recorded NTFS file record ------------------------------------
