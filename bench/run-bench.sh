@@ -34,6 +34,9 @@ build=$(cd "$build" && pwd) || { echo "no build directory $1" >&2; exit 1; }
 osprin=$build/src/cli/osprin
 benchgen=$build/bench/osprin-benchgen
 deepbench=$build/bench/deepscan_bench
+for t in /usr/bin/time python3; do
+  command -v "$t" >/dev/null 2>&1 || { echo "run-bench needs $t (scripts/install-deps installs it)" >&2; exit 1; }
+done
 for b in "$osprin" "$benchgen"; do
   [ -x "$b" ] || { echo "missing $b (configure with -DOSPRIN_BUILD_BENCH=ON and build)" >&2; exit 1; }
 done
