@@ -117,6 +117,9 @@ void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree
   DirectoryReader dir(reader, vp, tree);
   const std::uint32_t spc = vp.sectorsPerCluster == 0 ? 1 : vp.sectorsPerCluster;
   const std::uint32_t n = pieceSectors(vp);
+  // A chain that runs into a cluster another directory has read ends there
+  // (see DirectoryClusters); a directory's first cluster is always read.
+  DirectoryClusters read;
 
   if (vp.fsType == FsType::Fat16) {
     // The fixed root directory: 32 sectors (512 entries) whatever its size.
@@ -127,7 +130,10 @@ void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree
   } else {
     if (vp.rootDirStart == 0) vp.rootDirStart = 2;
     dir.begin();
-    for (std::uint32_t k : readDirectoryChain(reader, vp, vp.rootDirStart)) {
+    const ClusterChain root = readDirectoryChain(reader, vp, vp.rootDirStart);
+    for (std::size_t j = 0; j < root.size(); ++j) {
+      const std::uint32_t k = root[j];
+      if (!read.take(k) && j > 0) break;
       for (std::uint32_t o = 0; o < spc && !dir.end; o += n) dir.piece(vp.clusterBase + k * spc + o, n, 0, false, false);
       if (dir.end) break;
     }
@@ -139,7 +145,10 @@ void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree
     const bool deleted = tree.fatFolders[i].deleted;
     dir.begin();
     bool firstPiece = true;
-    for (std::uint32_t k : readDirectoryChain(reader, vp, cluster)) {
+    const ClusterChain chain = readDirectoryChain(reader, vp, cluster);
+    for (std::size_t j = 0; j < chain.size(); ++j) {
+      const std::uint32_t k = chain[j];
+      if (!read.take(k) && j > 0) break;
       for (std::uint32_t o = 0; o < spc && !dir.end && stop.load() != 1; o += n) {
         dir.piece(k * spc + vp.clusterBase + o, n, cluster, deleted, firstPiece);
         firstPiece = false;

@@ -3,6 +3,7 @@
 // with long names, and name checks.
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/bytes.h"
@@ -21,6 +22,22 @@ using ClusterChain = std::vector<std::uint32_t>;
 // outside the volume, or 2 MiB of directory (65,536 entries). Only the first
 // cluster when fat1Start is 0.
 ClusterChain readDirectoryChain(SectorReader& reader, const VolumeParams& vp, std::uint32_t firstCluster);
+
+// The clusters that the directories of one walk have read. A directory's
+// chain that runs into a cluster some directory has read already ends
+// there (its first cluster is always read): the chains of a healthy volume
+// never meet, while those of a damaged one can all run into the same
+// clusters, and reading them again for every directory would list their
+// entries once per directory (a few megabytes of such a volume made
+// billions of records).
+class DirectoryClusters {
+ public:
+  // Records that cluster is being read; false when it was read before.
+  bool take(std::uint32_t cluster) { return read_.insert(cluster).second; }
+
+ private:
+  std::unordered_set<std::uint32_t> read_;
+};
 
 // Where the previous directory sector parsed in the same directory is, so a
 // long name that began there can be assembled whole. Empty at a directory's

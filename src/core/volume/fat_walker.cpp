@@ -91,10 +91,14 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
   // Parses the directory's sectors cluster by cluster from the given chain.
   // The first sector of the chain is parsed from firstEntry, the others from
   // 0. checkStop tests the stop flag before each sector.
+  DirectoryClusters read;
   auto walkChain = [&](const ClusterChain& chain, std::uint32_t parent, bool parentDeleted, int firstEntry,
                        bool checkStop, bool skipFirstRead) {
     bool first = true;
-    for (std::uint32_t c : chain) {
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+      const std::uint32_t c = chain[k];
+      // A chain that runs into a cluster another directory has read ends.
+      if (!read.take(c) && k > 0) return;
       if (!(first && skipFirstRead)) dir.prefetch(vp.clusterBase + c * spc, spc);
       for (std::uint32_t i = 0; i < spc; ++i) {
         if (checkStop && stop.load() == 1) return;
