@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -6,6 +8,10 @@
 #include "commands.h"
 
 int main(int argc, char** argv) {
+  // Memory freed after one folder's rows stays with the process for the
+  // next folder's instead of going back to the system each time: handing
+  // back the top of the heap costs a TLB flush on every core.
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
   CLI::App app{"osprin: recovers files from FAT16, FAT32 and NTFS disks and disk images (read-only)"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "osprin 0.1.0");
