@@ -22,8 +22,6 @@
 namespace osprin {
 namespace {
 
-constexpr const char* kOutOfMemory = "Out of memory, close other applications and run again";
-
 struct CliRun {
   bool exited = false;  // false: ended by a signal (an abort)
   int code = -1;        // exit code, or the signal
@@ -62,6 +60,8 @@ CliRun runCli(const std::vector<std::string>& args, const std::map<std::string, 
 }
 
 #ifdef OSPRIN_FAIL_NEW
+constexpr const char* kOutOfMemory = "Out of memory, close other applications and run again";
+
 // The allocations of one run of the command (0 when the preloaded library
 // could not count them).
 unsigned long countAllocations(const std::vector<std::string>& args, CliRun& reference) {
