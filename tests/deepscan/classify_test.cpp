@@ -6,23 +6,17 @@
 #include "deepscan/classify_ntfs.h"
 #include "deepscan/deep_scan.h"
 #include "deepscan/signature_scan.h"
+#include "support/selections.h"
 
 namespace osprin {
 namespace {
+
+using test::scanRange;
 
 using test::FileRecordBuilder;
 using test::IndexBlockBuilder;
 using test::MemDisk;
 using test::RecordingObserver;
-
-Selection range(FsType t, SectorNo start, SectorNo end) {
-  Selection s;
-  s.fsType = t;
-  s.rangeStart = start;
-  s.rangeEnd = end;
-  s.rangeLength = end - start;
-  return s;
-}
 
 DeepScanResults scan(const MemDisk& d, const Selection& sel, Observer& obs = nullObserver()) {
   auto reader = d.reader();
@@ -41,7 +35,7 @@ TEST(FatClassification, BootSectorConfirmedByAHeadWhereItPredictsOne) {
   d.dirHead(2079 + 8 * 100, 100, 0);  // cluster 100 at 2079 + 800
   d.dirHead(3500, 7, 0);               // fits nothing
   RecordingObserver obs;
-  DeepScanResults r = scan(d, range(FsType::Fat32, 0, 4000), obs);
+  DeepScanResults r = scan(d, scanRange(FsType::Fat32, 0, 4000), obs);
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   const FoundFileSystem& fs = r.foundFileSystems[0];
   EXPECT_EQ(fs.label, "FAT32 @2079");
@@ -79,7 +73,7 @@ TEST(FatClassification, AHeadBeyondTheBootSectorsVolumeIsNotClaimed) {
   MemDisk d(4000);
   d.fat32Boot(63, 8, 32, 500, 1000, 2);  // ends at 563
   d.dirHead(2879, 100, 0);
-  DeepScanResults r = scan(d, range(FsType::Fat32, 0, 4000));
+  DeepScanResults r = scan(d, scanRange(FsType::Fat32, 0, 4000));
   EXPECT_TRUE(r.foundFileSystems.empty());
   EXPECT_EQ(r.dirHeadHits[0].fsIndex, -1);
 }
@@ -93,7 +87,7 @@ TEST(FatClassification, BootSectorsThatFailATestArePassedOverAndTheNextIsExamine
   // root at 341, cluster base 341 + 32 - 8 = 365.
   d.dirHead(365 + 4 * 50, 50, 0);
   d.dirHead(365 + 4 * 60, 60, 50);
-  DeepScanResults r = scan(d, range(FsType::Fat16, 0, 6000));
+  DeepScanResults r = scan(d, scanRange(FsType::Fat16, 0, 6000));
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   const FoundFileSystem& fs = r.foundFileSystems[0];
   EXPECT_EQ(fs.label, "FAT16 @365");
@@ -112,7 +106,7 @@ TEST(FatClassification, ABootSectorWhoseTotalIsOnlyIn16BitsConfirmsNothing) {
   d.put16(0, 19, 2900);  // the 16-bit total is not read
   d.dirHead(65 + 4 * 50, 50, 0);
   d.dirHead(65 + 4 * 90, 90, 50);
-  DeepScanResults r = scan(d, range(FsType::Fat16, 0, 3000));
+  DeepScanResults r = scan(d, scanRange(FsType::Fat16, 0, 3000));
   // Found all the same, from the two heads: no size, no FAT.
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   EXPECT_EQ(r.foundFileSystems[0].label, "FAT16 @65");
@@ -127,7 +121,7 @@ TEST(FatClassification, TwoHeadsFitOneGeometryAndTheKindFollowsTheChoice) {
   d.dirHead(10000, 100, 0);
   d.dirHead(10800, 200, 100);
   for (FsType chosen : {FsType::Fat16, FsType::Fat32}) {
-    DeepScanResults r = scan(d, range(chosen, 0, 12000));
+    DeepScanResults r = scan(d, scanRange(chosen, 0, 12000));
     ASSERT_EQ(r.foundFileSystems.size(), 1u);
     const FoundFileSystem& fs = r.foundFileSystems[0];
     const bool fat32 = chosen == FsType::Fat32;
@@ -148,7 +142,7 @@ TEST(FatClassification, AClusterAbove0xFFFFMakesItFat32WhateverTheChoice) {
   MemDisk d(90000);
   d.dirHead(80000, 70000, 0);
   d.dirHead(80010, 70010, 70000);
-  DeepScanResults r = scan(d, range(FsType::Fat16, 0, 90000));
+  DeepScanResults r = scan(d, scanRange(FsType::Fat16, 0, 90000));
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   EXPECT_EQ(r.foundFileSystems[0].label, "FAT32 @10000");
   EXPECT_EQ(r.foundFileSystems[0].sectorsPerCluster, 1u);
@@ -161,7 +155,7 @@ TEST(FatClassification, HeadsWhoseDistancesFitNoClusterSizeArePassedOverAndALate
   d.dirHead(5000, 100, 0);  // 5000 and 5400: 4 sectors per cluster, base 4600
   d.dirHead(5400, 200, 100);
   d.dirHead(5801, 300, 0);  // 5801 - 4600 is not 4 * 300
-  DeepScanResults r = scan(d, range(FsType::Fat16, 0, 30000));
+  DeepScanResults r = scan(d, scanRange(FsType::Fat16, 0, 30000));
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   EXPECT_EQ(r.foundFileSystems[0].label, "FAT16 @4600");
   EXPECT_EQ(r.dirHeadHits[0].fsIndex, -1);
@@ -178,7 +172,7 @@ TEST(FatClassification, SeveralVolumesAreNumberedInTheOrderFound) {
   d.dirHead(2079 + 8 * 20, 20, 10);
   d.dirHead(30000, 1000, 0);                // heads only: spc 2, base 28000
   d.dirHead(30200, 1100, 1000);
-  DeepScanResults r = scan(d, range(FsType::Fat32, 0, 40000));
+  DeepScanResults r = scan(d, scanRange(FsType::Fat32, 0, 40000));
   ASSERT_EQ(r.foundFileSystems.size(), 2u);
   EXPECT_EQ(r.foundFileSystems[0].label, "FAT32 @2079");
   EXPECT_EQ(r.foundFileSystems[1].label, "FAT32 @28000");
@@ -299,7 +293,7 @@ MemDisk ntfsWithoutBootSector(SectorNo start, SectorNo sectors) {
 TEST(NtfsClassification, FoundFromTwoDirectoriesWhoseIndexBlocksFitOneGeometry) {
   MemDisk d = ntfsWithoutBootSector(1000, 3000);
   RecordingObserver obs;
-  DeepScanResults r = scan(d, range(FsType::Ntfs, 0, 3000), obs);
+  DeepScanResults r = scan(d, scanRange(FsType::Ntfs, 0, 3000), obs);
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   const FoundFileSystem& fs = r.foundFileSystems[0];
   EXPECT_EQ(fs.label, "NTFS @1000");
@@ -336,7 +330,7 @@ TEST(NtfsClassification, ConfirmedByABootSectorWithSoundFields) {
     d.ntfsBoot(1000, spc, total, 4, 100, perIndex);
     // Keep the pair apart so that only the boot sector could confirm them.
     d.bytes(1000 + 8 * 164, std::vector<std::uint8_t>(512, 0));
-    DeepScanResults r = scan(d, range(FsType::Ntfs, 0, 3000));
+    DeepScanResults r = scan(d, scanRange(FsType::Ntfs, 0, 3000));
     if (variant == 0) {
       ASSERT_EQ(r.foundFileSystems.size(), 1u);
       const FoundFileSystem& fs = r.foundFileSystems[0];
@@ -360,7 +354,7 @@ TEST(NtfsClassification, DirectoriesWithEqualIndexClustersAreNeverPaired) {
   d.bytes(1102, FileRecordBuilder(3).fileName(u"B", 5, 1).indexRoot(65).indexAt(100).build());
   d.bytes(1800, IndexBlockBuilder(0).owner(64).build());
   d.bytes(1900, IndexBlockBuilder(0).owner(65).build());
-  DeepScanResults r = scan(d, range(FsType::Ntfs, 0, 3000));
+  DeepScanResults r = scan(d, scanRange(FsType::Ntfs, 0, 3000));
   EXPECT_TRUE(r.foundFileSystems.empty());
   EXPECT_EQ(r.ntfsDirRecords[0].fsIndex, 0);  // examined as P, nothing confirmed: stays 0
 }
@@ -386,7 +380,7 @@ TEST(NtfsClassification, ConfirmationMarksOnlyRecordsInsideTheVolume) {
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{0};
-  scanNtfsSignatures(*reader, range(FsType::Ntfs, 0, 3000), 60, r, stop, nullObserver());
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 0, 3000), 60, r, stop, nullObserver());
   ASSERT_EQ(r.ntfsDirRecords.size(), 2u);
   // (1000, 1101] holds A (at 1100) but not B (at 1102).
   EXPECT_TRUE(confirmNtfsVolume(*reader, r, 8, 1000, 1101, stop, nullObserver()));
@@ -399,7 +393,7 @@ TEST(NtfsClassification, StopDuringPairingKeepsWhatWasFound) {
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{0};
-  scanNtfsSignatures(*reader, range(FsType::Ntfs, 0, 3000), 60, r, stop, nullObserver());
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 0, 3000), 60, r, stop, nullObserver());
   assignRecordNumbers(*reader, r, nullObserver());
   dropLaterIndexBlocks(r, nullObserver());
   stop.store(1);

@@ -19,24 +19,18 @@
 #include "support/fixtures.h"
 #include "tree/file_list.h"
 #include "volume/walkers.h"
+#include "support/selections.h"
 
 namespace osprin {
 namespace {
+
+using test::scanRange;
 
 using test::ManifestEntry;
 
 nlohmann::json manifestJson(const std::string& name) {
   std::ifstream in(test::fixtureManifestPath(name));
   return nlohmann::json::parse(in);
-}
-
-Selection range(FsType t, SectorNo start, SectorNo end) {
-  Selection s;
-  s.fsType = t;
-  s.rangeStart = start;
-  s.rangeEnd = end;
-  s.rangeLength = end - start;
-  return s;
 }
 
 // A file of the mounted tree: its path through the folder tree, and what the
@@ -142,7 +136,7 @@ TEST(DeepFixtures, Fat32FormattedAgainBringsBackItsOldFolders) {
   const std::string image = test::fixtureImage("deep_fat32");
   const auto geometry = manifestJson("deep_fat32")["expected"];
   Scanned s;
-  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat32, 0, 73728), 1));
+  ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Fat32, 0, 73728), 1));
   const DeepScanResults& r = s.mount.results;
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   const FoundFileSystem& fs = r.foundFileSystems[0];
@@ -197,7 +191,7 @@ TEST(DeepFixtures, Fat16WithoutBootSectorAndFatsIsFoundFromItsHeads) {
   const std::string image = test::fixtureImage("deep_fat16");
   const auto geometry = manifestJson("deep_fat16")["expected"];
   Scanned s;
-  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat16, 0, 32768), 1));
+  ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Fat16, 0, 32768), 1));
   const DeepScanResults& r = s.mount.results;
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   const FoundFileSystem& fs = r.foundFileSystems[0];
@@ -235,7 +229,7 @@ TEST(DeepFixtures, NtfsWithoutBootSectorsIsFoundFromItsIndexBlocks) {
   const auto geometry = manifestJson("deep_ntfs")["expected"];
   const SectorNo end = 2048 + 49152 + 2048;
   Scanned s;
-  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Ntfs, 0, end), 1));
+  ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Ntfs, 0, end), 1));
   const DeepScanResults& r = s.mount.results;
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   const FoundFileSystem& fs = r.foundFileSystems[0];
@@ -286,7 +280,7 @@ TEST(DeepFixtures, DiskWithoutPartitionTableFat16Volumes) {
   const auto p1 = geometry["p1"], p3 = geometry["p3"];
   {
     Scanned s;
-    ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat16, 0, 67584), 1));
+    ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Fat16, 0, 67584), 1));
     const auto& found = s.mount.results.foundFileSystems;
     ASSERT_EQ(found.size(), 2u);
     // From its boot sector, with a size.
@@ -305,7 +299,7 @@ TEST(DeepFixtures, DiskWithoutPartitionTableFat16Volumes) {
   }
   {
     Scanned s;
-    ASSERT_TRUE(scanAndMount(s, image, range(FsType::Fat16, 0, 67584), 2));
+    ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Fat16, 0, 67584), 2));
     // The FAT copies were looked for and found, so the root directory was read.
     EXPECT_EQ(s.mount.params.fat1Start, p3["fat1"].get<SectorNo>());
     EXPECT_EQ(s.mount.params.fat2Start, p3["fat2"].get<SectorNo>());
@@ -373,7 +367,7 @@ TEST(DeepFixtures, DiskWithoutPartitionTableNtfsVolume) {
   const std::string image = test::fixtureImage("deep_disk");
   const auto p2 = manifestJson("deep_disk")["expected"]["p2"];
   Scanned s;
-  ASSERT_TRUE(scanAndMount(s, image, range(FsType::Ntfs, 0, 67584), 1));
+  ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Ntfs, 0, 67584), 1));
   const auto& found = s.mount.results.foundFileSystems;
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].label, "NTFS @26624");
@@ -407,7 +401,7 @@ TEST(DeepFixtures, WindowsNtfsVolumeOfTheCorpusListsAsTheStandardScanAndTheSleut
   const SectorNo sectors = static_cast<SectorNo>(s.reader->totalSectors());
   StopFlag stop{0};
   std::string error;
-  ASSERT_TRUE(deepScanAndMount(*s.reader, range(FsType::Ntfs, 0, sectors), kDefaultSectorsPerRead, 1, s.mount, stop,
+  ASSERT_TRUE(deepScanAndMount(*s.reader, scanRange(FsType::Ntfs, 0, sectors), kDefaultSectorsPerRead, 1, s.mount, stop,
                                nullObserver(), error))
       << error;
   ASSERT_GE(s.mount.results.foundFileSystems.size(), 1u);

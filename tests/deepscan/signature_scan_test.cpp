@@ -7,23 +7,17 @@
 #include "deep_builders.h"
 #include "deepscan/signature_scan.h"
 #include "disk/faulty_source.h"
+#include "support/selections.h"
 
 namespace osprin {
 namespace {
+
+using test::scanRange;
 
 using test::FileRecordBuilder;
 using test::IndexBlockBuilder;
 using test::MemDisk;
 using test::RecordingObserver;
-
-Selection range(FsType t, SectorNo start, SectorNo end) {
-  Selection s;
-  s.fsType = t;
-  s.rangeStart = start;
-  s.rangeEnd = end;
-  s.rangeLength = end - start;
-  return s;
-}
 
 TEST(FatSignatures, BootSectorsOfBothKindsAndHeadsAreRecordedInSectorOrder) {
   MemDisk d(70000);
@@ -36,7 +30,7 @@ TEST(FatSignatures, BootSectorsOfBothKindsAndHeadsAreRecordedInSectorOrder) {
   DeepScanResults r;
   StopFlag stop{0};
   RecordingObserver obs;
-  scanFatSignatures(*reader, range(FsType::Fat16, 0, 70000), 7, r, stop, obs);
+  scanFatSignatures(*reader, scanRange(FsType::Fat16, 0, 70000), 7, r, stop, obs);
 
   EXPECT_EQ(r.bootSectorHits, (std::vector<SectorNo>{10, 20}));
   EXPECT_EQ(r.bootSectorCount, 2u);
@@ -67,7 +61,7 @@ TEST(FatSignatures, HeadsNamingClusterTwoOrAClusterNotBelowTheirSectorAreNotReco
   DeepScanResults r;
   StopFlag stop{0};
   RecordingObserver obs;
-  scanFatSignatures(*reader, range(FsType::Fat32, 0, 200), 60, r, stop, obs);
+  scanFatSignatures(*reader, scanRange(FsType::Fat32, 0, 200), 60, r, stop, obs);
   ASSERT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_EQ(r.dirHeadHits[0].sector, 90u);
   EXPECT_EQ(obs.lastCounter["Folder(s) Found"], 1u);
@@ -80,7 +74,7 @@ TEST(FatSignatures, ABootSectorIsNeverTakenForAHead) {
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{0};
-  scanFatSignatures(*reader, range(FsType::Fat32, 0, 64), 8, r, stop, nullObserver());
+  scanFatSignatures(*reader, scanRange(FsType::Fat32, 0, 64), 8, r, stop, nullObserver());
   EXPECT_TRUE(r.dirHeadHits.empty());
   EXPECT_TRUE(r.bootSectorHits.empty());
 }
@@ -92,7 +86,7 @@ TEST(FatSignatures, TheLastBatchIsWholeAndItsSectorsPastTheRangeAreExamined) {
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{0};
-  scanFatSignatures(*reader, range(FsType::Fat32, 0, 100), 60, r, stop, nullObserver());
+  scanFatSignatures(*reader, scanRange(FsType::Fat32, 0, 100), 60, r, stop, nullObserver());
   ASSERT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_EQ(r.dirHeadHits[0].sector, 104u);
 }
@@ -103,7 +97,7 @@ TEST(FatSignatures, ProgressAndStatusMoveEvery88BatchesAndCurrentSectorIsRelativ
   DeepScanResults r;
   StopFlag stop{0};
   RecordingObserver obs;
-  scanFatSignatures(*reader, range(FsType::Fat16, 100, 900), 4, r, stop, obs);  // 200 batches
+  scanFatSignatures(*reader, scanRange(FsType::Fat16, 100, 900), 4, r, stop, obs);  // 200 batches
   // Batches 88 and 176 report what was done before them.
   ASSERT_EQ(obs.statuses.size(), 2u);
   EXPECT_EQ(obs.statuses[0], "Reading Sector 348 Of 800");
@@ -118,7 +112,7 @@ TEST(NtfsSignatures, CurrentSectorIsAbsolute) {
   DeepScanResults r;
   StopFlag stop{0};
   RecordingObserver obs;
-  scanNtfsSignatures(*reader, range(FsType::Ntfs, 100, 300), 50, r, stop, obs);
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 100, 300), 50, r, stop, obs);
   EXPECT_EQ(obs.lastCounter["Current Sector"], 250u);
 }
 
@@ -128,7 +122,7 @@ TEST(FatSignatures, StopIsTestedBeforeEachBatchAndClearedAtTheEnd) {
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{1};  // cleared when the scan starts
-  scanFatSignatures(*reader, range(FsType::Fat32, 0, 100), 10, r, stop, nullObserver());
+  scanFatSignatures(*reader, scanRange(FsType::Fat32, 0, 100), 10, r, stop, nullObserver());
   EXPECT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_EQ(stop.load(), 0);
 
@@ -147,7 +141,7 @@ TEST(FatSignatures, StopIsTestedBeforeEachBatchAndClearedAtTheEnd) {
   e.dirHead(25, 3, 0);
   auto er = e.reader();
   DeepScanResults r2;
-  scanFatSignatures(*er, range(FsType::Fat32, 0, 100), 10, r2, stop, stopper);
+  scanFatSignatures(*er, scanRange(FsType::Fat32, 0, 100), 10, r2, stop, stopper);
   ASSERT_EQ(r2.dirHeadHits.size(), 1u);
   EXPECT_EQ(r2.dirHeadHits[0].sector, 5u);
   EXPECT_EQ(stop.load(), 0);
@@ -162,7 +156,7 @@ TEST(FatSignatures, The60001stBootSectorStopsTheScan) {
   DeepScanResults r;
   StopFlag stop{0};
   RecordingObserver obs;
-  scanFatSignatures(*reader, range(FsType::Fat16, 0, n + 20), 60, r, stop, obs);
+  scanFatSignatures(*reader, scanRange(FsType::Fat16, 0, n + 20), 60, r, stop, obs);
   EXPECT_EQ(r.bootSectorHits.size(), kMaxFatBootSectors + 1);
   EXPECT_EQ(r.bootSectorCount, kMaxFatBootSectors + 1);
   EXPECT_EQ(r.bootSectorHits.back(), kMaxFatBootSectors + 1);
@@ -186,7 +180,7 @@ TEST(FatSignatures, UnreadableSectorsAreSeenAsEmptyNotAsAnEarlierRead) {
   SectorReader reader(std::move(src));
   DeepScanResults r;
   StopFlag stop{0};
-  scanFatSignatures(reader, range(FsType::Fat32, 0, 180), 60, r, stop, nullObserver());
+  scanFatSignatures(reader, scanRange(FsType::Fat32, 0, 180), 60, r, stop, nullObserver());
   ASSERT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_EQ(r.dirHeadHits[0].sector, 10u);
   EXPECT_EQ(faulty->attemptsOn(70), 1 + reader.badSectorRetries());
@@ -200,7 +194,7 @@ TEST(FatSignatures, ReadsAreLargeWhateverTheBatchSize) {
   SectorReader reader(std::move(src));
   DeepScanResults r;
   StopFlag stop{0};
-  scanFatSignatures(reader, range(FsType::Fat32, 0, 20000), 1, r, stop, nullObserver());
+  scanFatSignatures(reader, scanRange(FsType::Fat32, 0, 20000), 1, r, stop, nullObserver());
   EXPECT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_LE(faulty->requests(), 10u);
 }
@@ -220,7 +214,7 @@ TEST(NtfsSignatures, BootSectorsFileRecordsAndIndexBlocks) {
   DeepScanResults r;
   StopFlag stop{0};
   RecordingObserver obs;
-  scanNtfsSignatures(*reader, range(FsType::Ntfs, 0, 400), 60, r, stop, obs);
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 0, 400), 60, r, stop, obs);
 
   EXPECT_EQ(r.bootSectorHits, std::vector<SectorNo>{0});
   ASSERT_EQ(r.ntfsFileRecords.size(), 2u);
@@ -278,7 +272,7 @@ TEST(NtfsSignatures, RecordsThatArePassedOver) {
   DeepScanResults r;
   StopFlag stop{0};
   RecordingObserver obs;
-  scanNtfsSignatures(*reader, range(FsType::Ntfs, 0, 100), 8, r, stop, obs);
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 0, 100), 8, r, stop, obs);
   EXPECT_TRUE(r.ntfsFileRecords.empty());
   EXPECT_TRUE(r.ntfsDirRecords.empty());
   EXPECT_TRUE(r.bootSectorHits.empty());
@@ -294,7 +288,7 @@ TEST(NtfsSignatures, NamesAreDecodedAndNamespacesPreferredWin32ThenDosAndPosixLa
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{0};
-  scanNtfsSignatures(*reader, range(FsType::Ntfs, 0, 40), 60, r, stop, nullObserver());
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 0, 40), 60, r, stop, nullObserver());
   ASSERT_EQ(r.ntfsFileRecords.size(), 4u);
   EXPECT_EQ(r.ntfsFileRecords[0].name, "Long name.txt");
   EXPECT_EQ(r.ntfsFileRecords[1].name, "only dos");
@@ -309,7 +303,7 @@ TEST(NtfsSignatures, ARecordStraddlingTwoReadsIsReadWhole) {
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{0};
-  scanNtfsSignatures(*reader, range(FsType::Ntfs, 0, 9000), 1, r, stop, nullObserver());
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 0, 9000), 1, r, stop, nullObserver());
   ASSERT_EQ(r.ntfsFileRecords.size(), 1u);
   EXPECT_EQ(r.ntfsFileRecords[0].name, "straddle.txt");
   EXPECT_EQ(r.ntfsFileRecords[0].size, 9u);

@@ -6,9 +6,12 @@
 
 #include "volume/fat_listing.h"
 #include "volume/walkers.h"
+#include "support/selections.h"
 
 namespace osprin {
 namespace {
+
+using test::selection;
 
 using test::expectedListing;
 using test::expectSameListing;
@@ -27,15 +30,6 @@ struct Scan {
   StopFlag stop{0};
   ScanOutcome outcome = ScanOutcome::Failed;
 };
-
-Selection selection(FsType fs, SectorNo start, SectorNo end) {
-  Selection s;
-  s.fsType = fs;
-  s.rangeStart = start;
-  s.rangeEnd = end;
-  s.rangeLength = end - start + 1;
-  return s;
-}
 
 void run(Scan& s, const std::string& image, Observer& obs) {
   auto reader = test::openReader(image);

@@ -12,9 +12,12 @@
 #include "volume/fat_listing.h"
 #include "volume/fat_synth.h"
 #include "volume/walkers.h"
+#include "support/selections.h"
 
 namespace osprin {
 namespace {
+
+using test::selection;
 
 using test::expectedListing;
 using test::expectSameListing;
@@ -33,15 +36,6 @@ struct Mounted {
   StopFlag stop{0};
   ScanOutcome outcome = ScanOutcome::Failed;
 };
-
-Selection selection(FsType fs, SectorNo start, SectorNo end) {
-  Selection s;
-  s.fsType = fs;
-  s.rangeStart = start;
-  s.rangeEnd = end;
-  s.rangeLength = end - start + 1;
-  return s;
-}
 
 std::unique_ptr<Mounted> mount(std::unique_ptr<SectorReader> reader, Selection sel) {
   auto m = std::make_unique<Mounted>();

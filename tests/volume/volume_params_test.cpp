@@ -8,22 +8,16 @@
 #include "volume/fat_listing.h"
 #include "volume/fat_synth.h"
 #include "volume/volume_params.h"
+#include "support/selections.h"
 
 namespace osprin {
 namespace {
 
+using test::selection;
+
 using test::Disk;
 using test::ScanRecorder;
 using test::SynthFat;
-
-Selection selection(FsType fs, SectorNo start, SectorNo end) {
-  Selection s;
-  s.fsType = fs;
-  s.rangeStart = start;
-  s.rangeEnd = end;
-  s.rangeLength = end - start + 1;
-  return s;
-}
 
 // The geometry of the committed fixtures (mkfs.fat's choices, as fsstat shows them).
 VolumeParams fat32Geometry(SectorNo start) {
