@@ -204,7 +204,7 @@ void runRecover(const RecoverArgs& a) {
 
 void addRecoverCommand(CLI::App& app) {
   auto args = std::make_shared<RecoverArgs>();
-  CLI::App* cmd = app.add_subcommand("recover", "Copy files and folders of a volume to a folder");
+  CLI::App* cmd = app.add_subcommand("recover", "copy files and folders of a volume to a folder");
   cmd->add_option("disk", args->disk, "disk device or image file")->required();
   addVolumeOptions(cmd, args->volume);
   cmd->add_option("--to", args->to, "destination folder (created when missing)")->required();
