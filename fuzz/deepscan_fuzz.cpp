@@ -12,14 +12,13 @@
 #include "disk/sector_reader.h"
 #include "fuzz_image.h"
 #include "tree/file_list.h"
+#include "fuzz_check.h"
 
 namespace {
 
 constexpr std::uint32_t kMaxSectors = 32768;
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using osprin::fuzz::check;
 
 }  // namespace
 

@@ -14,12 +14,11 @@
 
 #include "tree/file_tree.h"
 #include "volume/fat_dir.h"
+#include "fuzz_check.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using osprin::fuzz::check;
 
 bool validUtf8(std::string_view s) {
   std::size_t i = 0;

@@ -20,12 +20,11 @@
 #include "disk/sector_reader.h"
 #include "recovery/extract.h"
 #include "volume/ntfs_record.h"
+#include "fuzz_check.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using osprin::fuzz::check;
 
 }  // namespace
 

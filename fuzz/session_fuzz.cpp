@@ -26,6 +26,7 @@
 #include "common/text.h"
 #include "disk/sector_reader.h"
 #include "fuzz_image.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -36,9 +37,7 @@ constexpr std::uint64_t kMaxFileBytes = 16384;
 constexpr std::size_t kMaxFiles = 256;
 constexpr std::size_t kMaxFolders = 256;
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using osprin::fuzz::check;
 
 // Answers Yes to "Continue Recovery ?" so that one failed file does not end
 // the run.

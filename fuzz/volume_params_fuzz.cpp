@@ -9,14 +9,13 @@
 #include "disk/sector_reader.h"
 #include "fuzz_image.h"
 #include "volume/volume_params.h"
+#include "fuzz_check.h"
 
 namespace {
 
 constexpr std::uint32_t kMaxSectors = 8192;
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
+using osprin::fuzz::check;
 
 }  // namespace
 
