@@ -5,13 +5,17 @@
 // recovery.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/session.h"
 #include "support/fixtures.h"
 #include "volume/fat_dir.h"
 #include "volume/fat_synth.h"
+#include "volume/ntfs_synth.h"
+#include "volume/walkers.h"
 
 namespace osprin {
 namespace {
@@ -97,6 +101,42 @@ TEST(FuzzRegressions, LongNameOfTwentyFullPartsFitsASnapshot) {
   const auto asciiRows = scanSaveLoadRecover(w, FsType::Fat16);
   ASSERT_EQ(asciiRows.size(), 1u);
   EXPECT_EQ(asciiRows[0].name, std::string(260, 'a'));
+}
+
+// session fuzzing: the root's record of a damaged NTFS volume, named "ROOT"
+// instead of ".", is a folder of the root that is its own parent. It is
+// listed in the root, and its row shows the root's files again; the tree
+// does not enter it, and recovering the root copies its files once more
+// below it, without going round.
+TEST(FuzzRegressions, NtfsRootRecordWithAnotherNameIsRecoveredOnceMore) {
+  test::SynthVolume vol;
+  vol.mftRuns = {{16, 64}};
+  vol.records.push_back({0, vol.mftRecord()});
+  vol.records.push_back({5, test::RecordBuilder(3).fileName(u"ROOT", 1, 5).finish()});
+  vol.records.push_back({20, test::RecordBuilder(1).fileName(u"a.txt", 1, 5).data(100).finish()});
+  vol.records.push_back({21, test::RecordBuilder(3).fileName(u"sub", 1, 5).finish()});
+  vol.records.push_back({22, test::RecordBuilder(1).fileName(u"b.txt", 1, 21).data(50).finish()});
+  Session s;
+  s.reader = vol.build(4096, s.vp);
+  s.sel.fsType = FsType::Ntfs;
+  s.sel.rangeLength = s.sel.rangeEnd = 4096;
+  StopFlag stop{0};
+  walkNtfsVolume(*s.reader, s.vp, s.mftRuns, s.tree, stop, nullObserver());
+
+  std::vector<std::string> names;
+  for (const ListRow& row : s.listFolder(s.rootIdentity())) names.push_back(row.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"$MFT", "ROOT", "a.txt", "sub"}));
+
+  RecoveryFlags flags;
+  const std::string dest = test::makeTempDir("self-parent");
+  const RecoveryResult r = s.recoverRows(s.listFolder(s.rootIdentity()), dest, flags, nullObserver());
+  EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+  EXPECT_EQ(test::readFile(dest + "/a.txt"), std::string(100, 'd'));
+  EXPECT_EQ(test::readFile(dest + "/ROOT/a.txt"), std::string(100, 'd'));
+  EXPECT_EQ(test::readFile(dest + "/sub/b.txt"), std::string(50, 'd'));
+  EXPECT_FALSE(std::filesystem::exists(dest + "/ROOT/ROOT"));
+  EXPECT_FALSE(std::filesystem::exists(dest + "/ROOT/sub"));
 }
 
 }  // namespace
