@@ -86,6 +86,22 @@ TEST(SectorReader, DeviceThatEndsEarly) {
   EXPECT_EQ(buf.substr(2 * kSectorSize, 2 * kSectorSize), std::string(2 * kSectorSize, 'e'));
 }
 
+// Sectors past the end of the disk are not asked for one by one (a
+// partition entry can claim far more than the disk holds).
+TEST(SectorReader, SectorsPastTheEndOfTheDiskFailAtOnce) {
+  auto f = makeFaulty(16);
+  std::string buf(4 * kSectorSize, 'e');
+  EXPECT_FALSE(f.reader.readSectorsClearing(14, 4, buf.data()));
+  EXPECT_EQ(static_cast<unsigned char>(buf[0]), 14);
+  EXPECT_EQ(static_cast<unsigned char>(buf[kSectorSize]), 15);
+  EXPECT_EQ(buf.substr(2 * kSectorSize), std::string(2 * kSectorSize, '\0'));
+  EXPECT_EQ(f.src->attemptsOn(16), 1);  // the whole request only, no retries
+  EXPECT_EQ(f.src->attemptsOn(17), 1);
+  EXPECT_EQ(f.src->requests(), 3u);  // the request, then sectors 14 and 15
+  EXPECT_FALSE(f.reader.readSectors(1000000, 64, buf.data()));
+  EXPECT_EQ(f.src->requests(), 4u);
+}
+
 TEST(SectorReader, ReadsPastFourGigabytesOfAnImage) {
   // A sparse image of 5 GiB with a marker in its last sector.
   std::string dir = test::makeTempDir("big");

@@ -205,6 +205,24 @@ TEST(VolumeParamsCalculate, RootOnlyVolumeRunsToTheEndAndFails) {
   EXPECT_EQ(obs.lastProgress, 75);  // 1500 of 2000 sectors at the last report
 }
 
+// A partition entry that claims four billion sectors of a disk of 2000: the
+// search for folder heads ends at the disk's end (it would otherwise read
+// nothing for hours).
+TEST(VolumeParamsCalculate, RangePastTheEndOfTheDiskEndsThere) {
+  SynthFat v = headsVolume();
+  v.dotEntries(5, 0);
+  auto r = v.reader();
+  ASSERT_LT(r->totalSectors(), 4000000000u);
+  VolumeParams vp;
+  StopFlag stop{0};
+  ScanRecorder obs;
+  EXPECT_FALSE(calculateVolumeParams(*r, selection(FsType::Fat16, 0, 3999999999u), vp, stop, obs));
+  EXPECT_EQ(obs.visibility.back(), "progress-");
+  v.dotEntries(40, 5);  // with a second head the geometry is found as on any partition
+  EXPECT_TRUE(calculateVolumeParams(*v.reader(), selection(FsType::Fat16, 0, 3999999999u), vp, stop, obs));
+  EXPECT_EQ(vp.sectorsPerCluster, 8u);
+}
+
 TEST(VolumeParamsCalculate, StopEndsTheScanBeforeTheNextSector) {
   class StopAtFirstReport : public ScanRecorder {
    public:

@@ -20,12 +20,16 @@ bool SectorReader::read(std::uint64_t lba, std::uint32_t count, void* buf, bool 
   }
   if (source_->readAt(lba * kSectorSize, out, static_cast<std::size_t>(count) * kSectorSize)) return true;
   // Fall back to one sector at a time so that the readable ones are kept.
+  // Sectors past the end of the disk (when its size is known) do not exist:
+  // they fail at once instead of being asked for again and again.
   bool all = true;
   const std::uint16_t attempts = badSectorRetries();
+  const std::uint64_t total = totalSectors();
   for (std::uint32_t i = 0; i < count; ++i) {
     bool ok = false;
     std::uint8_t* sector = out + static_cast<std::size_t>(i) * kSectorSize;
-    for (std::uint16_t a = 0; a < attempts && !ok; ++a)
+    const bool exists = total == 0 || lba + i < total;
+    for (std::uint16_t a = 0; exists && a < attempts && !ok; ++a)
       ok = source_->readAt((lba + i) * kSectorSize, sector, kSectorSize);
     if (!ok && clearFailed) std::memset(sector, 0, kSectorSize);
     all = all && ok;

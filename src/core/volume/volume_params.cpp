@@ -207,7 +207,11 @@ bool calculateVolumeParams(SectorReader& reader, const Selection& sel, VolumePar
   std::uint32_t c1 = 0;
   constexpr std::uint32_t kBatch = 128;  // sectors per read; heads are still tested one sector at a time
   std::vector<std::uint8_t> buf(kBatch * kSectorSize);
-  const std::uint64_t length = sel.rangeLength;
+  // Sectors past the end of the disk hold no directory: a partition entry
+  // that claims more than the disk has is read to the disk's end.
+  std::uint64_t length = sel.rangeLength;
+  const std::uint64_t diskSectors = reader.totalSectors();
+  if (diskSectors != 0) length = std::min<std::uint64_t>(length, diskSectors > sel.rangeStart ? diskSectors - sel.rangeStart : 0);
   std::uint64_t done = 0;
   while (done < length) {
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBatch, length - done));
