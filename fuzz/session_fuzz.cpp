@@ -108,11 +108,12 @@ void recoverEverything(Session& s, bool open) {
   RecoveryResult r = s.recoverRows(rows, dest, flags, obs);
   check(!r.stopped);
   // A damaged NTFS root record that is not named "." is listed as a folder
-  // of the root that is its own parent; its row shows the root's files
-  // again, and recovering it copies them again.
+  // (of the root when it names itself as parent, else wherever its parent
+  // leads); its row shows the root's files again, and recovering it copies
+  // them again.
   std::size_t views = 1;
   for (const auto& f : s.tree.ntfsFolders)
-    if (f.recordNumber == f.parentRecord && f.treeItem != 0) ++views;
+    if (f.recordNumber == kNtfsRootRecord && f.treeItem != 0) ++views;
   check(r.filesSaved <= files * views);
 
   // Open of the first file row, as a double click does.

@@ -105,7 +105,7 @@ TEST(FuzzRegressions, LongNameOfTwentyFullPartsFitsASnapshot) {
 
 // session fuzzing: the root's record of a damaged NTFS volume, named "ROOT"
 // instead of ".", is a folder of the root that is its own parent. It is
-// listed in the root, and its row shows the root's files again; the tree
+// listed in the root (or below the placeholder of the parent it names), and its row shows the root's files again; the tree
 // does not enter it, and recovering the root copies its files once more
 // below it, without going round.
 TEST(FuzzRegressions, NtfsRootRecordWithAnotherNameIsRecoveredOnceMore) {
@@ -137,6 +137,20 @@ TEST(FuzzRegressions, NtfsRootRecordWithAnotherNameIsRecoveredOnceMore) {
   EXPECT_EQ(test::readFile(dest + "/sub/b.txt"), std::string(50, 'd'));
   EXPECT_FALSE(std::filesystem::exists(dest + "/ROOT/ROOT"));
   EXPECT_FALSE(std::filesystem::exists(dest + "/ROOT/sub"));
+
+  // Named as a child of a record that is not a folder: it is placed below
+  // that record's placeholder, and shows the root's files there.
+  vol.records[1] = {5, test::RecordBuilder(3).fileName(u"R", 1, 40).finish()};
+  Session t;
+  t.reader = vol.build(4096, t.vp);
+  t.sel = s.sel;
+  walkNtfsVolume(*t.reader, t.vp, t.mftRuns, t.tree, stop, nullObserver());
+  const std::string dest2 = test::makeTempDir("self-parent");
+  const RecoveryResult r2 = t.recoverRows(t.listFolder(t.rootIdentity()), dest2, flags, nullObserver());
+  EXPECT_TRUE(r2.errors.empty()) << r2.errors.front();
+  EXPECT_EQ(test::readFile(dest2 + "/a.txt"), std::string(100, 'd'));
+  EXPECT_EQ(test::readFile(dest2 + "/Dir0/R/a.txt"), std::string(100, 'd'));
+  EXPECT_FALSE(std::filesystem::exists(dest2 + "/Dir0/R/Dir0"));
 }
 
 }  // namespace
