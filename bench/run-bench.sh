@@ -268,23 +268,19 @@ make_fat_rec() {
   echo "$shape" >"$img.stamp"
 }
 
-make_deep() {
-  local img=deep.img shape="v1 $gib"
+# make_synthetic KIND SIZE WHAT: KIND.img from osprin-benchgen, made again
+# only when SIZE changed.
+make_synthetic() {
+  local kind=$1 size=$2 what=$3 img=$1.img shape="v1 $2"
   stamp_ok "$img" "$shape" && return 0
-  note "making $work/$img ($gib GiB)..."
+  note "making $work/$img ($what)..."
   rm -f "$img" "$img.stamp"
-  "$benchgen" deep "$img" "$gib" || return 1
+  "$benchgen" "$kind" "$img" "$size" || return 1
   echo "$shape" >"$img.stamp"
 }
 
-make_records() {
-  local img=records.img shape="v1 $records"
-  stamp_ok "$img" "$shape" && return 0
-  note "making $work/$img ($records NTFS file records)..."
-  rm -f "$img" "$img.stamp"
-  "$benchgen" records "$img" "$records" || return 1
-  echo "$shape" >"$img.stamp"
-}
+make_deep() { make_synthetic deep "$gib" "$gib GiB"; }
+make_records() { make_synthetic records "$records" "$records NTFS file records"; }
 
 # ---------------------------------------------------------------------------
 

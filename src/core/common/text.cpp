@@ -22,23 +22,34 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+namespace {
+
+// The character of unit u, given the unit after it when there is one
+// (haveNext). A high surrogate followed by a low one makes one character
+// and sets pairUsed; any other surrogate becomes U+FFFD.
+char32_t decodeUnit(char16_t u, bool haveNext, char16_t next, bool& pairUsed) {
+  pairUsed = false;
+  if (u >= 0xD800 && u <= 0xDBFF) {
+    if (haveNext && next >= 0xDC00 && next <= 0xDFFF) {
+      pairUsed = true;
+      return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (next - 0xDC00);
+    }
+    return 0xFFFD;
+  }
+  if (u >= 0xDC00 && u <= 0xDFFF) return 0xFFFD;
+  return u;
+}
+
+}  // namespace
+
 std::string utf16ToUtf8(const char16_t* u, std::size_t n) {
   std::string out;
   out.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
-    char32_t c = u[i];
-    if (c == 0) break;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 < n && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-        ++i;
-      } else {
-        c = 0xFFFD;
-      }
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    appendUtf8(out, c);
+    if (u[i] == 0) break;
+    bool pairUsed = false;
+    appendUtf8(out, decodeUnit(u[i], i + 1 < n, i + 1 < n ? u[i + 1] : 0, pairUsed));
+    if (pairUsed) ++i;
   }
   return out;
 }
@@ -60,21 +71,12 @@ std::string utf16leToUtf8(Bytes b, std::size_t off, std::size_t count, bool stop
   std::string out;
   out.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    char16_t u;
+    char16_t u, v = 0;
     if (!unitAt(i, u)) break;
-    char32_t c = u;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      char16_t v;
-      if (i + 1 < count && unitAt(i + 1, v) && v >= 0xDC00 && v <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (v - 0xDC00);
-        ++i;
-      } else {
-        c = 0xFFFD;
-      }
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    appendUtf8(out, c);
+    const bool haveNext = u >= 0xD800 && u <= 0xDBFF && i + 1 < count && unitAt(i + 1, v);
+    bool pairUsed = false;
+    appendUtf8(out, decodeUnit(u, haveNext, v, pairUsed));
+    if (pairUsed) ++i;
   }
   return out;
 }
