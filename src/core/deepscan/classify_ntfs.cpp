@@ -470,6 +470,52 @@ void finalNtfsNumbering(DeepScanResults& results) {
   }
 }
 
+void dropDuplicateFileRecords(DeepScanResults& results) {
+  // Per found file system, the first record of each (number, parent, name,
+  // stream) stays, except that a copy in the MFT mirror gives way to the
+  // record in the MFT itself.
+  auto& list = results.ntfsFileRecords;
+  std::vector<std::uint8_t> drop(list.size(), 0);
+  bool any = false;
+  for (const FoundFileSystem& fs : results.foundFileSystems) {
+    auto inMirror = [&](SectorNo s) {
+      return fs.mftMirrorStart != 0 && fs.mftMirrorStart != fs.mftStart && s >= fs.mftMirrorStart &&
+             s - fs.mftMirrorStart < 8;
+    };
+    std::unordered_map<std::string, std::size_t> kept;
+    auto lo = std::upper_bound(list.begin(), list.end(), fs.clusterBase,
+                               [](SectorNo v, const NtfsFileRecord& f) { return v < f.dataRecordSector; });
+    for (auto it = lo; it != list.end() && it->dataRecordSector <= fs.volumeEnd; ++it) {
+      const auto i = static_cast<std::size_t>(it - list.begin());
+      if (it->recordNumber == 0 || drop[i]) continue;
+      std::string key = std::to_string(it->recordNumber) + '/' + std::to_string(it->parentRecord) + '/' + it->name;
+      auto [k, fresh] = kept.try_emplace(std::move(key), i);
+      if (fresh) continue;
+      const std::size_t j = k->second;
+      if (inMirror(list[j].dataRecordSector) && !inMirror(it->dataRecordSector)) {
+        drop[j] = 1;
+        k->second = i;
+      } else {
+        drop[i] = 1;
+      }
+      any = true;
+    }
+  }
+  if (!any) return;
+  std::size_t out = 0, dropped = 0;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (drop[i]) {
+      if (!list[i].stream) ++dropped;
+      continue;
+    }
+    if (out != i) list[out] = std::move(list[i]);
+    ++out;
+  }
+  list.resize(out);
+  results.fileHitCount -= static_cast<std::uint32_t>(std::min<std::size_t>(dropped, results.fileHitCount));
+  results.fileParents.clear();
+}
+
 void analyseFoundNtfs(SectorReader& reader, SectorNo rangeEnd, DeepScanResults& results, StopFlag& stop,
                       Observer& obs) {
   assignRecordNumbers(reader, results, obs);
@@ -486,6 +532,7 @@ void analyseFoundNtfs(SectorReader& reader, SectorNo rangeEnd, DeepScanResults& 
   obs.stopVisible(false);
   stop.store(0);
   finalNtfsNumbering(results);
+  dropDuplicateFileRecords(results);
 }
 
 }  // namespace osprin

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "ntfs/data_attr.h"
 #include "volume/ntfs_record.h"
 
 namespace osprin {
@@ -207,12 +208,19 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
   FileNameInfo fn;
   if (!findPreferredFileName(r, fn)) return;
   const std::uint8_t flags = rec[22];
+  // Records of NTFS 3.1 (Windows XP on) carry their own number after the
+  // header, when the update sequence array begins past it.
+  const std::uint32_t ownNumber = rd16(r, 4) >= 48 ? rd32(r, 44) : 0;
+  std::uint64_t shownCreation = fn.creationTime, shownChange = fn.changeTime;
+  standardInformationTimes(r, shownCreation, shownChange);
   if (flags == 3 || flags == 2) {
     NtfsDirRecord d;
     if (equalsNoCase(fn.name, "."))
       d.recordNumber = kNtfsRootRecord;
     else if (equalsNoCase(fn.name, "$Extend"))
       d.recordNumber = 11;
+    else if (ownNumber > kNtfsRootRecord)
+      d.recordNumber = ownNumber;
     else
       d.recordNumber = ownRecordNumberFromIndexRoot(r);
     d.indexLcn = indexAllocationFirstCluster(r);
@@ -220,7 +228,8 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
     d.sector = sector;
     d.parentRecord = fn.parentRecord;
     d.creationTime = fn.creationTime;
-    d.changeTime = fn.changeTime;
+    d.changeTime = shownChange;
+    d.shownCreationTime = shownCreation;
     d.deleted = flags == 2;
     results.ntfsDirRecords.push_back(std::move(d));
     ++results.folderHitCount;
@@ -230,15 +239,27 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
     NtfsFileRecord f;
     f.name = std::move(fn.name);
     f.dataRecordSector = sector;
-    f.recordNumber = 0;
+    f.recordNumber = ownNumber;
     f.parentRecord = fn.parentRecord;
-    f.creationTime = fn.creationTime;
-    f.changeTime = fn.changeTime;
+    f.creationTime = shownCreation;
+    f.changeTime = shownChange;
     f.size = size;
     f.deleted = flags == 0;
     if (f.name.capacity() > f.name.size() + 16) f.name.shrink_to_fit();
+    // Named streams of the record: "NAME:STREAM" rows after the file, with
+    // the same sector (the list stays in ascending sector order).
+    const std::vector<NtfsDataAttr> streams = namedDataAttributes(r);
+    const std::size_t at = results.ntfsFileRecords.size();
     results.ntfsFileRecords.push_back(std::move(f));
     ++results.fileHitCount;
+    for (const NtfsDataAttr& d : streams) {
+      NtfsFileRecord st = results.ntfsFileRecords[at];
+      st.name += ":";
+      st.name += d.stream;
+      st.size = d.dataSize;
+      st.stream = true;
+      results.ntfsFileRecords.push_back(std::move(st));
+    }
   }
 }
 

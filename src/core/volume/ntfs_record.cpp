@@ -207,7 +207,8 @@ bool findFileName(Bytes rec, int nameSpace, FileNameInfo& out) {
     out.name = utf16leToUtf8(rec, v + 66, chars);
     out.parentRecord = rd32(rec, v);
     out.creationTime = rd64(rec, v + 8);
-    out.changeTime = rd64(rec, v + 24);
+    out.nameCreationTime = out.creationTime;
+    out.changeTime = rd64(rec, v + 16);
     found = true;
     return true;
   });

@@ -23,7 +23,8 @@ struct FileNameInfo {
   std::string name;  // UTF-8
   std::uint32_t parentRecord = 0;
   std::uint64_t creationTime = 0;
-  std::uint64_t changeTime = 0;
+  std::uint64_t changeTime = 0;  // last write (the file name's modification time)
+  std::uint64_t nameCreationTime = 0;  // the file name's own creation time (the key of index entries)
 };
 
 // The unnamed file-name attribute of the given namespace (0 POSIX, 1 Win32,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "ntfs/data_attr.h"
 #include "volume/walkers.h"
 
 namespace osprin {
@@ -203,6 +204,9 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
       named = !r.empty() && findPreferredFileName(r, name);
     }
     if (!named) continue;
+    // The times Windows shows: $STANDARD_INFORMATION's, which the base
+    // record holds; the file name's only when it has none.
+    standardInformationTimes(rec, name.creationTime, name.changeTime);
 
     if (flags == 2 || flags == 3) {
       if (name.name == ".") continue;  // the root directory itself
@@ -222,6 +226,14 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
       tree.addNtfsFile(dataSector, name.name, h, name.parentRecord, name.creationTime, name.changeTime, flags == 0,
                        size);
       ++tree.fileCount;
+      // Named streams: a row "NAME:STREAM" each, right after the file.
+      for (std::size_t k = 0; k < refs.size(); ++k) {
+        Bytes r = recordOf(k);
+        if (r.empty()) continue;
+        for (const NtfsDataAttr& d : namedDataAttributes(r))
+          tree.addNtfsFile(k == 0 ? sector : runs.recordSector(refs[k]), name.name + ":" + d.stream, h,
+                           name.parentRecord, name.creationTime, name.changeTime, flags == 0, d.dataSize, true);
+      }
       obs.counter("File(s) Found", tree.fileCount);
     }
     obs.text("Last File/Folder", name.name);
