@@ -482,23 +482,42 @@ void dropDuplicateFileRecords(DeepScanResults& results) {
       return fs.mftMirrorStart != 0 && fs.mftMirrorStart != fs.mftStart && s >= fs.mftMirrorStart &&
              s - fs.mftMirrorStart < 8;
     };
-    std::unordered_map<std::string, std::size_t> kept;
+    // Indexes sorted by (number, parent, name, position): copies of one
+    // record sit side by side, at 4 bytes a record.
+    std::vector<std::uint32_t> order;
     auto lo = std::upper_bound(list.begin(), list.end(), fs.clusterBase,
                                [](SectorNo v, const NtfsFileRecord& f) { return v < f.dataRecordSector; });
-    for (auto it = lo; it != list.end() && it->dataRecordSector <= fs.volumeEnd; ++it) {
-      const auto i = static_cast<std::size_t>(it - list.begin());
-      if (it->recordNumber == 0 || drop[i]) continue;
-      std::string key = std::to_string(it->recordNumber) + '/' + std::to_string(it->parentRecord) + '/' + it->name;
-      auto [k, fresh] = kept.try_emplace(std::move(key), i);
-      if (fresh) continue;
-      const std::size_t j = k->second;
-      if (inMirror(list[j].dataRecordSector) && !inMirror(it->dataRecordSector)) {
-        drop[j] = 1;
-        k->second = i;
-      } else {
-        drop[i] = 1;
+    for (auto it = lo; it != list.end() && it->dataRecordSector <= fs.volumeEnd; ++it)
+      order.push_back(static_cast<std::uint32_t>(it - list.begin()));
+    auto same = [&](std::uint32_t x, std::uint32_t y) {
+      return list[x].recordNumber == list[y].recordNumber && list[x].parentRecord == list[y].parentRecord &&
+             list[x].name == list[y].name;
+    };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+      const NtfsFileRecord &a = list[x], &b = list[y];
+      return std::tie(a.recordNumber, a.parentRecord, a.name, x) < std::tie(b.recordNumber, b.parentRecord, b.name, y);
+    });
+    for (std::size_t g = 0; g < order.size();) {
+      std::size_t e = g + 1;
+      while (e < order.size() && same(order[g], order[e])) ++e;
+      if (e - g > 1) {
+        // The first copy outside the mirror stays (or the first of all).
+        std::size_t keep = g;
+        for (std::size_t k = g; k < e; ++k)
+          if (!inMirror(list[order[k]].dataRecordSector)) {
+            keep = k;
+            break;
+          }
+        for (std::size_t k = g; k < e; ++k) {
+          if (k == keep || drop[order[k]]) continue;
+          // Records numbered 0 outside the mirror (no number in their
+          // header) cannot be told apart: they stay.
+          if (list[order[k]].recordNumber == 0 && !inMirror(list[order[k]].dataRecordSector)) continue;
+          drop[order[k]] = 1;
+          any = true;
+        }
       }
-      any = true;
+      g = e;
     }
   }
   if (!any) return;
