@@ -234,8 +234,13 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
     results.ntfsDirRecords.push_back(std::move(d));
     ++results.folderHitCount;
   } else if (flags == 1 || flags == 0) {
+    // An extension record that holds the file's name: its base record holds
+    // the rest (the data, most streams).
+    std::array<std::uint8_t, kMftRecordSize> baseRec{};
+    SectorNo baseSector = 0;
+    const bool hasBase = rd32(r, 32) != 0 && readBaseRecord(reader, r, sector, baseRec, baseSector);
     std::uint64_t size = 0;
-    if (!findDataSize(r, size)) size = 0;
+    if (!findDataSize(r, size) && !(hasBase && findDataSize(Bytes(baseRec), size))) size = 0;
     NtfsFileRecord f;
     f.name = std::move(fn.name);
     f.dataRecordSector = sector;
@@ -248,7 +253,9 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
     if (f.name.capacity() > f.name.size() + 16) f.name.shrink_to_fit();
     // Named streams of the record: "NAME:STREAM" rows after the file, with
     // the same sector (the list stays in ascending sector order).
-    const std::vector<NtfsDataAttr> streams = namedDataAttributes(r);
+    std::vector<NtfsDataAttr> streams = namedDataAttributes(r);
+    if (hasBase)
+      for (NtfsDataAttr& d : namedDataAttributes(Bytes(baseRec))) streams.push_back(std::move(d));
     const std::size_t at = results.ntfsFileRecords.size();
     results.ntfsFileRecords.push_back(std::move(f));
     ++results.fileHitCount;

@@ -608,16 +608,27 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
   std::vector<std::uint8_t> rec(kMftRecordSize, 0);
   ctx_.reader.readSectorsClearing(req.location, 2, rec.data());
   applyFixup(std::span<std::uint8_t>(rec));
-  const Bytes record(rec.data(), rec.size());
-  DataAttribute a;
-  if (req.stream.empty()) {
-    a = findUnnamedData(record);
-  } else {
-    const NtfsDataAttr named = findDataAttribute(record, req.stream);
-    a.found = named.found;
-    a.resident = named.resident;
-    a.offset = named.offset;
+  auto locate = [&](Bytes r) {
+    DataAttribute found;
+    if (req.stream.empty()) return findUnnamedData(r);
+    const NtfsDataAttr named = findDataAttribute(r, req.stream);
+    found.found = named.found;
+    found.resident = named.resident;
+    found.offset = named.offset;
+    return found;
+  };
+  DataAttribute a = locate(Bytes(rec.data(), rec.size()));
+  if (!a.found) {
+    // The record found by a deep scan may be an extension record holding
+    // the name; the data is in its base record.
+    std::vector<std::uint8_t> base(kMftRecordSize, 0);
+    SectorNo baseSector = 0;
+    if (readBaseRecord(ctx_.reader, Bytes(rec.data(), rec.size()), req.location, base, baseSector)) {
+      rec.swap(base);
+      a = locate(Bytes(rec.data(), rec.size()));
+    }
   }
+  const Bytes record(rec.data(), rec.size());
   if (!a.found) {
     r.status = CopyStatus::NoData;
     result_.errors.push_back(target + ": the file record at sector " + dec(req.location) + " holds no usable data");

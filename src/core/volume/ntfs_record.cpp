@@ -303,6 +303,23 @@ MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStar
   return runs;
 }
 
+bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::span<std::uint8_t> out,
+                    SectorNo& baseSector) {
+  std::fill(out.begin(), out.end(), 0);
+  if (out.size() < kMftRecordSize || rd16(ext, 4) < 48) return false;
+  const std::uint32_t base = rd32(ext, 32), own = rd32(ext, 44);
+  if (base == 0 || own <= base) return false;
+  const std::uint64_t back = 2 * std::uint64_t{own - base};
+  if (back > extSector) return false;
+  baseSector = static_cast<SectorNo>(extSector - back);
+  if (!readRecordAt(reader, baseSector, out.first(kMftRecordSize))) return false;
+  if (rd16(out, 4) < 48 || rd32(out, 44) != base || rd32(out, 32) != 0) {
+    std::fill(out.begin(), out.end(), 0);
+    return false;
+  }
+  return true;
+}
+
 bool readMftRecord(SectorReader& reader, const MftRuns& runs, std::uint32_t n, std::span<std::uint8_t> out) {
   std::fill(out.begin(), out.end(), 0);
   if (out.size() < kMftRecordSize) return false;

@@ -66,6 +66,14 @@ struct MftRuns {
 // attribute list when the MFT is spread over several records).
 MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster);
 
+// The base record of an extension record found at extSector, located by
+// the numbers NTFS 3.1 records carry in their header (the base lies
+// 2 x (own number - base number) sectors before, when the MFT is contiguous
+// between them). False, with out zeroed, when the record is no extension
+// record, carries no numbers, or the record found there is not that base.
+bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::span<std::uint8_t> out,
+                    SectorNo& baseSector);
+
 // Reads record n through the runs (each of its two sectors where the runs
 // put it) and applies the fixup. False, with out zeroed, when the record is
 // beyond the runs or is not a file record.
