@@ -496,7 +496,7 @@ TEST(DeepFixtures, NtfsWithCompressionAndStreamsRebuildsWhatTheStandardScanLists
     EXPECT_EQ(recoveredHash(s.mount, *s.reader, it->second), e.sha256) << e.path;
     ++compared;
   }
-  EXPECT_GT(compared, 60u);
+  EXPECT_GE(compared, 60u);
 }
 
 // A folder whose MFT record is gone: its files are shown under a placeholder

@@ -26,7 +26,6 @@ Buf cat(Buf a, const Buf& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-Buf text(const std::string& s) { return Buf(s.begin(), s.end()); }
 
 // "abc" then a phrase token: 9 bytes from 3 back (overlapping its source).
 const Buf kAbc = {0x08, 'a', 'b', 'c', 0x06, 0x20};
@@ -103,7 +102,9 @@ TEST_P(Units, ClassifiesEachUnitOfFourClusters) {
     const UnitPlan p = w.next(4);
     EXPECT_EQ(p.kind, c.kinds[i]) << "unit " << i;
     EXPECT_EQ(p.listed, c.listed[i]) << "unit " << i;
-    if (i == 1 && !p.pieces.empty()) EXPECT_EQ(p.pieces[0].lcn, c.firstLcnOfUnit1);
+    if (i == 1 && !p.pieces.empty()) {
+      EXPECT_EQ(p.pieces[0].lcn, c.firstLcnOfUnit1);
+    }
   }
   EXPECT_EQ(w.next(4).listed, 0u);
 }

@@ -195,6 +195,20 @@ std::uint32_t indexAllocationFirstCluster(Bytes rec) {
   return v;
 }
 
+// True when the record holds an attribute of that type.
+static bool findAttributeType(Bytes rec, std::uint32_t type) {
+  std::size_t p = rd16(rec, 20);
+  while (p < rec.size() && rec.size() - p >= 8) {
+    const std::uint32_t t = rd32(rec, p);
+    if (t == 0 || t == 0xFFFFFFFF) return false;
+    if (t == type) return true;
+    const std::uint32_t len = rd32(rec, p + 4);
+    if (len == 0 || len > rec.size() - p) return false;
+    p += len;
+  }
+  return false;
+}
+
 void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults& results, const SectorWindow& window) {
   std::array<std::uint8_t, kMftRecordSize> rec{};
   Bytes held = window.sectors(sector, 2);
@@ -234,13 +248,15 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
     results.ntfsDirRecords.push_back(std::move(d));
     ++results.folderHitCount;
   } else if (flags == 1 || flags == 0) {
-    // An extension record that holds the file's name: its base record holds
-    // the rest (the data, most streams).
-    std::array<std::uint8_t, kMftRecordSize> baseRec{};
-    SectorNo baseSector = 0;
-    const bool hasBase = rd32(r, 32) != 0 && readBaseRecord(reader, r, sector, baseRec, baseSector);
+    // A file spread over several records (an extension record holding the
+    // name, a base record with an attribute list): its other records hold
+    // the data and the streams.
+    std::vector<LocatedRecord> others;
+    if (rd32(r, 32) != 0 || findAttributeType(r, 0x20)) others = recordsOfFile(reader, r, sector);
     std::uint64_t size = 0;
-    if (!findDataSize(r, size) && !(hasBase && findDataSize(Bytes(baseRec), size))) size = 0;
+    bool sized = findDataSize(r, size);
+    for (std::size_t k = 1; k < others.size() && !sized; ++k) sized = findDataSize(Bytes(others[k].bytes), size);
+    if (!sized) size = 0;
     NtfsFileRecord f;
     f.name = std::move(fn.name);
     f.dataRecordSector = sector;
@@ -254,8 +270,8 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
     // Named streams of the record: "NAME:STREAM" rows after the file, with
     // the same sector (the list stays in ascending sector order).
     std::vector<NtfsDataAttr> streams = namedDataAttributes(r);
-    if (hasBase)
-      for (NtfsDataAttr& d : namedDataAttributes(Bytes(baseRec))) streams.push_back(std::move(d));
+    for (std::size_t k = 1; k < others.size(); ++k)
+      for (NtfsDataAttr& d : namedDataAttributes(Bytes(others[k].bytes))) streams.push_back(std::move(d));
     const std::size_t at = results.ntfsFileRecords.size();
     results.ntfsFileRecords.push_back(std::move(f));
     ++results.fileHitCount;

@@ -620,12 +620,12 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
   DataAttribute a = locate(Bytes(rec.data(), rec.size()));
   if (!a.found) {
     // The record found by a deep scan may be an extension record holding
-    // the name; the data is in its base record.
-    std::vector<std::uint8_t> base(kMftRecordSize, 0);
-    SectorNo baseSector = 0;
-    if (readBaseRecord(ctx_.reader, Bytes(rec.data(), rec.size()), req.location, base, baseSector)) {
-      rec.swap(base);
-      a = locate(Bytes(rec.data(), rec.size()));
+    // the name, or a base record whose streams lie in extension records.
+    const auto records = recordsOfFile(ctx_.reader, Bytes(rec.data(), rec.size()), req.location, ctx_.vp.clusterBase,
+                                       ctx_.vp.sectorsPerCluster);
+    for (std::size_t k = 1; k < records.size() && !a.found; ++k) {
+      a = locate(Bytes(records[k].bytes));
+      if (a.found) rec.assign(records[k].bytes.begin(), records[k].bytes.end());
     }
   }
   const Bytes record(rec.data(), rec.size());

@@ -2,6 +2,7 @@
 // NTFS file-record routines shared by the MFT walker, the deep scan and
 // recovery. Every routine stays inside the buffer it is given, whatever the
 // record says.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -73,6 +74,19 @@ MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStar
 // record, carries no numbers, or the record found there is not that base.
 bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::span<std::uint8_t> out,
                     SectorNo& baseSector);
+
+// The records of one file where no MFT runs are known (a deep scan): the
+// record at `sector`, its base record when it is an extension record, and
+// the extension records named by the base's attribute list, each located by
+// the header numbers as above and taken only when it carries the number
+// asked for and names the base. A non-resident attribute list is read only
+// when sectorsPerCluster is not 0. The record at `sector` comes first.
+struct LocatedRecord {
+  SectorNo sector = 0;
+  std::array<std::uint8_t, kMftRecordSize> bytes{};
+};
+std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, SectorNo sector, SectorNo clusterBase = 0,
+                                         std::uint32_t sectorsPerCluster = 0);
 
 // Reads record n through the runs (each of its two sectors where the runs
 // put it) and applies the fixup. False, with out zeroed, when the record is
