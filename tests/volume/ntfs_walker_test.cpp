@@ -84,12 +84,18 @@ TEST(NtfsWalk, FlagsDecideKindAndDeletion) {
   w.add(25, RecordBuilder(13).fileName(u"thirteen", 1, 5));
   w.add(26, RecordBuilder(1).data(5));  // no name: passed over
   w.add(27, RecordBuilder(0x7).fileName(u"seven", 1, 5));
+  // $STANDARD_INFORMATION (created 5000, written 6000) before a file name
+  // with other times: the times Windows shows are its.
+  std::vector<std::uint8_t> si(48, 0);
+  si[0] = 0x88; si[1] = 0x13;  // 5000
+  si[8] = 0x70; si[9] = 0x17;  // 6000
+  w.add(19, RecordBuilder(1).resident(0x10, si).fileName(u"si.txt", 1, 5, 1000, 2000).data(3));
   w.run();
 
   EXPECT_EQ(w.paths(), (std::set<std::string>{
                            "folder /Docs", "folder /Old (deleted)", "file /Docs/a.txt",
                            "file /Docs/gone.txt (deleted)", "file /nine", "file /thirteen", "file /seven",
-                           "file /$MFT"}));
+                           "file /si.txt", "file /$MFT"}));
   // The root's own record never becomes a folder.
   EXPECT_EQ(w.tree.ntfsFolders.size(), 2u);
   EXPECT_EQ(w.tree.findNtfsFolder(5), -1);
@@ -106,12 +112,14 @@ TEST(NtfsWalk, FlagsDecideKindAndDeletion) {
   EXPECT_EQ(a->size, 10u);
   EXPECT_EQ(a->dataRecordSector, w.vol.recordSector(22));
   EXPECT_EQ(w.file("thirteen")->size, 0u);  // no data attribute
+  EXPECT_EQ(w.file("si.txt")->creationTime, 5000u);
+  EXPECT_EQ(w.file("si.txt")->changeTime, 6000u);
   EXPECT_EQ(w.file("$MFT")->size, 64u * 1024);
 
   EXPECT_EQ(w.tree.folderCount, 2u);
-  EXPECT_EQ(w.tree.fileCount, 6u);
+  EXPECT_EQ(w.tree.fileCount, 7u);
   EXPECT_EQ(w.obs.counters["Folder(s) Found"], 2u);
-  EXPECT_EQ(w.obs.counters["File(s) Found"], 6u);
+  EXPECT_EQ(w.obs.counters["File(s) Found"], 7u);
   EXPECT_EQ(w.obs.texts["Last File/Folder"], "seven");
   EXPECT_EQ(w.obs.recordsShown, 64u);
   EXPECT_EQ(w.obs.counters["Current Sector"], w.vol.recordSector(63));
