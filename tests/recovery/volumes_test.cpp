@@ -297,11 +297,13 @@ TEST(RecoverVolumes, CorpusNtfsVolumesMatchIcat) {
     SCOPED_TRACE("ntfs_index.raw");
     EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 128, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
   }
-  if (auto img = test::corpusImage("ntfs3.raw")) {
-    any = true;
-    SCOPED_TRACE("ntfs3.raw");
-    EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
-  }
+  // ntfs3_attrlist: one file with 100 names (hard links), each recovered.
+  for (const char* name : {"ntfs3.raw", "ntfs3_attrlist.raw"})
+    if (auto img = test::corpusImage(name)) {
+      any = true;
+      SCOPED_TRACE(name);
+      EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
+    }
   // Formatted by Windows 10 with compression on for the whole volume.
   if (auto img = test::corpusImage("msuhanov-ntfs-ramslack.raw")) {
     any = true;

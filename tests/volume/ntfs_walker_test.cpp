@@ -503,7 +503,7 @@ TEST(NtfsWalkFixture, SameFilesAsTheSleuthKit) {
 
 // Every live regular file that fls lists (NTFS's own files and named streams
 // aside) is listed with the same path and size; a file with several names
-// (hard links) under one of them.
+// (hard links) under each of them.
 void compareLiveFilesWithFls(const std::string& image, SectorNo start, SectorNo length, std::size_t atLeast) {
   if (!test::haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit absent";
   auto w = walkImage(image, start, length);
@@ -525,13 +525,14 @@ void compareLiveFilesWithFls(const std::string& image, SectorNo start, SectorNo 
       ADD_FAILURE() << "record " << inode << " (" << names[0].path << ") not listed";
       continue;
     }
-    ASSERT_EQ(it->second.size(), 1u);
-    const NtfsEntry& e = it->second[0];
-    bool pathMatches = false;
-    for (auto& n : names) pathMatches = pathMatches || e.path == "/" + n.path;
-    EXPECT_TRUE(pathMatches) << e.path << " vs " << names[0].path;
-    EXPECT_EQ(e.size, names[0].size) << e.path;
-    EXPECT_FALSE(e.deleted) << e.path;
+    ASSERT_EQ(it->second.size(), names.size()) << names[0].path;
+    for (const NtfsEntry& e : it->second) {
+      bool pathMatches = false;
+      for (auto& n : names) pathMatches = pathMatches || e.path == "/" + n.path;
+      EXPECT_TRUE(pathMatches) << e.path << " vs " << names[0].path;
+      EXPECT_EQ(e.size, names[0].size) << e.path;
+      EXPECT_FALSE(e.deleted) << e.path;
+    }
   }
   // And nothing else is listed as a live file.
   for (auto& [record, entries] : byRecord)

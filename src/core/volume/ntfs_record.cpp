@@ -215,6 +215,25 @@ bool findFileName(Bytes rec, int nameSpace, FileNameInfo& out) {
   return found;
 }
 
+std::vector<FileNameInfo> linkNames(Bytes rec) {
+  std::vector<FileNameInfo> out;
+  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+    if (type != kAttrFileName || rd8(rec, p + 9) != 0 || rd8(rec, p + 8) != 0) return false;
+    const std::size_t v = p + rd16(rec, p + 20);
+    if (v >= rec.size() || rec.size() - v < 66 || rd8(rec, v + 65) == 2) return false;
+    const std::size_t chars = rd8(rec, v + 64);
+    if (rec.size() - v - 66 < 2 * chars) return false;
+    FileNameInfo n;
+    n.name = utf16leToUtf8(rec, v + 66, chars);
+    n.parentRecord = rd32(rec, v);
+    n.creationTime = n.nameCreationTime = rd64(rec, v + 8);
+    n.changeTime = rd64(rec, v + 16);
+    out.push_back(std::move(n));
+    return out.size() >= 1024;
+  });
+  return out;
+}
+
 bool findPreferredFileName(Bytes rec, FileNameInfo& out) {
   for (int ns : {1, 3, 2, 0})
     if (findFileName(rec, ns, out)) return true;

@@ -33,6 +33,9 @@ struct FileNameInfo {
 bool findFileName(Bytes record, int nameSpace, FileNameInfo& out);
 // Namespaces 1, 3, 2, then 0: the first found wins.
 bool findPreferredFileName(Bytes record, FileNameInfo& out);
+// Every file name of a record but the DOS ones (a file with hard links has
+// several), in record order.
+std::vector<FileNameInfo> linkNames(Bytes record);
 // The size of the unnamed data attribute (real size when non-resident).
 bool findDataSize(Bytes record, std::uint64_t& size);
 
