@@ -11,11 +11,11 @@ namespace osprin {
 namespace {
 
 std::string message(libewf_error_t*& err) {
-  return libyal::takeMessage(err, libewf_error_sprint, libewf_error_free);
+  return libyal::takeMessage(err, libewf_error_backtrace_sprint, libewf_error_free);
 }
 
 const libyal::Api<libewf_handle_t, libewf_error_t> kApi{libewf_handle_read_random, libewf_handle_close,
-                                                        libewf_handle_free, libewf_error_sprint, libewf_error_free};
+                                                        libewf_handle_free, libewf_error_backtrace_sprint, libewf_error_free};
 
 // A header or hash value of the image ("" when absent).
 std::string headerValue(libewf_handle_t* h, const char* id, bool hash) {
@@ -60,6 +60,22 @@ std::unique_ptr<BlockSource> openEwfSource(const std::string& path, std::string&
   if (opened != 1 || libewf_handle_get_media_size(h, &size, &err) != 1) {
     error = "cannot open " + path + " as an EnCase image: " + message(err);
     libewf_error_t* e2 = nullptr;
+    libewf_handle_free(&h, &e2);
+    message(e2);
+    return nullptr;
+  }
+  // A segment that was cut short or is missing leaves the image without
+  // the sectors it held: refused, not read as zeros.
+  const int corrupted = libewf_handle_segment_files_corrupted(h, &err);
+  std::string why = message(err);
+  libewf_handle_set_read_zero_chunk_on_error(h, 0, &err);
+  message(err);
+  if (corrupted != 0) {
+    error = "cannot open " + path + " as an EnCase image: " +
+            (corrupted == 1 ? std::string("one of its segment files is damaged, cut short or missing") : why);
+    libewf_error_t* e2 = nullptr;
+    libewf_handle_close(h, &e2);
+    message(e2);
     libewf_handle_free(&h, &e2);
     message(e2);
     return nullptr;

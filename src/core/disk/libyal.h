@@ -13,20 +13,38 @@
 
 namespace osprin::libyal {
 
-// The library's text of err ("" when err is null), on one line, and frees
-// err. Sprint and Free are the library's *_error_sprint and *_error_free.
+// The library's account of err ("" when err is null) as one line, and
+// frees err. The libraries stack a message per function on the way out
+// ("libvhdi_image_header_read_data: unsupported signature.", then "...:
+// unable to read image header.", ...); the line gives the first two causes
+// without the function names. Backtrace and Free are the library's
+// *_error_backtrace_sprint and *_error_free.
 template <typename Error>
-std::string takeMessage(Error*& err, int (*sprint)(Error*, char*, std::size_t), void (*freeError)(Error**)) {
+std::string takeMessage(Error*& err, int (*backtrace)(Error*, char*, std::size_t), void (*freeError)(Error**)) {
   if (err == nullptr) return "";
-  char buf[1024] = {};
-  std::string text;
-  if (sprint(err, buf, sizeof buf - 1) > 0) text = buf;
+  char buf[4096] = {};
+  std::string all;
+  if (backtrace(err, buf, sizeof buf - 1) > 0) all = buf;
   freeError(&err);
   err = nullptr;
-  for (char& c : text)
-    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  if (!text.empty() && text.back() != '.') text += '.';
+  std::string text;
+  int taken = 0;
+  std::size_t pos = 0;
+  std::string previous;
+  while (pos < all.size() && taken < 2) {
+    std::size_t end = all.find('\n', pos);
+    if (end == std::string::npos) end = all.size();
+    std::string line = all.substr(pos, end - pos);
+    pos = end + 1;
+    // "libxxx_function_name: text" -> "text"
+    const std::size_t colon = line.find(": ");
+    if (colon != std::string::npos && line.compare(0, 3, "lib") == 0 && line.find(' ') > colon) line.erase(0, colon + 2);
+    while (!line.empty() && (line.back() == '.' || line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    if (line.empty() || line == previous) continue;
+    previous = line;
+    text += (text.empty() ? "" : "; ") + line;
+    ++taken;
+  }
   return text;
 }
 
@@ -35,7 +53,7 @@ struct Api {
   ssize_t (*read)(Handle*, void*, std::size_t, off64_t, Error**);
   int (*close)(Handle*, Error**);
   int (*free)(Handle**, Error**);
-  int (*sprint)(Error*, char*, std::size_t);
+  int (*backtrace)(Error*, char*, std::size_t);
   void (*freeError)(Error**);
 };
 
@@ -48,9 +66,9 @@ class Source : public BlockSource {
   ~Source() override {
     Error* err = nullptr;
     api_.close(handle_, &err);
-    takeMessage(err, api_.sprint, api_.freeError);
+    takeMessage(err, api_.backtrace, api_.freeError);
     api_.free(&handle_, &err);
-    takeMessage(err, api_.sprint, api_.freeError);
+    takeMessage(err, api_.backtrace, api_.freeError);
   }
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
@@ -65,7 +83,7 @@ class Source : public BlockSource {
       Error* err = nullptr;
       const std::size_t piece = want < (std::size_t{1} << 30) ? want : (std::size_t{1} << 30);
       ssize_t n = api_.read(handle_, p, piece, static_cast<off64_t>(off), &err);
-      takeMessage(err, api_.sprint, api_.freeError);
+      takeMessage(err, api_.backtrace, api_.freeError);
       if (n <= 0) return false;
       p += n;
       off += static_cast<std::uint64_t>(n);

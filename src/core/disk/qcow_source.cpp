@@ -9,9 +9,9 @@ namespace osprin {
 namespace {
 
 const libyal::Api<libqcow_file_t, libqcow_error_t> kApi{libqcow_file_read_buffer_at_offset, libqcow_file_close,
-                                                        libqcow_file_free, libqcow_error_sprint, libqcow_error_free};
+                                                        libqcow_file_free, libqcow_error_backtrace_sprint, libqcow_error_free};
 
-std::string message(libqcow_error_t*& err) { return libyal::takeMessage(err, libqcow_error_sprint, libqcow_error_free); }
+std::string message(libqcow_error_t*& err) { return libyal::takeMessage(err, libqcow_error_backtrace_sprint, libqcow_error_free); }
 
 }  // namespace
 

@@ -9,9 +9,9 @@ namespace osprin {
 namespace {
 
 const libyal::Api<libvhdi_file_t, libvhdi_error_t> kApi{libvhdi_file_read_buffer_at_offset, libvhdi_file_close,
-                                                        libvhdi_file_free, libvhdi_error_sprint, libvhdi_error_free};
+                                                        libvhdi_file_free, libvhdi_error_backtrace_sprint, libvhdi_error_free};
 
-std::string message(libvhdi_error_t*& err) { return libyal::takeMessage(err, libvhdi_error_sprint, libvhdi_error_free); }
+std::string message(libvhdi_error_t*& err) { return libyal::takeMessage(err, libvhdi_error_backtrace_sprint, libvhdi_error_free); }
 
 }  // namespace
 

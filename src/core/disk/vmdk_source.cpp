@@ -12,9 +12,9 @@ namespace osprin {
 namespace {
 
 const libyal::Api<libvmdk_handle_t, libvmdk_error_t> kApi{libvmdk_handle_read_buffer_at_offset, libvmdk_handle_close,
-                                                          libvmdk_handle_free, libvmdk_error_sprint, libvmdk_error_free};
+                                                          libvmdk_handle_free, libvmdk_error_backtrace_sprint, libvmdk_error_free};
 
-std::string message(libvmdk_error_t*& err) { return libyal::takeMessage(err, libvmdk_error_sprint, libvmdk_error_free); }
+std::string message(libvmdk_error_t*& err) { return libyal::takeMessage(err, libvmdk_error_backtrace_sprint, libvmdk_error_free); }
 
 }  // namespace
 
