@@ -41,8 +41,8 @@ std::unique_ptr<BlockSource> openVmdkSource(const std::string& path, std::string
     return nullptr;
   };
   // The extents lie beside the descriptor.
-  std::string dir = std::filesystem::path(path).parent_path().string();
-  if (dir.empty()) dir = ".";
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  const std::string dir = parent.empty() ? std::string(".") : parent.string();
   if (libvmdk_handle_set_extent_data_files_path(h, dir.c_str(), dir.size(), &err) != 1) return fail(message(err));
   if (libvmdk_handle_open_extent_data_files(h, &err) != 1) return fail(message(err));
   std::uint32_t parentId = 0;
