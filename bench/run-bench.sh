@@ -422,8 +422,8 @@ if wanted 5 && make_ewf; then
   s=$((ewf_mib * 2048))
   warm ntfs-list.E??
   run_to "$work/ewf.json" ewf "$osprin" deep-scan "$img" --fs NTFS --start 0 --end "$s" --json
-  rm -f export.raw export.raw.info
-  run exp ewfexport -u -q -f raw -t export "$img"
+  # Each run starts without the export of the run before.
+  run exp sh -c "rm -f export.raw export.raw.info && ewfexport -u -q -f raw -t export '$img'"
   warm export.raw
   run_to "$work/exported.json" raw "$osprin" deep-scan export.raw --fs NTFS --start 0 --end "$s" --json
   header "5. Deep scan of an EnCase image ($ewf_mib MiB, $(ls ntfs-list.E?? | wc -l) segment(s)) against ewfexport to raw"
