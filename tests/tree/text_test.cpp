@@ -102,6 +102,9 @@ TEST(DateText, IsoFatTimesAreLocalWithoutAnOffset) {
       {date(2026, 1, 1), time(1, 60, 0), true, ""},
       {date(2026, 1, 1), 0x1Fu, true, ""},  // 62 seconds
   };
+  // Creation times carry 10 ms units: their whole seconds count.
+  EXPECT_EQ(isoFatTime(date(2026, 12, 7), time(14, 3, 22), true, 150), "2026-12-07T14:03:23");
+  EXPECT_EQ(isoTime(fatStoredDateTime(date(2026, 12, 7), time(14, 3, 58), 199)), "2026-12-07T14:03:59");
   for (const auto& c : cases) {
     EXPECT_EQ(isoFatTime(c.date, c.time, c.withTime), c.iso) << c.date << " " << c.time;
     EXPECT_EQ(isoTime(c.withTime ? fatStoredDateTime(c.date, c.time) : fatStoredDate(c.date)), c.iso);

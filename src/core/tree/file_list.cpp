@@ -118,7 +118,7 @@ std::string ntfsTimeText(std::uint64_t filetime) {
   return out;
 }
 
-std::string isoFatTime(std::uint16_t date, std::uint16_t time, bool withTime) {
+std::string isoFatTime(std::uint16_t date, std::uint16_t time, bool withTime, std::uint8_t hundredths) {
   const unsigned day = date & 0x1Fu, month = (date >> 5) & 0x0Fu, year = 1980u + (date >> 9);
   if (day == 0 || month == 0 || month > 12) return "";
   static constexpr unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -128,7 +128,7 @@ std::string isoFatTime(std::uint16_t date, std::uint16_t time, bool withTime) {
   out.reserve(20);
   appendIso(out, year, month, day);
   if (withTime) {
-    const unsigned h = time >> 11, m = (time >> 5) & 0x3Fu, s = (time & 0x1Fu) * 2u;
+    const unsigned h = time >> 11, m = (time >> 5) & 0x3Fu, s = (time & 0x1Fu) * 2u + hundredths / 100u;
     if (h > 23 || m > 59 || s > 59) return "";
     appendIsoTime(out, h, m, s);
   }
@@ -149,7 +149,7 @@ std::string isoFileTime(std::uint64_t filetime) {
 std::string isoTime(const StoredTime& t) {
   switch (t.kind) {
     case StoredTime::Kind::None: return "";
-    case StoredTime::Kind::FatLocal: return isoFatTime(t.fatDate, t.fatTime, t.hasTimeOfDay);
+    case StoredTime::Kind::FatLocal: return isoFatTime(t.fatDate, t.fatTime, t.hasTimeOfDay, t.fatHundredths);
     case StoredTime::Kind::FileTimeUtc: return isoFileTime(t.fileTime);
   }
   return "";
@@ -162,9 +162,10 @@ StoredTime fatStoredDate(std::uint16_t date) {
   return t;
 }
 
-StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time) {
+StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths) {
   StoredTime t = fatStoredDate(date);
   t.fatTime = time;
+  t.fatHundredths = hundredths;
   t.hasTimeOfDay = true;
   return t;
 }
