@@ -150,9 +150,11 @@ bool standardInformationTimes(Bytes rec, std::uint64_t& created, std::uint64_t& 
     const Bytes a = rec.subspan(p, len);
     const std::size_t v = rd16(a, 20);
     if (v > a.size() || a.size() - v < 16) return true;
-    created = rd64(a, v);
-    modified = rd64(a, v + 8);
-    found = true;
+    // A time of 0 names none (mkntfs leaves $MFT's so): the caller's stays.
+    const std::uint64_t c = rd64(a, v), m = rd64(a, v + 8);
+    if (c != 0) created = c;
+    if (m != 0) modified = m;
+    found = c != 0 || m != 0;
     return true;
   });
   return found;

@@ -58,7 +58,8 @@ StoredForm storedFormOf(Bytes record, const NtfsDataAttr& data);
 std::uint32_t reparseTag(Bytes record);
 
 // The times Windows shows for a record: those of $STANDARD_INFORMATION
-// (creation, last write). False when the record has none.
+// (creation, last write); a time of 0 there leaves the value given. False
+// when the record has none.
 bool standardInformationTimes(Bytes record, std::uint64_t& created, std::uint64_t& modified);
 
 }  // namespace osprin
