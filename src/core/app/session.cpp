@@ -38,6 +38,17 @@ bool Session::openDrive(int index, std::string& error) {
 
 void Session::closeDrive() { reader.reset(); }
 
+bool Session::setBadSectorsMap(const std::string& path, std::string& error) {
+  if (!reader) {
+    error = "no disk is open";
+    return false;
+  }
+  std::vector<SectorRange> unreadable;
+  if (!loadRescueMap(path, unreadable, error)) return false;
+  reader->setUnreadable(std::move(unreadable));
+  return true;
+}
+
 const DriveInfo* Session::drive() const {
   if (selectedDrive < 0 || static_cast<std::size_t>(selectedDrive) >= drives.size()) return nullptr;
   return &drives[static_cast<std::size_t>(selectedDrive)];
