@@ -100,6 +100,27 @@ fs::path existingAncestor(const std::string& p) {
 
 bool blockDeviceOnDisk(dev_t dev, dev_t disk, const std::string& sysRoot) { return onDisk(dev, disk, sysRoot, 0); }
 
+bool deviceIsImage(dev_t dev, const std::string& path, const std::string& image, const SystemPaths& sys) {
+  struct stat img {};
+  if (::stat(image.c_str(), &img) != 0) return false;
+  std::error_code ec;
+  // Loop devices whose backing file is the image.
+  for (const auto& e : fs::directory_iterator(fs::path(sys.sysRoot) / "dev" / "block", ec)) {
+    std::ifstream backing(e.path() / "loop" / "backing_file");
+    std::string file;
+    if (!backing || !std::getline(backing, file) || file.empty()) continue;
+    struct stat bf {};
+    dev_t loop = 0;
+    if (::stat(file.c_str(), &bf) != 0 || bf.st_dev != img.st_dev || bf.st_ino != img.st_ino) continue;
+    if (readDevFile(e.path() / "dev", loop) && blockDeviceOnDisk(dev, loop, sys.sysRoot)) return true;
+  }
+  // A FUSE mount of the image file.
+  const std::string source = mountSourceOf(path, sys.mountInfo);
+  struct stat ms {};
+  return !source.empty() && source[0] == '/' && ::stat(source.c_str(), &ms) == 0 && ms.st_dev == img.st_dev &&
+         ms.st_ino == img.st_ino;
+}
+
 std::string mountSourceOf(const std::string& path, const std::string& mountInfo) {
   std::ifstream in(mountInfo);
   std::string line, best, bestSource;
@@ -156,10 +177,10 @@ DestinationCheck checkDestination(const std::string& destination, const std::str
     }
     return r;
   }
-  if (dst.st_dev == src.st_dev) {
+  if (S_ISREG(src.st_mode) && deviceIsImage(dst.st_dev, dest.string(), source, sys)) {
     r.onSource = true;
-    r.reason = "The folder " + destination + " is on the same file system as the image file being recovered (" +
-               source + ").";
+    r.reason = "The folder " + destination + " is on the image file being recovered (" + source +
+               "), mounted.";
   }
   return r;
 }
