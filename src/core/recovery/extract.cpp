@@ -245,6 +245,7 @@ struct Extractor::Output {
   bool pastEnd = false;     // the data reaches past the end of the disk
   bool runsDamaged = false; // the run list ended at a field that cannot be taken
   int writeErrno = 0;
+  bool interrupted = false;  // a stop, "S&kip File" or a full destination cut the copy short
   std::vector<ByteRange> zeroFilled;
   ~Output() {
     if (fd >= 0) ::close(fd);
@@ -296,7 +297,9 @@ std::size_t RecoveryResult::problemCount() const {
 bool isPartialName(std::string_view name) { return name.rfind(kPartialPrefix, 0) == 0; }
 
 Extractor::Extractor(RecoveryContext& ctx, RecoveryFlags& flags, Observer& obs)
-    : ctx_(ctx), flags_(flags), obs_(obs), buf_(kChunkSectors * kSectorSize), fatCache_(kSectorSize) {}
+    : ctx_(ctx), flags_(flags), obs_(obs), buf_(kChunkSectors * kSectorSize), fatCache_(kSectorSize) {
+  readerStop_ = std::make_unique<SectorReader::StopScope>(ctx_.reader, [this] { return interrupted(); });
+}
 
 Extractor::~Extractor() {
   for (auto& [path, f] : folders_)
@@ -463,7 +466,10 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
   const std::uint64_t total = ctx_.reader.totalSectors();
   std::uint64_t done = 0;
   while (out.written < size && done < sectors) {
-    if (interrupted()) return Stretch::Interrupted;
+    if (interrupted()) {
+      out.interrupted = true;
+      return Stretch::Interrupted;
+    }
     // Every quantity is bounded before it is rounded, so that a size near
     // 2^64 cannot wrap to a request of nothing.
     const std::uint64_t remaining = size - out.written;
@@ -513,6 +519,12 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     // of an earlier read; the file's ranges of them are kept.
     std::vector<SectorRange> unread;
     if (!ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data(), &unread)) {
+      // A stop while bad sectors were narrowed down leaves sectors unread
+      // that are not known to be bad: the file ends here.
+      if (interrupted()) {
+        out.interrupted = true;
+        return Stretch::Interrupted;
+      }
       out.readFailed = true;
       ++result_.failedReads;
     }
@@ -559,7 +571,8 @@ std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, st
 void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const FileCopyRequest& req) {
   if (out.holes && out.writeErrno == 0 && ::ftruncate(out.fd, static_cast<off_t>(out.written)) != 0)
     out.writeErrno = errno;
-  const bool cut = interrupted() && out.written < size;  // "S&kip File", "&Stop Saving", a full destination
+  // "S&kip File", "&Stop Saving", a full destination.
+  const bool cut = out.interrupted || (interrupted() && out.written < size);
   if (out.writeErrno == 0 && !cut && req.hasTime) {
     timespec t{};
     const bool haveTime = isFat(ctx_.vp.fsType) ? timeFromFatDate(req.fatDate, t) : timeFromFiletime(req.fileTime, t);

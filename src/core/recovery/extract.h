@@ -7,6 +7,7 @@
 // any policy or filter.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -275,6 +276,8 @@ class Extractor {
   bool ntfsIndexed_ = false;
   std::unordered_map<std::string, Folder> folders_;
   std::uint64_t partialCount_ = 0;
+  // The reader asks interrupted() between single reads of bad sectors.
+  std::unique_ptr<SectorReader::StopScope> readerStop_;
 };
 
 // Recovery of list rows as the browse step has them: "Recover Selected"

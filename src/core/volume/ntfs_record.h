@@ -62,8 +62,11 @@ struct MftRuns {
 };
 
 // Reads record 0 at mftStart and decodes the MFT's data runs (following its
-// attribute list when the MFT is spread over several records).
-MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster);
+// attribute list when the MFT is spread over several records). When record 0
+// cannot be read or is damaged (no "FILE", no runs), its copy at
+// mftMirrorStart (when given) is used and *usedMirror set.
+MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster,
+                    SectorNo mftMirrorStart = 0, bool* usedMirror = nullptr);
 
 // Reads record n through the runs (each of its two sectors where the runs
 // put it) and applies the fixup. False, with out zeroed, when the record is
