@@ -162,9 +162,8 @@ void snapshotCycle(Session& s) {
   const std::size_t folders = s.tree.fatFolders.size() + s.tree.ntfsFolders.size();
   const SnapshotLoadStatus st = s.loadSnapshot(written, error);
   check(st == SnapshotLoadStatus::Ok);
-  // Loading keeps every folder (an NTFS standard tree keeps duplicates too).
-  if (s.isFat()) check(s.tree.fatFolders.size() <= folders);
-  else check(s.tree.ntfsFolders.size() == folders);
+  // Loading keeps every folder but a duplicate record (a scan writes none).
+  check(s.tree.fatFolders.size() + s.tree.ntfsFolders.size() <= folders);
   (void)s.listItem(FolderTree::kRoot);
   emptyScratch();
 }
