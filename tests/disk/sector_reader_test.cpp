@@ -175,8 +175,10 @@ INSTANTIATE_TEST_SUITE_P(
     FailingDisk, Rescue,
     ::testing::Values(
         // 4,096 bad sectors in a row across three requests: about one failed
-        // read per bad sector (sector-by-sector retries cost 12,300).
-        RescueCase{"Run4096", {{3000, 4096}}, {}, 4096 + 64, 8 + 4096 + 2 * 1024 + 64},
+        // read per bad sector (4,103; sector-by-sector retries cost 12,300).
+        // GNU ddrescue 1.27 on the same layout (-b512, --test-mode with a map
+        // of these sectors) counts 4,144 read errors.
+        RescueCase{"Run4096", {{3000, 4096}}, {}, 4144, 8 + 4096 + 2 * 1024 + 64},
         // One bad sector in the middle of a request: halving finds it, and it
         // gets its three attempts.
         RescueCase{"Isolated", {{5000, 1}}, {}, 1 + 11 + 2 + 1, 8 + 2 * 12 + 4},
