@@ -1,5 +1,6 @@
 #include "recovery/destination.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -103,16 +104,29 @@ bool blockDeviceOnDisk(dev_t dev, dev_t disk, const std::string& sysRoot) { retu
 bool deviceIsImage(dev_t dev, const std::string& path, const std::string& image, const SystemPaths& sys) {
   struct stat img {};
   if (::stat(image.c_str(), &img) != 0) return false;
-  std::error_code ec;
-  // Loop devices whose backing file is the image.
-  for (const auto& e : fs::directory_iterator(fs::path(sys.sysRoot) / "dev" / "block", ec)) {
-    std::ifstream backing(e.path() / "loop" / "backing_file");
-    std::string file;
-    if (!backing || !std::getline(backing, file) || file.empty()) continue;
-    struct stat bf {};
-    dev_t loop = 0;
-    if (::stat(file.c_str(), &bf) != 0 || bf.st_dev != img.st_dev || bf.st_ino != img.st_ino) continue;
-    if (readDevFile(e.path() / "dev", loop) && blockDeviceOnDisk(dev, loop, sys.sysRoot)) return true;
+  // Loop devices whose backing file is the image. (opendir rather than a
+  // directory_iterator, whose non-throwing constructor ends the program
+  // when memory runs out.)
+  const std::string blockDir = sys.sysRoot + "/dev/block";
+  if (DIR* d = ::opendir(blockDir.c_str())) {
+    bool hit = false;
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      const fs::path entry = fs::path(blockDir) / name;
+      std::ifstream backing(entry / "loop" / "backing_file");
+      std::string file;
+      if (!backing || !std::getline(backing, file) || file.empty()) continue;
+      struct stat bf {};
+      dev_t loop = 0;
+      if (::stat(file.c_str(), &bf) != 0 || bf.st_dev != img.st_dev || bf.st_ino != img.st_ino) continue;
+      if (readDevFile(entry / "dev", loop) && blockDeviceOnDisk(dev, loop, sys.sysRoot)) {
+        hit = true;
+        break;
+      }
+    }
+    ::closedir(d);
+    if (hit) return true;
   }
   // A FUSE mount of the image file.
   const std::string source = mountSourceOf(path, sys.mountInfo);
