@@ -141,7 +141,7 @@ std::optional<OpenDisk> openDisk(const std::string& path, const std::string& bad
     fail(err);
     return std::nullopt;
   }
-  auto src = FileBlockSource::open(path, err);
+  auto src = openBlockSource(path, err);
   if (!src) {
     fail(err);
     return std::nullopt;
