@@ -1,5 +1,6 @@
 // osprin partitions DISK [--json]
 // osprin search-partitions DISK [--json]
+#include <array>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -55,8 +56,12 @@ void addPartitionsCommands(CLI::App& app) {
     if (!disk) return;
     installInterruptHandler();
     TerminalObserver obs;
+    std::array<std::uint8_t, kSectorSize> mbr{};
+    if (!disk->reader->readSectors(0, 1, mbr.data()))
+      obs.warning("sector 0 (the partition table) could not be read; partitions it lists are missing");
     auto found = discoverPartitions(*disk->reader, disk->drive, stopFlag(), obs);
     obs.finish();
+    if (interrupted()) fail("the partition search was stopped; the list is partial", kExitInterrupted);
     if (found.searched && !a->json)
       std::fprintf(stderr, " No partitions found, going to make a quick search for missing partitions\n");
     printPartitions(found.partitions, a->json);
@@ -74,6 +79,7 @@ void addPartitionsCommands(CLI::App& app) {
     auto parts = searchLostPartitions(*disk->reader, disk->drive, stopFlag(), obs);
     obs.finish();
     printPartitions(parts, b->json);
+    if (interrupted()) fail("the partition search was stopped; the list is partial", kExitInterrupted);
   });
 }
 

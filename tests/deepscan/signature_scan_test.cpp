@@ -183,7 +183,10 @@ TEST(FatSignatures, UnreadableSectorsAreSeenAsEmptyNotAsAnEarlierRead) {
   scanFatSignatures(reader, scanRange(FsType::Fat32, 0, 180), 60, r, stop, nullObserver());
   ASSERT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_EQ(r.dirHeadHits[0].sector, 10u);
-  EXPECT_EQ(faulty->attemptsOn(70), 1 + reader.badSectorRetries());
+  // The bad sector is found by halving the failed request (a few requests
+  // that hold it), then gets its attempts on its own.
+  EXPECT_GE(faulty->attemptsOn(70), 1 + reader.badSectorRetries());
+  EXPECT_LE(faulty->attemptsOn(70), 12);
 }
 
 TEST(FatSignatures, ReadsAreLargeWhateverTheBatchSize) {

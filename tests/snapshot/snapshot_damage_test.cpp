@@ -77,6 +77,32 @@ void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
 
 // -------------------------------------------------------------- open, magic, version
 
+// Duplicate folder records (a hostile or damaged snapshot): each folder is
+// loaded once, so nested duplicates cannot multiply the tree; files are not
+// shown more often than they are listed.
+TEST(SnapshotLoad, DuplicateFolderRecordsDoNotMultiplyTheTree) {
+  FileTree tree;
+  for (int copy = 0; copy < 20; ++copy) {
+    tree.addNtfsFolder("A", 64, kNtfsRootRecord, 0, 0, false, ScanType::Standard);
+    tree.addNtfsFolder("B", 65, 64, 0, 0, false, ScanType::Standard);
+    tree.addNtfsFolder("C", 66, 65, 0, 0, false, ScanType::Standard);
+  }
+  tree.addNtfsFile(100, "deep.txt", 70, 66, 0, 0, false, 5);
+  ++tree.fileCount;
+  ASSERT_EQ(tree.ntfsFolders.size(), 60u);
+  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 1, &tree, {}};
+  std::vector<std::uint8_t> b;
+  std::string error;
+  ASSERT_TRUE(encodeSnapshot(src, b, error)) << error;
+  LoadedSnapshot loaded;
+  ASSERT_EQ(loadSnapshotBytes(b, loaded, error), SnapshotLoadStatus::Ok) << error;
+  EXPECT_EQ(loaded.tree.ntfsFolders.size(), 3u);
+  loaded.tree.buildNtfsFolderTree();
+  // One item each for A, B and C below the root.
+  EXPECT_EQ(loaded.tree.folderTree().size(), 1u + 1 + 3);
+  EXPECT_EQ(loaded.tree.ntfsFiles.size(), 1u);
+}
+
 TEST(SnapshotLoad, MissingFileOrFolderCannotBeOpened) {
   Sentinel s;
   std::string error;

@@ -403,7 +403,10 @@ class Parser {
     for (std::uint32_t i = 0; i < n; ++i) {
       if (!record("folder", i, n, kNtfsFolderFixed, 0, nullptr, name, f)) return false;
       Bytes b(f, kNtfsFolderFixed);
-      t.addNtfsFolder(name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), rd8(b, 24) != 0, ScanType::Standard);
+      // A record number listed again is dropped: duplicate folder records
+      // would each show the folder's whole content again, nested ones
+      // multiplying it (a scan never writes two).
+      t.addNtfsFolder(name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), rd8(b, 24) != 0, ScanType::Advanced);
     }
     std::uint32_t m = 0;
     if (!count(m, "file", 2 + kNtfsFileFixed, 0)) return false;

@@ -1,3 +1,6 @@
+#include <array>
+
+#include "common/text.h"
 #include "volume/walkers.h"
 
 namespace osprin {
@@ -7,6 +10,10 @@ ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumePa
   bool ok = readVolumeParams(reader, sel, vp);
   stop.store(0);  // a Stop pressed before this point is forgotten
   if (!ok) {
+    std::array<std::uint8_t, kSectorSize> boot{};
+    if (!reader.readSectors(sel.rangeStart, 1, boot.data()))
+      obs.warning("the boot sector of the volume (sector " + dec(sel.rangeStart) +
+                  ") could not be read; its geometry is worked out from the rest of the volume");
     obs.status("Calculating partition parameters");
     ok = calculateVolumeParams(reader, sel, vp, stop, obs);
     obs.status("");
