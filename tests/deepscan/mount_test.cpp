@@ -82,7 +82,7 @@ TEST(FatMount, FoldersFromHeadsNamedFromTheirParentsEntries) {
   auto rows = listFatFolder(tree, 0);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].name, "Dir10");
-  EXPECT_EQ(rows[0].created, fatDateText(0x3A21));
+  EXPECT_EQ(rows[0].modified, fatDateTimeText(0x3A21, 0));
   EXPECT_EQ(rows[1].name, "Dir20");
 }
 

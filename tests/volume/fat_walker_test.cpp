@@ -243,7 +243,7 @@ void compareWithFls(const std::string& corpusName, FsType fs, bool deletedFolder
   for (auto& l : fatListing(m->tree)) ours.emplace(l.kind + l.path, l);
   int compared = 0;
   for (const auto& f : flsEntries(*img)) {
-    if (!f.folder && (f.deleted || f.size == 0)) continue;  // an empty file has no cluster and is not listed
+    if (!f.folder && f.deleted) continue;
     if (f.folder && (!f.deleted || !deletedFolders || f.path.find('_') != std::string::npos)) continue;
     ++compared;
     auto it = ours.find((f.folder ? "folder" : "file") + f.path);
@@ -298,7 +298,8 @@ TEST(FatWalkerCrafted, LongNameAcrossAClusterBoundaryOfAFragmentedFolder) {
   SynthFat::shortEntry(v.entry(v.clusterSector(2), 0), "FRAG       ", 0x10, 10, 0);
   v.chain({10, 20});
   v.dotEntries(10, 0);
-  for (std::uint32_t i = 2; i < 14; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x20, 0, 0);
+  // Filler: volume-label entries, which are never listed.
+  for (std::uint32_t i = 2; i < 14; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x08, 0, 0);
   // Three long-name parts: two at the end of cluster 10, one at the start of cluster 20.
   std::u16string units = u16("A name across two clusters.txt");
   SynthFat::writeLongPart(v.entry(v.clusterSector(10), 14), units, 2, true);
@@ -322,7 +323,7 @@ TEST(FatWalkerCrafted, LoopsAndSelfReferencesEnd) {
   SynthFat::shortEntry(v.entry(v.clusterSector(10), 2), "SELF       ", 0x10, 10, 0);  // its own cluster
   SynthFat::shortEntry(v.entry(v.clusterSector(10), 3), "UP         ", 0x10, 12, 0);
   SynthFat::shortEntry(v.entry(v.clusterSector(10), 4), "F       TXT", 0x20, 40, 4);
-  for (std::uint32_t i = 5; i < 16; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x20, 0, 0);
+  for (std::uint32_t i = 5; i < 16; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x08, 0, 0);
   SynthFat::shortEntry(v.entry(v.clusterSector(11), 0), "G       TXT", 0x20, 41, 5);
   v.setFat(10, 11);
   v.setFat(11, 10);  // the chain loops

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -36,16 +37,6 @@ bool pathExists(const std::string& p) {
 }
 
 std::string errnoText(int e) { return std::strerror(e); }
-
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 bool setTimes(const std::string& path, const timespec& t) {
   timespec times[2] = {t, t};
@@ -108,20 +99,31 @@ bool makeDirectoryPath(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool setTimesFromFatDate(const std::string& path, std::uint16_t fatDate) {
+bool setTimesFromFatTime(const std::string& path, std::uint16_t fatDate, std::uint16_t fatTime) {
   const unsigned day = fatDate & 0x1Fu;
   const unsigned month = (fatDate >> 5) & 0x0Fu;
-  const std::int64_t year = 1980 + (fatDate >> 9);
+  const int year = 1980 + (fatDate >> 9);
   static const unsigned mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1) return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (day > mdays[month - 1] + (month == 2 && leap ? 1u : 0u)) return false;
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const std::int64_t timeOfDay = ((now.tv_sec % 86400) + 86400) % 86400;
+  unsigned hour = fatTime >> 11, minute = (fatTime >> 5) & 0x3Fu, second = (fatTime & 0x1Fu) * 2u;
+  if (hour > 23 || minute > 59 || second > 59) hour = minute = second = 0;  // a damaged time: the date alone
+  // FAT keeps the wall-clock time of the machine that wrote the entry and
+  // no zone: it is taken in this machine's zone, so that the copy shows the
+  // clock time that Windows showed (as the kernel's vfat driver does).
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = static_cast<int>(month) - 1;
+  tm.tm_mday = static_cast<int>(day);
+  tm.tm_hour = static_cast<int>(hour);
+  tm.tm_min = static_cast<int>(minute);
+  tm.tm_sec = static_cast<int>(second);
+  tm.tm_isdst = -1;
+  const time_t when = ::mktime(&tm);
+  if (when == static_cast<time_t>(-1)) return false;
   timespec t{};
-  t.tv_sec = static_cast<time_t>(daysFromCivil(year, month, day) * 86400 + timeOfDay);
-  t.tv_nsec = now.tv_nsec / 1000000 * 1000000;  // milliseconds, as the clock of the day is kept
+  t.tv_sec = when;
   return setTimes(path, t);
 }
 
@@ -394,7 +396,7 @@ void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const
   out.fd = -1;
   if (req.hasTime) {
     if (isFat(ctx_.vp.fsType))
-      setTimesFromFatDate(out.path, req.fatDate);
+      setTimesFromFatTime(out.path, req.fatDate, req.fatTime);
     else
       setTimesFromFiletime(out.path, req.fileTime);
   }
@@ -484,7 +486,9 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
   }
   const std::uint64_t size = req.size;
   const std::uint64_t clusterSectors = spc;
-  if (size > 0) {
+  // An entry without a first cluster (an empty file) has nothing to read;
+  // one that claims a size without a cluster ends short and is reported.
+  if (size > 0 && req.location >= 2) {
     const std::uint64_t clusters = (size + clusterSectors * kSectorSize - 1) / (clusterSectors * kSectorSize);
     const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, UINT32_MAX - 1));
     std::vector<std::uint32_t> chain = buildClusterChain(req.location, k, 1);
@@ -641,6 +645,7 @@ void Extractor::copyFatRecord(std::size_t index, const std::string& folder) {
   req.recoverMode = RecoverMode::Recover;
   req.deleted = f.deleted;
   req.fatDate = f.writeDate;
+  req.fatTime = f.writeTime;
   copyFatFile(req);
 }
 
@@ -812,6 +817,7 @@ CopyResult copyRowForOpen(RecoveryContext& ctx, const ListRow& row, const std::s
     req.listId = f.fileIndex;
     req.deleted = f.deleted;
     req.fatDate = f.writeDate;
+    req.fatTime = f.writeTime;
     return ex.copyFatFile(req);
   }
   if (ctx.vp.fsType != FsType::Ntfs) return r;

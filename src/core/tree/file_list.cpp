@@ -55,6 +55,16 @@ std::string fatDateText(std::uint16_t date) {
   return out;
 }
 
+std::string fatDateTimeText(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths) {
+  std::string out = fatDateText(date);
+  appendNumber(out, time >> 11, 2);
+  out.push_back(':');
+  appendNumber(out, (time >> 5) & 0x3Fu, 2);
+  out.push_back(':');
+  appendNumber(out, (time & 0x1Fu) * 2u + hundredths / 100u, 2);
+  return out;
+}
+
 std::string ntfsTimeText(std::uint64_t filetime) {
   const std::uint64_t secs = filetime / 10000000ULL;
   const std::uint64_t days = secs / 86400ULL;
@@ -91,13 +101,15 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
   std::vector<ListRow> rows;
   for (std::uint32_t i : tree.fatFolderChildren(parent)) {
     const auto& f = tree.fatFolders[i];
-    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateText(f.writeDate), fatDateText(f.accessDate), f.treeItem});
+    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
+                           fatDateTimeText(f.writeDate, f.writeTime), f.treeItem});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
     if (filter && !filter(f.name)) continue;
-    rows.push_back(
-        ListRow{f.name, false, f.deleted, f.size, fatDateText(f.writeDate), fatDateText(f.accessDate), f.fileIndex});
+    rows.push_back(ListRow{f.name, false, f.deleted, f.size,
+                           fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
+                           fatDateTimeText(f.writeDate, f.writeTime), f.fileIndex});
   }
   return rows;
 }
