@@ -56,7 +56,10 @@ std::string unpack(const std::string& archive, const std::string& member) {
   std::string out = scratch().dir + "/" + member;
   if (fs::exists(out)) return out;
   std::string cmd;
-  if (archive.size() > 3 && archive.substr(archive.size() - 3) == ".gz" &&
+  if (archive.size() > 3 && archive.substr(archive.size() - 3) == ".xz") {
+    cmd = "xz -dc " + shellQuote(archive) + " | cp --sparse=always /dev/stdin " + shellQuote(out + ".part") +
+          " && mv " + shellQuote(out + ".part") + " " + shellQuote(out);
+  } else if (archive.size() > 3 && archive.substr(archive.size() - 3) == ".gz" &&
       archive.find(".tar.gz") == std::string::npos) {
     // Keep holes: the images are mostly zeros.
     cmd = "gzip -dc " + shellQuote(archive) + " | cp --sparse=always /dev/stdin " + shellQuote(out + ".part") +
@@ -109,7 +112,7 @@ std::optional<std::string> corpusFile(const std::string& fileName) {
 
 std::optional<std::string> corpusImage(const std::string& fileName) {
   const std::string dir = corpusDir();
-  for (const char* ext : {".gz", ".tgz", ".tar.gz"}) {
+  for (const char* ext : {".gz", ".xz", ".tgz", ".tar.gz"}) {
     std::string archive = dir + "/" + fileName + ext;
     if (fs::exists(archive)) {
       std::string p = unpack(archive, fileName);
