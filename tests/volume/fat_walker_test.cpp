@@ -203,6 +203,48 @@ TEST(FatWalker, UnreadableDirectorySectorIsLeftOutNotRepeated) {
   EXPECT_GE(kids.size(), 600u - 5u);  // one sector holds parts of at most 5 names of 5 entries
 }
 
+// ---- a volume larger than its disk ------------------------------------------------
+
+struct TruncatedCase {
+  const char* what;
+  std::uint64_t keepSectors;  // of the 16384-sector fixture
+  SectorNo selectionEnd;
+  bool warned;
+  std::size_t atLeastFiles;
+};
+
+class VolumeBeyondDisk : public ::testing::TestWithParam<TruncatedCase> {};
+
+// The scan says that the disk is shorter than the volume (and by how much),
+// then lists what the disk holds.
+TEST_P(VolumeBeyondDisk, IsSaidAndWhatIsThereIsListed) {
+  const auto& c = GetParam();
+  const std::string image = test::makeTempDir("trunc") + "/fatwin16.img";
+  std::filesystem::copy_file(test::fixtureImage("fatwin16"), image);
+  std::filesystem::resize_file(image, c.keepSectors * kSectorSize);
+  auto m = mountImage(image, FsType::Fat16, 0, c.selectionEnd);
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  std::vector<std::string> warnings;
+  for (const auto& [kind, text] : m->obs.messages)
+    if (kind == MsgKind::Warning) warnings.push_back(text);
+  if (c.warned) {
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("but the disk has only " + std::to_string(c.keepSectors) + " sectors"),
+              std::string::npos)
+        << warnings[0];
+  } else {
+    EXPECT_TRUE(warnings.empty());
+  }
+  EXPECT_GE(m->tree.fatFiles.size(), c.atLeastFiles);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, VolumeBeyondDisk,
+                         ::testing::Values(TruncatedCase{"Whole", 16384, 16383, false, 111},
+                                           TruncatedCase{"HalfTheVolume", 8192, 16383, true, 111},
+                                           TruncatedCase{"OnlyTheRootDirectory", 120, 16383, true, 9},
+                                           TruncatedCase{"SelectionPastTheDisk", 16384, 20000, true, 111}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
 // ---- The Sleuth Kit as oracle ------------------------------------------------------
 
 struct FlsEntry {
