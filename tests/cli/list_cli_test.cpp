@@ -38,7 +38,7 @@ TEST(CliList, Fat16JsonMatchesTheManifest) {
   auto rows = listJson(test::fixtureImage("fat16vol") + " --fs FAT16 --start 0 --end 32767");
   test::expectSameListing(lines(rows), test::expectedListing("fat16vol", "fat16"));
   for (const auto& r : rows) {
-    EXPECT_EQ(r["created"].get<std::string>().size(), 11u) << r;  // "01-01-2010 "
+    EXPECT_EQ(r["created"].get<std::string>().size(), 19u) << r;  // "01-01-2010 00:00:00"
     EXPECT_TRUE(r.contains("modified") && r.contains("id")) << r;
   }
 }
