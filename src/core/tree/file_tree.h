@@ -52,10 +52,10 @@ class FileTree {
   // dropped; the standard scan appends without testing. Returns whether added.
   bool addNtfsFolder(std::string_view name, std::uint32_t recordNumber, std::uint32_t parentRecord,
                      std::uint64_t creationTime, std::uint64_t changeTime, bool deleted, ScanType scan);
-  // Appends; the caller increments fileCount.
+  // Appends; the caller increments fileCount (not for streams).
   void addNtfsFile(SectorNo dataRecordSector, std::string_view name, std::uint32_t recordNumber,
                    std::uint32_t parentRecord, std::uint64_t creationTime, std::uint64_t changeTime, bool deleted,
-                   std::uint64_t size);
+                   std::uint64_t size, bool stream = false);
   // Renames the first folder with that parent and first cluster and sets its
   // deleted flag and times; false when there is none. A deleted entry does
   // not rename a folder that a live entry has named (a renamed folder's old
