@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/observer.h"
 #include "disk/drives.h"
@@ -117,7 +118,12 @@ class ScanObserver : public Observer {
   void status(std::string_view t) override { term_.status(t); }
   void message(MsgKind kind, std::string_view t) override {
     if (kind == MsgKind::Error) error.assign(t);
+    if (kind == MsgKind::Warning) {
+      warnings.emplace_back(t);
+      term_.message(kind, "osprin: warning: " + std::string(t));
+    }
   }
+  std::vector<std::string> warnings;
   bool ask(std::string_view t) override { return term_.ask(t); }
   void warning(std::string_view t) override { term_.warning(t); }
 

@@ -82,7 +82,7 @@ TEST(CliRecover, PathsNameFilesAndFolders) {
   const std::string dest = test::makeTempDir("cli-paths");
   int status = -1;
   auto out = nlohmann::json::parse(
-      recoverCli(img + " --partition 1 --to " + q(dest) + " /Documents /README.TXT --json", &status));
+      recoverCli(img + " --partition 1 --to " + q(dest) + " /Documents /readme.txt --json", &status));
   EXPECT_EQ(status, 0) << recoverStderr();
   EXPECT_EQ(out["files_saved"], 3);
   EXPECT_EQ(filesUnder(dest), (std::vector<std::string>{"/documents/letters/letter one.txt",
@@ -97,11 +97,11 @@ TEST(CliRecover, PathsNameFilesAndFolders) {
   EXPECT_EQ(filesUnder(one), std::vector<std::string>{"/letter one.txt"});
 
   // A second run with the default policy renames; with skip it writes nothing and is no error.
-  out = nlohmann::json::parse(recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT --json", &status));
+  out = nlohmann::json::parse(recoverCli(img + " --partition 1 --to " + q(dest) + " /readme.txt --json", &status));
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(test::readFile(dest + "/Copy (1 ) of README.TXT").size(), 14u);
+  EXPECT_EQ(test::readFile(dest + "/Copy (1 ) of readme.txt").size(), 14u);
   out = nlohmann::json::parse(
-      recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT --duplicates skip --json", &status));
+      recoverCli(img + " --partition 1 --to " + q(dest) + " /readme.txt --duplicates skip --json", &status));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out["files_saved"], 0);
   EXPECT_TRUE(out["errors"].empty());
@@ -174,7 +174,7 @@ TEST(CliRecover, TextOutputAndMissingPaths) {
   const std::string img = test::fixtureImage("sample");
   const std::string dest = test::makeTempDir("cli-text");
   int status = -1;
-  std::string out = recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT /nothing/here", &status);
+  std::string out = recoverCli(img + " --partition 1 --to " + q(dest) + " /readme.txt /nothing/here", &status);
   EXPECT_EQ(status, 2);  // a chosen path was not written
   EXPECT_EQ(out, "Files saved: 1\n");
   EXPECT_NE(recoverStderr().find("no such file or folder: /nothing/here"), std::string::npos);

@@ -138,7 +138,7 @@ TEST(SnapshotRoundTrip, EmptyTreesAndExtremeValues) {
     std::vector<std::uint8_t> bytes;
     std::string error;
     ASSERT_TRUE(encodeSnapshot(src, bytes, error)) << error;
-    EXPECT_EQ(bytes.size(), 78u + 8u);
+    EXPECT_EQ(bytes.size(), 78u + 4u + 8u);  // header, empty header extension, two counts
     LoadedSnapshot got;
     ASSERT_EQ(loadSnapshotBytes(bytes, got, error), SnapshotLoadStatus::Ok) << error;
     expectSameHeader(got, src.selection, src.params, 0xFFFF);

@@ -7,7 +7,9 @@
 
 namespace osprin {
 
-enum class MsgKind { Info = 1, Error = 2 };
+// Warning: the work goes on, but what it shows may be incomplete (a volume
+// that claims more sectors than its disk has).
+enum class MsgKind { Info = 1, Error = 2, Warning = 3 };
 
 class Observer {
  public:

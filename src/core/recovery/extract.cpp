@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <unordered_set>
 
 #include "common/bytes.h"
@@ -36,16 +37,6 @@ std::string joinPath(const std::string& folder, std::string_view component) {
 }
 
 std::string errnoText(int e) { return std::strerror(e); }
-
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 bool setTimes(const std::string& path, const timespec& t) {
   timespec times[2] = {t, t};
@@ -117,20 +108,33 @@ bool makeDirectoryPath(const std::string& path) {
 
 namespace {
 
-bool timeFromFatDate(std::uint16_t fatDate, timespec& t) {
+// FAT keeps the wall-clock time of the machine that wrote the entry and no
+// zone: it is taken in this machine's zone, so that the copy shows the clock
+// time that Windows showed (as the kernel's vfat driver does). A damaged
+// time of day leaves the date alone; a date that is not a calendar date
+// gives no time.
+bool timeFromFatTime(std::uint16_t fatDate, std::uint16_t fatTime, timespec& t) {
   const unsigned day = fatDate & 0x1Fu;
   const unsigned month = (fatDate >> 5) & 0x0Fu;
-  const std::int64_t year = 1980 + (fatDate >> 9);
+  const int year = 1980 + (fatDate >> 9);
   static const unsigned mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1) return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (day > mdays[month - 1] + (month == 2 && leap ? 1u : 0u)) return false;
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const std::int64_t timeOfDay = ((now.tv_sec % 86400) + 86400) % 86400;
+  unsigned hour = fatTime >> 11, minute = (fatTime >> 5) & 0x3Fu, second = (fatTime & 0x1Fu) * 2u;
+  if (hour > 23 || minute > 59 || second > 59) hour = minute = second = 0;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = static_cast<int>(month) - 1;
+  tm.tm_mday = static_cast<int>(day);
+  tm.tm_hour = static_cast<int>(hour);
+  tm.tm_min = static_cast<int>(minute);
+  tm.tm_sec = static_cast<int>(second);
+  tm.tm_isdst = -1;
+  const time_t when = ::mktime(&tm);
+  if (when == static_cast<time_t>(-1)) return false;
   t = timespec{};
-  t.tv_sec = static_cast<time_t>(daysFromCivil(year, month, day) * 86400 + timeOfDay);
-  t.tv_nsec = now.tv_nsec / 1000000 * 1000000;  // milliseconds, as the clock of the day is kept
+  t.tv_sec = when;
   return true;
 }
 
@@ -144,9 +148,9 @@ bool timeFromFiletime(std::uint64_t filetime, timespec& t) {
 
 }  // namespace
 
-bool setTimesFromFatDate(const std::string& path, std::uint16_t fatDate) {
+bool setTimesFromFatTime(const std::string& path, std::uint16_t fatDate, std::uint16_t fatTime) {
   timespec t{};
-  return timeFromFatDate(fatDate, t) && setTimes(path, t);
+  return timeFromFatTime(fatDate, fatTime, t) && setTimes(path, t);
 }
 
 bool setTimesFromFiletime(const std::string& path, std::uint64_t filetime) {
@@ -585,7 +589,7 @@ void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const
   const bool cut = out.interrupted || (interrupted() && out.written < size);
   if (out.writeErrno == 0 && !cut && req.hasTime) {
     timespec t{};
-    const bool haveTime = isFat(ctx_.vp.fsType) ? timeFromFatDate(req.fatDate, t) : timeFromFiletime(req.fileTime, t);
+    const bool haveTime = isFat(ctx_.vp.fsType) ? timeFromFatTime(req.fatDate, req.fatTime, t) : timeFromFiletime(req.fileTime, t);
     if (haveTime) {
       timespec times[2] = {t, t};
       ::futimens(out.fd, times);
@@ -747,7 +751,9 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
   }
   const std::uint64_t size = req.size;
   const std::uint64_t clusterSectors = spc;
-  if (size > 0) {
+  // An entry without a first cluster (an empty file) has nothing to read;
+  // one that claims a size without a cluster ends short and is reported.
+  if (size > 0 && req.location >= 2) {
     const std::uint64_t clusters = (size + clusterSectors * kSectorSize - 1) / (clusterSectors * kSectorSize);
     const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, UINT32_MAX - 1));
     std::vector<std::uint32_t> chain = buildClusterChain(req.location, k, 1);
@@ -1130,6 +1136,7 @@ void Extractor::copyFatRecord(std::size_t index, const std::string& folder) {
   req.recoverMode = RecoverMode::Recover;
   req.deleted = f.deleted;
   req.fatDate = f.writeDate;
+  req.fatTime = f.writeTime;
   copyFatFile(req);
 }
 
@@ -1331,6 +1338,7 @@ CopyResult copyRowForOpen(RecoveryContext& ctx, const ListRow& row, const std::s
     req.listId = f.fileIndex;
     req.deleted = f.deleted;
     req.fatDate = f.writeDate;
+    req.fatTime = f.writeTime;
     return ex.copyFatFile(req);
   }
   if (ctx.vp.fsType != FsType::Ntfs) return r;

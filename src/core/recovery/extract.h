@@ -48,9 +48,10 @@ struct FileCopyRequest {
   std::uint32_t listId = 0;    // FAT: the file's fileIndex (carried along)
   RecoverMode recoverMode = RecoverMode::Recover;
   bool deleted = false;
-  // The time stamp the finished file receives. FAT: the packed write date;
-  // NTFS: a FILETIME. Not applied when hasTime is false.
+  // The time stamp the finished file receives. FAT: the packed write date
+  // and time; NTFS: a FILETIME. Not applied when hasTime is false.
   std::uint16_t fatDate = 0;
+  std::uint16_t fatTime = 0;
   std::uint64_t fileTime = 0;
   bool hasTime = true;
   // NTFS: the named stream to copy (its $DATA attribute of that name); empty
@@ -193,10 +194,12 @@ std::string safeComponent(std::string_view name);
 std::string duplicateName(std::string_view name, std::uint32_t n);
 
 // Time stamps of a written file: access and modification time (Linux keeps
-// no creation time). FAT: the date of the packed write date with the current
-// UTC time of day; a date that is not a calendar date leaves the times alone.
-// NTFS: the FILETIME unchanged. False when the times could not be set.
-bool setTimesFromFatDate(const std::string& path, std::uint16_t fatDate);
+// no creation time). FAT: the packed last-write date and time, read as a
+// local time of this machine's zone (FAT stores the writer's wall clock
+// without a zone); a date that is not a calendar date leaves the times
+// alone, a time that is not a clock time gives midnight. NTFS: the FILETIME
+// unchanged. False when the times could not be set.
+bool setTimesFromFatTime(const std::string& path, std::uint16_t fatDate, std::uint16_t fatTime);
 bool setTimesFromFiletime(const std::string& path, std::uint64_t filetime);
 
 class Extractor {
