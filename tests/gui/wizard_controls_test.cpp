@@ -133,7 +133,7 @@ TEST_F(WizardTest, HelpLiveUpdateAndBuyOnline) {
   boxes.clear();
   answer = [](BoxKind k, const QString&) { return k == BoxKind::Question ? int(QMessageBox::Yes) : int(QMessageBox::Ok); };
   bool started = false;
-  MainWindow::setProgramStarter([&](const QString&, const QStringList&) { return started = true; });
+  starter = [&](const QString&, const QStringList&) { return started = true; };
   action("tbLiveUpdate")->trigger();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].text, qs(texts::kLiveUpdateMissing));

@@ -426,7 +426,7 @@ TEST_F(BlankDiskTest, NoPartitionStartsTheQuickSearchThenSaysSo) {
   // The announcement comes first, then the search runs on the worker.
   ASSERT_GE(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, qs(texts::kNoPartitionsSearching));
-  EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+  EXPECT_EQ(boxes[0].kind, BoxKind::Info);  // not an error: the information icon
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpLostSearch));
   w->waitForJob();
   EXPECT_EQ(w->step(), 1);

@@ -48,6 +48,7 @@
 #include "app/help_tips.h"
 #include "app/info_panel.h"
 #include "app/qt_observer.h"
+#include "app/wizard_controller.h"
 #include "app/texts.h"
 #include "widgets/message_box.h"
 
@@ -61,50 +62,7 @@ constexpr const char* kUpdaterName = "Osprin Live Update.exe";
 constexpr const char* kHomePage = "https://example.com/osprin";
 constexpr const char* kBuyPage = "https://example.com/osprin/buy";
 
-MainWindow::UrlOpener& urlOpener() {
-  static MainWindow::UrlOpener o;
-  return o;
-}
-MainWindow::ProgramStarter& programStarter() {
-  static MainWindow::ProgramStarter s;
-  return s;
-}
-
-MainWindow::FileOpener& fileOpener() {
-  static MainWindow::FileOpener o;
-  return o;
-}
-
 QIcon styleIcon(QStyle::StandardPixmap p) { return QApplication::style()->standardIcon(p); }
-
-// Passes a job's reports on to the window's observer. Before an information
-// box (the standard scan's closing hint) it lets the window show the tree
-// that was found, so the box appears over the finished listing.
-class JobObserver : public Observer {
- public:
-  JobObserver(Observer& to, QObject* window) : to_(to), window_(window) {}
-  std::function<void()> beforeInfo;
-
-  void progress(int p) override { to_.progress(p); }
-  void progressVisible(bool v) override { to_.progressVisible(v); }
-  void counter(std::string_view l, std::uint64_t v) override { to_.counter(l, v); }
-  void text(std::string_view l, std::string_view v) override { to_.text(l, v); }
-  void status(std::string_view t) override { to_.status(t); }
-  void stopVisible(bool v) override { to_.stopVisible(v); }
-  void message(MsgKind kind, std::string_view t) override {
-    if (kind == MsgKind::Info && beforeInfo) {
-      auto fn = beforeInfo;
-      if (QThread::currentThread() == window_->thread()) fn();
-      else QMetaObject::invokeMethod(window_, fn, Qt::BlockingQueuedConnection);
-    }
-    to_.message(kind, t);
-  }
-  bool ask(std::string_view t) override { return to_.ask(t); }
-
- private:
-  Observer& to_;
-  QObject* window_;
-};
 
 QString quickHelpDisplay(std::string_view text) {
   QString t = qs(text);
@@ -128,44 +86,41 @@ class ListRenameDelegate : public RenameDelegate {
 
 }  // namespace
 
-void MainWindow::setUrlOpener(UrlOpener opener) { urlOpener() = std::move(opener); }
-void MainWindow::setProgramStarter(ProgramStarter starter) { programStarter() = std::move(starter); }
-void MainWindow::setFileOpener(FileOpener opener) { fileOpener() = std::move(opener); }
-
 // ---- construction ---------------------------------------------------------------------
 
-MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString& sysRoot) : QMainWindow(parent) {
+MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString& sysRoot, DesktopIntegration desktop)
+    : QMainWindow(parent),
+      ctl_(new WizardController(this, this)),
+      session_(ctl_->session()),
+      observer_(ctl_->observer()),
+      desktop_(desktop.withDefaults()) {
   setObjectName("mainWindow");
   setWindowTitle(qs(texts::kCaption));
   setWindowIcon(styleIcon(QStyle::SP_DriveHDIcon));
 
-  jobs_ = new JobRunner(this);
-  observer_ = new QtObserver(this, this);
   connect(observer_, &QtObserver::progressChanged, this, [this](int p) { progress_->setValue(std::min(p, 100)); });
   connect(observer_, &QtObserver::progressShown, this, [this](bool v) { progress_->setVisible(v); });
   connect(observer_, &QtObserver::counterChanged, this, &MainWindow::onCounter);
   connect(observer_, &QtObserver::textChanged, this, &MainWindow::onText);
   connect(observer_, &QtObserver::statusChanged, this, [this](const QString& t) {
-    if (job_ == Job::None) return;  // a late report of a job that has ended
+    if (ctl_->job() == Job::None) return;  // a late report of a job that has ended
     status_->setText(t);
     status_->setVisible(!t.isEmpty());
   });
   connect(observer_, &QtObserver::stopShown, this, [this](bool v) {
-    if (job_ != Job::None) showButton(stopButton_, v);
+    if (ctl_->job() != Job::None) showButton(stopButton_, v);
   });
 
   buildCentral();
   buildMenus();
   buildToolbar();
 
-  // Start-up: the drive list (step -1 while it is built), then step 0.
-  session_.enumerateDrives({}, sysRoot.toStdString());
-  for (const QString& img : images) {
-    std::string err;
-    if (!session_.addImage(us(img), err)) startupErrors_ << img + ": " + qs(err);
-  }
+  connect(ctl_, &WizardController::jobStarted, this, [this] { jobStarted(); });
+  connect(ctl_, &WizardController::jobEnded, this, [this] { jobEnded(); });
+
+  // Start-up: the drive list (no step while it is built), then the Disk step.
+  ctl_->listDrives(images, sysRoot, startupErrors_);
   fillDriveTree();
-  step_ = 0;
   diskLayout();
   applyMenuState(MenuState::Disk);
   panel_->setMode(InfoPanel::Mode::Drive);
@@ -177,8 +132,8 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
 }
 
 MainWindow::~MainWindow() {
-  stop_.store(1);
-  jobs_->wait();
+  ctl_->requestStop();
+  ctl_->waitForJob();
 }
 
 QTreeWidget* MainWindow::makeTree(const QString& name) {
@@ -526,7 +481,7 @@ void MainWindow::fillDriveTree() {
 
 void MainWindow::resetPartitionTree() {
   partitionTree_->clear();
-  auto* root = new QTreeWidgetItem(partitionTree_, {"Storage Device " + QString::number(selectedDrive_)});
+  auto* root = new QTreeWidgetItem(partitionTree_, {"Storage Device " + QString::number(ctl_->selectedDrive())});
   root->setIcon(0, styleIcon(QStyle::SP_DriveHDIcon));
   root->setData(0, kItemRole, -1);
   root->setExpanded(true);
@@ -606,9 +561,11 @@ ScanType MainWindow::scanType() const {
   return advanceRadio_->isChecked() ? ScanType::Advanced : ScanType::Standard;
 }
 
-bool MainWindow::busy() const { return jobs_->running() || job_ != Job::None; }
+bool MainWindow::busy() const { return ctl_->busy(); }
+int MainWindow::step() const { return static_cast<int>(ctl_->step()); }
+int MainWindow::selectedDrive() const { return ctl_->selectedDrive(); }
 
-void MainWindow::waitForJob() { jobs_->wait(); }
+void MainWindow::waitForJob() { ctl_->waitForJob(); }
 
 QString MainWindow::quickHelpText() const { return quickHelp_->text(); }
 QString MainWindow::statusText() const { return status_->text(); }
@@ -634,8 +591,8 @@ void MainWindow::applyMenuState(MenuState s) {
   for (QAction* a : {actIcons_, actList_, actDetails_, actFindFiles_, actFileFilters_, actDriveInfo_})
     a->setEnabled(browse);
   tbFindFiles_->setEnabled(browse);
-  setEnabledAction(actSettings_, tbSettings_, s == MenuState::Disk ? step_ == 0 : true);
-  actOpenImage_->setEnabled(s == MenuState::Disk && step_ == 0 && job_ == Job::None);
+  setEnabledAction(actSettings_, tbSettings_, s == MenuState::Disk ? step() == 0 : true);
+  actOpenImage_->setEnabled(s == MenuState::Disk && step() == 0 && ctl_->job() == Job::None);
 }
 
 QAbstractItemView* MainWindow::listView() const {
@@ -763,10 +720,10 @@ void MainWindow::fullDiskToggled(bool on) {
 
 void MainWindow::treeItemChosen(QTreeWidget* tree, QTreeWidgetItem* item) {
   if (!item || busy()) return;
-  if (tree == driveTree_ && step_ == 0) driveChosen(item);
-  else if (tree == partitionTree_ && step_ == 1) partitionChosen(item);
-  else if (tree == foundTree_ && step_ == 2) foundFsChosen(item);
-  else if (tree == folderTree_ && step_ == 3) folderChosen(item);
+  if (tree == driveTree_ && step() == 0) driveChosen(item);
+  else if (tree == partitionTree_ && step() == 1) partitionChosen(item);
+  else if (tree == foundTree_ && step() == 2) foundFsChosen(item);
+  else if (tree == folderTree_ && step() == 3) folderChosen(item);
 }
 
 void MainWindow::chooseTreeItem(QTreeWidgetItem* item) {
@@ -781,7 +738,7 @@ void MainWindow::chooseTreeItem(QTreeWidgetItem* item) {
 void MainWindow::driveChosen(QTreeWidgetItem* item) {
   int k = item->data(0, kItemRole).toInt();
   if (!item->parent() || k < 0 || static_cast<std::size_t>(k) >= session_.drives.size()) return;
-  selectedDrive_ = k;
+  ctl_->chooseDrive(k);
   panel_->setMode(InfoPanel::Mode::Drive);
   panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(k)]));
   showButton(nextButton_, true);
@@ -887,11 +844,11 @@ std::vector<ListRow> MainWindow::allRows() const {
 void MainWindow::listDoubleClicked() {
   openWith_ = false;
   openFromTree_ = 0;
-  if (step_ == 3) openSelectedItem();
+  if (step() == 3) openSelectedItem();
 }
 
 void MainWindow::openSelectedItem() {
-  if (step_ != 3 || busy() || renaming_) return;
+  if (step() != 3 || busy() || renaming_) return;
   if (openFromTree_ == 1) {
     QTreeWidgetItem* it = folderTree_->currentItem();
     if (!it) return;
@@ -905,12 +862,11 @@ void MainWindow::openSelectedItem() {
     openFolderItem(static_cast<std::uint32_t>(row.id));
     return;
   }
-  if (fileOpener()) fileOpener()(row, openWith_);
-  else openFileRow(this, session_, row, openWith_);
+  desktop_.openFile(this, session_, row, openWith_);
 }
 
 QMenu* MainWindow::buildListContextMenu() {
-  if (step_ != 3 || openFromTree_ != 0 || backPressed_ || busy()) return nullptr;
+  if (step() != 3 || openFromTree_ != 0 || backPressed_ || busy()) return nullptr;
   int r = currentRow();
   if (r < 0) return nullptr;
   auto* m = new QMenu(this);
@@ -949,7 +905,7 @@ void MainWindow::showListContextMenu(const QPoint& globalPos) {
 }
 
 bool MainWindow::renameRow(int row, const QString& name) {
-  if (step_ != 3 || row < 0 || row >= listModel_->count()) return false;
+  if (step() != 3 || row < 0 || row >= listModel_->count()) return false;
   const ListRow r = listModel_->row(row);
   std::string newName = us(name);
   if (session_.renameRow(r, newName) && r.folder) {
@@ -988,37 +944,6 @@ void MainWindow::setViewMode(int mode) {
 
 // ---- jobs ---------------------------------------------------------------------------------------
 
-bool MainWindow::startJob(Job kind, std::function<void(Observer&)> work, std::function<void()> done) {
-  if (busy()) return false;
-  job_ = kind;
-  stop_.store(0);
-  jobStarted();
-  auto obs = std::make_shared<JobObserver>(*observer_, this);
-  if (kind == Job::StandardScan) obs->beforeInfo = [this] { standardScanShowTree(); };
-  bool ok = jobs_->start(
-      [obs, work = std::move(work)] {
-        try {
-          work(*obs);
-        } catch (const std::bad_alloc&) {
-          obs->message(MsgKind::Error, texts::kOutOfMemory);
-          std::_Exit(0);
-        } catch (const std::exception& e) {
-          // A fault of the core must not take the window down with it.
-          obs->message(MsgKind::Error, std::string("The operation failed: ") + e.what());
-        }
-      },
-                         [this, done = std::move(done)] {
-                           done();
-                           job_ = Job::None;
-                           jobEnded();
-                         });
-  if (!ok) {
-    job_ = Job::None;
-    jobEnded();
-  }
-  return ok;
-}
-
 void MainWindow::jobStarted() {
   // Nothing that starts other work, or changes what a worker reads, is
   // available while it runs.
@@ -1028,31 +953,31 @@ void MainWindow::jobStarted() {
 
 void MainWindow::jobEnded() {
   showButton(stopButton_, false);
-  actOpenImage_->setEnabled(step_ == 0);
+  actOpenImage_->setEnabled(step() == 0);
 }
 
 void MainWindow::onCounter(const QString& label, quint64 value) {
-  if (job_ == Job::None) return;
-  if (job_ == Job::StandardScan && panel_->mode() != InfoPanel::Mode::StandardScan &&
+  if (ctl_->job() == Job::None) return;
+  if (ctl_->job() == Job::StandardScan && panel_->mode() != InfoPanel::Mode::StandardScan &&
       InfoPanel::labelsOf(InfoPanel::Mode::StandardScan).contains(label))
     standardScanWalking();
   panel_->setValue(label, QString::number(value));
 }
 
 void MainWindow::onText(const QString& label, const QString& value) {
-  if (job_ == Job::None) return;
+  if (ctl_->job() == Job::None) return;
   panel_->setValue(label, value);
 }
 
 void MainWindow::stopCommand() {
   if (!busy()) return;
-  if (yesNoBox(this, qs(texts::kStopQuestion))) stop_.store(1);
+  if (yesNoBox(this, qs(texts::kStopQuestion))) ctl_->requestStop();
 }
 
 // Lost partition search.
 
 void MainWindow::searchPartitions() {
-  if (step_ != 1 || busy()) return;
+  if (step() != 1 || busy()) return;
   startLostSearch();
 }
 
@@ -1064,9 +989,7 @@ void MainWindow::startLostSearch() {
   partitionTree_->setEnabled(false);
   // The old entries go, even when the search is stopped early.
   if (QTreeWidgetItem* root = partitionTree_->topLevelItem(0)) qDeleteAll(root->takeChildren());
-  startJob(
-      Job::LostSearch, [this](Observer& o) { session_.searchLostPartitions(stop_, o); },
-      [this] { lostSearchDone(); });
+  ctl_->startLostSearch([this] { lostSearchDone(); });
 }
 
 void MainWindow::lostSearchDone() {
@@ -1085,7 +1008,6 @@ void MainWindow::lostSearchDone() {
   showButton(searchButton_, true);
   partitionTree_->setEnabled(true);
   setQuickHelp(texts::kHelpPartition);
-  stop_.store(0);
   applyMenuState(MenuState::Selection);
 }
 
@@ -1095,19 +1017,16 @@ void MainWindow::startStandardScan() {
   setQuickHelp(texts::kHelpStandardScan);
   resetFolderTree();
   scanTreeShown_ = false;
-  scanOutcome_ = ScanOutcome::Failed;
   partitionTree_->setEnabled(false);
   showButton(searchButton_, false);
   showButton(backButton_, false);
   showButton(nextButton_, false);
-  startJob(
-      Job::StandardScan, [this](Observer& o) { scanOutcome_ = session_.standardScan(stop_, o); },
-      [this] { standardScanDone(); });
+  ctl_->startStandardScan([this] { standardScanShowTree(); }, [this] { standardScanDone(); });
 }
 
 void MainWindow::standardScanWalking() {
   panel_->setMode(InfoPanel::Mode::StandardScan);
-  step_ = 3;
+  ctl_->setStep(Step::Browse);
   applyMenuState(MenuState::Disk);
 }
 
@@ -1126,7 +1045,7 @@ void MainWindow::standardScanShowTree() {
 }
 
 void MainWindow::standardScanDone() {
-  if (scanOutcome_ == ScanOutcome::Done) {
+  if (ctl_->scanOutcome() == ScanOutcome::Done) {
     standardScanShowTree();
     setQuickHelp(texts::kHelpBrowse);
     applyMenuState(MenuState::Browse);
@@ -1135,7 +1054,7 @@ void MainWindow::standardScanDone() {
     status_->hide();
   } else {
     // No usable geometry: the partition can be chosen again.
-    step_ = 1;
+    ctl_->setStep(Step::Partition);
     partitionTree_->setEnabled(true);
     showButton(backButton_, true);
     showButton(nextButton_, true);
@@ -1143,7 +1062,6 @@ void MainWindow::standardScanDone() {
     status_->hide();
     applyMenuState(MenuState::Selection);
   }
-  stop_.store(0);
 }
 
 // Deep scan.
@@ -1164,8 +1082,7 @@ void MainWindow::startDeepScan() {
   progress_->setValue(0);
   progress_->hide();
   panel_->setMode(session_.sel.fsType == FsType::Ntfs ? InfoPanel::Mode::DeepScanNtfs : InfoPanel::Mode::DeepScanFat);
-  startJob(
-      Job::DeepScan, [this](Observer& o) { session_.deepScan(stop_, o); }, [this] { deepScanDone(); });
+  ctl_->startDeepScan([this] { deepScanDone(); });
 }
 
 void MainWindow::deepScanDone() {
@@ -1174,11 +1091,10 @@ void MainWindow::deepScanDone() {
   fillFoundItems();
   foundFsLayout();
   panel_->setMode(session_.sel.fsType == FsType::Ntfs ? InfoPanel::Mode::FoundFsNtfs : InfoPanel::Mode::FoundFsFat);
-  step_ = 2;
+  ctl_->setStep(Step::FoundFs);
   if (session_.deep.foundFsCount() != 0) applyMenuState(MenuState::Selection);
   showButton(nextButton_, false);
   setQuickHelp(texts::kHelpFoundFs);
-  stop_.store(0);
 }
 
 // Mount of a found file system.
@@ -1189,15 +1105,14 @@ void MainWindow::startMount() {
   foundTree_->setEnabled(false);
   showButton(backButton_, false);
   showButton(nextButton_, false);
-  startJob(
-      Job::Mount, [this](Observer& o) { session_.mountFound(stop_, o); }, [this] { mountDone(); });
+  ctl_->startMount([this] { mountDone(); });
 }
 
 void MainWindow::mountDone() {
   setQuickHelp(texts::kHelpBrowse);
   applyMenuState(MenuState::Browse);
   panel_->setMode(InfoPanel::Mode::None);
-  step_ = 3;
+  ctl_->setStep(Step::Browse);
   fillFolderTree();
   browseLayout(false);
   openFromTree_ = 0;
@@ -1206,7 +1121,6 @@ void MainWindow::mountDone() {
   showButton(backButton_, true);
   status_->clear();
   status_->hide();
-  stop_.store(0);
 }
 
 // ---- Next and Back --------------------------------------------------------------------------------
@@ -1215,26 +1129,24 @@ void MainWindow::next() {
   if (busy() || !nextButton_->isVisibleTo(this) || !nextButton_->isEnabled()) return;
   session_.filters.clear();
   showButton(nextButton_, false);
-  switch (step_) {
+  switch (step()) {
     case 0: {
-      if (selectedDrive_ < 0) return;
       std::string err;
-      if (!session_.openDrive(selectedDrive_, err)) {
+      ctl_->setScanType(scanType());
+      const auto outcome = ctl_->openChosenDrive(err);
+      if (outcome == WizardController::OpenOutcome::Failed) {
         okBox(this, MsgKind::Error, qs(err));
         showButton(nextButton_, true);
         return;
       }
-      session_.sel = Selection{};
       resetPartitionTree();
-      step_ = 1;
-      bool found = session_.readPartitionTables();
       fillPartitionItems();
       partitionLayout();
       applyMenuState(MenuState::Selection);
       panel_->setMode(InfoPanel::Mode::Partition);
       setQuickHelp(texts::kHelpPartition);
-      if (!found) {
-        okBox(this, MsgKind::Error, qs(texts::kNoPartitionsSearching));
+      if (outcome == WizardController::OpenOutcome::NoPartitions) {
+        okBox(this, MsgKind::Info, qs(texts::kNoPartitionsSearching));
         startLostSearch();
       }
       return;
@@ -1266,65 +1178,61 @@ void MainWindow::next() {
 }
 
 void MainWindow::back() {
-  if (busy() || step_ <= 0 || !backButton_->isVisibleTo(this) || !backButton_->isEnabled()) return;
+  if (busy() || step() <= 0 || !backButton_->isEnabled()) return;
   backPressed_ = true;
   showButton(nextButton_, false);
   listModel_->clearRows();
   setListShown(false);
-  if (step_ == 1) {
-    session_.closeDrive();
-    step_ = 0;
-    diskLayout();
-    applyMenuState(MenuState::Disk);
-    panel_->setMode(InfoPanel::Mode::Drive);
-    if (selectedDrive_ >= 0 && static_cast<std::size_t>(selectedDrive_) < session_.drives.size())
-      panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(selectedDrive_)]));
-    setQuickHelp(texts::kHelpDisk);
-  } else if (step_ == 3) {
+  const int from = step();
+  if (from == 3) {
     listModel_->setDetailsColumn();
     listModel_->setRenameEnabled(false);
     detailsView_->setColumnWidth(0, FileListModel::kDetailsWidth);
-    session_.freeTrees();
     resetFolderTree();
-    if (session_.scanType == ScanType::Advanced) {
+  } else if (from == 2) {
+    resetFoundTree();
+  }
+  switch (ctl_->back()) {
+    case Step::Disk:
+      diskLayout();
+      applyMenuState(MenuState::Disk);
+      panel_->setMode(InfoPanel::Mode::Drive);
+      if (ctl_->selectedDrive() >= 0 && static_cast<std::size_t>(ctl_->selectedDrive()) < session_.drives.size())
+        panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(ctl_->selectedDrive())]));
+      setQuickHelp(texts::kHelpDisk);
+      break;
+    case Step::FoundFs:
       foundFsLayout();
-      step_ = 2;
       showFoundFsPanel();
       applyMenuState(MenuState::Selection);
       setQuickHelp(texts::kHelpFoundFs);
-    } else {
+      break;
+    case Step::Partition:
       partitionLayout();
-      if (scanType() == ScanType::Standard) showButton(nextButton_, false);
-      step_ = 1;
+      if (from == 3 && scanType() == ScanType::Standard) showButton(nextButton_, false);
       applyMenuState(MenuState::Selection);
       showPartitionPanel();
       setQuickHelp(texts::kHelpPartition);
-    }
-  } else if (step_ == 2) {
-    step_ = 1;
-    session_.freeDeepScan();
-    resetFoundTree();
-    partitionLayout();
-    applyMenuState(MenuState::Selection);
-    showPartitionPanel();
-    setQuickHelp(texts::kHelpPartition);
+      break;
+    default:
+      break;
   }
 }
 
 // ---- commands -------------------------------------------------------------------------------------
 
 void MainWindow::recoverSelected() {
-  if (busy() || step_ != 3 || !actRecoverSelected_->isEnabled()) return;
+  if (busy() || step() != 3 || !actRecoverSelected_->isEnabled()) return;
   recoverRows(this, session_, selectedRows());
 }
 
 void MainWindow::recoverAll() {
-  if (busy() || step_ != 3 || !actRecoverAll_->isEnabled()) return;
+  if (busy() || step() != 3 || !actRecoverAll_->isEnabled()) return;
   recoverRows(this, session_, allRows());
 }
 
 void MainWindow::saveSnapshot() {
-  if (busy() || step_ != 3 || !actSaveSnapshot_->isEnabled()) return;
+  if (busy() || step() != 3 || !actSaveSnapshot_->isEnabled()) return;
   saveSnapshotCommand(this, session_);
 }
 
@@ -1341,8 +1249,7 @@ void MainWindow::loadSnapshot() {
   panel_->setMode(InfoPanel::Mode::StandardScan);
   panel_->setValue("Folder(s) Found", QString::number(session_.tree.folderCount));
   panel_->setValue("File(s) Found", QString::number(session_.tree.fileCount));
-  step_ = 3;
-  stop_.store(0);
+  ctl_->setStep(Step::Browse);
   fillFolderTree();
   browseLayout(session_.scanType != ScanType::Advanced);
   applyMenuState(MenuState::Browse);
@@ -1354,7 +1261,7 @@ void MainWindow::loadSnapshot() {
 }
 
 void MainWindow::openDiskImage() {
-  if (busy() || step_ != 0) return;
+  if (busy() || step() != 0) return;
   QString path = QFileDialog::getOpenFileName(this, "Open Disk Image", QString(),
                                               "Disk images (*.img *.raw *.dd *.bin *.vhd *.iso);;All files (*)");
   if (path.isEmpty()) return;
@@ -1387,8 +1294,8 @@ void MainWindow::freeAll() {
 void MainWindow::exitCommand() {
   if (!yesNoBox(this, qs(texts::kExitQuestion))) return;
   exitConfirmed_ = true;
-  stop_.store(1);
-  jobs_->wait();
+  ctl_->requestStop();
+  ctl_->waitForJob();
   freeAll();
   close();
   QCoreApplication::quit();
@@ -1401,8 +1308,8 @@ void MainWindow::closeEvent(QCloseEvent* e) {
       return;
     }
     exitConfirmed_ = true;
-    stop_.store(1);
-    jobs_->wait();
+    ctl_->requestStop();
+    ctl_->waitForJob();
     freeAll();
   }
   e->accept();
@@ -1419,12 +1326,12 @@ void MainWindow::setViewDetails() {
 }
 
 void MainWindow::findFiles() {
-  if (busy() || step_ != 3 || !actFindFiles_->isEnabled()) return;
+  if (busy() || step() != 3 || !actFindFiles_->isEnabled()) return;
   showFindFiles(this, session_);
 }
 
 void MainWindow::fileFilters() {
-  if (busy() || step_ != 3 || !actFileFilters_->isEnabled()) return;
+  if (busy() || step() != 3 || !actFileFilters_->isEnabled()) return;
   showFileFilters(this, session_);
   // The filter takes effect at once: the root folder, listed again.
   folderTree_->setFocus(Qt::OtherFocusReason);
@@ -1439,7 +1346,7 @@ void MainWindow::settings() {
 }
 
 void MainWindow::driveInformation() {
-  if (busy() || step_ != 3 || !actDriveInfo_->isEnabled()) return;
+  if (busy() || step() != 3 || !actDriveInfo_->isEnabled()) return;
   showDriveInformation(this, session_);
 }
 
@@ -1456,7 +1363,7 @@ void MainWindow::openWithCommand() {
 }
 
 void MainWindow::renameCommand() {
-  if (step_ != 3 || openFromTree_ != 0 || renaming_ || busy()) return;
+  if (step() != 3 || openFromTree_ != 0 || renaming_ || busy()) return;
   int r = currentRow();
   if (r < 0) return;
   QAbstractItemView* v = listView();
@@ -1467,15 +1374,14 @@ void MainWindow::renameCommand() {
 }
 
 void MainWindow::propertiesCommand() {
-  if (step_ != 3 || busy()) return;
+  if (step() != 3 || busy()) return;
   int r = currentRow();
   if (r < 0) return;
   showProperties(this, session_, listModel_->row(r));
 }
 
 bool MainWindow::openUrl(const QUrl& url) {
-  if (urlOpener()) return urlOpener()(url);
-  return QDesktopServices::openUrl(url);
+  return desktop_.openUrl(url);
 }
 
 void MainWindow::liveUpdate() {
@@ -1487,14 +1393,14 @@ void MainWindow::liveUpdate() {
     return;
   }
   const QStringList args{"<ZQRT>"};
-  bool started = programStarter() ? programStarter()(updater, args) : QProcess::startDetached(updater, args);
+  bool started = desktop_.startProgram(updater, args);
   if (!started) {
     okBox(this, MsgKind::Error, qs(texts::kLiveUpdateMissing));
     return;
   }
   exitConfirmed_ = true;
-  stop_.store(1);
-  jobs_->wait();
+  ctl_->requestStop();
+  ctl_->waitForJob();
   freeAll();
   close();
   QCoreApplication::quit();
@@ -1536,7 +1442,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     treeKeyNav_ = true;
     QTimer::singleShot(0, this, [this] { treeKeyNav_ = false; });
   }
-  if (step_ != 3 || !(isList || isFolderTree)) return QMainWindow::eventFilter(watched, e);
+  if (step() != 3 || !(isList || isFolderTree)) return QMainWindow::eventFilter(watched, e);
   switch (k->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
