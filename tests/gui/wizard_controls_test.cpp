@@ -333,5 +333,26 @@ TEST_F(WizardTest, IconAndListViewsShareTheSelection) {
   EXPECT_TRUE(find<QTableView>("fileList")->isVisible());
 }
 
+TEST_F(WizardTest, EnterInTheSelectionTreesGoesOnAndBackAndNextHaveAltKeys) {
+  EXPECT_EQ(button("backButton")->shortcut(), QKeySequence("Alt+B"));
+  EXPECT_EQ(button("nextButton")->shortcut(), QKeySequence("Alt+N"));
+  // Before a drive is chosen both are there, disabled.
+  EXPECT_TRUE(button("nextButton")->isVisible());
+  EXPECT_FALSE(button("nextButton")->isEnabled());
+  QTreeWidget* drives = w->driveTree();
+  drives->setFocus();
+  drives->setCurrentItem(child(drives, 0));
+  QTest::keyClick(drives, Qt::Key_Return);
+  w->waitForJob();
+  ASSERT_EQ(w->step(), 1);
+  QTreeWidget* parts = w->partitionTree();
+  parts->setFocus();
+  parts->setCurrentItem(child(parts, 0));
+  QTest::keyClick(parts, Qt::Key_Enter);
+  w->waitForJob();
+  settle();
+  EXPECT_EQ(w->step(), 3);
+}
+
 }  // namespace
 }  // namespace osprin::gui::test

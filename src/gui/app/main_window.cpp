@@ -349,10 +349,10 @@ void MainWindow::buildCentral() {
   searchButton_ = new QPushButton("Search Partitions", central);
   searchButton_->setObjectName("searchButton");
   searchButton_->setToolTip("Click here to make a quick search of lost partitions");
-  backButton_ = new QPushButton("< Back", central);
+  backButton_ = new QPushButton("< &Back", central);
   backButton_->setObjectName("backButton");
   backButton_->setToolTip("Go to previous step");
-  nextButton_ = new QPushButton("Next >", central);
+  nextButton_ = new QPushButton("&Next >", central);
   nextButton_->setObjectName("nextButton");
   nextButton_->setToolTip("Go to next step");
   nextButton_->setDefault(true);
@@ -573,8 +573,10 @@ QString MainWindow::statusText() const { return status_->text(); }
 void MainWindow::setQuickHelp(std::string_view text) { quickHelp_->setText(quickHelpDisplay(text)); }
 
 void MainWindow::showButton(QPushButton* b, bool on) {
+  // Back, Next and Stop keep their places: they are disabled, never hidden.
+  // Search Partitions, left of them, belongs to the partition step only.
   b->setEnabled(on);
-  b->setVisible(on);
+  if (b == searchButton_) b->setVisible(on || step() == 1);
 }
 
 void MainWindow::setEnabledAction(QAction* menu, QAction* tool, bool on) {
@@ -1126,7 +1128,7 @@ void MainWindow::mountDone() {
 // ---- Next and Back --------------------------------------------------------------------------------
 
 void MainWindow::next() {
-  if (busy() || !nextButton_->isVisibleTo(this) || !nextButton_->isEnabled()) return;
+  if (busy() || !nextButton_->isEnabled()) return;
   session_.filters.clear();
   showButton(nextButton_, false);
   switch (step()) {
@@ -1192,13 +1194,16 @@ void MainWindow::back() {
   } else if (from == 2) {
     resetFoundTree();
   }
+  // What was chosen in the step gone back to stays chosen, and Next takes it.
   switch (ctl_->back()) {
     case Step::Disk:
       diskLayout();
       applyMenuState(MenuState::Disk);
       panel_->setMode(InfoPanel::Mode::Drive);
-      if (ctl_->selectedDrive() >= 0 && static_cast<std::size_t>(ctl_->selectedDrive()) < session_.drives.size())
+      if (ctl_->selectedDrive() >= 0 && static_cast<std::size_t>(ctl_->selectedDrive()) < session_.drives.size()) {
         panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(ctl_->selectedDrive())]));
+        showButton(nextButton_, true);
+      }
       setQuickHelp(texts::kHelpDisk);
       break;
     case Step::FoundFs:
@@ -1206,14 +1211,39 @@ void MainWindow::back() {
       showFoundFsPanel();
       applyMenuState(MenuState::Selection);
       setQuickHelp(texts::kHelpFoundFs);
+      if (session_.chosenFsIndex != 0) {
+        if (QTreeWidgetItem* root = foundTree_->topLevelItem(0); root && session_.chosenFsIndex <= root->childCount()) {
+          syncingTree_ = true;
+          foundTree_->setCurrentItem(root->child(session_.chosenFsIndex - 1));
+          syncingTree_ = false;
+        }
+        showButton(nextButton_, true);
+      }
       break;
-    case Step::Partition:
+    case Step::Partition: {
+      const Selection kept = session_.sel;
       partitionLayout();
-      if (from == 3 && scanType() == ScanType::Standard) showButton(nextButton_, false);
       applyMenuState(MenuState::Selection);
       showPartitionPanel();
       setQuickHelp(texts::kHelpPartition);
+      if (kept.fsType != FsType::None) {
+        QTreeWidgetItem* root = partitionTree_->topLevelItem(0);
+        for (int i = 0; root && i < root->childCount(); ++i) {
+          const auto k = static_cast<std::size_t>(i);
+          if (k < session_.partitions.size() && session_.partitions[k].start == kept.rangeStart) {
+            syncingTree_ = true;
+            partitionTree_->setCurrentItem(root->child(i));
+            syncingTree_ = false;
+            break;
+          }
+        }
+        selectComboFor(kept.fsType);
+        startEdit_->setText(QString::number(kept.rangeStart));
+        endEdit_->setText(QString::number(kept.rangeEnd));
+        showButton(nextButton_, true);
+      }
       break;
+    }
     default:
       break;
   }
@@ -1437,6 +1467,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   const bool isList = watched == detailsView_ || watched == iconView_;
   const bool isFolderTree = watched == folderTree_;
   if (k->key() == Qt::Key_Escape) return true;
+  if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && step() < 3 &&
+      (watched == driveTree_ || watched == partitionTree_ || watched == foundTree_)) {
+    // Enter in the tree of a selection step chooses the item and goes on.
+    auto* tree = static_cast<QTreeWidget*>(watched);
+    if (QTreeWidgetItem* it = tree->currentItem()) treeItemChosen(tree, it);
+    next();
+    return true;
+  }
   if (qobject_cast<QTreeWidget*>(watched)) {
     // Keyboard moves in a tree choose the item as a click does.
     treeKeyNav_ = true;
