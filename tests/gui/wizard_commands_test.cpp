@@ -105,7 +105,7 @@ TEST_F(WizardTest, PropertiesAndDriveInformationShowTheRowAndTheVolume) {
   });
   w->propertiesCommand();
   EXPECT_EQ(name.toLower(), "deleted file.txt");
-  EXPECT_EQ(size, "1 KB");
+  EXPECT_EQ(size, "900 bytes");
 
   QStringList values;
   onNextModal([&](QWidget* m) {

@@ -163,7 +163,6 @@ class PropertiesDialog : public QDialog {
 };
 
 // The texts of "File/Folder Properties".
-QString fileSizeKbText(std::uint64_t bytes);                 // "N KB", N = bytes / 1024 + 1
 QString folderSizeMbText(std::uint64_t bytes);               // "N MB" or "Less than 1 MB"
 QString folderContainsText(const FolderStats& st);           // "F File(s) and D Folder(s)"
 

@@ -202,6 +202,13 @@ void MainWindow::buildCentral() {
   detailsView_->setTabKeyNavigation(false);
   detailsView_->setIconSize(QSize(16, 16));
   detailsView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  // Column titles sort; columns can be resized and are fitted to each folder.
+  detailsView_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  detailsView_->horizontalHeader()->setSortIndicatorShown(true);
+  detailsView_->horizontalHeader()->setSectionsClickable(true);
+  detailsView_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  detailsView_->setSortingEnabled(true);
+  detailsView_->setTextElideMode(Qt::ElideMiddle);
   iconView_ = new QListView(viewStack_);
   iconView_->setObjectName("fileIcons");
   iconView_->setModel(listModel_);
@@ -659,7 +666,6 @@ void MainWindow::browseLayout(bool sizeRightAligned) {
   showButton(searchButton_, false);
   showButton(nextButton_, false);
   listModel_->setFileColumns(sizeRightAligned);
-  for (int c = 0; c < 6; ++c) detailsView_->setColumnWidth(c, FileListModel::kFileColumnWidths[c]);
   detailsView_->horizontalHeader()->show();
   listModel_->setRenameEnabled(true);
   setListShown(true);
@@ -789,6 +795,21 @@ void MainWindow::listIdentity(std::uint32_t identity) {
   listModel_->setRows(session_.listFolder(identity));
   backPressed_ = false;
   setListShown(true);
+  fitColumns();
+  if (viewMode_ != 2) setViewMode(viewMode_);
+}
+
+void MainWindow::fitColumns() {
+  // Each column as wide as its title and the widest value shown, the name
+  // column at most half the view.
+  if (listModel_->columns() != FileListModel::Columns::Files) return;
+  QHeaderView* h = detailsView_->horizontalHeader();
+  const int maxName = std::max(200, detailsView_->viewport()->width() / 2);
+  for (int c = 0; c < FileListModel::ColumnCount; ++c) {
+    int wanted = std::max(h->sectionSizeHint(c), static_cast<QAbstractItemView*>(detailsView_)->sizeHintForColumn(c)) + 8;
+    if (c == FileListModel::NameCol) wanted = std::min(std::max(wanted, 150), maxName);
+    detailsView_->setColumnWidth(c, wanted);
+  }
 }
 
 void MainWindow::selectFolderItem(QTreeWidgetItem* it) {
@@ -922,21 +943,30 @@ void MainWindow::setViewMode(int mode) {
     viewStack_->setCurrentWidget(detailsView_);
     actDetails_->setChecked(true);
   } else {
+    // Names are shown whole where there is room: the cells are as wide as
+    // the longest name (up to a limit, past which the middle is left out).
+    const QFontMetrics fm = iconView_->fontMetrics();
+    int longest = 0;
+    for (int r = 0; r < listModel_->count() && r < 5000; ++r)
+      longest = std::max(longest, fm.horizontalAdvance(qs(listModel_->row(r).name)));
     if (mode == 0) {
       iconView_->setViewMode(QListView::IconMode);
       iconView_->setFlow(QListView::LeftToRight);
       iconView_->setWrapping(true);
       iconView_->setIconSize(QSize(32, 32));
-      iconView_->setGridSize(QSize(96, 64));
+      const int width = std::clamp(longest / 2 + 16, 96, 200);  // up to two lines of the longest
+      iconView_->setGridSize(QSize(width, 32 + 8 + fm.lineSpacing() * 3));
       iconView_->setWordWrap(true);
+      iconView_->setTextElideMode(Qt::ElideMiddle);
       actIcons_->setChecked(true);
     } else {
       iconView_->setViewMode(QListView::ListMode);
       iconView_->setFlow(QListView::TopToBottom);
       iconView_->setWrapping(true);
       iconView_->setIconSize(QSize(16, 16));
-      iconView_->setGridSize(QSize());
+      iconView_->setGridSize(QSize(std::clamp(longest + 16 + 16, 120, 420), fm.lineSpacing() + 6));
       iconView_->setWordWrap(false);
+      iconView_->setTextElideMode(Qt::ElideMiddle);
       actList_->setChecked(true);
     }
     iconView_->setMovement(QListView::Static);

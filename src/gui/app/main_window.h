@@ -173,6 +173,7 @@ class MainWindow : public QMainWindow {
 
   // The list.
   void listIdentity(std::uint32_t identity);
+  void fitColumns();
   void openFolderItem(std::uint32_t item);
   void selectFolderItem(QTreeWidgetItem* it);
   int currentRow() const;
