@@ -24,6 +24,15 @@ TEST_F(WizardTest, FileFiltersTakeEffectAtOnceAndNextEmptiesThem) {
   });
   action("actFileFilters")->trigger();
   EXPECT_EQ(w->session().filters.filterCount(), 1u);
+  // The mark says the list is filtered and how much shows.
+  ASSERT_TRUE(w->filterMark()->isVisible());
+  std::size_t bins = 0;
+  for (const FatFileNode& f : w->session().tree.fatFiles)
+    if (QString::fromStdString(f.name).endsWith(".bin", Qt::CaseInsensitive)) ++bins;
+  EXPECT_EQ(w->filterMark()->text(), QString("Filter: *.BIN \u2014 %1 of %2 files shown")
+                                         .arg(bins)
+                                         .arg(w->session().tree.fatFiles.size()));
+  EXPECT_GT(bins, 0u);
   // The root again, with its folders only: no file of the root ends in .BIN.
   auto types = listTypes();
   EXPECT_EQ(types.size(), 3u);
@@ -38,6 +47,7 @@ TEST_F(WizardTest, FileFiltersTakeEffectAtOnceAndNextEmptiesThem) {
 
   // Next empties the filter table.
   w->back();
+  EXPECT_FALSE(w->filterMark()->isVisible());
   w->chooseTreeItem(child(w->partitionTree(), 0));
   w->next();
   w->waitForJob();

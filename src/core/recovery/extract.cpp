@@ -657,6 +657,12 @@ void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
   copyNtfsFile(req);
 }
 
+// The NTFS metadata files of the root ($MFT, $LogFile, ... the first 16
+// records, or in a deep scan's records, whose numbers are unknown, the
+// names) and the root's $Extend folder. Copying a folder leaves them out
+// unless the settings ask for them.
+static bool isNtfsSystemName(std::string_view name) { return !name.empty() && name.front() == '$'; }
+
 void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::string& path) {
   if (fat) {
     const std::vector<std::uint32_t> files = ctx_.tree.fatFileChildren(identity);
@@ -665,8 +671,12 @@ void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::str
       copyFatRecord(i, path);
     }
   } else {
+    const bool skipSystem = identity == kNtfsRootRecord && !ctx_.settings.includeSystemFiles;
     ctx_.ntfsFiles.forEachChild(identity, [&](std::size_t i) {
-      if (!stopRequested()) copyNtfsRecord(i, path);
+      if (stopRequested()) return;
+      const NtfsFileNode& f = ctx_.ntfsFiles.list()[i];
+      if (skipSystem && f.recordNumber < 16 && isNtfsSystemName(f.name)) return;
+      copyNtfsRecord(i, path);
     });
   }
 }
@@ -701,7 +711,11 @@ void Extractor::copyFolder(bool fat, std::uint32_t item, std::uint32_t identity,
       childId = ctx_.tree.fatFolders[static_cast<std::size_t>(folder)].firstCluster;
     } else {
       if (folder < 0 || static_cast<std::size_t>(folder) >= ctx_.tree.ntfsFolders.size()) continue;
-      childId = ctx_.tree.ntfsFolders[static_cast<std::size_t>(folder)].recordNumber;
+      const NtfsFolderNode& nf = ctx_.tree.ntfsFolders[static_cast<std::size_t>(folder)];
+      childId = nf.recordNumber;
+      if (!ctx_.settings.includeSystemFiles && nf.parentRecord == kNtfsRootRecord && nf.recordNumber < 16 &&
+          isNtfsSystemName(nf.name))
+        continue;
     }
     std::string childPath = joinPath(top.path, safeComponent(ci.label));
     makeDirectoryPath(childPath);

@@ -33,6 +33,9 @@ struct RecoverySettings {
   DuplicatePolicy duplicatePolicy = DuplicatePolicy::Rename;
   DeletedPolicy deletedPolicy = DeletedPolicy::Include;
   std::uint16_t badSectorRetries = 3;  // 1..10
+  // Whether copying a folder takes the NTFS system files of the volume's
+  // root ($MFT, $LogFile, ...); a file chosen by itself is always copied.
+  bool includeSystemFiles = false;
 
   // True when every field holds one of its allowed values.
   bool valid() const;

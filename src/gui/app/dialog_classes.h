@@ -15,6 +15,7 @@
 #include "app/session.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -66,6 +67,7 @@ class RecoverySettingsDialog : public QDialog {
   QComboBox* retriesCombo = nullptr;
   QButtonGroup* duplicateGroup = nullptr;  // ids 1, 2, 3
   QButtonGroup* deletedGroup = nullptr;    // ids 1, 2, 3
+  QCheckBox* systemFilesCheck = nullptr;
   QPushButton* okButton = nullptr;
   QPushButton* cancelButton = nullptr;
 

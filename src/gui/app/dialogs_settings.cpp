@@ -1,5 +1,6 @@
 // "Recovery Settings".
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -77,6 +78,12 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
                              deletedPolicyText(DeletedPolicy::ExcludeDeleted)},
                             deletedGroup, "deletedGroup"));
   top->addWidget(numberGroup(this, "Setting for bad sectors", "Number of retries on bad sector(s)", retriesCombo));
+  auto* systemBox = new QGroupBox("Setting for NTFS system files", this);
+  auto* systemRow = new QVBoxLayout(systemBox);
+  systemFilesCheck = new QCheckBox("Recover the NTFS system files ($MFT, $LogFile, ...) with their folder", systemBox);
+  systemFilesCheck->setObjectName("systemFilesCheck");
+  systemRow->addWidget(systemFilesCheck);
+  top->addWidget(systemBox);
 
   auto* buttons = new QDialogButtonBox(this);
   okButton = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
@@ -96,6 +103,7 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
   select(retriesCombo, settings_.badSectorRetries);
   if (auto* b = duplicateGroup->button(static_cast<int>(settings_.duplicatePolicy))) b->setChecked(true);
   if (auto* b = deletedGroup->button(static_cast<int>(settings_.deletedPolicy))) b->setChecked(true);
+  systemFilesCheck->setChecked(settings_.includeSystemFiles);
 }
 
 void RecoverySettingsDialog::accept() {
@@ -104,6 +112,7 @@ void RecoverySettingsDialog::accept() {
   if (retriesCombo->currentIndex() >= 0) settings_.setBadSectorRetries(static_cast<std::uint32_t>(retriesCombo->currentIndex()) + 1);
   if (duplicateGroup->checkedId() > 0) settings_.setDuplicatePolicy(static_cast<std::uint32_t>(duplicateGroup->checkedId()));
   if (deletedGroup->checkedId() > 0) settings_.setDeletedPolicy(static_cast<std::uint32_t>(deletedGroup->checkedId()));
+  settings_.includeSystemFiles = systemFilesCheck->isChecked();
   QDialog::accept();
 }
 

@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("osprin-gui");
+  QApplication::setOrganizationName("osprin");
+  QApplication::setApplicationVersion(OSPRIN_VERSION);
   QCommandLineParser parser;
   parser.setApplicationDescription("Recovers files from FAT16, FAT32 and NTFS disks and disk images");
   parser.addHelpOption();

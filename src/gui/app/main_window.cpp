@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -23,7 +22,8 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProcess>
+#include <QSettings>
+#include <QShortcut>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,7 +47,10 @@
 #include "app/file_list_model.h"
 #include "app/help_tips.h"
 #include "app/info_panel.h"
+#include "app/gui_texts.h"
+#include "app/list_order.h"
 #include "app/qt_observer.h"
+#include "app/settings_store.h"
 #include "app/wizard_controller.h"
 #include "app/texts.h"
 #include "widgets/message_box.h"
@@ -57,10 +60,7 @@ namespace osprin::gui {
 namespace {
 
 constexpr int kItemRole = Qt::UserRole + 1;  // drive, partition, found file system or folder item number
-constexpr const char* kHelpFileName = "Vantrel Osprin for FAT and NTFS.chm";
-constexpr const char* kUpdaterName = "Osprin Live Update.exe";
-constexpr const char* kHomePage = "https://example.com/osprin";
-constexpr const char* kBuyPage = "https://example.com/osprin/buy";
+constexpr const char* kHomePage = OSPRIN_HOME_PAGE;
 
 QIcon styleIcon(QStyle::StandardPixmap p) { return QApplication::style()->standardIcon(p); }
 
@@ -119,6 +119,7 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   connect(ctl_, &WizardController::jobEnded, this, [this] { jobEnded(); });
 
   // Start-up: the drive list (no step while it is built), then the Disk step.
+  sysRoot_ = sysRoot;
   ctl_->listDrives(images, sysRoot, startupErrors_);
   fillDriveTree();
   diskLayout();
@@ -129,6 +130,37 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   showButton(nextButton_, false);
   showButton(stopButton_, false);
   resize(940, 680);
+  loadRecoverySettings(session_.settings);
+  restoreLayout();
+}
+
+void MainWindow::restoreLayout() {
+  const WindowLayout l = loadWindowLayout();
+  if (!l.geometry.isEmpty()) restoreGeometry(l.geometry);
+  if (!l.panes.isEmpty()) paneSplit_->restoreState(l.panes);
+  if (!l.sections.isEmpty()) vSplit_->restoreState(l.sections);
+  actInfoPanel_->setChecked(l.infoPanel);
+  actQuickHelp_->setChecked(l.quickHelp);
+  infoArea_->setVisible(l.infoPanel);
+  quickHelp_->setVisible(l.quickHelp);
+  viewMode_ = l.viewMode;
+  setViewMode(viewMode_);
+  if (l.sortColumn >= 0 && l.sortColumn < FileListModel::ColumnCount)
+    detailsView_->sortByColumn(l.sortColumn, l.sortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void MainWindow::saveLayout() {
+  WindowLayout l;
+  l.geometry = saveGeometry();
+  l.panes = paneSplit_->saveState();
+  l.sections = vSplit_->saveState();
+  l.viewMode = viewMode_;
+  l.infoPanel = actInfoPanel_->isChecked();
+  l.quickHelp = actQuickHelp_->isChecked();
+  l.sortColumn = listModel_->sortColumn();
+  l.sortDescending = listModel_->sortOrder() == Qt::DescendingOrder;
+  saveWindowLayout(l);
+  saveRecoverySettings(session_.settings);
 }
 
 MainWindow::~MainWindow() {
@@ -169,8 +201,26 @@ void MainWindow::buildCentral() {
   foundTree_ = makeTree("foundTree");
   folderTree_ = makeTree("folderTree");
 
-  // Right pane: the file list (or a blank page while it is hidden).
-  listStack_ = new QStackedWidget(split);
+  // Right pane: the filter mark over the file list (or a blank page while
+  // it is hidden).
+  auto* right = new QWidget(split);
+  auto* rightLayout = new QVBoxLayout(right);
+  rightLayout->setContentsMargins(0, 0, 0, 0);
+  rightLayout->setSpacing(2);
+  filterMark_ = new QLabel(right);
+  filterMark_->setObjectName("filterMark");
+  filterMark_->setTextFormat(Qt::PlainText);
+  filterMark_->setAutoFillBackground(true);
+  filterMark_->setMargin(3);
+  {
+    QPalette fp = filterMark_->palette();
+    fp.setColor(QPalette::Window, QColor(255, 236, 179));
+    filterMark_->setPalette(fp);
+  }
+  filterMark_->hide();
+  rightLayout->addWidget(filterMark_);
+  listStack_ = new QStackedWidget(right);
+  rightLayout->addWidget(listStack_, 1);
   listStack_->setObjectName("listStack");
   auto* blank = new QFrame(listStack_);
   blank->setObjectName("listBlank");
@@ -235,17 +285,27 @@ void MainWindow::buildCentral() {
   listStack_->addWidget(viewStack_);
   listStack_->setCurrentWidget(viewStack_);
   split->addWidget(treeStack_);
-  split->addWidget(listStack_);
+  split->addWidget(right);
   split->setStretchFactor(0, 0);
   split->setStretchFactor(1, 1);
   split->setSizes({250, 650});
-  v->addWidget(split, 1);
+  paneSplit_ = split;
+  // The panes over the information area and the quick help: both can be
+  // shrunk or closed (View menu), so the list gets the room on small screens.
+  vSplit_ = new QSplitter(Qt::Vertical, central);
+  vSplit_->setObjectName("mainSplitter");
+  vSplit_->setChildrenCollapsible(true);
+  vSplit_->addWidget(split);
+  v->addWidget(vSplit_, 1);
 
   // The information panel and the controls of the selection steps.
-  auto* mid = new QHBoxLayout;
-  panel_ = new InfoPanel(central);
+  infoArea_ = new QWidget(vSplit_);
+  infoArea_->setObjectName("infoArea");
+  auto* mid = new QHBoxLayout(infoArea_);
+  mid->setContentsMargins(0, 0, 0, 0);
+  panel_ = new InfoPanel(infoArea_);
   panel_->setTitle("Information");
-  panel_->setMinimumWidth(360);
+  panel_->setMinimumWidth(240);
   mid->addWidget(panel_, 1);
 
   scanTypeGroup_ = new QGroupBox(central);
@@ -308,37 +368,40 @@ void MainWindow::buildCentral() {
   controls->addWidget(scanTypeGroup_);
   controls->addWidget(rangeGroup_);
   controls->addStretch(1);
-  auto* controlsBox = new QWidget(central);
+  auto* controlsBox = new QWidget(infoArea_);
   controlsBox->setLayout(controls);
-  controlsBox->setMinimumWidth(300);
+  controlsBox->setMinimumWidth(220);
   mid->addWidget(controlsBox, 0);
-  v->addLayout(mid);
+  vSplit_->addWidget(infoArea_);
 
   // Quick help.
-  quickHelp_ = new QLabel(central);
+  quickHelp_ = new QLabel(vSplit_);
   quickHelp_->setObjectName("quickHelp");
   quickHelp_->setTextFormat(Qt::PlainText);
   quickHelp_->setWordWrap(true);
   quickHelp_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   quickHelp_->setFrameShape(QFrame::StyledPanel);
-  quickHelp_->setMinimumHeight(quickHelp_->fontMetrics().lineSpacing() * 5 + 8);
+  quickHelp_->setMinimumHeight(quickHelp_->fontMetrics().lineSpacing() * 2 + 8);
   quickHelp_->setAutoFillBackground(true);
   QPalette qp = quickHelp_->palette();
   qp.setColor(QPalette::Window, QColor(255, 255, 231));
   quickHelp_->setPalette(qp);
-  v->addWidget(quickHelp_);
+  vSplit_->addWidget(quickHelp_);
+  vSplit_->setStretchFactor(0, 1);
+  vSplit_->setStretchFactor(1, 0);
+  vSplit_->setStretchFactor(2, 0);
 
   // Status line, progress and the wizard's buttons.
   auto* bottom = new QHBoxLayout;
   status_ = new QLabel(central);
   status_->setObjectName("statusLine");
-  status_->setMinimumWidth(220);
+  status_->setMinimumWidth(120);
   status_->hide();
   progress_ = new QProgressBar(central);
   progress_->setObjectName("progressBar");
   progress_->setRange(0, 100);
   progress_->setValue(0);
-  progress_->setMinimumWidth(200);
+  progress_->setMinimumWidth(120);
   progress_->hide();
   bottom->addWidget(status_);
   bottom->addWidget(progress_, 1);
@@ -366,7 +429,7 @@ void MainWindow::buildCentral() {
   stopButton_ = new QPushButton("Stop", central);
   stopButton_->setObjectName("stopButton");
   stopButton_->setToolTip("Stops the current process");
-  for (QPushButton* b : {searchButton_, backButton_, nextButton_, stopButton_}) b->setMinimumWidth(90);
+  for (QPushButton* b : {searchButton_, backButton_, nextButton_, stopButton_}) b->setMinimumWidth(80);
   connect(searchButton_, &QPushButton::clicked, this, &MainWindow::searchPartitions);
   connect(backButton_, &QPushButton::clicked, this, &MainWindow::back);
   connect(nextButton_, &QPushButton::clicked, this, &MainWindow::next);
@@ -394,14 +457,18 @@ void MainWindow::buildMenus() {
   QMenu* recovery = bar->addMenu("&Recovery");
   recovery->setObjectName("menuRecovery");
   actRecoverSelected_ = add(recovery, "&Recover Selected...", "actRecoverSelected", &MainWindow::recoverSelected);
+  actRecoverSelected_->setShortcut(QKeySequence("Ctrl+R"));
   actRecoverAll_ = add(recovery, "Recover &All...", "actRecoverAll", &MainWindow::recoverAll);
   recovery->addSeparator();
   actSaveSnapshot_ = add(recovery, "&Save Recovery Snapshot...", "actSaveSnapshot", &MainWindow::saveSnapshot);
   actLoadSnapshot_ = add(recovery, "&Load Recovery Snapshot...", "actLoadSnapshot", &MainWindow::loadSnapshot);
   recovery->addSeparator();
   actOpenImage_ = add(recovery, "Open Disk Image...", "actOpenImage", &MainWindow::openDiskImage);
+  actRescan_ = add(recovery, "Sca&n Again", "actRescan", &MainWindow::rescan);
+  actRescan_->setShortcut(QKeySequence(Qt::Key_F5));
   recovery->addSeparator();
   actExit_ = add(recovery, "E&xit...", "actExit", &MainWindow::exitCommand);
+  actExit_->setShortcut(QKeySequence("Ctrl+Q"));
 
   QMenu* view = bar->addMenu("&View");
   view->setObjectName("menuView");
@@ -414,10 +481,22 @@ void MainWindow::buildMenus() {
     modes->addAction(a);
   }
   actDetails_->setChecked(true);
+  view->addSeparator();
+  actInfoPanel_ = view->addAction("&Information Panel");
+  actInfoPanel_->setObjectName("actInfoPanel");
+  actInfoPanel_->setCheckable(true);
+  actInfoPanel_->setChecked(true);
+  connect(actInfoPanel_, &QAction::toggled, this, [this](bool on) { infoArea_->setVisible(on); });
+  actQuickHelp_ = view->addAction("&Quick Help");
+  actQuickHelp_->setObjectName("actQuickHelp");
+  actQuickHelp_->setCheckable(true);
+  actQuickHelp_->setChecked(true);
+  connect(actQuickHelp_, &QAction::toggled, this, [this](bool on) { quickHelp_->setVisible(on); });
 
   QMenu* tools = bar->addMenu("&Tools");
   tools->setObjectName("menuTools");
   actFindFiles_ = add(tools, "&Find Files...", "actFindFiles", &MainWindow::findFiles);
+  actFindFiles_->setShortcut(QKeySequence("Ctrl+F"));
   actFileFilters_ = add(tools, "File Fi&lters...", "actFileFilters", &MainWindow::fileFilters);
   actSettings_ = add(tools, "Se&ttings...", "actSettings", &MainWindow::settings);
   tools->addSeparator();
@@ -431,6 +510,7 @@ void MainWindow::buildMenus() {
   actContents_->setShortcut(QKeySequence(Qt::Key_F1));
   actContents_->setShortcutContext(Qt::ApplicationShortcut);
   actBuyOnline_ = add(help, "Buy &Online", "actBuyOnline", &MainWindow::buyOnline);
+  actHomePage_ = add(help, "&Home Page", "actHomePage", &MainWindow::homePage);
   actAbout_ = add(help, "&About Vantrel Osprin...", "actAbout", &MainWindow::about);
 }
 
@@ -553,9 +633,17 @@ void MainWindow::fillFolderTree() {
     auto* it = new QTreeWidgetItem(parent, {qs(ti.label)});
     it->setIcon(0, icon);
     it->setData(0, kItemRole, static_cast<uint>(id));
+    if (folderDeleted(ti)) it->setForeground(0, QBrush(QColor(255, 0, 0)));  // as in the list
     folderItems_[id] = it;
   }
   root->setExpanded(true);
+}
+
+bool MainWindow::folderDeleted(const TreeItem& ti) const {
+  if (ti.folder < 0) return false;
+  const auto k = static_cast<std::size_t>(ti.folder);
+  if (session_.isFat()) return k < session_.tree.fatFolders.size() && session_.tree.fatFolders[k].deleted;
+  return k < session_.tree.ntfsFolders.size() && session_.tree.ntfsFolders[k].deleted;
 }
 
 QTreeWidgetItem* MainWindow::folderItem(std::uint32_t item) const {
@@ -790,6 +878,37 @@ void MainWindow::folderChosen(QTreeWidgetItem* item) {
 }
 
 // ---- the list ----------------------------------------------------------------------------------
+
+void MainWindow::updateFilterMark() {
+  if (session_.filters.empty() || step() != 3) {
+    filterMark_->hide();
+    return;
+  }
+  // How many of the volume's files pass the filter.
+  std::uint64_t total = 0, shown = 0;
+  if (session_.isFat()) {
+    for (const FatFileNode& f : session_.tree.fatFiles) {
+      ++total;
+      if (session_.filters.passes(f.name)) ++shown;
+    }
+  } else {
+    NtfsFileSet set = session_.ntfsFiles();
+    if (set.valid())
+      for (const NtfsFileNode& f : set.list())
+        if (set.includes(f)) {
+          ++total;
+          if (session_.filters.passes(f.name)) ++shown;
+        }
+  }
+  QStringList patterns;
+  for (const std::string& f : session_.filters.filters()) patterns << qs(f);
+  QString count = exactBytes(shown);
+  count.chop(count.endsWith(" bytes") ? 6 : 5);
+  QString all = exactBytes(total);
+  all.chop(all.endsWith(" bytes") ? 6 : 5);
+  filterMark_->setText(QString("Filter: %1 \u2014 %2 of %3 files shown").arg(patterns.join(", "), count, all));
+  filterMark_->show();
+}
 
 void MainWindow::listIdentity(std::uint32_t identity) {
   listModel_->setRows(session_.listFolder(identity));
@@ -1030,8 +1149,12 @@ void MainWindow::lostSearchDone() {
   status_->hide();
   fillPartitionItems();
   const bool advanced = scanType() == ScanType::Advanced;
-  if (session_.partitions.empty())
+  if (session_.partitions.empty()) {
     okBox(this, MsgKind::Info, qs(advanced ? texts::kNoPartitionAdvanced : texts::kNoPartitionStandard));
+  } else {
+    status_->setText(tr(guitexts::kPartitionsFound, nullptr, static_cast<int>(session_.partitions.size())));
+    status_->show();
+  }
   if (advanced) {
     if (!fullDiskCheck_->isChecked()) fillRangeFirstPartition();
     showButton(nextButton_, true);
@@ -1160,6 +1283,7 @@ void MainWindow::mountDone() {
 void MainWindow::next() {
   if (busy() || !nextButton_->isEnabled()) return;
   session_.filters.clear();
+  filterMark_->hide();
   showButton(nextButton_, false);
   switch (step()) {
     case 0: {
@@ -1213,6 +1337,7 @@ void MainWindow::back() {
   if (busy() || step() <= 0 || !backButton_->isEnabled()) return;
   backPressed_ = true;
   showButton(nextButton_, false);
+  filterMark_->hide();
   listModel_->clearRows();
   setListShown(false);
   const int from = step();
@@ -1288,7 +1413,17 @@ void MainWindow::recoverSelected() {
 
 void MainWindow::recoverAll() {
   if (busy() || step() != 3 || !actRecoverAll_->isEnabled()) return;
-  recoverRows(this, session_, allRows());
+  recoverRows(this, session_, recoverAllRows());
+}
+
+std::vector<ListRow> MainWindow::recoverAllRows() const {
+  std::vector<ListRow> rows = allRows();
+  // The NTFS system files of the root ($MFT, $LogFile, ..., $Extend) stay
+  // out unless the settings ask for them; Recover Selected takes them.
+  const bool root = folderTree_->currentItem() == folderItem(FolderTree::kRoot);
+  if (root && session_.vp.fsType == FsType::Ntfs && !session_.settings.includeSystemFiles)
+    std::erase_if(rows, [](const ListRow& r) { return !r.name.empty() && r.name.front() == '$'; });
+  return rows;
 }
 
 void MainWindow::saveSnapshot() {
@@ -1372,6 +1507,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     ctl_->waitForJob();
     freeAll();
   }
+  saveLayout();
   e->accept();
 }
 
@@ -1398,11 +1534,13 @@ void MainWindow::fileFilters() {
   selectFolderItem(folderItem(FolderTree::kRoot));
   openFromTree_ = 1;
   listIdentity(session_.rootIdentity());
+  updateFilterMark();
 }
 
 void MainWindow::settings() {
   if (busy() || !actSettings_->isEnabled()) return;
   showRecoverySettings(this, session_);
+  saveRecoverySettings(session_.settings);
 }
 
 void MainWindow::driveInformation() {
@@ -1445,40 +1583,67 @@ bool MainWindow::openUrl(const QUrl& url) {
 }
 
 void MainWindow::liveUpdate() {
-  if (busy()) return;
-  if (!yesNoBox(this, qs(texts::kLiveUpdateQuestion))) return;
-  QString updater = QDir(QCoreApplication::applicationDirPath()).filePath(kUpdaterName);
-  if (!QFileInfo::exists(updater)) {
-    okBox(this, MsgKind::Error, qs(texts::kLiveUpdateMissing));
-    return;
-  }
-  const QStringList args{"<ZQRT>"};
-  bool started = desktop_.startProgram(updater, args);
-  if (!started) {
-    okBox(this, MsgKind::Error, qs(texts::kLiveUpdateMissing));
-    return;
-  }
-  exitConfirmed_ = true;
-  ctl_->requestStop();
-  ctl_->waitForJob();
-  freeAll();
-  close();
-  QCoreApplication::quit();
+  // Updates come with the system's packages; the window says so and which
+  // version runs.
+  okBox(this, MsgKind::Info, QString::fromUtf8(guitexts::kLiveUpdate).arg(QString::fromLatin1(OSPRIN_VERSION)));
+}
+
+QString MainWindow::manualPath() {
+  for (const char* p : {OSPRIN_MANUAL_INSTALLED, OSPRIN_MANUAL_BUILD})
+    if (QFileInfo::exists(QString::fromLocal8Bit(p))) return QString::fromLocal8Bit(p);
+  // Installed beside the program (a relocated install).
+  QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("../share/doc/osprin/osprin-manual.html");
+  return QFileInfo::exists(beside) ? QFileInfo(beside).canonicalFilePath() : QString();
 }
 
 void MainWindow::helpContents() {
-  QString file = QDir(QCoreApplication::applicationDirPath()).filePath(kHelpFileName);
-  if (!QFileInfo::exists(file) || !openUrl(QUrl::fromLocalFile(file)))
-    okBox(this, MsgKind::Error, qs(texts::kHelpFileMissing));
+  const QString file = manualPath();
+  if (file.isEmpty()) {
+    okBox(this, MsgKind::Error, QString::fromUtf8(guitexts::kManualMissing).arg(QString::fromLocal8Bit(OSPRIN_MANUAL_INSTALLED)));
+    return;
+  }
+  if (!openUrl(QUrl::fromLocalFile(file)))
+    okBox(this, MsgKind::Info, QString::fromUtf8(guitexts::kNoBrowser).arg(file));
 }
 
-void MainWindow::buyOnline() { openUrl(QUrl(kBuyPage)); }
-void MainWindow::homePage() { openUrl(QUrl(kHomePage)); }
+void MainWindow::openProjectPage() {
+  if (!openUrl(QUrl(QString::fromLatin1(kHomePage))))
+    okBox(this, MsgKind::Info, QString::fromUtf8(guitexts::kNoBrowser).arg(QString::fromLatin1(kHomePage)));
+}
+
+void MainWindow::buyOnline() { openProjectPage(); }
+void MainWindow::homePage() { openProjectPage(); }
 
 void MainWindow::about() {
   okBox(this, MsgKind::Info,
-        "Vantrel Osprin FAT and NTFS\n\nRecovers files and folders from FAT16, FAT32 and NTFS disks and disk images. "
-        "The disk is only ever read.");
+        QString::fromUtf8(guitexts::kAbout).arg(QString::fromLatin1(OSPRIN_VERSION), QString::fromLatin1(kHomePage)));
+}
+
+void MainWindow::rescan() {
+  if (busy()) return;
+  if (step() == 0) {
+    // The drive list again (a disk plugged in since), images kept.
+    std::vector<DriveInfo> images;
+    for (const DriveInfo& d : session_.drives)
+      if (d.isImage) images.push_back(d);
+    QStringList errors;
+    ctl_->listDrives({}, sysRoot_, errors);
+    for (DriveInfo& d : images) session_.drives.push_back(std::move(d));
+    fillDriveTree();
+    ctl_->chooseDrive(-1);
+    showButton(nextButton_, false);
+    return;
+  }
+  if (step() == 1 && ctl_->job() == Job::None) {
+    searchPartitions();
+    return;
+  }
+  if (step() == 3 && session_.scanType == ScanType::Standard && session_.sel.fsType != FsType::None &&
+      backButton_->isEnabled()) {
+    // The same partition, scanned again.
+    back();
+    if (step() == 1 && nextButton_->isEnabled()) next();
+  }
 }
 
 // ---- keyboard -------------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 
 #include "app/desktop_integration.h"
 #include "app/session.h"
+#include "tree/folder_tree.h"
 
 class QAction;
 class QAbstractItemView;
@@ -27,6 +28,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QStackedWidget;
 class QTableView;
 class QToolBar;
@@ -88,6 +90,13 @@ class MainWindow : public QMainWindow {
   // The folder tree item of a tree item number (nullptr when none).
   QTreeWidgetItem* folderItem(std::uint32_t item) const;
 
+  // The installed manual, or the one of the build tree ("" when neither is there).
+  static QString manualPath();
+  // The rows Recover All copies: the list shown, without the NTFS system
+  // files of the root unless the settings ask for them.
+  std::vector<ListRow> recoverAllRows() const;
+  QLabel* filterMark() const { return filterMark_; }
+
  public slots:
   // Wizard buttons.
   void next();
@@ -114,6 +123,9 @@ class MainWindow : public QMainWindow {
   void buyOnline();
   void homePage();
   void about();
+  // F5: the drive list again (Disk step), the partition search (Partition
+  // step), the same standard scan again (Browse step).
+  void rescan();
   void openCommand();
   void openWithCommand();
   void renameCommand();
@@ -202,6 +214,11 @@ class MainWindow : public QMainWindow {
   void onText(const QString& label, const QString& value);
 
   bool openUrl(const QUrl& url);
+  void openProjectPage();
+  void updateFilterMark();
+  bool folderDeleted(const TreeItem& ti) const;
+  void restoreLayout();
+  void saveLayout();
   void freeAll();
 
   WizardController* ctl_;
@@ -209,6 +226,15 @@ class MainWindow : public QMainWindow {
   QtObserver* observer_;
   DesktopIntegration desktop_;
   QStringList startupErrors_;
+  QString sysRoot_;
+  QSplitter* paneSplit_ = nullptr;
+  QSplitter* vSplit_ = nullptr;
+  QWidget* infoArea_ = nullptr;
+  QLabel* filterMark_ = nullptr;
+  QAction* actRescan_ = nullptr;
+  QAction* actInfoPanel_ = nullptr;
+  QAction* actQuickHelp_ = nullptr;
+  QAction* actHomePage_ = nullptr;
   int openFromTree_ = 0;
   bool openWith_ = false;
   bool renaming_ = false;
