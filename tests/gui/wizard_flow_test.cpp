@@ -3,6 +3,7 @@
 // logical FAT16 partitions).
 #include <QFile>
 
+#include "app/list_order.h"
 #include "wizard_support.h"
 
 namespace osprin::gui::test {
@@ -16,7 +17,10 @@ TEST_F(WizardTest, StartsAtTheDiskStepWithTheImageListed) {
   ASSERT_EQ(t->topLevelItemCount(), 1);
   EXPECT_EQ(t->topLevelItem(0)->text(0), "My Computer");
   EXPECT_TRUE(t->topLevelItem(0)->isExpanded());
-  EXPECT_EQ(childLabels(t), QStringList{"Storage Device0"});
+  // The name, the model and the size.
+  const DriveInfo& d0 = w->session().drives[0];
+  EXPECT_EQ(childLabels(t), QStringList{"Storage Device0 \u2014 Disk image sample.img (" +
+                                        humanSize(d0.trueSectors * 512) + ")"});
   EXPECT_EQ(w->currentTree(), t);
   EXPECT_TRUE(find<QRadioButton>("standardRadio")->isChecked());
   EXPECT_EQ(w->scanType(), ScanType::Standard);
@@ -537,7 +541,12 @@ TEST_F(WizardTest, AnImageThatCannotBeOpenedIsReported) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].kind, BoxKind::Error);
   EXPECT_TRUE(w->addImage(QString::fromStdString(osprin::test::fixtureImage("sample"))));
-  EXPECT_EQ(childLabels(w->driveTree()), QStringList{"Storage Device0"});
+  ASSERT_EQ(childLabels(w->driveTree()).size(), 1);
+  EXPECT_TRUE(childLabels(w->driveTree())[0].startsWith("Storage Device0 \u2014 Disk image sample.img ("));
+  // The image added is chosen at once: Next takes it.
+  EXPECT_EQ(w->driveTree()->currentItem(), child(w->driveTree(), 0));
+  EXPECT_EQ(w->selectedDrive(), 0);
+  EXPECT_TRUE(shown("nextButton"));
 }
 
 }  // namespace

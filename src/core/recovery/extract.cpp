@@ -299,7 +299,9 @@ bool Extractor::createTarget(const std::string& target, Output& out) {
   if (out.fd >= 0) return true;
   const int e = errno;
   result_.errors.push_back("cannot create " + target + ": " + errnoText(e));
-  if (!obs_.ask("Error creating file : " + target + ".  Continue Recovery ? ")) flags_.saveStopRequested.store(1);
+  // The system's reason beside the name ("Permission denied", "No space left on device").
+  if (!obs_.ask("Error creating file : " + target + " (" + errnoText(e) + ").  Continue Recovery ? "))
+    flags_.saveStopRequested.store(1);
   return false;
 }
 

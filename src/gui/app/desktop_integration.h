@@ -23,6 +23,11 @@ struct DesktopIntegration {
   std::function<bool(const QUrl&)> openUrl;
   // Starts a program without waiting for it; false when it could not start.
   std::function<bool(const QString& program, const QStringList& args)> startProgram;
+  // Opens a disk device read-only for a user who may not open it: through
+  // udisks2 (Block.OpenDevice, mode "r"), which asks polkit for the
+  // administrator's consent. A read-only descriptor, or -1 with `error` set;
+  // `serviceMissing` says the service is not there at all.
+  std::function<int(const QString& device, QString& error, bool& serviceMissing)> openDevice;
   // "Open" / "Open With..." of a list row.
   std::function<void(QWidget* parent, Session& s, const ListRow& row, bool openWith)> openFile;
 

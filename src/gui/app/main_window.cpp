@@ -115,6 +115,7 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   buildMenus();
   buildToolbar();
 
+  ctl_->setDeviceOpener(desktop_.openDevice);
   connect(ctl_, &WizardController::jobStarted, this, [this] { jobStarted(); });
   connect(ctl_, &WizardController::jobEnded, this, [this] { jobEnded(); });
 
@@ -558,12 +559,19 @@ void MainWindow::fillDriveTree() {
   root->setIcon(0, styleIcon(QStyle::SP_ComputerIcon));
   root->setData(0, kItemRole, -1);
   for (std::size_t k = 0; k < session_.drives.size(); ++k) {
-    auto* it = new QTreeWidgetItem(root, {qs(driveLabel(k))});
+    auto* it = new QTreeWidgetItem(root, {driveItemLabel(k)});
     it->setIcon(0, styleIcon(QStyle::SP_DriveHDIcon));
     it->setData(0, kItemRole, static_cast<int>(k));
     it->setToolTip(0, qs(session_.drives[k].path));
   }
   root->setExpanded(true);
+}
+
+QString MainWindow::driveItemLabel(std::size_t k) const {
+  // "Storage Device0 \u2014 WDC WD20EZRZ (1.8 TB)": the name, the model and the size.
+  const DriveInfo& d = session_.drives[k];
+  return qs(driveLabel(k)) + " \u2014 " + qs(d.model).simplified() + " (" +
+         humanSize(d.trueSectors * std::uint64_t{kSectorSize}) + ")";
 }
 
 void MainWindow::resetPartitionTree() {
@@ -1408,12 +1416,12 @@ void MainWindow::back() {
 
 void MainWindow::recoverSelected() {
   if (busy() || step() != 3 || !actRecoverSelected_->isEnabled()) return;
-  recoverRows(this, session_, selectedRows());
+  recoverRows(this, session_, selectedRows(), {}, desktop_.openUrl);
 }
 
 void MainWindow::recoverAll() {
   if (busy() || step() != 3 || !actRecoverAll_->isEnabled()) return;
-  recoverRows(this, session_, recoverAllRows());
+  recoverRows(this, session_, recoverAllRows(), {}, desktop_.openUrl);
 }
 
 std::vector<ListRow> MainWindow::recoverAllRows() const {
@@ -1472,11 +1480,13 @@ bool MainWindow::addImage(const QString& path) {
   }
   std::size_t k = session_.drives.size() - 1;
   QTreeWidgetItem* root = driveTree_->topLevelItem(0);
-  auto* it = new QTreeWidgetItem(root, {qs(driveLabel(k))});
+  auto* it = new QTreeWidgetItem(root, {driveItemLabel(k)});
   it->setIcon(0, styleIcon(QStyle::SP_DriveHDIcon));
   it->setData(0, kItemRole, static_cast<int>(k));
   it->setToolTip(0, path);
   root->setExpanded(true);
+  // The image just added is the one to scan: chosen at once.
+  if (step() == 0) chooseTreeItem(it);
   return true;
 }
 
@@ -1523,7 +1533,39 @@ void MainWindow::setViewDetails() {
 
 void MainWindow::findFiles() {
   if (busy() || step() != 3 || !actFindFiles_->isEnabled()) return;
-  showFindFiles(this, session_);
+  FindActions actions;
+  actions.goTo = [this](const FindHit& h) { goToHit(h); };
+  actions.recover = [this](const std::vector<ListRow>& rows) { recoverRows(this, session_, rows, {}, desktop_.openUrl); };
+  actions.open = [this](const ListRow& row, bool openWith) { desktop_.openFile(this, session_, row, openWith); };
+  showFindFiles(this, session_, std::move(actions));
+}
+
+bool MainWindow::goToHit(const FindHit& h) {
+  if (step() != 3 || busy() || h.path.empty()) return false;
+  // "/A/B": down the folder tree by the labels.
+  QTreeWidgetItem* it = folderItem(FolderTree::kRoot);
+  for (const QString& part : qs(h.path).split('/', Qt::SkipEmptyParts)) {
+    QTreeWidgetItem* next = nullptr;
+    for (int i = 0; it && i < it->childCount() && !next; ++i)
+      if (it->child(i)->text(0) == part) next = it->child(i);
+    if (!next) return false;
+    it = next;
+  }
+  if (!it) return false;
+  openFolderItem(it->data(0, kItemRole).toUInt());
+  for (int r = 0; r < listModel_->count(); ++r) {
+    const ListRow& row = listModel_->row(r);
+    if (!row.folder && row.id == h.id && row.name == h.name) {
+      QAbstractItemView* v = listView();
+      v->selectionModel()->setCurrentIndex(listModel_->index(r, FileListModel::NameCol),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      v->scrollTo(listModel_->index(r, FileListModel::NameCol));
+      v->setFocus(Qt::OtherFocusReason);
+      openFromTree_ = 0;
+      return true;
+    }
+  }
+  return false;
 }
 
 void MainWindow::fileFilters() {

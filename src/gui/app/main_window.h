@@ -95,6 +95,9 @@ class MainWindow : public QMainWindow {
   // The rows Recover All copies: the list shown, without the NTFS system
   // files of the root unless the settings ask for them.
   std::vector<ListRow> recoverAllRows() const;
+  // A hit of Find: its folder listed with the file selected; false when it
+  // is not reachable (a file whose folder is not in the tree, or filtered out).
+  bool goToHit(const FindHit& hit);
   QLabel* filterMark() const { return filterMark_; }
 
  public slots:
@@ -152,6 +155,7 @@ class MainWindow : public QMainWindow {
   QTreeWidget* makeTree(const QString& name);
   void showTree(QTreeWidget* t);
   void fillDriveTree();
+  QString driveItemLabel(std::size_t k) const;
   void resetPartitionTree();
   void fillPartitionItems();
   void resetFoundTree();

@@ -2,12 +2,15 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <unistd.h>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 #include <new>
 
+#include "app/gui_texts.h"
 #include "app/qt_observer.h"
+#include "disk/block_source.h"
 #include "app/texts.h"
 #include "widgets/message_box.h"
 
@@ -80,12 +83,33 @@ WizardController::OpenOutcome WizardController::openChosenDrive(std::string& err
     error = "no drive is chosen";
     return OpenOutcome::Failed;
   }
-  if (!session_.openDrive(selectedDrive_, error)) return OpenOutcome::Failed;
+  if (!session_.openDrive(selectedDrive_, error) && !openThroughService(error)) return OpenOutcome::Failed;
   session_.sel = Selection{};
   session_.filters.clear();
   const bool found = session_.readPartitionTables();
   setStep(Step::Partition);
   return found ? OpenOutcome::Partitions : OpenOutcome::NoPartitions;
+}
+
+bool WizardController::openThroughService(std::string& error) {
+  const DriveInfo& d = session_.drives[static_cast<std::size_t>(selectedDrive_)];
+  // Only a device the user lacks the rights to read: other failures (a
+  // missing medium, an image gone) stand as they are.
+  if (d.isImage || ::access(d.path.c_str(), F_OK) != 0 || ::access(d.path.c_str(), R_OK) == 0) return false;
+  QString why;
+  bool missing = true;
+  const int fd = deviceOpener_ ? deviceOpener_(qs(d.path), why, missing) : -1;
+  if (fd >= 0) {
+    std::string err;
+    auto src = FileBlockSource::adopt(fd, d.path, err);
+    if (src) {
+      session_.openDriveFrom(selectedDrive_, std::move(src));
+      return true;
+    }
+    why = qs(err);
+  }
+  error = us(QString(missing ? guitexts::kNoRightsNoService : guitexts::kNoRightsRefused).arg(qs(d.path), why));
+  return false;
 }
 
 bool WizardController::startJob(Job kind, std::function<void(Observer&)> work, std::function<void()> done,

@@ -52,8 +52,12 @@ class WizardController : public QObject {
 
   // Next from the Disk step: opens the chosen drive and reads its partition
   // tables. Failed leaves the step as it was with a message in `error`.
+  // A disk the user may not read is opened through `deviceOpener` (the
+  // desktop's disk service); where that fails, `error` says what to do.
   enum class OpenOutcome { Failed, Partitions, NoPartitions };
   OpenOutcome openChosenDrive(std::string& error);
+  using DeviceOpener = std::function<int(const QString& device, QString& error, bool& serviceMissing)>;
+  void setDeviceOpener(DeviceOpener opener) { deviceOpener_ = std::move(opener); }
 
   // ---- jobs ---------------------------------------------------------------------
   // `done` runs on the window thread when the job has ended. The standard
@@ -82,7 +86,9 @@ class WizardController : public QObject {
   bool startJob(Job kind, std::function<void(Observer&)> work, std::function<void()> done,
                 std::function<void()> beforeInfo = {});
 
+  bool openThroughService(std::string& error);
   Session session_;
+  DeviceOpener deviceOpener_;
   Step step_ = Step::Starting;
   Job job_ = Job::None;
   int selectedDrive_ = -1;
