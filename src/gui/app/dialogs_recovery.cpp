@@ -178,7 +178,9 @@ RecoverySummaryDialog::RecoverySummaryDialog(QWidget* parent, const RecoveryResu
   bottom->addStretch();
   bottom->addWidget(close);
   top->addLayout(bottom);
-  resize(560, problems->count() > 0 ? 360 : 160);
+  setMinimumWidth(560);
+  problems->setMinimumHeight(problems->count() > 0 ? 160 : 0);
+  resize(640, problems->count() > 0 ? 360 : 160);
 }
 
 bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, const QString& destination,

@@ -131,6 +131,8 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   showButton(nextButton_, false);
   showButton(stopButton_, false);
   resize(940, 680);
+  // The panes get the room; the information area and the quick help what they need.
+  vSplit_->setSizes({440, infoArea_->sizeHint().height(), quickHelp_->fontMetrics().lineSpacing() * 5 + 8});
   loadRecoverySettings(session_.settings);
   restoreLayout();
 }
