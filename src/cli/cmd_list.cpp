@@ -47,6 +47,19 @@ void appendJsonString(std::string& out, std::string_view s) {
   out += '"';
 }
 
+// A stored time in ISO 8601 as the volume implies it (FAT: local time
+// without an offset; NTFS: UTC with "Z"), or null when it names no time.
+void appendIsoTime(std::string& out, const StoredTime& t) {
+  const std::string iso = isoTime(t);
+  if (iso.empty()) {
+    out += "null";
+  } else {
+    out += '"';
+    out += iso;
+    out += '"';
+  }
+}
+
 std::string trimmed(const std::string& s) {
   auto end = s.find_last_not_of(' ');
   return end == std::string::npos ? "" : s.substr(0, end + 1);
@@ -76,11 +89,11 @@ void runList(const Args& a) {
     bool first = true;
     walkRows(s, [&](const std::string& path, const ListRow& row) {
       out += first ? "\n {\"created\":" : ",\n {\"created\":";
-      appendJsonString(out, row.created);
+      appendIsoTime(out, row.createdAt);
       out += row.deleted ? ",\"deleted\":true,\"id\":" : ",\"deleted\":false,\"id\":";
       appendUnsigned(out, row.id);
       out += row.folder ? ",\"kind\":\"folder\",\"modified\":" : ",\"kind\":\"file\",\"modified\":";
-      appendJsonString(out, row.modified);
+      appendIsoTime(out, row.modifiedAt);
       out += ",\"path\":";
       appendJsonString(out, path);
       out += ",\"size\":";

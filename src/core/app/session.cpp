@@ -28,7 +28,7 @@ bool Session::openDrive(int index, std::string& error) {
     error = "no such drive";
     return false;
   }
-  auto src = FileBlockSource::open(drives[static_cast<std::size_t>(index)].path, error);
+  auto src = openBlockSource(drives[static_cast<std::size_t>(index)].path, error);
   if (!src) return false;
   openDriveFrom(index, std::move(src));
   return true;

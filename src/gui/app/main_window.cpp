@@ -847,6 +847,7 @@ void MainWindow::driveChosen(QTreeWidgetItem* item) {
   ctl_->chooseDrive(k);
   panel_->setMode(InfoPanel::Mode::Drive);
   panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(k)]));
+  panel_->setImageRows(imageInfoPanel(session_.drives[static_cast<std::size_t>(k)]));
   showButton(nextButton_, true);
 }
 
@@ -1367,6 +1368,7 @@ void MainWindow::back() {
       panel_->setMode(InfoPanel::Mode::Drive);
       if (ctl_->selectedDrive() >= 0 && static_cast<std::size_t>(ctl_->selectedDrive()) < session_.drives.size()) {
         panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(ctl_->selectedDrive())]));
+        panel_->setImageRows(imageInfoPanel(session_.drives[static_cast<std::size_t>(ctl_->selectedDrive())]));
         showButton(nextButton_, true);
       }
       setQuickHelp(texts::kHelpDisk);
@@ -1467,8 +1469,7 @@ void MainWindow::loadSnapshot() {
 
 void MainWindow::openDiskImage() {
   if (busy() || step() != 0) return;
-  QString path = QFileDialog::getOpenFileName(this, "Open Disk Image", QString(),
-                                              "Disk images (*.img *.raw *.dd *.bin *.vhd *.iso);;All files (*)");
+  QString path = QFileDialog::getOpenFileName(this, "Open Disk Image", QString(), qs(imageFileFilter()));
   if (path.isEmpty()) return;
   addImage(path);
 }
