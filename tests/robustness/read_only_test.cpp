@@ -188,7 +188,7 @@ TEST(SourceNeverWritten, ReadOnlyLoopDeviceIsUnchangedByAWholeRun) {
 // by snapshots, which write to their own destinations.
 TEST(SourceNeverWritten, EveryOpenOfADiskInTheSourcesIsReadOnly) {
   const fs::path src = fs::path(OSPRIN_SOURCE_DIR) / "src";
-  const std::regex openCall(R"((::open|\bopen64|\bopenat)\s*\(([^;]*)\);)");
+  const std::regex openCall(R"((\B::open|\bopen64|\bopenat)\s*\(([^;]*)\);)");
   std::set<std::string> writers;
   int diskOpens = 0;
   for (const auto& e : fs::recursive_directory_iterator(src)) {
