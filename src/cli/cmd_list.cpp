@@ -92,7 +92,9 @@ void runList(const Args& a) {
       appendIsoTime(out, row.createdAt);
       out += row.deleted ? ",\"deleted\":true,\"id\":" : ",\"deleted\":false,\"id\":";
       appendUnsigned(out, row.id);
-      out += row.folder ? ",\"kind\":\"folder\",\"modified\":" : ",\"kind\":\"file\",\"modified\":";
+      out += row.folder            ? ",\"kind\":\"folder\",\"modified\":"
+             : row.stream.empty() ? ",\"kind\":\"file\",\"modified\":"
+                                  : ",\"kind\":\"stream\",\"modified\":";
       appendIsoTime(out, row.modifiedAt);
       out += ",\"path\":";
       appendJsonString(out, path);
@@ -115,7 +117,7 @@ void runList(const Args& a) {
   walkRows(s, [&](const std::string& path, const ListRow& row) {
     (row.folder ? folders : files)++;
     if (row.deleted) ++deleted;
-    const std::string type = rowTypeText(row, "File");
+    const std::string type = rowTypeText(row, row.stream.empty() ? "File" : "Stream");
     const std::string size = row.folder ? "" : std::to_string(row.size);
     std::printf("%-14s %12s  %-20s %-20s %s\n", type.c_str(), size.c_str(), trimmed(row.created).c_str(),
                 trimmed(row.modified).c_str(), path.c_str());

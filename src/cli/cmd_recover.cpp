@@ -34,6 +34,7 @@ struct RecoverArgs {
   std::vector<std::string> filters;
   unsigned retries = 0;  // 0: keep the default
   bool json = false;
+  bool streams = false;
 };
 
 // Forwards to the terminal and turns an interrupt into "&Stop Saving".
@@ -119,6 +120,7 @@ void runRecover(const RecoverArgs& a) {
   }
   settings.duplicatePolicy = *dup;
   settings.deletedPolicy = *del;
+  settings.recoverStreams = a.streams;
   if (a.retries != 0 && !settings.setBadSectorRetries(a.retries)) {
     fail("--retries must be between 1 and 10");
     return;
@@ -166,7 +168,9 @@ void runRecover(const RecoverArgs& a) {
   std::vector<ListRow> rows;
   std::vector<std::string> errors;
   if (a.all) {
-    rows = s.listFolder(s.rootIdentity());
+    // Streams come with their files (--streams), as they do inside folders.
+    for (ListRow& r : s.listFolder(s.rootIdentity()))
+      if (r.stream.empty()) rows.push_back(std::move(r));
   } else {
     for (const auto& p : a.paths) {
       auto found = rowsForPath(s, p);
@@ -188,6 +192,7 @@ void runRecover(const RecoverArgs& a) {
     j["files_saved"] = result.filesSaved;
     j["errors"] = errors;
     j["incomplete"] = result.incomplete;
+    j["not_decoded"] = result.notDecoded;
     j["stopped"] = result.stopped || interrupted;
     std::cout << j.dump(1) << "\n";
   } else {
@@ -217,6 +222,8 @@ void addRecoverCommand(CLI::App& app) {
   cmd->add_option("--retries", args->retries, "attempts on a bad sector, 1 to 10 (default 3)");
   cmd->add_flag("--force", args->force, "write to the destination even when it lies on the disk being recovered");
   cmd->add_flag("--json", args->json, "print the result as JSON");
+  cmd->add_flag("--streams", args->streams,
+                "NTFS: recover each file's named streams with it, as NAME:STREAM beside the file");
   cmd->callback([args] { runRecover(*args); });
 }
 

@@ -101,6 +101,46 @@ TEST(CliRecover, PathsNameFilesAndFolders) {
   EXPECT_TRUE(out["errors"].empty());
 }
 
+// Named streams: rows of kind "stream" in the listing; --all brings them
+// with their files only with --streams; a stream named on its own is
+// written beside nothing else; compressed files come back decompressed.
+TEST(CliRecover, NtfsStreamsAndCompressedFiles) {
+  const std::string img = test::fixtureImage("ntfs_windows");
+  const std::string vol = " --fs NTFS --start 0 --end 12287";
+  int status = -1;
+  auto listing = nlohmann::json::parse(test::runCommand(std::string(OSPRIN_CLI) + " list " + img + vol + " --json", &status));
+  ASSERT_EQ(status, 0);
+  std::map<std::string, std::string> kinds;
+  for (const auto& row : listing) kinds[row["path"].get<std::string>()] = row["kind"].get<std::string>();
+  EXPECT_EQ(kinds["/Streams/report.txt"], "file");
+  EXPECT_EQ(kinds["/Streams/report.txt:Zone.Identifier"], "stream");
+  EXPECT_EQ(kinds["/Streams/report.txt:summary"], "stream");
+
+  std::map<std::string, std::string> want;
+  for (const auto& e : test::readManifestEntries("ntfs_windows"))
+    if (e.kind == "file") want[e.path] = e.sha256;
+
+  for (bool streams : {false, true}) {
+    const std::string dest = test::makeTempDir("cli-streams");
+    auto out = nlohmann::json::parse(recoverCli(img + vol + " --to " + q(dest) + " /Streams /Compressed/many_units.txt" +
+                                                    (streams ? " --streams" : "") + " --json",
+                                                &status));
+    EXPECT_EQ(status, 0) << recoverStderr();
+    EXPECT_EQ(out["files_saved"], streams ? 4 : 2);
+    EXPECT_TRUE(out["not_decoded"].empty());
+    EXPECT_EQ(test::sha256File(dest + "/many_units.txt"), want.at("/Compressed/many_units.txt"));
+    EXPECT_EQ(test::sha256File(dest + "/Streams/report.txt"), want.at("/Streams/report.txt"));
+    EXPECT_EQ(std::filesystem::exists(dest + "/Streams/report.txt:Zone.Identifier"), streams);
+    if (streams) {
+      EXPECT_EQ(test::sha256File(dest + "/Streams/report.txt:summary"), want.at("/Streams/report.txt:summary"));
+    }
+  }
+  const std::string one = test::makeTempDir("cli-stream");
+  recoverCli(img + vol + " --to " + q(one) + " /Streams/report.txt:summary", &status);
+  EXPECT_EQ(status, 0) << recoverStderr();
+  EXPECT_EQ(filesUnder(one), std::vector<std::string>{"/report.txt:summary"});
+}
+
 TEST(CliRecover, DeletedOnlyAndFilters) {
   const std::string img = test::fixtureImage("sample");
   const std::string dest = test::makeTempDir("cli-deleted");

@@ -328,7 +328,10 @@ std::optional<std::map<std::string, std::uint64_t>> flsFiles(const std::string& 
     while (std::getline(ls, c, '\t')) cols.push_back(c);
     if (cols.size() < 7) continue;
     const std::string path = "/" + cols[1];
-    if (path.find(':') != std::string::npos || path.rfind("/$OrphanFiles", 0) == 0) continue;
+    // Named streams ("name:stream", attribute type 128) are rows of their
+    // own; the index attributes fls lists beside them are not.
+    const bool dataStream = cols[0].find("-128-") != std::string::npos;
+    if ((path.find(':') != std::string::npos && !dataStream) || path.rfind("/$OrphanFiles", 0) == 0) continue;
     files[path] = std::stoull(cols[6]);
   }
   return files;
@@ -359,8 +362,13 @@ std::map<std::string, std::uint64_t> liveFiles(DeepMount& m) {
 // Sleuth Kit list them as files.
 void dropViewIndexFiles(std::map<std::string, std::uint64_t>& files) {
   for (const char* p : {"/$Secure", "/$Extend/$ObjId", "/$Extend/$Quota", "/$Extend/$Reparse",
-                        "/$Extend/$RmMetadata/$Repair"})
+                        "/$Extend/$RmMetadata/$Repair"}) {
     files.erase(p);
+    // and their named streams
+    const std::string prefix = std::string(p) + ":";
+    for (auto it = files.lower_bound(prefix); it != files.end() && it->first.rfind(prefix, 0) == 0;)
+      it = files.erase(it);
+  }
 }
 
 TEST(DeepFixtures, DiskWithoutPartitionTableNtfsVolume) {
@@ -451,6 +459,64 @@ TEST(DeepFixtures, WindowsNtfsVolumeOfTheCorpusListsAsTheStandardScanAndTheSleut
     ++compared;
   }
   EXPECT_GT(compared, 10u);
+}
+
+// --- what Windows writes: compressed files, streams, a deleted tree -------------
+
+// The deep scan of a volume written through ntfs-3g with compression and
+// named streams rebuilds what the standard scan lists: the deleted folder
+// with its deleted subfolder and their files (no placeholder folder), each
+// path once, the system files once, and every file reads back as written.
+TEST(DeepFixtures, NtfsWithCompressionAndStreamsRebuildsWhatTheStandardScanLists) {
+  const std::string image = test::fixtureImage("ntfs_windows");
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Ntfs, 0, 12288), 1));
+  std::map<std::string, int> rowsPerPath;
+  const auto listed = listedFiles(s.mount);
+  NtfsFileSet files = s.mount.ntfsFiles();
+  const FolderTree& ft = s.mount.tree.folderTree();
+  for (std::uint32_t item = 1; item < ft.size(); ++item) {
+    const std::int64_t fi = ft.item(item).folder;
+    const std::uint32_t id = fi < 0 ? kNtfsRootRecord : s.mount.tree.ntfsFolders[static_cast<std::size_t>(fi)].recordNumber;
+    if (fi < 0 && item != 1) continue;
+    for (const ListRow& r : listNtfsFolder(s.mount.tree, files, id))
+      if (!r.folder) ++rowsPerPath[(item == 1 ? std::string() : ft.path(item)) + "/" + r.name];
+  }
+  for (auto& [p, n] : rowsPerPath) EXPECT_EQ(n, 1) << p << " listed " << n << " times";
+  EXPECT_EQ(rowsPerPath.count("/$MFT"), 1u);
+  for (const std::string& folder : listedFolders(s.mount)) EXPECT_NE(folder.rfind("/Dir", 0), 0u) << folder;
+
+  std::size_t compared = 0;
+  for (const ManifestEntry& e : test::readManifestEntries("ntfs_windows", "ntfs_windows")) {
+    if (e.kind != "file") continue;
+    auto it = listed.find(e.path);
+    ASSERT_NE(it, listed.end()) << e.path << " not listed";
+    EXPECT_EQ(it->second.row.deleted, e.deleted) << e.path;
+    EXPECT_EQ(it->second.row.size, e.size) << e.path;
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, it->second), e.sha256) << e.path;
+    ++compared;
+  }
+  EXPECT_GE(compared, 60u);
+}
+
+// A folder whose MFT record is gone: its files are shown under a placeholder
+// folder, as the standard scan shows them.
+TEST(DeepFixtures, NtfsFolderWhoseRecordIsGoneKeepsItsFilesUnderAPlaceholder) {
+  const std::string image = test::makeTempDir("lostfolder") + "/image";
+  std::filesystem::copy_file(test::fixtureImage("ntfs_windows"), image);
+  // /Keep is record 118; the MFT begins at sector 32 and is contiguous there.
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp((32 + 2 * 118) * 512);
+    const std::string zeros(1024, '\0');
+    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Ntfs, 0, 12288), 1));
+  const auto listed = listedFiles(s.mount);
+  EXPECT_EQ(listed.count("/Keep/kept.txt"), 0u);
+  ASSERT_EQ(listed.count("/Dir0/kept.txt"), 1u);
+  EXPECT_EQ(listed.at("/Dir0/kept.txt").row.size, 1200u);
 }
 
 }  // namespace

@@ -173,6 +173,7 @@ inline void expectSameNtfsFiles(const std::vector<NtfsFileNode>& a, const std::v
     EXPECT_EQ(a[i].changeTime, b[i].changeTime);
     EXPECT_EQ(a[i].size, b[i].size);
     EXPECT_EQ(a[i].deleted, b[i].deleted);
+    EXPECT_EQ(a[i].stream, b[i].stream);
   }
 }
 

@@ -162,6 +162,7 @@ bool Session::renameRow(const ListRow& row, std::string_view newName) {
     tree.fatFiles[static_cast<std::size_t>(i)].name.assign(newName);
     return true;
   }
+  if (!row.stream.empty()) return false;  // a stream is named after its file
   NtfsFileSet files = ntfsFiles();
   std::int64_t i = files.findBySector(static_cast<SectorNo>(row.id));
   if (i < 0) return false;

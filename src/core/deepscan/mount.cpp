@@ -202,7 +202,7 @@ void mountFoundNtfs(const DeepScanResults& results, std::uint16_t chosen, FileTr
   obs.status("Extracting entries for the file system");
   for (const NtfsDirRecord& d : results.ntfsDirRecords) {
     if (d.fsIndex != static_cast<std::int16_t>(chosen) || d.recordNumber == kNtfsRootRecord || d.name == ".") continue;
-    tree.addNtfsFolder(d.name, d.recordNumber, d.parentRecord, d.creationTime, d.changeTime, d.deleted,
+    tree.addNtfsFolder(d.name, d.recordNumber, d.parentRecord, d.shownCreationTime, d.changeTime, d.deleted,
                        ScanType::Advanced);
   }
 
@@ -221,6 +221,18 @@ void mountFoundNtfs(const DeepScanResults& results, std::uint16_t chosen, FileTr
       ++placeholders;
     }
     total += 100;
+  }
+  // Files whose folder record is gone are shown under a placeholder too, as
+  // the standard scan shows them.
+  if (chosen >= 1 && chosen <= results.foundFileSystems.size()) {
+    const FoundFileSystem& fs = results.foundFileSystems[chosen - 1];
+    for (const NtfsFileRecord& f : results.ntfsFileRecords) {
+      if (stop.load() == 1) break;
+      if (f.dataRecordSector <= fs.clusterBase || f.dataRecordSector > fs.volumeEnd) continue;
+      if (f.parentRecord == kNtfsRootRecord || tree.findNtfsFolder(f.parentRecord) >= 0) continue;
+      tree.addNtfsFolder("Dir" + dec(placeholders), f.parentRecord, kNtfsRootRecord, 0, 0, false, ScanType::Advanced);
+      ++placeholders;
+    }
   }
   stop.store(0);
 

@@ -8,9 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_set>
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "ntfs/compression.h"
+#include "ntfs/lznt1.h"
 #include "volume/ntfs_record.h"
 
 namespace osprin {
@@ -50,6 +53,13 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 bool setTimes(const std::string& path, const timespec& t) {
   timespec times[2] = {t, t};
   return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string hexTag(std::uint32_t tag) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out(8, '0');
+  for (int i = 7; i >= 0; --i, tag >>= 4) out[static_cast<std::size_t>(i)] = digits[tag & 0xF];
+  return out;
 }
 
 int percentOf(std::uint64_t done, std::uint64_t total) {
@@ -560,10 +570,6 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
     r.status = CopyStatus::Stopped;
     return r;
   }
-  if (req.size == 0) {
-    r.status = CopyStatus::Empty;
-    return r;
-  }
   flags_.skipFileRequested.store(0);
   std::string target = joinPath(req.targetFolder, safeComponent(req.name));
   r.path = target;
@@ -586,19 +592,66 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
     lastPercent_ = 0;
   }
 
+  if (req.size == 0) {
+    // An empty file is written empty, with its times, whatever its record
+    // holds now.
+    Output out;
+    if (!createTarget(target, out)) {
+      r.status = CopyStatus::CreateFailed;
+      return r;
+    }
+    if (req.recoverMode == RecoverMode::Recover) ++result_.filesSaved;
+    finishFile(out, r, 0, req);
+    return r;
+  }
+
   std::vector<std::uint8_t> rec(kMftRecordSize, 0);
   ctx_.reader.readSectorsClearing(req.location, 2, rec.data());
   applyFixup(std::span<std::uint8_t>(rec));
+  auto locate = [&](Bytes r) {
+    DataAttribute found;
+    if (req.stream.empty()) return findUnnamedData(r);
+    const NtfsDataAttr named = findDataAttribute(r, req.stream);
+    found.found = named.found;
+    found.resident = named.resident;
+    found.offset = named.offset;
+    return found;
+  };
+  DataAttribute a = locate(Bytes(rec.data(), rec.size()));
+  if (!a.found) {
+    // The record found by a deep scan may be an extension record holding
+    // the name, or a base record whose streams lie in extension records.
+    const auto records = recordsOfFile(ctx_.reader, Bytes(rec.data(), rec.size()), req.location, ctx_.vp.clusterBase,
+                                       ctx_.vp.sectorsPerCluster);
+    for (std::size_t k = 1; k < records.size() && !a.found; ++k) {
+      a = locate(Bytes(records[k].bytes));
+      if (a.found) rec.assign(records[k].bytes.begin(), records[k].bytes.end());
+    }
+  }
   const Bytes record(rec.data(), rec.size());
-  const DataAttribute a = findUnnamedData(record);
   if (!a.found) {
     r.status = CopyStatus::NoData;
     result_.errors.push_back(target + ": the file record at sector " + dec(req.location) + " holds no usable data");
     return r;
   }
+  const NtfsDataAttr info = dataAttributeAt(record, a.offset);
+  const StoredForm form = storedFormOf(record, info);
+  // Content that cannot be decoded is written as stored and reported, never
+  // counted as saved.
+  auto notDecoded = [&](CopyResult& done) {
+    if (done.status != CopyStatus::Written) return;
+    done.status = CopyStatus::NotDecoded;
+    result_.notDecoded.push_back(done.path);
+    result_.errors.push_back(done.path + (form == StoredForm::Encrypted
+                                              ? ": the file is encrypted (EFS); written as stored, not decoded"
+                                              : ": the file's data is held by a reparse point (tag 0x" +
+                                                    hexTag(reparseTag(record)) + "); written as stored, not decoded"));
+  };
 
   if (a.resident) {
-    const std::size_t value = a.offset + 24;
+    // The file's own data begins 24 bytes into the attribute; a named
+    // stream's after its name, where the value offset says.
+    const std::size_t value = req.stream.empty() ? a.offset + 24 : a.offset + rd16(record, a.offset + 20);
     if (value + req.size > 1023) {
       r.status = CopyStatus::NoData;
       result_.errors.push_back(target + ": the resident data runs past the end of its file record");
@@ -610,8 +663,11 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
       return r;
     }
     if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) out.written = req.size;
-    if (req.recoverMode == RecoverMode::Recover) ++result_.filesSaved;
     finishFile(out, r, req.size, req);
+    if (form != StoredForm::Plain)
+      notDecoded(r);
+    else if (req.recoverMode == RecoverMode::Recover)
+      ++result_.filesSaved;
     return r;
   }
 
@@ -622,10 +678,128 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
                              "; nothing written");
     return r;
   }
-  r = writeRunList(target, req.size, runs, req.recoverMode);
+  if (form == StoredForm::Plain && info.found && (info.compressed() || info.initSize < req.size))
+    r = writeNtfsDecoded(target, req.size, runs, info, req.recoverMode);
+  else
+    r = writeRunList(target, req.size, runs, req.recoverMode);
   if (r.status == CopyStatus::Written) {
     if (req.hasTime) setTimesFromFiletime(r.path, req.fileTime);
-    if (req.recoverMode == RecoverMode::Recover) ++result_.filesSaved;
+    if (form != StoredForm::Plain)
+      notDecoded(r);
+    else if (req.recoverMode == RecoverMode::Recover)
+      ++result_.filesSaved;
+  }
+  return r;
+}
+
+CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t size, const RunList& runs,
+                                       const NtfsDataAttr& info, RecoverMode mode) {
+  CopyResult r;
+  r.path = target;
+  if (mode == RecoverMode::Recover && stopRequested()) {
+    r.status = CopyStatus::Stopped;
+    return r;
+  }
+  if (mode == RecoverMode::Recover) {
+    obs_.progress(0);
+    lastPercent_ = 0;
+  }
+  Output out;
+  if (!createTarget(target, out)) {
+    r.status = CopyStatus::CreateFailed;
+    return r;
+  }
+  out.runsDamaged = runs.damaged;
+  const std::uint64_t clusterSectors = ctx_.vp.sectorsPerCluster;
+  const std::uint64_t clusterBytes = clusterSectors * kSectorSize;
+  // Past the initialised size every reader of the volume sees zeros.
+  const std::uint64_t valid = std::min(size, info.initSize);
+  auto skipZeros = [&](std::uint64_t bytes) {
+    if (::lseek(out.fd, static_cast<off_t>(bytes), SEEK_CUR) < 0) {
+      out.writeErrno = errno;
+      return false;
+    }
+    out.holes = true;
+    out.written += bytes;
+    progress(out.written, size, mode);
+    return true;
+  };
+  bool undecodable = false;
+
+  if (!info.compressed()) {
+    for (const DataRun& run : runs.runs) {
+      if (out.written >= valid || interrupted()) break;
+      if (run.sparse) {
+        const auto bytes = static_cast<std::uint64_t>(std::min<unsigned __int128>(
+            static_cast<unsigned __int128>(run.length) * clusterBytes, valid - out.written));
+        if (!skipZeros(bytes)) break;
+        continue;
+      }
+      const std::uint64_t first = ctx_.vp.clusterBase + static_cast<std::uint64_t>(run.startCluster) * clusterSectors;
+      if (copyStretch(out, first, run.length * clusterSectors, valid, mode) != Stretch::Ok) break;
+    }
+    if (out.written == valid && valid < size && out.writeErrno == 0 && !interrupted()) skipZeros(size - valid);
+  } else {
+    const std::uint64_t unitClusters = std::uint64_t{1} << info.compressionUnit;
+    const std::uint64_t unitBytes = unitClusters * clusterBytes;
+    // Windows writes units of 16 clusters of at most 4 KiB; a unit beyond
+    // 16 MiB is not one any volume holds.
+    if (unitBytes > (std::uint64_t{16} << 20)) {
+      undecodable = true;
+    } else {
+      std::vector<ClusterExtent> extents;
+      extents.reserve(runs.runs.size());
+      for (const DataRun& run : runs.runs)
+        extents.push_back(ClusterExtent{static_cast<std::uint64_t>(run.startCluster), run.length, run.sparse});
+      UnitWalker units(extents);
+      std::vector<std::uint8_t> packed(static_cast<std::size_t>(unitBytes)), plain(static_cast<std::size_t>(unitBytes));
+      const std::uint64_t total = ctx_.reader.totalSectors();
+      while (out.written < size && !interrupted() && out.writeErrno == 0) {
+        const UnitPlan plan = units.next(unitClusters);
+        if (plan.listed == 0) break;  // the runs end: the file stays short, reported as such
+        const std::uint64_t n = std::min(unitBytes, size - out.written);
+        if (plan.kind == UnitKind::Sparse) {
+          if (!skipZeros(n)) break;
+          continue;
+        }
+        std::fill(packed.begin(), packed.end(), 0);
+        std::size_t got = 0;
+        for (const ClusterExtent& piece : plan.pieces) {
+          const std::uint64_t first = ctx_.vp.clusterBase + piece.lcn * clusterSectors;
+          const std::uint64_t sectors = piece.count * clusterSectors;
+          if (total > 0 && (first >= total || sectors > total - first)) out.pastEnd = true;
+          if (!ctx_.reader.readSectorsClearing(first, static_cast<std::uint32_t>(sectors), packed.data() + got)) {
+            out.readFailed = true;
+            ++result_.failedReads;
+          }
+          got += static_cast<std::size_t>(sectors * kSectorSize);
+        }
+        const std::uint8_t* data = packed.data();
+        if (plan.kind == UnitKind::Compressed) {
+          std::fill(plain.begin(), plain.end(), 0);
+          const Lznt1Result d = lznt1Decompress(Bytes(packed.data(), got), plain);
+          if (d.damaged) undecodable = true;
+          data = plain.data();
+        }
+        if (out.written + n > valid) {
+          // Bytes past the initialised size are zeros.
+          const std::uint64_t keep = valid > out.written ? valid - out.written : 0;
+          if (data == packed.data()) data = static_cast<const std::uint8_t*>(std::memcpy(plain.data(), packed.data(), n));
+          std::fill(plain.begin() + static_cast<std::ptrdiff_t>(keep), plain.begin() + static_cast<std::ptrdiff_t>(n), 0);
+        }
+        if (!out.writeAll(data, static_cast<std::size_t>(n))) break;
+        out.written += n;
+        progress(out.written, size, mode);
+      }
+    }
+  }
+  FileCopyRequest none;
+  none.hasTime = false;
+  finishFile(out, r, size, none);
+  if (undecodable) {
+    result_.errors.push_back(r.path + ": the compressed data is damaged; what could not be decoded was written as zeros");
+    if (r.complete) result_.incomplete.push_back(r.path);
+    r.complete = false;
   }
   return r;
 }
@@ -653,8 +827,16 @@ void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
   req.location = f.dataRecordSector;
   req.recoverMode = RecoverMode::Recover;
   req.deleted = f.deleted;
-  req.fileTime = f.creationTime;
+  req.fileTime = f.changeTime;  // the last write, as Windows shows it
+  req.stream = std::string(streamNameOf(f));
   copyNtfsFile(req);
+}
+
+void Extractor::copyStreamsOf(std::size_t index, const std::string& folder) {
+  if (!ctx_.settings.recoverStreams) return;
+  const auto& list = ctx_.ntfsFiles.list();
+  for (std::size_t i = index + 1; i < list.size() && list[i].stream && !stopRequested(); ++i)
+    if (ctx_.ntfsFiles.includes(list[i])) copyNtfsRecord(i, folder);
 }
 
 void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::string& path) {
@@ -665,8 +847,12 @@ void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::str
       copyFatRecord(i, path);
     }
   } else {
+    // A file's streams follow it in the list: they go with it only when
+    // streams are asked for.
     ctx_.ntfsFiles.forEachChild(identity, [&](std::size_t i) {
-      if (!stopRequested()) copyNtfsRecord(i, path);
+      if (stopRequested()) return;
+      if (ctx_.ntfsFiles.list()[i].stream && !ctx_.settings.recoverStreams) return;
+      copyNtfsRecord(i, path);
     });
   }
 }
@@ -720,23 +906,39 @@ void Extractor::copyNtfsFolder(std::uint32_t item, std::uint32_t recordNumber, c
   copyFolder(false, item, recordNumber, parentPath, name);
 }
 
-std::int64_t Extractor::ntfsFileBySector(SectorNo s) {
+std::int64_t Extractor::ntfsFileBySector(SectorNo s, std::string_view stream) {
   if (!ntfsIndexed_) {
     ctx_.ntfsFiles.forEach([&](std::size_t i) {
-      ntfsBySector_.try_emplace(ctx_.ntfsFiles.list()[i].dataRecordSector, static_cast<std::uint32_t>(i));
+      ntfsBySector_.emplace(ctx_.ntfsFiles.list()[i].dataRecordSector, static_cast<std::uint32_t>(i));
     });
     ntfsIndexed_ = true;
   }
-  auto it = ntfsBySector_.find(s);
-  return it == ntfsBySector_.end() ? -1 : static_cast<std::int64_t>(it->second);
+  // The first in list order of the nodes of that sector and stream.
+  std::int64_t best = -1;
+  auto [lo, hi] = ntfsBySector_.equal_range(s);
+  for (auto it = lo; it != hi; ++it) {
+    const NtfsFileNode& f = ctx_.ntfsFiles.list()[it->second];
+    if (streamNameOf(f) != stream || f.stream != !stream.empty()) continue;
+    if (best < 0 || it->second < best) best = it->second;
+  }
+  return best;
 }
 
 void Extractor::recoverRows(std::span<const ListRow> rows, const std::string& destination) {
   const FsType fs = ctx_.vp.fsType;
   if (fs != FsType::Fat16 && fs != FsType::Fat32 && fs != FsType::Ntfs) return;
   const bool fat = isFat(fs);
+  // A stream whose file is among the rows comes with its file when streams
+  // are asked for; it is not copied twice.
+  std::unordered_set<std::string_view> filesChosen;
+  if (!fat && ctx_.settings.recoverStreams)
+    for (const ListRow& row : rows)
+      if (!row.folder && row.stream.empty()) filesChosen.insert(row.name);
   for (const ListRow& row : rows) {
     if (stopRequested()) break;
+    if (!row.stream.empty() && row.name.size() > row.stream.size() &&
+        filesChosen.count(std::string_view(row.name).substr(0, row.name.size() - row.stream.size() - 1)) != 0)
+      continue;
     if (row.folder) {
       if (row.id > UINT32_MAX) continue;
       const auto item = static_cast<std::uint32_t>(row.id);
@@ -766,15 +968,17 @@ void Extractor::recoverRows(std::span<const ListRow> rows, const std::string& de
     req.size = row.size;
     req.location = static_cast<SectorNo>(row.id);
     req.recoverMode = RecoverMode::Recover;
-    const std::int64_t idx = ntfsFileBySector(req.location);
+    req.stream = row.stream;
+    const std::int64_t idx = ntfsFileBySector(req.location, row.stream);
     if (idx >= 0) {
       const NtfsFileNode& f = ctx_.ntfsFiles.list()[static_cast<std::size_t>(idx)];
       req.deleted = f.deleted;
-      req.fileTime = f.creationTime;
+      req.fileTime = f.changeTime;
     } else {
       req.hasTime = false;
     }
     copyNtfsFile(req);
+    if (idx >= 0 && row.stream.empty()) copyStreamsOf(static_cast<std::size_t>(idx), destination);
   }
 }
 
@@ -818,11 +1022,12 @@ CopyResult copyRowForOpen(RecoveryContext& ctx, const ListRow& row, const std::s
   req.name = row.name;
   req.size = row.size;
   req.location = static_cast<SectorNo>(row.id);
+  req.stream = row.stream;
   const std::int64_t idx = ctx.ntfsFiles.findBySector(req.location);
-  if (idx >= 0) {
+  if (idx >= 0 && row.stream.empty()) {
     const NtfsFileNode& f = ctx.ntfsFiles.list()[static_cast<std::size_t>(idx)];
     req.deleted = f.deleted;
-    req.fileTime = f.creationTime;
+    req.fileTime = f.changeTime;
   } else {
     req.hasTime = false;
   }

@@ -17,6 +17,7 @@
 #include "common/observer.h"
 #include "common/types.h"
 #include "disk/sector_reader.h"
+#include "ntfs/data_attr.h"
 #include "recovery/settings.h"
 #include "search/match.h"
 #include "tree/file_list.h"
@@ -51,6 +52,9 @@ struct FileCopyRequest {
   std::uint16_t fatDate = 0;
   std::uint64_t fileTime = 0;
   bool hasTime = true;
+  // NTFS: the named stream to copy (its $DATA attribute of that name); empty
+  // for the file's own data.
+  std::string stream;
 };
 
 enum class CopyStatus {
@@ -62,6 +66,7 @@ enum class CopyStatus {
   CreateFailed,    // the target could not be created
   NoData,          // NTFS: no usable unnamed data attribute, or resident data past the record
   Unreadable,      // the volume geometry gives no way to read the file
+  NotDecoded,      // NTFS: written as stored (encrypted, or held by a reparse point not decoded here)
 };
 
 struct CopyResult {
@@ -80,6 +85,10 @@ struct RecoveryResult {
   std::vector<std::string> errors;
   // Paths of files written only in part (damage, "S&kip File", "&Stop Saving").
   std::vector<std::string> incomplete;
+  // Paths of files written as stored because their content cannot be decoded
+  // (EFS encryption, a reparse point of a kind not decoded): never counted
+  // in filesSaved.
+  std::vector<std::string> notDecoded;
   std::uint64_t failedReads = 0;  // read requests that did not read every sector
   bool stopped = false;           // "&Stop Saving" (or No to the question) ended the run
 };
@@ -196,9 +205,17 @@ class Extractor {
   void copyFolder(bool fat, std::uint32_t item, std::uint32_t identity, const std::string& parentPath,
                   std::string_view name);
   void copyFolderFiles(bool fat, std::uint32_t identity, const std::string& path);
+  // A non-resident NTFS stream that is compressed or whose initialised size
+  // is below its size: LZNT1 units decoded, bytes past the initialised size
+  // written as zeros.
+  CopyResult writeNtfsDecoded(const std::string& target, std::uint64_t size, const RunList& runs,
+                              const NtfsDataAttr& info, RecoverMode mode);
+  // Copies the named streams listed right after file `index` (with
+  // recoverStreams), written as NAME:STREAM beside it.
+  void copyStreamsOf(std::size_t index, const std::string& folder);
   void copyFatRecord(std::size_t index, const std::string& folder);
   void copyNtfsRecord(std::size_t index, const std::string& folder);
-  std::int64_t ntfsFileBySector(SectorNo s);
+  std::int64_t ntfsFileBySector(SectorNo s, std::string_view stream = {});
   void progress(std::uint64_t done, std::uint64_t total, RecoverMode mode);
 
   RecoveryContext& ctx_;
@@ -212,7 +229,7 @@ class Extractor {
   bool fatCacheOk_ = false;
   std::vector<std::uint8_t> fatCache_;
   bool kernelCopy_ = true;  // copy_file_range still worth trying
-  std::unordered_map<SectorNo, std::uint32_t> ntfsBySector_;
+  std::unordered_multimap<SectorNo, std::uint32_t> ntfsBySector_;
   bool ntfsIndexed_ = false;
 };
 

@@ -156,7 +156,8 @@ bool encodeNtfsBody(Encoder& e, const FileTree& t, const NtfsFileSet& set, std::
     e.u32(f.parentRecord);
     e.u64(f.creationTime);
     e.u64(f.changeTime);
-    e.u8(f.deleted ? 1 : 0);
+    // Bit 0 deleted; bit 1 a named stream (older files always hold 0 there).
+    e.u8(static_cast<std::uint8_t>((f.deleted ? 1 : 0) | (f.stream ? 2 : 0)));
     e.u64(f.size);
     ++written;
   };
@@ -410,9 +411,11 @@ class Parser {
     for (std::uint32_t i = 0; i < m; ++i) {
       if (!record("file", i, m, kNtfsFileFixed, 4, lead, name, f)) return false;
       Bytes b(f, kNtfsFileFixed - 4);
-      t.addNtfsFile(rd32(Bytes(lead, 4), 0), name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), rd8(b, 24) != 0,
-                    rd64(b, 25));
-      ++t.fileCount;
+      const std::uint8_t flags = rd8(b, 24);
+      const bool stream = (flags & 2) != 0 && name.find(':') != std::string::npos;
+      t.addNtfsFile(rd32(Bytes(lead, 4), 0), name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), (flags & 1) != 0,
+                    rd64(b, 25), stream);
+      if (!stream) ++t.fileCount;
     }
     return true;
   }

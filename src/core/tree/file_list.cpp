@@ -182,14 +182,14 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
   for (std::uint32_t i : tree.fatFolderChildren(parent)) {
     const auto& f = tree.fatFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateText(f.writeDate), fatDateText(f.accessDate), f.treeItem,
-                           fatStoredDate(f.writeDate), fatStoredDate(f.accessDate)});
+                           fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), {}});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
     if (filter && !filter(f.name)) continue;
     rows.push_back(
         ListRow{f.name, false, f.deleted, f.size, fatDateText(f.writeDate), fatDateText(f.accessDate), f.fileIndex,
-                fatStoredDate(f.writeDate), fatStoredDate(f.accessDate)});
+                fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), {}});
   }
   return rows;
 }
@@ -200,13 +200,14 @@ std::vector<ListRow> listNtfsFolder(FileTree& tree, const NtfsFileSet& files, st
   for (std::uint32_t i : tree.ntfsFolderChildren(parent)) {
     const auto& f = tree.ntfsFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.treeItem, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime)});
+                           f.treeItem, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), {}});
   }
   files.forEachChild(parent, [&](std::size_t i) {
     const auto& f = files.list()[i];
     if (filter && !filter(f.name)) return;
     rows.push_back(ListRow{f.name, false, f.deleted, f.size, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.dataRecordSector, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime)});
+                           f.dataRecordSector, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime),
+                           std::string(streamNameOf(f))});
   });
   return rows;
 }

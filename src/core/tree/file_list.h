@@ -35,6 +35,7 @@ struct ListRow {
   std::uint64_t id = 0;    // column "ID": tree item, fileIndex or record sector
   StoredTime createdAt;    // the values behind created and modified
   StoredTime modifiedAt;
+  std::string stream;      // NTFS: the stream name of a NAME:STREAM row; empty otherwise
 };
 
 // Decides whether a file name passes the filter table (folders always pass).

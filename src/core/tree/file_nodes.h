@@ -4,6 +4,7 @@
 // the root), never by pointer.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/types.h"
 
@@ -33,19 +34,23 @@ struct FatFileNode {
   std::uint32_t fileIndex = 0;  // the list's ID column
 };
 
+// NTFS times are those Windows shows: creation and last write of
+// $STANDARD_INFORMATION, or of the $FILE_NAME when the record has none.
 struct NtfsFolderNode {
   std::string name;
   std::uint32_t recordNumber = 0;
   std::uint32_t parentRecord = kNtfsRootRecord;
   std::uint64_t creationTime = 0;  // FILETIME
-  std::uint64_t changeTime = 0;
+  std::uint64_t changeTime = 0;    // last write
   std::uint32_t treeItem = 0;
   bool deleted = false;
 };
 
 // An NTFS file of a standard scan, and also the deep scan's file record:
 // there dataRecordSector is the sector where the record was found and
-// recordNumber is 0.
+// recordNumber is 0. A named stream (an alternate data stream) is a node of
+// its own, listed right after its file, with stream set and the name
+// "FILE:STREAM" (the stream name is what follows the last ':').
 struct NtfsFileNode {
   std::string name;
   SectorNo dataRecordSector = 0;  // the list's ID column; recovery reads the record here
@@ -55,7 +60,15 @@ struct NtfsFileNode {
   std::uint64_t changeTime = 0;
   std::uint64_t size = 0;
   bool deleted = false;
+  bool stream = false;
 };
 using NtfsFileRecord = NtfsFileNode;
+
+// The stream name of a stream node ("" for a file).
+inline std::string_view streamNameOf(const NtfsFileNode& f) {
+  if (!f.stream) return {};
+  const auto colon = f.name.rfind(':');
+  return colon == std::string::npos ? std::string_view{} : std::string_view(f.name).substr(colon + 1);
+}
 
 }  // namespace osprin

@@ -32,9 +32,9 @@ bool FileTree::addNtfsFolder(std::string_view name, std::uint32_t recordNumber, 
 
 void FileTree::addNtfsFile(SectorNo dataRecordSector, std::string_view name, std::uint32_t recordNumber,
                            std::uint32_t parentRecord, std::uint64_t creationTime, std::uint64_t changeTime,
-                           bool deleted, std::uint64_t size) {
+                           bool deleted, std::uint64_t size, bool stream) {
   ntfsFiles.push_back(NtfsFileNode{std::string(name), dataRecordSector, recordNumber, parentRecord, creationTime,
-                                   changeTime, size, deleted});
+                                   changeTime, size, deleted, stream});
 }
 
 bool FileTree::renameFatFolder(std::uint32_t parentCluster, std::uint32_t firstCluster, std::string_view name,

@@ -39,10 +39,10 @@ class FileTree {
   // dropped; the standard scan appends without testing. Returns whether added.
   bool addNtfsFolder(std::string_view name, std::uint32_t recordNumber, std::uint32_t parentRecord,
                      std::uint64_t creationTime, std::uint64_t changeTime, bool deleted, ScanType scan);
-  // Appends; the caller increments fileCount.
+  // Appends; the caller increments fileCount (not for streams).
   void addNtfsFile(SectorNo dataRecordSector, std::string_view name, std::uint32_t recordNumber,
                    std::uint32_t parentRecord, std::uint64_t creationTime, std::uint64_t changeTime, bool deleted,
-                   std::uint64_t size);
+                   std::uint64_t size, bool stream = false);
   // Renames the first folder with that parent and first cluster and sets its
   // deleted flag; false when there is none.
   bool renameFatFolder(std::uint32_t parentCluster, std::uint32_t firstCluster, std::string_view name, bool deleted);

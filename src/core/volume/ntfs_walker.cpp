@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "ntfs/data_attr.h"
 #include "volume/walkers.h"
 
 namespace osprin {
@@ -19,6 +20,8 @@ namespace {
 // instead of one per record. A piece that fails is read again sector by
 // sector inside the reader, and a sector that never reads stays zero.
 constexpr std::uint32_t kChunkSectors = 256;
+// Names of one file listed at most (hard links).
+constexpr std::size_t kMaxLinks = 1024;
 
 // Hands out the sectors of the MFT in order, reading the runs in pieces.
 class MftSectorStream {
@@ -203,6 +206,9 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
       named = !r.empty() && findPreferredFileName(r, name);
     }
     if (!named) continue;
+    // The times Windows shows: $STANDARD_INFORMATION's, which the base
+    // record holds; the file name's only when it has none.
+    standardInformationTimes(rec, name.creationTime, name.changeTime);
 
     if (flags == 2 || flags == 3) {
       if (name.name == ".") continue;  // the root directory itself
@@ -219,9 +225,33 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
         found = !r.empty() && findDataSize(r, size);
       }
       if (!found) size = 0;
+      const std::size_t linksFrom = tree.ntfsFiles.size();
       tree.addNtfsFile(dataSector, name.name, h, name.parentRecord, name.creationTime, name.changeTime, flags == 0,
                        size);
       ++tree.fileCount;
+      // Hard links: each other name (not a DOS short name) is a row of its own.
+      for (std::size_t k = 0; k < refs.size(); ++k) {
+        Bytes r = recordOf(k);
+        if (r.empty()) continue;
+        for (const FileNameInfo& link : linkNames(r)) {
+          if (link.parentRecord == name.parentRecord && link.name == name.name) continue;
+          bool seen = false;
+          for (std::size_t i = linksFrom; i < tree.ntfsFiles.size() && !seen; ++i)
+            seen = tree.ntfsFiles[i].parentRecord == link.parentRecord && tree.ntfsFiles[i].name == link.name;
+          if (seen || tree.ntfsFiles.size() - linksFrom >= kMaxLinks) continue;
+          tree.addNtfsFile(dataSector, link.name, h, link.parentRecord, name.creationTime, name.changeTime, flags == 0,
+                           size);
+          ++tree.fileCount;
+        }
+      }
+      // Named streams: a row "NAME:STREAM" each, right after the file.
+      for (std::size_t k = 0; k < refs.size(); ++k) {
+        Bytes r = recordOf(k);
+        if (r.empty()) continue;
+        for (const NtfsDataAttr& d : namedDataAttributes(r))
+          tree.addNtfsFile(k == 0 ? sector : runs.recordSector(refs[k]), name.name + ":" + d.stream, h,
+                           name.parentRecord, name.creationTime, name.changeTime, flags == 0, d.dataSize, true);
+      }
       obs.counter("File(s) Found", tree.fileCount);
     }
     obs.text("Last File/Folder", name.name);
