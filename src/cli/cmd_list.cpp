@@ -11,6 +11,7 @@
 
 #include "cli_common.h"
 #include "commands.h"
+#include "common/text.h"
 
 namespace osprin::cli {
 
@@ -76,7 +77,7 @@ void runList(const Args& a) {
       fail(err);
       return;
     }
-    std::fprintf(stderr, "Snapshot saved to %s\n", written.c_str());
+    std::fprintf(stderr, "Snapshot saved to %s\n", terminalQuoted(written).c_str());
   }
 
   if (a.json) {
@@ -119,8 +120,10 @@ void runList(const Args& a) {
     if (row.deleted) ++deleted;
     const std::string type = rowTypeText(row, row.stream.empty() ? "File" : "Stream");
     const std::string size = row.folder ? "" : std::to_string(row.size);
+    // A name can hold control characters and escape sequences: quoted as ls
+    // does, it can neither drive the terminal nor fake a line of the list.
     std::printf("%-14s %12s  %-20s %-20s %s\n", type.c_str(), size.c_str(), trimmed(row.created).c_str(),
-                trimmed(row.modified).c_str(), path.c_str());
+                trimmed(row.modified).c_str(), terminalQuoted(path).c_str());
   });
   std::printf("%llu folder(s), %llu file(s), %llu of them deleted\n", static_cast<unsigned long long>(folders),
               static_cast<unsigned long long>(files), static_cast<unsigned long long>(deleted));

@@ -59,6 +59,7 @@ class SaveObserver : public Observer {
     poll();
     return term_.ask(t);
   }
+  void warning(std::string_view t) override { term_.warning(t); }
 
  private:
   void poll() {
@@ -156,8 +157,8 @@ void runRecover(const RecoverArgs& a) {
   s.filters = filters;
   TerminalObserver term(true);
   if (!mountVolume(a.disk, a.volume, s, term)) return;
-  if (stopFlag().load() != 0) {
-    fail("the scan was stopped", 130);
+  if (interrupted()) {
+    fail("the scan was stopped; nothing was recovered", kExitInterrupted);
     return;
   }
   if (!makeDirectoryPath(a.to)) {
@@ -182,27 +183,69 @@ void runRecover(const RecoverArgs& a) {
   RecoveryFlags flags;
   SaveObserver saveObs(term, flags);
   RecoveryResult result;
+  setRecoveryFlags(&flags);
   if (!rows.empty()) result = s.recoverRows(rows, a.to, flags, saveObs);
+  setRecoveryFlags(nullptr);
   term.finish();
   errors.insert(errors.end(), result.errors.begin(), result.errors.end());
-  const bool interrupted = stopFlag().load() != 0;
+  const bool stopped = interrupted();
+  const std::size_t problems = result.problemCount();
 
   if (a.json) {
+    nlohmann::json files = nlohmann::json::array();
+    for (const FileResult& f : result.files) {
+      nlohmann::json zero = nlohmann::json::array();
+      for (const ByteRange& r : f.zeroFilled) zero.push_back({{"offset", r.offset}, {"length", r.length}});
+      nlohmann::json e = {{"path", f.path}, {"outcome", fileOutcomeText(f.outcome)}, {"size", f.size},
+                          {"written", f.written}, {"zero_filled", zero}};
+      if (!f.reason.empty()) e["reason"] = f.reason;
+      files.push_back(std::move(e));
+    }
     nlohmann::json j;
     j["files_saved"] = result.filesSaved;
+    j["files_not_whole"] = problems;
+    j["files"] = std::move(files);
     j["errors"] = errors;
+    j["warnings"] = term.warnings();
     j["incomplete"] = result.incomplete;
     j["not_decoded"] = result.notDecoded;
-    j["stopped"] = result.stopped || interrupted;
-    std::cout << j.dump(1) << "\n";
+    j["destination_full"] = result.destinationFull;
+    j["stopped"] = result.stopped || stopped;
+    std::cout << j.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   } else {
     std::cout << "Files saved: " << result.filesSaved << "\n";
-    for (const auto& e : errors) std::fprintf(stderr, "osprin: %s\n", e.c_str());
+    if (problems > 0) {
+      std::cout << "Not written whole: " << problems << "\n";
+      for (const FileResult& f : result.files) {
+        if (!isProblem(f.outcome)) continue;
+        std::string line = "  " + std::string(fileOutcomeText(f.outcome)) + ": " + terminalQuoted(f.path);
+        if (!f.reason.empty()) line += ": " + terminalSafe(f.reason);
+        if (!f.zeroFilled.empty()) {
+          line += " (zero-filled bytes";
+          for (std::size_t i = 0; i < f.zeroFilled.size(); ++i) {
+            const ByteRange& r = f.zeroFilled[i];
+            line += (i == 0 ? " " : ", ") + dec(r.offset) + "-" + dec(r.offset + r.length - 1);
+          }
+          line += ")";
+        }
+        std::cout << line << "\n";
+      }
+    }
+    for (const auto& e : errors) std::fprintf(stderr, "osprin: %s\n", terminalSafe(e).c_str());
   }
-  if (interrupted)
-    fail("recovery stopped", 130);
-  else if (result.filesSaved == 0 && !errors.empty())
+  if (stopped) {
+    fail("recovery stopped by Ctrl-C: " + dec(result.filesSaved) +
+             " file(s) were written; the one being written was removed, the rest were not written",
+         kExitInterrupted);
+  } else if (result.destinationFull) {
+    fail("the destination folder is full: recovery ended there, and " + dec(problems) +
+             " chosen file(s) were not written whole (listed above)",
+         kExitNotWhole);
+  } else if (rows.empty() && !errors.empty()) {
     fail("nothing could be recovered");
+  } else if (problems > 0 || !errors.empty()) {
+    fail(dec(problems) + " chosen file(s) were not written whole", kExitNotWhole);
+  }
 }
 
 }  // namespace

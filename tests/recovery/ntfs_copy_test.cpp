@@ -228,6 +228,41 @@ TEST(NtfsCopy, RunsShorterThanTheSizeAreReported) {
   EXPECT_NE(res.errors[0].find("end early"), std::string::npos);
 }
 
+// Sizes near 2^64 (a damaged or hostile record): the copy ends, with the
+// file reported incomplete, instead of asking for a stretch of nothing for
+// ever. 2^64 - 511 once made the rounding of the size to sectors wrap to 0.
+struct HugeSize {
+  std::uint64_t size;
+  bool sparseFirst;  // a hole before the data run
+};
+class NtfsHugeSize : public ::testing::TestWithParam<HugeSize> {};
+
+TEST_P(NtfsHugeSize, CopyEndsAndReportsTheFileIncomplete) {
+  const HugeSize c = GetParam();
+  CraftedNtfs v(1, 200);
+  Blob runs = c.sparseFirst ? test::cat({test::run(2, 1, 0, 0), test::run(3, 1, 100, 1)}) : test::run(3, 1, 100, 1);
+  SectorNo s = v.addRecord(test::fileRecord({test::nonResidentData(runs, c.size)}));
+  v.addFile("huge.bin", s, c.size);
+  NtfsRun run;
+  auto dest = test::makeTempDir("huge");
+  auto res = run.all(v, dest);
+  ASSERT_EQ(res.files.size(), 1u);
+  EXPECT_TRUE(isProblem(res.files[0].outcome));
+  EXPECT_EQ(res.problemCount(), 1u);
+  if (res.files[0].outcome == FileOutcome::Incomplete) {
+    const std::string expect = (c.sparseFirst ? zeros(2 * 512) : "") + v.content({100, 101, 102}, 3 * 512);
+    EXPECT_EQ(test::readFile(dest + "/huge.bin"), expect);
+    EXPECT_EQ(res.files[0].written, expect.size());
+  } else {
+    EXPECT_FALSE(test::exists(dest + "/huge.bin"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(NtfsCopy, NtfsHugeSize,
+                         ::testing::Values(HugeSize{UINT64_MAX - 510, false}, HugeSize{UINT64_MAX, false},
+                                           HugeSize{UINT64_MAX - 511, false}, HugeSize{1ull << 63, false},
+                                           HugeSize{UINT64_MAX - 510, true}, HugeSize{UINT64_MAX, true}));
+
 TEST(NtfsCopy, FilesWithoutUsableDataAreNotCreated) {
   CraftedNtfs v(8, 64);
   SectorNo empty = v.addRecord(test::fileRecord({test::stdInfoAttr(), test::residentData("")}));

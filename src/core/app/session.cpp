@@ -30,13 +30,29 @@ bool Session::openDrive(int index, std::string& error) {
   }
   auto src = openBlockSource(drives[static_cast<std::size_t>(index)].path, error);
   if (!src) return false;
-  reader = std::make_unique<SectorReader>(std::move(src));
-  reader->setBadSectorRetries(settings.badSectorRetries);
-  selectedDrive = index;
+  openDriveFrom(index, std::move(src));
   return true;
 }
 
+void Session::openDriveFrom(int index, std::unique_ptr<BlockSource> source) {
+  closeDrive();
+  reader = std::make_unique<SectorReader>(std::move(source));
+  reader->setBadSectorRetries(settings.badSectorRetries);
+  selectedDrive = index;
+}
+
 void Session::closeDrive() { reader.reset(); }
+
+bool Session::setBadSectorsMap(const std::string& path, std::string& error) {
+  if (!reader) {
+    error = "no disk is open";
+    return false;
+  }
+  std::vector<SectorRange> unreadable;
+  if (!loadRescueMap(path, unreadable, error)) return false;
+  reader->setUnreadable(std::move(unreadable));
+  return true;
+}
 
 const DriveInfo* Session::drive() const {
   if (selectedDrive < 0 || static_cast<std::size_t>(selectedDrive) >= drives.size()) return nullptr;
@@ -59,6 +75,7 @@ void Session::searchLostPartitions(StopFlag& stop, Observer& obs) {
   partitions.clear();
   const DriveInfo* d = drive();
   if (!reader || !d) return;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   partitions = osprin::searchLostPartitions(*reader, *d, stop, obs);
 }
 
@@ -101,6 +118,7 @@ ScanOutcome Session::standardScan(StopFlag& stop, Observer& obs) {
   freeTrees();
   standardFileParents.clear();
   if (!reader) return ScanOutcome::Failed;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   return runStandardScan(*reader, sel, vp, mftRuns, tree, stop, obs);
 }
 
@@ -109,6 +127,7 @@ void Session::deepScan(StopFlag& stop, Observer& obs) {
   freeTrees();
   freeDeepScan();
   if (!reader) return;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   runDeepScan(*reader, sel, settings.sectorsPerRead, deep, stop, obs);
 }
 
@@ -122,6 +141,7 @@ void Session::mountFound(StopFlag& stop, Observer& obs) {
   scanType = ScanType::Advanced;
   freeTrees();
   if (!reader || chosenFsIndex == 0) return;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   runMount(*reader, deep, chosenFsIndex, vp, tree, stop, obs);
 }
 

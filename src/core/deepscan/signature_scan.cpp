@@ -370,7 +370,9 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
     if (s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ') {
       const std::uint32_t k = (static_cast<std::uint32_t>(rd16(s, 20)) << 16) | rd16(s, 26);
       const std::uint32_t p = (static_cast<std::uint32_t>(rd16(s, 52)) << 16) | rd16(s, 58);
-      if (k > 2 && k != 0xFFFFFFFFu && p != 0xFFFFFFFFu && k < lba) {
+      // Cluster 2 is the first of the data area: a FAT16 folder can start
+      // there (a FAT32 root directory has no "." entry).
+      if (k >= 2 && k != 0xFFFFFFFFu && p != 0xFFFFFFFFu && k < lba) {
         results.dirHeadHits.push_back(DirHeadHit{lba, k, p, rd16(s, 24), rd16(s, 18), 0});
         ++results.folderHitCount;
       }

@@ -7,6 +7,7 @@
 // any policy or filter.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,9 +48,10 @@ struct FileCopyRequest {
   std::uint32_t listId = 0;    // FAT: the file's fileIndex (carried along)
   RecoverMode recoverMode = RecoverMode::Recover;
   bool deleted = false;
-  // The time stamp the finished file receives. FAT: the packed write date;
-  // NTFS: a FILETIME. Not applied when hasTime is false.
+  // The time stamp the finished file receives. FAT: the packed write date
+  // and time; NTFS: a FILETIME. Not applied when hasTime is false.
   std::uint16_t fatDate = 0;
+  std::uint16_t fatTime = 0;
   std::uint64_t fileTime = 0;
   bool hasTime = true;
   // NTFS: the named stream to copy (its $DATA attribute of that name); empty
@@ -69,21 +71,55 @@ enum class CopyStatus {
   NotDecoded,      // NTFS: written as stored (encrypted, or held by a reparse point not decoded here)
 };
 
+// What became of one file that recovery was asked for. New kinds go before
+// Skipped; a summary treats every kind but Whole and Skipped as a problem.
+enum class FileOutcome : std::uint8_t {
+  Whole,       // written to its end from readable sectors
+  Incomplete,  // written, but zero-filled ranges (unreadable sectors) or shorter than its size
+  NotDecoded,  // its data is stored in a way that is not decoded here
+  Failed,      // not written (see reason); no file of its name was left behind
+  Skipped,     // not written by the user's choice ("Skip duplicate file(s)", "S&kip File", an empty NTFS file)
+};
+// "written whole", "incomplete", "not decoded", "failed", "skipped".
+const char* fileOutcomeText(FileOutcome o);
+inline bool isProblem(FileOutcome o) { return o != FileOutcome::Whole && o != FileOutcome::Skipped; }
+
+// Bytes offset .. offset + length - 1 of a file.
+struct ByteRange {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  bool operator==(const ByteRange&) const = default;
+};
+
+struct FileResult {
+  FileOutcome outcome = FileOutcome::Whole;
+  std::string path;                   // where the file was (or would have been) written
+  std::uint64_t size = 0;             // its size on the volume
+  std::uint64_t written = 0;          // bytes the written file holds
+  std::vector<ByteRange> zeroFilled;  // ranges written as zeros: their sectors could not be read
+  std::string reason;                 // why, for every outcome but Whole
+};
+
 struct CopyResult {
   CopyStatus status = CopyStatus::Refused;
   std::string path;       // the file written (or that could not be created)
-  bool complete = true;   // false when the file holds less than its size
+  bool complete = true;   // false when the file holds less than its data (short, zero-filled, cut off)
   std::uint64_t written = 0;
+  FileOutcome outcome = FileOutcome::Skipped;
   // The routine's 1: a file was written, or there was nothing to write.
   bool ok() const { return status == CopyStatus::Written || status == CopyStatus::NothingToWrite; }
 };
 
 struct RecoveryResult {
   std::uint32_t filesSaved = 0;
+  // One entry per file that recovery was asked for and that the filters and
+  // the deleted-file policy let through, in the order they were taken.
+  std::vector<FileResult> files;
   // One line per problem: files that could not be created, files cut short
-  // by damaged structures, files with unreadable sectors (written as zeros).
+  // by damaged structures, files with unreadable sectors (written as zeros),
+  // folders that could not be made.
   std::vector<std::string> errors;
-  // Paths of files written only in part (damage, "S&kip File", "&Stop Saving").
+  // Paths of files written, but not whole (zero-filled ranges, cut short).
   std::vector<std::string> incomplete;
   // Paths of files written as stored because their content cannot be decoded
   // (EFS encryption, a reparse point of a kind not decoded): never counted
@@ -91,6 +127,9 @@ struct RecoveryResult {
   std::vector<std::string> notDecoded;
   std::uint64_t failedReads = 0;  // read requests that did not read every sector
   bool stopped = false;           // "&Stop Saving" (or No to the question) ended the run
+  bool destinationFull = false;   // the destination ran out of space (or quota): the run ended there
+  // Files whose outcome is a problem (isProblem).
+  std::size_t problemCount() const;
 };
 
 // Everything a copy reads. ntfsFiles are the NTFS files of the tree in use
@@ -138,8 +177,13 @@ DataAttribute findUnnamedData(Bytes record);
 std::uint32_t readUnit(std::uint32_t sectorsPerCluster);
 
 // Creates every directory along path (failures ignored). True when path is a
-// directory afterwards.
+// directory afterwards. For the destination folder the user names; the
+// folders of a recovery are made below it without following symbolic links.
 bool makeDirectoryPath(const std::string& path);
+
+// The name a file has while it is being written, in its own folder; it gets
+// its real name only when it is written to its end.
+bool isPartialName(std::string_view name);
 
 // A name from the disk made safe to use as one path component inside the
 // destination: "" -> "_", "." -> "_.", ".." -> "_..", '/' and NUL -> '_',
@@ -150,10 +194,12 @@ std::string safeComponent(std::string_view name);
 std::string duplicateName(std::string_view name, std::uint32_t n);
 
 // Time stamps of a written file: access and modification time (Linux keeps
-// no creation time). FAT: the date of the packed write date with the current
-// UTC time of day; a date that is not a calendar date leaves the times alone.
-// NTFS: the FILETIME unchanged. False when the times could not be set.
-bool setTimesFromFatDate(const std::string& path, std::uint16_t fatDate);
+// no creation time). FAT: the packed last-write date and time, read as a
+// local time of this machine's zone (FAT stores the writer's wall clock
+// without a zone); a date that is not a calendar date leaves the times
+// alone, a time that is not a clock time gives midnight. NTFS: the FILETIME
+// unchanged. False when the times could not be set.
+bool setTimesFromFatTime(const std::string& path, std::uint16_t fatDate, std::uint16_t fatTime);
 bool setTimesFromFiletime(const std::string& path, std::uint64_t filetime);
 
 class Extractor {
@@ -188,6 +234,11 @@ class Extractor {
 
  private:
   struct Output;
+  struct Folder {
+    int fd = -1;        // open folder, or -1 when it could not be made
+    std::string error;  // why not
+    int refs = 0;       // 0: kept until the end (a folder given by path)
+  };
   bool stopRequested() const;
   bool interrupted() const;
   // Filters, deleted-file policy and duplicates; false when the file is refused.
@@ -217,6 +268,18 @@ class Extractor {
   void copyNtfsRecord(std::size_t index, const std::string& folder);
   std::int64_t ntfsFileBySector(SectorNo s, std::string_view stream = {});
   void progress(std::uint64_t done, std::uint64_t total, RecoverMode mode);
+  // The open folder of a path: a folder made by this run, or one given by
+  // path (the destination, Open's folder), opened on first use.
+  const Folder& folderAt(const std::string& path);
+  // Makes (or opens) the folder `name` inside parentPath without following a
+  // symbolic link; returns its path. leaveFolder closes it again.
+  std::string enterFolder(const std::string& parentPath, std::string_view name);
+  void leaveFolder(const std::string& path);
+  // Whether `name` exists in the folder of target (not following links).
+  bool existsInFolder(const std::string& target);
+  // Adds the file's entry to the result.
+  void addResult(const std::string& path, std::uint64_t size, std::uint64_t written, FileOutcome outcome,
+              std::string reason, std::vector<ByteRange> zeroFilled = {});
 
   RecoveryContext& ctx_;
   RecoveryFlags& flags_;
@@ -231,6 +294,10 @@ class Extractor {
   bool kernelCopy_ = true;  // copy_file_range still worth trying
   std::unordered_multimap<SectorNo, std::uint32_t> ntfsBySector_;
   bool ntfsIndexed_ = false;
+  std::unordered_map<std::string, Folder> folders_;
+  std::uint64_t partialCount_ = 0;
+  // The reader asks interrupted() between single reads of bad sectors.
+  std::unique_ptr<SectorReader::StopScope> readerStop_;
 };
 
 // Recovery of list rows as the browse step has them: "Recover Selected"

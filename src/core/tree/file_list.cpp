@@ -155,6 +155,16 @@ std::string isoTime(const StoredTime& t) {
   return "";
 }
 
+std::string fatDateTimeText(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths) {
+  std::string out = fatDateText(date);
+  appendNumber(out, time >> 11, 2);
+  out.push_back(':');
+  appendNumber(out, (time >> 5) & 0x3Fu, 2);
+  out.push_back(':');
+  appendNumber(out, (time & 0x1Fu) * 2u + hundredths / 100u, 2);
+  return out;
+}
+
 StoredTime fatStoredDate(std::uint16_t date) {
   StoredTime t;
   t.kind = StoredTime::Kind::FatLocal;
@@ -181,15 +191,19 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
   std::vector<ListRow> rows;
   for (std::uint32_t i : tree.fatFolderChildren(parent)) {
     const auto& f = tree.fatFolders[i];
-    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateText(f.writeDate), fatDateText(f.accessDate), f.treeItem,
-                           fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), {}});
+    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
+                           fatDateTimeText(f.writeDate, f.writeTime), f.treeItem,
+                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
+                           fatStoredDateTime(f.writeDate, f.writeTime), {}});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
     if (filter && !filter(f.name)) continue;
-    rows.push_back(
-        ListRow{f.name, false, f.deleted, f.size, fatDateText(f.writeDate), fatDateText(f.accessDate), f.fileIndex,
-                fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), {}});
+    rows.push_back(ListRow{f.name, false, f.deleted, f.size,
+                           fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
+                           fatDateTimeText(f.writeDate, f.writeTime), f.fileIndex,
+                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
+                           fatStoredDateTime(f.writeDate, f.writeTime), {}});
   }
   return rows;
 }

@@ -13,6 +13,23 @@ namespace osprin {
 constexpr std::uint32_t kFatRootCluster = 0;
 constexpr std::uint32_t kNtfsRootRecord = 5;
 
+// The times of a FAT directory entry as the entry stores them: packed dates
+// (day in bits 0-4, month 5-8, year - 1980 9-15) and packed times (seconds / 2
+// in bits 0-4, minutes 5-10, hours 11-15) of the clock of the machine that
+// wrote them, which FAT does not name: they are local times of an unknown
+// zone. A field of 0 is "not set" (old DOS versions keep no creation time).
+struct FatTimes {
+  std::uint16_t createDate = 0;       // entry bytes 16-17
+  std::uint16_t createTime = 0;       // entry bytes 14-15
+  std::uint8_t createHundredths = 0;  // entry byte 13: 10 ms units, 0-199, added to createTime
+  std::uint16_t writeDate = 0;        // entry bytes 24-25 (last write)
+  std::uint16_t writeTime = 0;        // entry bytes 22-23
+  std::uint16_t accessDate = 0;       // entry bytes 18-19 (last access, a date only)
+};
+
+// The FAT nodes keep writeDate and accessDate first (the fields every FAT
+// node has had); the other times of FatTimes follow after the node's own
+// fields. times() and setTimes() move them as one.
 struct FatFolderNode {
   std::string name;
   std::uint32_t firstCluster = 0;   // identity, unique in the list
@@ -21,17 +38,45 @@ struct FatFolderNode {
   std::uint16_t accessDate = 0;
   std::uint32_t treeItem = 0;       // folder-tree item, 0 until the tree is built
   bool deleted = false;
+  std::uint16_t writeTime = 0;      // FAT packed times (FatTimes)
+  std::uint16_t createDate = 0;
+  std::uint16_t createTime = 0;
+  std::uint8_t createHundredths = 0;
+
+  FatTimes times() const { return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate}; }
+  void setTimes(const FatTimes& t) {
+    createDate = t.createDate;
+    createTime = t.createTime;
+    createHundredths = t.createHundredths;
+    writeDate = t.writeDate;
+    writeTime = t.writeTime;
+    accessDate = t.accessDate;
+  }
 };
 
 struct FatFileNode {
   std::string name;
-  std::uint32_t firstCluster = 0;
+  std::uint32_t firstCluster = 0;  // 0 for an empty file (no cluster)
   std::uint32_t parentCluster = 0;
   std::uint16_t writeDate = 0;
   std::uint16_t accessDate = 0;
   std::uint32_t size = 0;
   bool deleted = false;
   std::uint32_t fileIndex = 0;  // the list's ID column
+  std::uint16_t writeTime = 0;  // FAT packed times (FatTimes)
+  std::uint16_t createDate = 0;
+  std::uint16_t createTime = 0;
+  std::uint8_t createHundredths = 0;
+
+  FatTimes times() const { return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate}; }
+  void setTimes(const FatTimes& t) {
+    createDate = t.createDate;
+    createTime = t.createTime;
+    createHundredths = t.createHundredths;
+    writeDate = t.writeDate;
+    writeTime = t.writeTime;
+    accessDate = t.accessDate;
+  }
 };
 
 // NTFS times are those Windows shows: creation and last write of

@@ -292,11 +292,30 @@ std::uint64_t MftRuns::totalSectors() const {
   return total;
 }
 
-MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster) {
+MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster,
+                    SectorNo mftMirrorStart, bool* usedMirror) {
   MftRuns runs;
   std::array<std::uint8_t, kMftRecordSize> rec{};
-  if (!readRecordAt(reader, mftStart, rec)) return runs;
-  appendMftDataRuns(rec, clusterBase, sectorsPerCluster, runs);
+  if (usedMirror) *usedMirror = false;
+  // The MFT's own record, read whole and giving runs; when it cannot be
+  // read or is damaged, its copy in the MFT mirror.
+  auto firstRecord = [&](SectorNo at, bool strict) {
+    runs.clear();
+    std::fill(rec.begin(), rec.end(), 0);
+    const bool read = reader.readSectors(at, 2, rec.data());
+    if ((strict && !read) || !hasText(rec, 0, "FILE")) return false;
+    applyFixup(rec);
+    appendMftDataRuns(rec, clusterBase, sectorsPerCluster, runs);
+    return runs.size() != 0 || findAttribute(rec, kAttrList) >= 0;
+  };
+  if (!firstRecord(mftStart, true)) {
+    if (mftMirrorStart != 0 && mftMirrorStart != mftStart && firstRecord(mftMirrorStart, true)) {
+      if (usedMirror) *usedMirror = true;
+    } else if (!firstRecord(mftStart, false)) {
+      runs.clear();
+      return runs;
+    }
+  }
 
   // An MFT spread over several records names them in its attribute list.
   const std::int64_t l = findAttribute(rec, kAttrList);

@@ -67,8 +67,11 @@ struct MftRuns {
 };
 
 // Reads record 0 at mftStart and decodes the MFT's data runs (following its
-// attribute list when the MFT is spread over several records).
-MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster);
+// attribute list when the MFT is spread over several records). When record 0
+// cannot be read or is damaged (no "FILE", no runs), its copy at
+// mftMirrorStart (when given) is used and *usedMirror set.
+MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster,
+                    SectorNo mftMirrorStart = 0, bool* usedMirror = nullptr);
 
 // The base record of an extension record found at extSector, located by
 // the numbers NTFS 3.1 records carry in their header (the base lies
