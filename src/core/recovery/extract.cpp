@@ -653,7 +653,7 @@ void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const
     r.outcome = FileOutcome::Failed;
     result_.errors.push_back(out.path + ": " + reason);
     addResult(out.path, size, 0, FileOutcome::Failed, reason);
-    if (!obs_.ask("Error creating file : " + out.path + ".  Continue Recovery ? ")) flags_.saveStopRequested.store(1);
+    if (!obs_.ask("Error creating file : " + out.path + " (" + reason + ").  Continue Recovery ? ")) flags_.saveStopRequested.store(1);
     return;
   }
   out.temp.clear();
