@@ -129,7 +129,7 @@ TEST_F(Snapshots, AnotherFileUnderTheFinalNameIsNotReplacedUnasked) {
 
   answer = [](BoxKind, const QString&) { return int(QMessageBox::Yes); };
   save(*s, dir, "case3");
-  EXPECT_EQ(osprin::test::readFile(target).substr(0, 10), "zqr4.031.0");
+  EXPECT_EQ(osprin::test::readFile(target).substr(0, 10), "zqr4.031.1");
 }
 
 TEST_F(Snapshots, AFileThatCannotBeCreated) {
@@ -173,7 +173,7 @@ TEST_F(Snapshots, BadFilesAreRefusedWithTheirMessagesAndChangeNothing) {
     bool prefixOnly;
   } cases[] = {
       {"MAGIC.ZQRT", "zqr4.04" + good.substr(7), "    Invalid version of the file found : zqr4.04", false},
-      {"VERSION.ZQRT", good.substr(0, 7) + "1.1" + good.substr(10),
+      {"VERSION.ZQRT", good.substr(0, 7) + "1.2" + good.substr(10),
        "              version of file does not match with current version 1.1", false},
       {"SHORT.ZQRT", good.substr(0, 100), "The snapshot file is damaged: ", true},
       {"EMPTY.ZQRT", "", "", true},
