@@ -147,6 +147,12 @@ std::vector<ListRow> Session::listFolder(std::uint32_t identity) {
   return {};
 }
 
+VerdictCounts Session::assessRecoverability(const StopFlag* stop) {
+  if (!reader) return {};
+  return osprin::assessRecoverability(*reader, vp, tree, ntfsFiles(), scanType == ScanType::Standard ? mftRuns : MftRuns{},
+                                      stop);
+}
+
 bool Session::renameRow(const ListRow& row, std::string_view newName) {
   if (newName.empty()) return false;
   if (row.folder) {

@@ -18,6 +18,7 @@
 #include "partition/partition_table.h"
 #include "recovery/extract.h"
 #include "recovery/settings.h"
+#include "recovery/verdict.h"
 #include "search/find_files.h"
 #include "search/match.h"
 #include "snapshot/snapshot.h"
@@ -101,6 +102,10 @@ class Session {
   std::vector<ListRow> listFolder(std::uint32_t identity);
   // The rows of the folder of a tree item.
   std::vector<ListRow> listItem(std::uint32_t item) { return listFolder(identityOfItem(item)); }
+  // Judges whether each deleted file and folder of the tree in use can still
+  // be recovered (from the FAT or $Bitmap, without reading file data); the
+  // verdicts stay in the records and show in the rows.
+  VerdictCounts assessRecoverability(const StopFlag* stop = nullptr);
   // Gives the record of a row a new name (and its tree item for folders).
   bool renameRow(const ListRow& row, std::string_view newName);
 

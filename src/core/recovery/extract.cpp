@@ -272,6 +272,7 @@ void Extractor::progress(std::uint64_t done, std::uint64_t total, RecoverMode mo
 bool Extractor::applyPolicies(FileCopyRequest& req, std::string& target) {
   if (!ctx_.filters.passes(req.name)) return false;
   if (!ctx_.settings.takesDeletedState(req.deleted)) return false;
+  if (req.deleted && ctx_.settings.onlyIntact && req.recoverable.verdict != Verdict::Intact) return false;
   if (!pathExists(target)) return true;
   switch (ctx_.settings.duplicatePolicy) {
     case DuplicatePolicy::Skip:
@@ -308,6 +309,8 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
   const std::uint64_t unit = readUnit(ctx_.vp.sectorsPerCluster);
   const std::uint64_t total = ctx_.reader.totalSectors();
   std::uint64_t done = 0;
+  if (ctx_.sink && out.written < size)
+    ctx_.sink->source(firstSector * kSectorSize, std::min(sectors * kSectorSize, size - out.written), false);
   while (out.written < size && done < sectors) {
     if (interrupted()) return Stretch::Interrupted;
     const std::uint64_t remaining = size - out.written;
@@ -349,12 +352,17 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     }
     // A sector that cannot be read is written as zeros, never as the bytes
     // of an earlier read.
-    if (!ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data())) {
+    const bool readOk = ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data());
+    if (!readOk) {
       out.readFailed = true;
       ++result_.failedReads;
     }
     const std::uint64_t bytes = std::min<std::uint64_t>(n * kSectorSize, remaining);
     if (!out.writeAll(buf_.data(), static_cast<std::size_t>(bytes))) return Stretch::WriteFailed;
+    if (ctx_.sink) {
+      if (!readOk) ctx_.sink->unreadable(out.written, bytes);
+      ctx_.sink->data(buf_.data(), static_cast<std::size_t>(bytes));
+    }
     out.written += bytes;
     done += n;
     progress(out.written, size, mode);
@@ -363,7 +371,7 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
 }
 
 std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes) {
-  if (!kernelCopy_) return 0;
+  if (!kernelCopy_ || ctx_.sink) return 0;  // a sink sees every byte
   auto* file = dynamic_cast<FileBlockSource*>(ctx_.reader.source());
   if (!file) {
     kernelCopy_ = false;
@@ -540,6 +548,10 @@ CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size
         break;
       }
       out.holes = true;
+      if (ctx_.sink) {
+        ctx_.sink->source(0, bytes, true);
+        ctx_.sink->zeros(bytes);
+      }
       out.written += bytes;
       progress(out.written, size, mode);
       continue;
@@ -609,7 +621,13 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
       r.status = CopyStatus::CreateFailed;
       return r;
     }
-    if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) out.written = req.size;
+    if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) {
+      out.written = req.size;
+      if (ctx_.sink) {
+        ctx_.sink->source(static_cast<std::uint64_t>(req.location) * kSectorSize + value, req.size, false);
+        ctx_.sink->data(rec.data() + value, static_cast<std::size_t>(req.size));
+      }
+    }
     if (req.recoverMode == RecoverMode::Recover) ++result_.filesSaved;
     finishFile(out, r, req.size, req);
     return r;
@@ -641,7 +659,9 @@ void Extractor::copyFatRecord(std::size_t index, const std::string& folder) {
   req.recoverMode = RecoverMode::Recover;
   req.deleted = f.deleted;
   req.fatDate = f.writeDate;
-  copyFatFile(req);
+  req.record = static_cast<std::int64_t>(index);
+  req.recoverable = f.recoverable;
+  copyWatched(req, true);
 }
 
 void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
@@ -654,7 +674,20 @@ void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
   req.recoverMode = RecoverMode::Recover;
   req.deleted = f.deleted;
   req.fileTime = f.creationTime;
-  copyNtfsFile(req);
+  req.record = static_cast<std::int64_t>(index);
+  req.recoverable = f.recoverable;
+  copyWatched(req, false);
+}
+
+CopyResult Extractor::copyWatched(FileCopyRequest& req, bool fat) {
+  if (!ctx_.sink) return fat ? copyFatFile(req) : copyNtfsFile(req);
+  const std::size_t errorsBefore = result_.errors.size();
+  ctx_.sink->begin(req);
+  CopyResult r = fat ? copyFatFile(req) : copyNtfsFile(req);
+  const std::vector<std::string> problems(result_.errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore),
+                                          result_.errors.end());
+  ctx_.sink->end(req, r, problems);
+  return r;
 }
 
 void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::string& path) {
@@ -771,10 +804,12 @@ void Extractor::recoverRows(std::span<const ListRow> rows, const std::string& de
       const NtfsFileNode& f = ctx_.ntfsFiles.list()[static_cast<std::size_t>(idx)];
       req.deleted = f.deleted;
       req.fileTime = f.creationTime;
+      req.record = idx;
+      req.recoverable = f.recoverable;
     } else {
       req.hasTime = false;
     }
-    copyNtfsFile(req);
+    copyWatched(req, false);
   }
 }
 

@@ -33,6 +33,9 @@ struct RecoverySettings {
   DuplicatePolicy duplicatePolicy = DuplicatePolicy::Rename;
   DeletedPolicy deletedPolicy = DeletedPolicy::Include;
   std::uint16_t badSectorRetries = 3;  // 1..10
+  // Deleted files are taken only when their verdict is "intact" (the
+  // verdicts must have been assessed first).
+  bool onlyIntact = false;
 
   // True when every field holds one of its allowed values.
   bool valid() const;

@@ -91,13 +91,15 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
   std::vector<ListRow> rows;
   for (std::uint32_t i : tree.fatFolderChildren(parent)) {
     const auto& f = tree.fatFolders[i];
-    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateText(f.writeDate), fatDateText(f.accessDate), f.treeItem});
+    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateText(f.writeDate), fatDateText(f.accessDate), f.treeItem,
+                           f.recoverable});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
     if (filter && !filter(f.name)) continue;
     rows.push_back(
-        ListRow{f.name, false, f.deleted, f.size, fatDateText(f.writeDate), fatDateText(f.accessDate), f.fileIndex});
+        ListRow{f.name, false, f.deleted, f.size, fatDateText(f.writeDate), fatDateText(f.accessDate), f.fileIndex,
+                f.recoverable});
   }
   return rows;
 }
@@ -108,13 +110,13 @@ std::vector<ListRow> listNtfsFolder(FileTree& tree, const NtfsFileSet& files, st
   for (std::uint32_t i : tree.ntfsFolderChildren(parent)) {
     const auto& f = tree.ntfsFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.treeItem});
+                           f.treeItem, f.recoverable});
   }
   files.forEachChild(parent, [&](std::size_t i) {
     const auto& f = files.list()[i];
     if (filter && !filter(f.name)) return;
     rows.push_back(ListRow{f.name, false, f.deleted, f.size, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.dataRecordSector});
+                           f.dataRecordSector, f.recoverable});
   });
   return rows;
 }

@@ -21,6 +21,7 @@ struct ListRow {
   std::string created;     // column "Created"
   std::string modified;    // column "Modified"
   std::uint64_t id = 0;    // column "ID": tree item, fileIndex or record sector
+  Recoverability recoverable{};  // of deleted records, once assessed
 };
 
 // Decides whether a file name passes the filter table (folders always pass).
