@@ -624,7 +624,19 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
     if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) {
       out.written = req.size;
       if (ctx_.sink) {
-        ctx_.sink->source(static_cast<std::uint64_t>(req.location) * kSectorSize + value, req.size, false);
+        // On the disk the last two bytes of each sector of the record hold
+        // the update sequence number; their true bytes are in the update
+        // sequence array, and the source runs say so.
+        const std::uint64_t at = static_cast<std::uint64_t>(req.location) * kSectorSize;
+        const std::size_t usa = rd16(record, 4);
+        const std::size_t end = value + static_cast<std::size_t>(req.size);
+        for (std::size_t pos = value; pos < end;) {
+          const std::size_t sector = pos / kSectorSize;
+          const std::size_t tail = (sector + 1) * kSectorSize - 2;
+          const std::size_t n = pos < tail ? std::min(end, tail) - pos : std::min(end, tail + 2) - pos;
+          ctx_.sink->source(pos < tail ? at + pos : at + usa + 2 + 2 * sector + (pos - tail), n, false);
+          pos += n;
+        }
         ctx_.sink->data(rec.data() + value, static_cast<std::size_t>(req.size));
       }
     }
