@@ -178,6 +178,9 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
   RecoveryFlags flags;
   Extractor ex(ctx, flags, nullObserver());
   const std::uint64_t clusterBytes = static_cast<std::uint64_t>(spc) * kSectorSize;
+  // A size that needs more clusters than the volume has is damaged: its
+  // chain is not followed (a looping chain would be followed that far).
+  auto fits = [&](std::uint64_t size) { return (size + clusterBytes - 1) / clusterBytes <= entries; };
   auto clustersOf = [&](std::uint32_t first, std::uint64_t size, bool& guessed) {
     const std::uint64_t k64 = std::max<std::uint64_t>(1, (size + clusterBytes - 1) / clusterBytes);
     const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(k64, UINT32_MAX - 1));
@@ -190,6 +193,10 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
   for (const auto& f : tree.fatFiles) {
     if (f.deleted || f.firstCluster < 2 || f.size == 0) continue;
     if (stopped(stop)) return counts;
+    if (!fits(f.size)) {
+      map.claim(f.firstCluster);
+      continue;
+    }
     bool guessed = false;
     auto [chain, k] = clustersOf(f.firstCluster, f.size, guessed);
     if (guessed)
@@ -202,7 +209,7 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
     if (!f.deleted) continue;
     if (stopped(stop)) return counts;
     VerdictCounter v(map);
-    if (f.firstCluster < 2) {
+    if (f.firstCluster < 2 || !fits(f.size)) {
       v.setUnknown();
     } else {
       bool guessed = false;
