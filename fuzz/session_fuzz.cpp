@@ -1,9 +1,9 @@
 // The whole program's flow over a small damaged disk, as the desktop program
 // and the command line run it through a Session: the partition list (or the
 // lost partition search), the standard scan of a partition, the verdicts of
-// the deleted files, recovery of
-// every file with a report, a snapshot saved and loaded back, then the deep scan of the
-// whole disk, the mount of the file systems it found and recovery again.
+// the deleted files, recovery of every file with a report, a snapshot saved
+// and loaded back, then the deep scan of the whole disk, the mount of the
+// file systems it found and recovery again.
 //
 // Input: see fuzz_image.h (at most 16 MiB of disk). Options: bits 0-1 what
 // to scan: 0 a partition of the partition list (bits 2-3 choose which), 1
