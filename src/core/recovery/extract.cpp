@@ -327,8 +327,14 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     }
     const std::uint64_t want = std::min<std::uint64_t>(n * kSectorSize, remaining);
     // From an image file the kernel copies the bytes itself, without a trip
-    // through our buffer; whatever it did not copy goes the usual way.
-    const std::uint64_t copied = copyInKernel(out, start, want);
+    // through our buffer; whatever it did not copy goes the usual way. A
+    // sink sees the bytes of our own read of the chunk (writing them from
+    // the buffer would cost far more than the kernel's copy).
+    bool sinkRead = false;
+    if (ctx_.sink && kernelCopy_)
+      sinkRead = ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data());
+    const std::uint64_t writtenBefore = out.written;
+    const std::uint64_t copied = (!ctx_.sink || sinkRead) ? copyInKernel(out, start, want) : 0;
     if (copied > 0) {
       out.written += copied;
       const std::uint64_t whole = copied / kSectorSize;
@@ -347,6 +353,7 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
           return Stretch::WriteFailed;
         }
       }
+      if (ctx_.sink) ctx_.sink->data(buf_.data(), static_cast<std::size_t>(out.written - writtenBefore));
       progress(out.written, size, mode);
       continue;
     }
@@ -371,7 +378,7 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
 }
 
 std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes) {
-  if (!kernelCopy_ || ctx_.sink) return 0;  // a sink sees every byte
+  if (!kernelCopy_) return 0;
   auto* file = dynamic_cast<FileBlockSource*>(ctx_.reader.source());
   if (!file) {
     kernelCopy_ = false;
