@@ -6,6 +6,7 @@
 // Forensics XML that fiwalk writes), chosen by the file's extension.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,8 +89,9 @@ class RecoveryReport : public CopySink {
 
  private:
   Describe describe_;
-  void* sha_ = nullptr;  // EVP_MD_CTX
-  void* md5_ = nullptr;
+  void* sha_ = nullptr;  // EVP_MD_CTX, fed by the copying thread
+  struct Md5Worker;      // MD5 (the slower of the two) on a thread of its own
+  std::unique_ptr<Md5Worker> md5_;
   ReportEntry current_;
   std::uint64_t fileOffset_ = 0;
   std::vector<ReportEntry> entries_;
