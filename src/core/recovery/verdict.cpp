@@ -240,7 +240,6 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
 // ---------------------------------------------------------------------------
 // NTFS
 
-constexpr std::uint32_t kAttrData = 0x80;
 constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
 constexpr std::uint32_t kBitmapRecord = 6;
 
