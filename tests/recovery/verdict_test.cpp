@@ -13,6 +13,7 @@
 #include "disk/faulty_source.h"
 #include "harness.h"
 #include "recovery/extract.h"
+#include "recovery/report.h"
 #include "recovery/verdict.h"
 #include "support/fixtures.h"
 #include "volume/walkers.h"
@@ -246,6 +247,51 @@ TEST(ClusterMap, RangesAndBounds) {
   unknown.addRange(14, 4);
   EXPECT_EQ(unknown.result().verdict, Verdict::Unknown);
   EXPECT_EQ(verdictText(part.result()), "Partly overwritten 50%");
+}
+
+// A report entry: a sector of the file that does not read is written as
+// zeros, the entry says where, the outcome is incomplete, and the hashes are
+// those of the bytes written; the runs cover the file's clusters.
+TEST(RecoveryReport, ZeroFilledRangesAndHashesOfTheBytesWritten) {
+  auto v = open(kFixtures[0]);
+  assessRecoverability(*v->reader, v->vp, v->tree, v->files(), v->runs);
+  const std::int64_t i = findFile(*v, "/OLD/Guess file.bin", true);
+  ASSERT_GE(i, 0);
+  const FatFileNode& f = v->tree.fatFiles[static_cast<std::size_t>(i)];
+  // Fail the first sector of its second cluster.
+  const std::uint64_t bad = v->vp.clusterSector(f.firstCluster + 1);
+  v->faults->failSector(bad);
+  RecoverySettings settings;
+  FilterTable filters;
+  RecoveryFlags flags;
+  RecoveryReport report([](const FileCopyRequest& req, ReportEntry& e) { e.sourcePath = "/" + req.name; });
+  RecoveryContext ctx{*v->reader, v->vp, v->tree, v->files(), ScanType::Standard, settings, filters, &report};
+  std::vector<ListRow> rows;
+  for (const ListRow& r : listFatFolder(v->tree, f.parentCluster))
+    if (!r.folder && r.name == f.name) rows.push_back(r);
+  ASSERT_EQ(rows.size(), 1u);
+  const std::string dest = test::makeTempDir("zero");
+  recoverListRows(ctx, rows, dest, flags, nullObserver());
+  ASSERT_EQ(report.entries().size(), 1u);
+  const ReportEntry& e = report.entries()[0];
+  EXPECT_EQ(e.outcome, "incomplete");
+  EXPECT_TRUE(e.deleted);
+  EXPECT_EQ(e.recoverable.verdict, Verdict::Guessed);
+  const std::uint64_t clusterBytes = std::uint64_t{v->vp.sectorsPerCluster} * kSectorSize;
+  ASSERT_EQ(e.zeroFilled.size(), 1u);
+  EXPECT_EQ(e.zeroFilled[0], std::make_pair(clusterBytes, std::uint64_t{kSectorSize})) << "exactly the failed sector";
+  const std::string bytes = test::readFile(e.destination);
+  EXPECT_EQ(bytes.size(), f.size);
+  EXPECT_EQ(bytes.substr(clusterBytes, kSectorSize), std::string(kSectorSize, '\0'));
+  EXPECT_EQ(e.sha256, test::sha256Hex(bytes));
+  // One run: the guessed clusters are contiguous.
+  ASSERT_EQ(e.runs.size(), 1u);
+  EXPECT_EQ(e.runs[0].diskOffset, std::uint64_t{v->vp.clusterSector(f.firstCluster)} * kSectorSize);
+  EXPECT_EQ(e.runs[0].length, f.size);
+  // Every format names it.
+  EXPECT_NE(report.csv().find(e.sha256), std::string::npos);
+  EXPECT_NE(report.json().find("\"zero_filled\""), std::string::npos);
+  EXPECT_NE(report.dfxml().find("<hashdigest type='sha256'>" + e.sha256), std::string::npos);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -251,7 +252,16 @@ struct Extractor::Output {
 };
 
 Extractor::Extractor(RecoveryContext& ctx, RecoveryFlags& flags, Observer& obs)
-    : ctx_(ctx), flags_(flags), obs_(obs), buf_(kChunkSectors * kSectorSize), fatCache_(kSectorSize) {}
+    : ctx_(ctx), flags_(flags), obs_(obs), buf_(kChunkSectors * kSectorSize), fatCache_(kSectorSize) {
+  if (ctx_.sink) {
+    std::random_device rd;
+    std::mt19937_64 gen((std::uint64_t{rd()} << 32) ^ rd());
+    for (std::size_t i = 0; i < unreadMark_.size(); i += 8) {
+      const std::uint64_t w = gen();
+      std::memcpy(unreadMark_.data() + i, &w, 8);
+    }
+  }
+}
 
 Extractor::~Extractor() = default;
 
@@ -330,11 +340,13 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     // through our buffer; whatever it did not copy goes the usual way. A
     // sink sees the bytes of our own read of the chunk (writing them from
     // the buffer would cost far more than the kernel's copy).
-    bool sinkRead = false;
-    if (ctx_.sink && kernelCopy_)
-      sinkRead = ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data());
+    bool chunkRead = false, chunkOk = true;
+    if (ctx_.sink) {
+      chunkOk = readForSink(start, static_cast<std::uint32_t>(n));
+      chunkRead = true;
+    }
     const std::uint64_t writtenBefore = out.written;
-    const std::uint64_t copied = (!ctx_.sink || sinkRead) ? copyInKernel(out, start, want) : 0;
+    const std::uint64_t copied = chunkOk ? copyInKernel(out, start, want) : 0;
     if (copied > 0) {
       out.written += copied;
       const std::uint64_t whole = copied / kSectorSize;
@@ -359,7 +371,8 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     }
     // A sector that cannot be read is written as zeros, never as the bytes
     // of an earlier read.
-    const bool readOk = ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data());
+    const bool readOk =
+        chunkRead ? chunkOk : ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data());
     if (!readOk) {
       out.readFailed = true;
       ++result_.failedReads;
@@ -367,7 +380,10 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     const std::uint64_t bytes = std::min<std::uint64_t>(n * kSectorSize, remaining);
     if (!out.writeAll(buf_.data(), static_cast<std::size_t>(bytes))) return Stretch::WriteFailed;
     if (ctx_.sink) {
-      if (!readOk) ctx_.sink->unreadable(out.written, bytes);
+      for (std::uint32_t k : failedSectors_) {
+        const std::uint64_t off = std::uint64_t{k} * kSectorSize;
+        if (off < bytes) ctx_.sink->unreadable(out.written + off, std::min<std::uint64_t>(kSectorSize, bytes - off));
+      }
       ctx_.sink->data(buf_.data(), static_cast<std::size_t>(bytes));
     }
     out.written += bytes;
@@ -375,6 +391,22 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     progress(out.written, size, mode);
   }
   return Stretch::Ok;
+}
+
+bool Extractor::readForSink(std::uint64_t start, std::uint32_t n) {
+  failedSectors_.clear();
+  // A sector that never reads keeps what the buffer held: the mark, which
+  // no sector of a disk holds by chance. Such sectors become zeros.
+  for (std::uint32_t k = 0; k < n; ++k)
+    std::memcpy(buf_.data() + std::size_t{k} * kSectorSize, unreadMark_.data(), kSectorSize);
+  if (ctx_.reader.readSectors64(start, n, buf_.data())) return true;
+  for (std::uint32_t k = 0; k < n; ++k) {
+    std::uint8_t* sector = buf_.data() + std::size_t{k} * kSectorSize;
+    if (std::memcmp(sector, unreadMark_.data(), kSectorSize) != 0) continue;
+    std::memset(sector, 0, kSectorSize);
+    failedSectors_.push_back(k);
+  }
+  return false;
 }
 
 std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes) {

@@ -5,6 +5,7 @@
 // files from their MFT record (resident data or data runs). The same copy
 // routines serve Open, which copies one file into a temporary folder without
 // any policy or filter.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <span>
@@ -219,6 +220,9 @@ class Extractor {
   // the target with copy_file_range; returns the bytes copied (0 when the
   // disk is not an image file or the kernel cannot copy between the two).
   std::uint64_t copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes);
+  // With a sink: reads n sectors into the buffer, sectors that never read
+  // as zeros and listed in failedSectors_. False when one did not read.
+  bool readForSink(std::uint64_t start, std::uint32_t n);
   void finishFile(Output& out, CopyResult& r, std::uint64_t size, const FileCopyRequest& req);
   void copyFolder(bool fat, std::uint32_t item, std::uint32_t identity, const std::string& parentPath,
                   std::string_view name);
@@ -241,6 +245,8 @@ class Extractor {
   bool fatCacheOk_ = false;
   std::vector<std::uint8_t> fatCache_;
   bool kernelCopy_ = true;  // copy_file_range still worth trying
+  std::array<std::uint8_t, kSectorSize> unreadMark_{};  // random, per run with a sink
+  std::vector<std::uint32_t> failedSectors_;
   std::unordered_map<SectorNo, std::uint32_t> ntfsBySector_;
   bool ntfsIndexed_ = false;
 };
