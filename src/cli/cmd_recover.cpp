@@ -169,6 +169,16 @@ void runRecover(const RecoverArgs& a) {
          "--force to write there anyway.");
     return;
   }
+  if (!a.report.empty()) {
+    const auto slash = a.report.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : a.report.substr(0, slash);
+    DestinationCheck reportWhere = checkDestination(folder, a.disk);
+    if (reportWhere.onSource && !a.force) {
+      fail("The report: " + reportWhere.reason +
+           " Writing there can overwrite the data being recovered: choose another place, or give --force.");
+      return;
+    }
+  }
 
   Session s;
   s.settings = settings;

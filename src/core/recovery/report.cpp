@@ -1,6 +1,11 @@
 #include "recovery/report.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <condition_variable>
 #include <cstdio>
@@ -8,7 +13,6 @@
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "common/text.h"
@@ -463,20 +467,25 @@ bool RecoveryReport::write(const std::string& path, std::string& error) const {
     error = "the report's name must end in .json, .csv or .xml: " + path;
     return false;
   }
+  // A temporary file beside it, renamed over it when whole.
   const std::string tmp = path + ".part";
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    f.write(text.data(), static_cast<std::streamsize>(text.size()));
-    f.close();
-    if (!f) {
-      std::remove(tmp.c_str());
-      error = "cannot write the report " + path;
-      return false;
-    }
+  ::unlink(tmp.c_str());
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    error = "cannot write the report " + path + ": " + std::strerror(errno);
+    return false;
   }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    error = "cannot write the report " + path;
+  bool ok = true;
+  for (std::size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) ok = false;
+  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    error = "cannot write the report " + path + ": " + std::strerror(errno);
+    ::unlink(tmp.c_str());
     return false;
   }
   return true;
