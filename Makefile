@@ -7,15 +7,18 @@ JOBS ?= $(shell nproc)
 SAMPLE_GZ := tests/fixtures/data/sample.img.gz
 SAMPLE := $(BUILD)/sample.img
 
-.PHONY: all deps build run test test-asan test-fast fixtures fuzz fuzz-regress bench clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps build run test test-asan test-fast fixtures fuzz fuzz-regress bench install clean
 
 all: build
 
 deps:
 	@scripts/install-deps
 
+# The project's own builds treat warnings in its code as errors (OSPRIN_WERROR).
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSPRIN_WERROR=ON
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -27,7 +30,9 @@ $(SAMPLE): $(SAMPLE_GZ)
 run: build $(SAMPLE)
 	scripts/run-gui $(BUILD) $(SAMPLE)
 
-test: build
+test: deps $(BUILD)/build.ninja
+	cmake -S . -B $(BUILD) -DOSPRIN_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The same tests built with clang under AddressSanitizer and
@@ -35,7 +40,7 @@ test: build
 # seed corpus.
 test-asan: deps
 	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-	  -DOSPRIN_SANITIZE=ON -DOSPRIN_BUILD_FUZZ=ON
+	  -DOSPRIN_SANITIZE=ON -DOSPRIN_BUILD_FUZZ=ON -DOSPRIN_WERROR=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
@@ -54,6 +59,11 @@ bench: deps
 	cmake -S . -B $(BUILD) -G Ninja -DOSPRIN_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	bench/run-bench.sh $(BUILD)
+
+# Installs osprin, osprin-gui with its .desktop file and icon, and the man
+# page under PREFIX (DESTDIR for staging, as packagers use it).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

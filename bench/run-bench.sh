@@ -21,7 +21,10 @@
 #      `recover --all --report` (SHA-256 and MD5 of every byte) against
 #      `recover --all`;
 #   4. peak memory of a deep scan that records 5,000,000 NTFS file records,
-#      per record.
+#      per record;
+#   5. deep scan of an EnCase (E01) image of the first 512 MiB of the NTFS
+#      listing volume (made once with ewfacquire), against exporting it to
+#      raw with ewfexport and scanning that (skipped without ewf-tools).
 #
 # Nothing is asserted: the numbers depend on the machine and on whatever
 # else it is doing. Each timing is the best of OSPRIN_BENCH_REPEAT runs
@@ -53,9 +56,10 @@ ntfs_shape=(20 10 520)
 fat_shape=(10 25 200)
 rec_big=64
 rec_small=1024
+ewf_mib=512
 if [ "${OSPRIN_BENCH_QUICK:-0}" = 1 ]; then
   work=${OSPRIN_BENCH_DIR:-/tmp/osprin-bench-quick}
-  gib=1 records=100000 repeat=1
+  gib=1 records=100000 repeat=1 ewf_mib=32
   ntfs_shape=(4 5 100) fat_shape=(4 5 50) rec_big=4 rec_small=64
 fi
 mkdir -p "$work"
@@ -63,7 +67,7 @@ cd "$work" || exit 1
 export MTOOLS_SKIP_CHECK=1
 
 have() { command -v "$1" >/dev/null 2>&1; }
-only=" ${OSPRIN_BENCH_ONLY:-1 2 3 4} "
+only=" ${OSPRIN_BENCH_ONLY:-1 2 3 4 5} "
 wanted() { [[ $only == *" $1 "* ]]; }
 note() { printf '%s\n' "$*" >&2; }
 
@@ -405,4 +409,36 @@ if wanted 4 && make_records; then
   awk -v m="$M_rec" -v b="$M_base" -v n="$found" 'BEGIN {
     if (n > 0) printf "  bytes per recorded file record: %.0f (max RSS / records), %.0f above the %.0f MiB of a scan that finds nothing\n",
                       m * 1024 / n, (m - b) * 1024 / n, b / 1024 }'
+fi
+
+# 5. Deep scan of an EnCase image against ewfexport to raw ---------------------
+make_ewf() {
+  local img=ntfs-list.E01 shape="v1 $ewf_mib $(cat ntfs-list.img.stamp 2>/dev/null)"
+  stamp_ok "$img" "$shape" && return 0
+  have ewfacquire && have ewfexport || { note "ewf-tools missing: no EnCase comparison"; return 1; }
+  make_ntfs_list || return 1
+  note "making $work/$img (the first $ewf_mib MiB of the NTFS listing volume)..."
+  rm -f ntfs-list.E?? "$img.stamp"
+  ewfacquire -u -q -c fast -B $((ewf_mib * 1048576)) -S 2GiB -t ntfs-list ntfs-list.img >/dev/null 2>"$work/.err" ||
+    { note "ewfacquire failed: $(tail -n 3 "$work/.err")"; return 1; }
+  echo "$shape" >"$img.stamp"
+}
+if wanted 5 && make_ewf; then
+  img=ntfs-list.E01
+  s=$((ewf_mib * 2048))
+  warm ntfs-list.E??
+  run_to "$work/ewf.json" ewf "$osprin" deep-scan "$img" --fs NTFS --start 0 --end "$s" --json
+  # Each run starts without the export of the run before.
+  run exp sh -c "rm -f export.raw export.raw.info && ewfexport -u -q -f raw -t export '$img'"
+  warm export.raw
+  run_to "$work/exported.json" raw "$osprin" deep-scan export.raw --fs NTFS --start 0 --end "$s" --json
+  header "5. Deep scan of an EnCase image ($ewf_mib MiB, $(ls ntfs-list.E?? | wc -l) segment(s)) against ewfexport to raw"
+  alone "osprin deep-scan of the E01" ewf
+  alone "ewfexport to raw" exp
+  cmp "osprin deep-scan E01 / of the exported raw" ewf raw
+  total=$(awk -v a="${T_exp:-}" -v b="${T_raw:-}" 'BEGIN { if (a == "" || b == "") print ""; else printf "%.3f", a + b }')
+  printf '  %-44s %s s against %s s of ewfexport and a raw scan (ratio %s); same results: %s\n' "E01 directly" \
+    "${T_ewf:-}" "$total" "$(ratio "${T_ewf:-}" "$total")" \
+    "$(command cmp -s "$work/ewf.json" "$work/exported.json" && echo yes || echo NO)"
+  rm -f export.raw export.raw.info
 fi

@@ -112,7 +112,7 @@ std::optional<OpenDisk> openDisk(const std::string& path) {
     fail(err);
     return std::nullopt;
   }
-  auto src = FileBlockSource::open(path, err);
+  auto src = openBlockSource(path, err);
   if (!src) {
     fail(err);
     return std::nullopt;

@@ -44,6 +44,14 @@ void addDrivesCommand(CLI::App& app) {
                        {"total_sectors", d.totalSectors},
                        {"device_sectors", d.trueSectors},
                        {"truncated", d.truncated()}});
+        if (d.isImage) {
+          auto& o = out.back();
+          o["format"] = imageFormatName(d.image.format);
+          o["segments"] = d.image.segments;
+          nlohmann::json details = nlohmann::json::object();
+          for (const auto& det : d.image.details) details[det.key] = det.value;
+          o["image_details"] = details;
+        }
       }
       std::printf("%s\n", out.dump(1).c_str());
       return;
@@ -51,7 +59,9 @@ void addDrivesCommand(CLI::App& app) {
     if (drives.empty()) std::printf("No disks found (add an image with --image FILE).\n");
     for (std::size_t k = 0; k < drives.size(); ++k) {
       std::printf("%s  %s\n", driveLabel(k).c_str(), drives[k].path.c_str());
-      for (const auto& row : driveInfoPanel(drives[k]))
+      auto rows = driveInfoPanel(drives[k]);
+      for (auto& row : imageInfoPanel(drives[k])) rows.push_back(std::move(row));
+      for (const auto& row : rows)
         std::printf("    %-18s %s\n", row.label.c_str(), row.value.c_str());
     }
   });

@@ -64,6 +64,19 @@ void appendFraction(std::string& out, double f) {
   out += t;
 }
 
+// A stored time in ISO 8601 as the volume implies it (FAT: local time
+// without an offset; NTFS: UTC with "Z"), or null when it names no time.
+void appendIsoTime(std::string& out, const StoredTime& t) {
+  const std::string iso = isoTime(t);
+  if (iso.empty()) {
+    out += "null";
+  } else {
+    out += '"';
+    out += iso;
+    out += '"';
+  }
+}
+
 std::string trimmed(const std::string& s) {
   auto end = s.find_last_not_of(' ');
   return end == std::string::npos ? "" : s.substr(0, end + 1);
@@ -97,11 +110,11 @@ void runList(const Args& a) {
       out += first ? "\n {" : ",\n {";
       if (rv.verdict != Verdict::None && rv.guessedChain) out += "\"chain_guessed\":true,";
       out += "\"created\":";
-      appendJsonString(out, row.created);
+      appendIsoTime(out, row.createdAt);
       out += row.deleted ? ",\"deleted\":true,\"id\":" : ",\"deleted\":false,\"id\":";
       appendUnsigned(out, row.id);
       out += row.folder ? ",\"kind\":\"folder\",\"modified\":" : ",\"kind\":\"file\",\"modified\":";
-      appendJsonString(out, row.modified);
+      appendIsoTime(out, row.modifiedAt);
       if (rv.verdict != Verdict::None && rv.verdict != Verdict::Unknown) {
         out += ",\"overwritten_fraction\":";
         appendFraction(out, rv.claimedFraction());

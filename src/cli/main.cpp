@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <string>
 
 #include "cli_common.h"
 #include "commands.h"
@@ -12,9 +13,9 @@ int main(int argc, char** argv) {
   // next folder's instead of going back to the system each time: handing
   // back the top of the heap costs a TLB flush on every core.
   mallopt(M_TRIM_THRESHOLD, 64 << 20);
-  CLI::App app{"osprin: recovers files from FAT16, FAT32 and NTFS disks and disk images (read-only)"};
+  CLI::App app{"osprin: recovers files from FAT16, FAT32 and NTFS disks and disk images (read-only)", "osprin"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "osprin 0.1.0");
+  app.set_version_flag("--version", std::string("osprin ") + OSPRIN_VERSION);
   osprin::cli::addDrivesCommand(app);
   osprin::cli::addPartitionsCommands(app);
   osprin::cli::addListCommand(app);

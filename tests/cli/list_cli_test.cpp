@@ -38,7 +38,9 @@ TEST(CliList, Fat16JsonMatchesTheManifest) {
   auto rows = listJson(test::fixtureImage("fat16vol") + " --fs FAT16 --start 0 --end 32767");
   test::expectSameListing(lines(rows), test::expectedListing("fat16vol", "fat16"));
   for (const auto& r : rows) {
-    EXPECT_EQ(r["created"].get<std::string>().size(), 11u) << r;  // "01-01-2010 "
+    // FAT keeps local dates without a zone: ISO 8601 without an offset.
+    EXPECT_EQ(r["created"].get<std::string>().size(), 10u) << r;  // "2010-01-01"
+    EXPECT_EQ(r["created"].get<std::string>()[4], '-') << r;
     EXPECT_TRUE(r.contains("modified") && r.contains("id")) << r;
   }
 }
@@ -102,6 +104,42 @@ TEST(CliList, PartitionsOfADisk) {
     EXPECT_EQ(byPath["/Old"]["deleted"], true);
     EXPECT_EQ(byPath["/Old"]["kind"], "folder");
   }
+}
+
+// JSON dates are ISO 8601 with the zone the volume implies: FAT stores
+// local dates without a zone, NTFS stores UTC.
+TEST(CliList, JsonDatesAreIso8601) {
+  std::string img = test::fixtureImage("sample");
+  auto isDigits = [](const std::string& s, std::size_t from, std::size_t n) {
+    for (std::size_t i = from; i < from + n; ++i)
+      if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+    return true;
+  };
+  for (int p : {1, 2, 3}) {
+    SCOPED_TRACE(p);
+    auto rows = listJson(img + " --partition " + std::to_string(p));
+    ASSERT_FALSE(rows.empty());
+    for (const auto& r : rows) {
+      for (const char* key : {"created", "modified"}) {
+        ASSERT_TRUE(r[key].is_string()) << r;
+        const std::string t = r[key];
+        ASSERT_TRUE(isDigits(t, 0, 4) && t[4] == '-' && isDigits(t, 5, 2) && t[7] == '-' && isDigits(t, 8, 2)) << t;
+        if (p == 2) {  // NTFS: UTC, with its time of day
+          ASSERT_EQ(t.size(), 20u) << t;
+          EXPECT_TRUE(t[10] == 'T' && t[13] == ':' && t[16] == ':' && t.back() == 'Z') << t;
+        } else {  // FAT: no zone
+          EXPECT_EQ(t.find('Z'), std::string::npos) << t;
+          EXPECT_TRUE(t.size() == 10u || (t.size() == 19u && t[10] == 'T')) << t;
+        }
+      }
+    }
+  }
+  // The text output keeps the display form.
+  int status = -1;
+  std::string text = osprin("list " + img + " --partition 2", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(text.find("Z "), std::string::npos);
+  EXPECT_NE(text.find("-2026 "), std::string::npos) << text.substr(0, 400);
 }
 
 TEST(CliList, FailedScanIsOneClearLineAndAnExitCode) {

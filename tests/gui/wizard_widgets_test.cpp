@@ -124,6 +124,21 @@ TEST(InfoPanelTest, LabelsOfEachMode) {
   EXPECT_EQ(p.findChild<QLabel*>("panelLabel0")->isVisibleTo(&p), false);
 }
 
+TEST(InfoPanelTest, ImageDetailsBelowTheDriveRows) {
+  InfoPanel p;
+  p.setMode(InfoPanel::Mode::Drive);
+  auto* details = p.findChild<QLabel*>("panelImageDetails");
+  ASSERT_NE(details, nullptr);
+  EXPECT_FALSE(details->isVisibleTo(&p));
+  p.setImageRows({{"Image Format", "EnCase (EWF), 2 files"}, {"Case Number", "CASE-19"}});
+  EXPECT_EQ(p.imageText(), "Image Format: EnCase (EWF), 2 files\nCase Number: CASE-19");
+  EXPECT_TRUE(details->isVisibleTo(&p));
+  EXPECT_EQ(p.labels(), (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"}));
+  p.setMode(InfoPanel::Mode::Partition);
+  EXPECT_EQ(p.imageText(), "");
+  EXPECT_FALSE(details->isVisibleTo(&p));
+}
+
 TEST(RichTipTest, TheKitsMarkupBecomesQtRichText) {
   QString t = richTipToQt(kScanTypeTip);
   EXPECT_TRUE(t.startsWith("<qt>"));

@@ -203,6 +203,23 @@ TEST(SourceNeverWritten, EveryOpenOfADiskInTheSourcesIsReadOnly) {
     }
   }
   EXPECT_GE(diskOpens, 2);  // the image or device, and the device's geometry query
+
+  // The image libraries are asked for reading only, too.
+  const std::regex libOpen(R"(\b(lib(ewf|vhdi|vmdk|qcow)_(handle|file)_open)\s*\(([^;]*)\))");
+  std::set<std::string> libraries;
+  for (const auto& e : fs::directory_iterator(src / "core" / "disk")) {
+    std::ifstream in(e.path());
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string text = ss.str();
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), libOpen); it != std::sregex_iterator(); ++it) {
+      const std::string args = (*it)[4];
+      libraries.insert((*it)[2]);
+      EXPECT_NE(args.find("_OPEN_READ"), std::string::npos) << it->str();
+      EXPECT_EQ(args.find("WRITE"), std::string::npos) << it->str();
+    }
+  }
+  EXPECT_EQ(libraries, (std::set<std::string>{"ewf", "qcow", "vhdi", "vmdk"}));
   EXPECT_EQ(writers, (std::set<std::string>{"core/recovery/extract.cpp", "core/recovery/report.cpp",
                                             "core/snapshot/snapshot.cpp"}));
 }

@@ -97,6 +97,17 @@ std::string fixtureImage(const std::string& name) {
   return p;
 }
 
+std::string fixtureFile(const std::string& fileName) {
+  std::string archive = std::string(OSPRIN_SOURCE_DIR) + "/tests/fixtures/data/" + fileName + ".gz";
+  if (!fs::exists(archive)) {
+    ADD_FAILURE() << "missing fixture " << archive << " (run tests/fixtures/make-fixtures.sh)";
+    return "";
+  }
+  std::string p = unpack(archive, fileName);
+  if (p.empty()) ADD_FAILURE() << "cannot unpack " << archive;
+  return p;
+}
+
 std::string fixtureManifestPath(const std::string& name) {
   return std::string(OSPRIN_SOURCE_DIR) + "/tests/fixtures/data/" + name + ".manifest.json";
 }

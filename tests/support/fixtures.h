@@ -19,6 +19,10 @@ std::string makeTempDir(const std::string& hint = "t");
 
 // Unpacked path of tests/fixtures/data/<name>.img.gz; fails the test when missing.
 std::string fixtureImage(const std::string& name);
+// Unpacked path of tests/fixtures/data/<fileName>.gz under its own name
+// (image files that come in sets, such as sample.E01 and sample.E02, land
+// side by side); fails the test when missing.
+std::string fixtureFile(const std::string& fileName);
 // Path of tests/fixtures/data/<name>.manifest.json.
 std::string fixtureManifestPath(const std::string& name);
 

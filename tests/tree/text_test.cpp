@@ -52,6 +52,73 @@ TEST(DateText, NtfsTimesMatchACalendarWalk) {
   EXPECT_EQ(ntfsTimeText(116444736000000000ULL), "1-1-1970 0:0:0");
 }
 
+TEST(DateText, IsoFileTimesAreUtcAndAgreeWithTheDisplayText) {
+  struct Case {
+    std::uint64_t ft;
+    const char* iso;
+  };
+  const Case cases[] = {
+      {0, ""},  // not set
+      {1, "1601-01-01T00:00:00Z"},
+      {116444736000000000ULL, "1970-01-01T00:00:00Z"},
+      {116444736000000000ULL + 1796652202ULL * 10000000ULL + 9999999ULL, "2026-12-07T14:03:22Z"},  // 100 ns dropped
+      {116444736000000000ULL + 951782400ULL * 10000000ULL, "2000-02-29T00:00:00Z"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isoFileTime(c.ft), c.iso) << c.ft;
+    EXPECT_EQ(isoTime(fileTimeStored(c.ft)), c.iso);
+  }
+  // The same day and time of day as the display text, for random times.
+  std::mt19937_64 rng(99);
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t ft = rng() >> 8;  // years up to about 3800
+    unsigned d, m, y, h, mi, s;
+    ASSERT_EQ(std::sscanf(ntfsTimeText(ft).c_str(), "%u-%u-%u %u:%u:%u", &d, &m, &y, &h, &mi, &s), 6);
+    char want[40];
+    std::snprintf(want, sizeof want, "%04u-%02u-%02uT%02u:%02u:%02uZ", y, m, d, h, mi, s);
+    ASSERT_EQ(isoFileTime(ft), ft ? want : "") << ft;
+  }
+}
+
+TEST(DateText, IsoFatTimesAreLocalWithoutAnOffset) {
+  auto date = [](unsigned y, unsigned m, unsigned d) { return static_cast<std::uint16_t>((y - 1980) << 9 | m << 5 | d); };
+  auto time = [](unsigned h, unsigned m, unsigned s) { return static_cast<std::uint16_t>(h << 11 | m << 5 | s / 2); };
+  struct Case {
+    std::uint16_t date, time;
+    bool withTime;
+    const char* iso;
+  };
+  const Case cases[] = {
+      {date(2026, 12, 7), time(14, 3, 22), true, "2026-12-07T14:03:22"},
+      {date(2026, 12, 7), 0, false, "2026-12-07"},  // a date alone (the access date)
+      {date(1980, 1, 1), 0, true, "1980-01-01T00:00:00"},
+      {date(2107, 12, 31), time(23, 59, 58), true, "2107-12-31T23:59:58"},
+      {date(2000, 2, 29), 0, false, "2000-02-29"},
+      {date(2001, 2, 29), 0, false, ""},  // not a leap year
+      {date(2026, 4, 31), 0, false, ""},
+      {0, 0, false, ""},                  // month 0, day 0: never written
+      {date(2026, 13, 1), 0, false, ""},
+      {date(2026, 1, 1), time(24, 0, 0), true, ""},
+      {date(2026, 1, 1), time(1, 60, 0), true, ""},
+      {date(2026, 1, 1), 0x1Fu, true, ""},  // 62 seconds
+  };
+  // Creation times carry 10 ms units: their whole seconds count.
+  EXPECT_EQ(isoFatTime(date(2026, 12, 7), time(14, 3, 22), true, 150), "2026-12-07T14:03:23");
+  EXPECT_EQ(isoTime(fatStoredDateTime(date(2026, 12, 7), time(14, 3, 58), 199)), "2026-12-07T14:03:59");
+  for (const auto& c : cases) {
+    EXPECT_EQ(isoFatTime(c.date, c.time, c.withTime), c.iso) << c.date << " " << c.time;
+    EXPECT_EQ(isoTime(c.withTime ? fatStoredDateTime(c.date, c.time) : fatStoredDate(c.date)), c.iso);
+  }
+  // Every valid date agrees with the display text.
+  for (unsigned d = 0; d <= 0xFFFF; ++d) {
+    const std::string iso = isoFatTime(static_cast<std::uint16_t>(d), 0, false);
+    if (iso.empty()) continue;
+    const std::string shown = fatDateText(static_cast<std::uint16_t>(d));  // "DD-MM-YYYY "
+    ASSERT_EQ(iso, shown.substr(6, 4) + "-" + shown.substr(3, 2) + "-" + shown.substr(0, 2)) << d;
+  }
+  EXPECT_EQ(isoTime(StoredTime{}), "");
+}
+
 TEST(DateText, FatDatesArePaddedWithATrailingBlank) {
   for (unsigned date = 0; date <= 0xFFFF; ++date) {
     char buf[32];

@@ -17,6 +17,15 @@
 namespace osprin {
 namespace {
 
+// prefix and n, padded with blanks to width. Built by appending: GCC 12 at
+// -O3 warns (-Wrestrict) inside the standard library on "literal" + string.
+std::string padded(const char* prefix, std::uint32_t n, std::size_t width) {
+  std::string s(prefix);
+  s += std::to_string(n);
+  s.resize(width, ' ');
+  return s;
+}
+
 using test::selection;
 
 using test::expectedListing;
@@ -278,8 +287,7 @@ TEST(FatWalkerCrafted, Fat16ChainEntryFFF8IsFollowed) {
   SynthFat::shortEntry(v.entry(v.rootStart(), 0), "DIR        ", 0x10, 5, 0);
   v.dotEntries(5, 0);
   for (std::uint32_t i = 2; i < 16; ++i) {
-    std::string n = "A" + std::to_string(i);
-    n.resize(8, ' ');
+    std::string n = padded("A", i, 8);
     SynthFat::shortEntry(v.entry(v.clusterSector(5), i), n + "TXT", 0x20, 100 + i, i);
   }
   SynthFat::shortEntry(v.entry(v.clusterSector(0xFFF8), 0), "LAST    TXT", 0x20, 200, 7);
@@ -398,8 +406,7 @@ TEST(FatWalkerCrafted, FiftyThousandEntries) {
   v.chain({2});
   std::uint32_t next = 3;
   for (std::uint32_t d = 0; d < kFolders; ++d) {
-    std::string dn = "D" + std::to_string(d);
-    dn.resize(11, ' ');
+    std::string dn = padded("D", d, 11);
     const std::uint32_t first = next;
     SynthFat::shortEntry(v.entry(v.clusterSector(2), d), dn, 0x10, first, 0);
     std::vector<std::uint32_t> chain;
@@ -407,8 +414,7 @@ TEST(FatWalkerCrafted, FiftyThousandEntries) {
     v.chain(chain);
     v.dotEntries(first, 0);
     for (std::uint32_t f = 0; f < kFiles; ++f) {
-      std::string fn = "F" + std::to_string(f);
-      fn.resize(8, ' ');
+      std::string fn = padded("F", f, 8);
       SynthFat::shortEntry(v.entry(v.clusterSector(first), 2 + f), fn + "TXT", 0x20, 2, f);
     }
   }

@@ -28,7 +28,7 @@ bool Session::openDrive(int index, std::string& error) {
     error = "no such drive";
     return false;
   }
-  auto src = FileBlockSource::open(drives[static_cast<std::size_t>(index)].path, error);
+  auto src = openBlockSource(drives[static_cast<std::size_t>(index)].path, error);
   if (!src) return false;
   reader = std::make_unique<SectorReader>(std::move(src));
   reader->setBadSectorRetries(settings.badSectorRetries);
@@ -263,14 +263,14 @@ std::unique_ptr<RecoveryReport> Session::makeReport() {
     if (isFat()) {
       if (i >= tree.fatFiles.size()) return;
       const FatFileNode& f = tree.fatFiles[i];
-      e.modified = isoDateFromFat(f.writeDate);
-      e.accessed = isoDateFromFat(f.accessDate);
+      e.modified = isoFatTime(f.writeDate, 0, false);
+      e.accessed = isoFatTime(f.accessDate, 0, false);
     } else {
       NtfsFileSet files = ntfsFiles();
       if (!files.valid() || i >= files.list().size()) return;
       const NtfsFileNode& f = files.list()[i];
-      e.created = isoTimeFromFiletime(f.creationTime);
-      e.changed = isoTimeFromFiletime(f.changeTime);
+      e.created = isoFileTime(f.creationTime);
+      e.changed = isoFileTime(f.changeTime);
     }
   });
 }

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "disk/image_sources.h"
+
 namespace osprin {
 
 std::unique_ptr<FileBlockSource> FileBlockSource::open(const std::string& path, std::string& error) {
@@ -64,6 +66,118 @@ bool MemoryBlockSource::readAt(std::uint64_t off, void* buf, std::size_t len) {
   }
   std::memcpy(buf, data_.data() + off, len);
   return true;
+}
+
+// ---- image formats ---------------------------------------------------------------
+
+std::string imageFormatName(ImageFormat f) {
+  switch (f) {
+    case ImageFormat::Device: return "Disk device";
+    case ImageFormat::Raw: return "Raw";
+    case ImageFormat::SplitRaw: return "Split raw";
+    case ImageFormat::Ewf: return "EnCase (EWF)";
+    case ImageFormat::Vhd: return "VHD";
+    case ImageFormat::Vhdx: return "VHDX";
+    case ImageFormat::Vmdk: return "VMDK";
+    case ImageFormat::Qcow: return "QCOW";
+  }
+  return "Raw";
+}
+
+namespace {
+
+bool startsWith(const std::uint8_t* p, std::size_t len, const char* sig, std::size_t sigLen) {
+  return p != nullptr && len >= sigLen && std::memcmp(p, sig, sigLen) == 0;
+}
+
+}  // namespace
+
+ImageFormat detectImageFormat(const std::uint8_t* head, std::size_t headLen, const std::uint8_t* tail,
+                              std::size_t tailLen) {
+  if (startsWith(head, headLen, "EVF\x09\x0d\x0a\xff\x00", 8) || startsWith(head, headLen, "EVF2\x0d\x0a\x81\x00", 8))
+    return ImageFormat::Ewf;
+  if (startsWith(head, headLen, "vhdxfile", 8)) return ImageFormat::Vhdx;
+  // A dynamic VHD starts with a copy of its footer; a fixed one has only
+  // the footer, in its last 512 bytes.
+  if (startsWith(head, headLen, "conectix", 8)) return ImageFormat::Vhd;
+  if (tailLen == 512 && startsWith(tail, tailLen, "conectix", 8)) return ImageFormat::Vhd;
+  if (startsWith(head, headLen, "KDMV", 4) || startsWith(head, headLen, "COWD", 4) ||
+      startsWith(head, headLen, "# Disk DescriptorFile", 21))
+    return ImageFormat::Vmdk;
+  if (startsWith(head, headLen, "QFI\xfb", 4)) return ImageFormat::Qcow;
+  return ImageFormat::Raw;
+}
+
+std::unique_ptr<BlockSource> openBlockSource(const std::string& path, std::string& error, ImageInfo* info) {
+  ImageInfo local;
+  ImageInfo& out = info ? *info : local;
+  out = ImageInfo{};
+  auto file = FileBlockSource::open(path, error);
+  if (!file) return nullptr;
+  struct stat st {};
+  if (::fstat(file->fd(), &st) == 0 && S_ISBLK(st.st_mode)) {
+    out.format = ImageFormat::Device;
+    return file;
+  }
+  std::uint8_t head[512] = {};
+  std::uint8_t tail[512] = {};
+  const std::uint64_t size = file->sizeBytes();
+  const std::size_t headLen = static_cast<std::size_t>(size < sizeof head ? size : sizeof head);
+  const std::size_t tailLen = headLen;
+  if (headLen > 0 && (!file->readAt(0, head, headLen) || !file->readAt(size - tailLen, tail, tailLen))) {
+    error = "cannot read " + path + ": " + std::strerror(errno ? errno : EIO);
+    return nullptr;
+  }
+  out.format = detectImageFormat(head, headLen, tail, tailLen);
+  switch (out.format) {
+    case ImageFormat::Ewf:
+      file.reset();
+      return openEwfSource(path, error, out);
+    case ImageFormat::Vhd:
+    case ImageFormat::Vhdx:
+      file.reset();
+      return openVhdiSource(path, error, out);
+    case ImageFormat::Vmdk:
+      file.reset();
+      return openVmdkSource(path, error, out);
+    case ImageFormat::Qcow:
+      file.reset();
+      return openQcowSource(path, error, out);
+    case ImageFormat::Device:
+    case ImageFormat::Raw:
+    case ImageFormat::SplitRaw:
+      break;
+  }
+  std::vector<std::string> segments = splitSegmentNames(path, error);
+  if (segments.empty()) return nullptr;
+  if (segments.size() == 1) return file;
+  file.reset();
+  out.format = ImageFormat::SplitRaw;
+  out.segments = segments.size();
+  return openSplitRawSource(segments, error);
+}
+
+const std::vector<ImageFormatPatterns>& supportedImageFormats() {
+  static const std::vector<ImageFormatPatterns> kFormats{
+      {"Raw disk images", {"*.img", "*.raw", "*.dd", "*.bin", "*.iso", "*.000", "*.001", "*.00"}},
+      {"EnCase images", {"*.E01", "*.e01", "*.Ex01", "*.ex01"}},
+      {"Virtual hard disks", {"*.vhd", "*.vhdx", "*.VHD", "*.VHDX"}},
+      {"VMware disks", {"*.vmdk"}},
+      {"QEMU disks", {"*.qcow2", "*.qcow"}},
+  };
+  return kFormats;
+}
+
+std::string imageFileFilter() {
+  std::string all;
+  std::string each;
+  for (const auto& f : supportedImageFormats()) {
+    std::string pats;
+    for (const auto& p : f.patterns) pats += (pats.empty() ? "" : " ") + p;
+    all += (all.empty() ? "" : " ") + pats;
+    each += ";;" + f.name + " (" + pats + ")";
+  }
+  return "Disk images (" + all + ")" + each + ";;All files (*)";
 }
 
 }  // namespace osprin

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace osprin {
 
@@ -51,5 +52,50 @@ class MemoryBlockSource : public BlockSource {
  private:
   std::string data_;
 };
+
+// ---- image formats ---------------------------------------------------------------
+
+enum class ImageFormat { Device, Raw, SplitRaw, Ewf, Vhd, Vhdx, Vmdk, Qcow };
+
+// One line of what an image file tells about itself (an EnCase image's case
+// number, examiner, acquisition hashes): key for JSON, label for the panel.
+struct ImageDetail {
+  std::string key;    // "case_number"
+  std::string label;  // "Case Number"
+  std::string value;
+};
+
+// What the opened disk or image is, besides its bytes.
+struct ImageInfo {
+  ImageFormat format = ImageFormat::Raw;
+  std::size_t segments = 1;  // files that make up the image
+  std::vector<ImageDetail> details;
+};
+
+// The name of a format as the program shows it ("EnCase (EWF)", "VHDX", ...).
+std::string imageFormatName(ImageFormat f);
+
+// The format a file's first and last bytes announce (head: its first 512
+// bytes or fewer; tail: its last 512 bytes or fewer). Raw when none does.
+ImageFormat detectImageFormat(const std::uint8_t* head, std::size_t headLen, const std::uint8_t* tail,
+                              std::size_t tailLen);
+
+// Opens a disk device or image file read-only, whatever the image's format:
+// the format comes from the file's signature, not its name; a raw image
+// whose name ends in a segment number (NAME.001, NAME.000, NAME.00) is
+// joined with the segments that follow it. On failure returns nullptr and
+// sets error to a sentence for the user. info, when given, receives the format
+// and the image's own details.
+std::unique_ptr<BlockSource> openBlockSource(const std::string& path, std::string& error, ImageInfo* info = nullptr);
+
+// The image formats the program reads, for file dialogs.
+struct ImageFormatPatterns {
+  std::string name;                   // "EnCase images"
+  std::vector<std::string> patterns;  // "*.E01", "*.e01", ...
+};
+const std::vector<ImageFormatPatterns>& supportedImageFormats();
+// A Qt file-dialog filter of every supported format: all disk images first,
+// then one entry per format, then "All files (*)".
+std::string imageFileFilter();
 
 }  // namespace osprin

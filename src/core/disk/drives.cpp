@@ -138,11 +138,13 @@ bool driveInfoForPath(const std::string& path, DriveInfo& out, std::string& erro
     error = path + " is neither a disk device nor a disk image file";
     return false;
   }
-  if (::access(path.c_str(), R_OK) != 0) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  DriveInfo d = translatedGeometry(static_cast<std::uint64_t>(st.st_size) / kSectorSize);
+  // The disk's size is the image's media size, which only the image's own
+  // format knows (an EnCase or VHD file is not as large as its disk).
+  ImageInfo image;
+  auto src = openBlockSource(path, error, &image);
+  if (!src) return false;
+  DriveInfo d = translatedGeometry(src->sizeBytes() / kSectorSize);
+  d.image = std::move(image);
   d.path = path;
   d.isImage = true;
   d.model = "Disk image " + fs::path(path).filename().string();
@@ -185,6 +187,15 @@ std::vector<PanelRow> driveInfoPanel(const DriveInfo& d) {
           {"Cylinders", dec(d.cylinders)},
           {"Head", dec(d.heads)},
           {"Sectors Per Track", dec(d.sectorsPerTrack)}};
+}
+
+std::vector<PanelRow> imageInfoPanel(const DriveInfo& d) {
+  if (!d.isImage) return {};
+  std::string format = imageFormatName(d.image.format);
+  if (d.image.segments > 1) format += ", " + dec(d.image.segments) + " files";
+  std::vector<PanelRow> rows{{"Image Format", format}};
+  for (const auto& det : d.image.details) rows.push_back({det.label, det.value});
+  return rows;
 }
 
 }  // namespace osprin

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/types.h"
+#include "disk/block_source.h"
 
 namespace osprin {
 
@@ -18,6 +19,7 @@ struct DriveInfo {
   std::string path;                // /dev/sda or the image file
   bool isImage = false;
   std::uint64_t trueSectors = 0;   // the device's real size in sectors
+  ImageInfo image;                 // an image file's format and own details (EnCase case data, hashes)
   // True when the disk has more sectors than 32-bit sector numbers address
   // (only the first 2 TiB are reachable).
   bool truncated() const { return trueSectors > 0xFFFFFFFFull; }
@@ -47,5 +49,8 @@ struct PanelRow {
   std::string value;
 };
 std::vector<PanelRow> driveInfoPanel(const DriveInfo& d);
+// The rows that follow them for an image file: "Image Format" and the
+// image's own details (an EnCase image's case number, examiner, hashes).
+std::vector<PanelRow> imageInfoPanel(const DriveInfo& d);
 
 }  // namespace osprin

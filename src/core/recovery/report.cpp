@@ -113,23 +113,6 @@ nlohmann::json runsJson(const ReportEntry& e) {
 
 }  // namespace
 
-std::string isoTimeFromFiletime(std::uint64_t filetime) {
-  if (filetime == 0) return "";
-  constexpr std::int64_t kEpochDelta = 11644473600;  // seconds from 1601 to 1970
-  return isoFromUnix(static_cast<std::int64_t>(filetime / 10000000ULL) - kEpochDelta, false);
-}
-
-std::string isoDateFromFat(std::uint16_t date) {
-  const unsigned day = date & 0x1Fu, month = (date >> 5) & 0x0Fu, year = 1980u + (date >> 9);
-  static const unsigned mdays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || day > mdays[month - 1]) return "";
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month == 2 && day == 29 && !leap) return "";
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", year, month, day);
-  return buf;
-}
-
 std::string isoTimeNow() { return isoFromUnix(static_cast<std::int64_t>(std::time(nullptr)), false); }
 
 bool reportFormatKnown(const std::string& path) {

@@ -29,7 +29,8 @@ struct ReportEntry {
   std::uint64_t size = 0;
   bool deleted = false;
   Recoverability recoverable;
-  // ISO 8601 times in UTC; "" when the file system keeps none.
+  // ISO 8601 times as list --json writes them (FAT: local, without an
+  // offset; NTFS: UTC); "" when the file system keeps none.
   std::string created, modified, accessed, changed;
   std::vector<ReportRun> runs;
   // "whole", "incomplete" (see zeroFilled and written), "not decoded" or
@@ -100,10 +101,6 @@ class RecoveryReport : public CopySink {
 // True when a report can be written to a file of this name (.json, .csv, .xml).
 bool reportFormatKnown(const std::string& path);
 
-// "2010-01-01T00:00:00Z" from an NTFS FILETIME; "" for 0.
-std::string isoTimeFromFiletime(std::uint64_t filetime);
-// "2010-01-01" from a packed FAT date; "" when it is not a calendar date.
-std::string isoDateFromFat(std::uint16_t date);
 // The current time, "2026-12-08T09:00:00Z".
 std::string isoTimeNow();
 

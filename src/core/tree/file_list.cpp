@@ -55,7 +55,13 @@ std::string fatDateText(std::uint16_t date) {
   return out;
 }
 
-std::string ntfsTimeText(std::uint64_t filetime) {
+namespace {
+
+struct Civil {
+  std::uint64_t year, month, day, secondOfDay;
+};
+
+Civil civilFromFileTime(std::uint64_t filetime) {
   const std::uint64_t secs = filetime / 10000000ULL;
   const std::uint64_t days = secs / 86400ULL;
   const std::uint64_t rem = secs % 86400ULL;
@@ -71,13 +77,38 @@ std::string ntfsTimeText(std::uint64_t filetime) {
   const std::uint64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::uint64_t month = mp < 10 ? mp + 3 : mp - 9;
   const std::uint64_t year = 1600 + yoe + 400 * era + (month <= 2 ? 1 : 0);
+  return {year, month, day, rem};
+}
+
+void appendIso(std::string& out, std::uint64_t year, std::uint64_t month, std::uint64_t day) {
+  appendNumber(out, year, 4);
+  out.push_back('-');
+  appendNumber(out, month, 2);
+  out.push_back('-');
+  appendNumber(out, day, 2);
+}
+
+void appendIsoTime(std::string& out, std::uint64_t h, std::uint64_t m, std::uint64_t s) {
+  out.push_back('T');
+  appendNumber(out, h, 2);
+  out.push_back(':');
+  appendNumber(out, m, 2);
+  out.push_back(':');
+  appendNumber(out, s, 2);
+}
+
+}  // namespace
+
+std::string ntfsTimeText(std::uint64_t filetime) {
+  const Civil c = civilFromFileTime(filetime);
+  const std::uint64_t rem = c.secondOfDay;
   std::string out;
   out.reserve(24);
-  appendNumber(out, day);
+  appendNumber(out, c.day);
   out.push_back('-');
-  appendNumber(out, month);
+  appendNumber(out, c.month);
   out.push_back('-');
-  appendNumber(out, year);
+  appendNumber(out, c.year);
   out.push_back(' ');
   appendNumber(out, rem / 3600);
   out.push_back(':');
@@ -87,19 +118,78 @@ std::string ntfsTimeText(std::uint64_t filetime) {
   return out;
 }
 
+std::string isoFatTime(std::uint16_t date, std::uint16_t time, bool withTime, std::uint8_t hundredths) {
+  const unsigned day = date & 0x1Fu, month = (date >> 5) & 0x0Fu, year = 1980u + (date >> 9);
+  if (day == 0 || month == 0 || month > 12) return "";
+  static constexpr unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (day > kDays[month - 1] || (month == 2 && day == 29 && !leap)) return "";
+  std::string out;
+  out.reserve(20);
+  appendIso(out, year, month, day);
+  if (withTime) {
+    const unsigned h = time >> 11, m = (time >> 5) & 0x3Fu, s = (time & 0x1Fu) * 2u + hundredths / 100u;
+    if (h > 23 || m > 59 || s > 59) return "";
+    appendIsoTime(out, h, m, s);
+  }
+  return out;
+}
+
+std::string isoFileTime(std::uint64_t filetime) {
+  if (filetime == 0) return "";
+  const Civil c = civilFromFileTime(filetime);
+  std::string out;
+  out.reserve(21);
+  appendIso(out, c.year, c.month, c.day);
+  appendIsoTime(out, c.secondOfDay / 3600, c.secondOfDay / 60 % 60, c.secondOfDay % 60);
+  out.push_back('Z');
+  return out;
+}
+
+std::string isoTime(const StoredTime& t) {
+  switch (t.kind) {
+    case StoredTime::Kind::None: return "";
+    case StoredTime::Kind::FatLocal: return isoFatTime(t.fatDate, t.fatTime, t.hasTimeOfDay, t.fatHundredths);
+    case StoredTime::Kind::FileTimeUtc: return isoFileTime(t.fileTime);
+  }
+  return "";
+}
+
+StoredTime fatStoredDate(std::uint16_t date) {
+  StoredTime t;
+  t.kind = StoredTime::Kind::FatLocal;
+  t.fatDate = date;
+  return t;
+}
+
+StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths) {
+  StoredTime t = fatStoredDate(date);
+  t.fatTime = time;
+  t.fatHundredths = hundredths;
+  t.hasTimeOfDay = true;
+  return t;
+}
+
+StoredTime fileTimeStored(std::uint64_t filetime) {
+  StoredTime t;
+  t.kind = StoredTime::Kind::FileTimeUtc;
+  t.fileTime = filetime;
+  return t;
+}
+
 std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const FileFilter& filter) {
   std::vector<ListRow> rows;
   for (std::uint32_t i : tree.fatFolderChildren(parent)) {
     const auto& f = tree.fatFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateText(f.writeDate), fatDateText(f.accessDate), f.treeItem,
-                           f.recoverable});
+                           fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), f.recoverable});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
     if (filter && !filter(f.name)) continue;
     rows.push_back(
         ListRow{f.name, false, f.deleted, f.size, fatDateText(f.writeDate), fatDateText(f.accessDate), f.fileIndex,
-                f.recoverable});
+                fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), f.recoverable});
   }
   return rows;
 }
@@ -110,13 +200,13 @@ std::vector<ListRow> listNtfsFolder(FileTree& tree, const NtfsFileSet& files, st
   for (std::uint32_t i : tree.ntfsFolderChildren(parent)) {
     const auto& f = tree.ntfsFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.treeItem, f.recoverable});
+                           f.treeItem, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), f.recoverable});
   }
   files.forEachChild(parent, [&](std::size_t i) {
     const auto& f = files.list()[i];
     if (filter && !filter(f.name)) return;
     rows.push_back(ListRow{f.name, false, f.deleted, f.size, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.dataRecordSector, f.recoverable});
+                           f.dataRecordSector, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), f.recoverable});
   });
   return rows;
 }

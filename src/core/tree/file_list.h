@@ -13,6 +13,18 @@
 
 namespace osprin {
 
+// A time as the volume stored it, kept beside the display text for output
+// in ISO 8601 (the command line's JSON).
+struct StoredTime {
+  enum class Kind : std::uint8_t { None, FatLocal, FileTimeUtc };
+  Kind kind = Kind::None;
+  std::uint16_t fatDate = 0;      // FatLocal: packed date
+  std::uint16_t fatTime = 0;      // FatLocal: packed time of day, when hasTimeOfDay
+  std::uint8_t fatHundredths = 0; // FatLocal: 10 ms units of a creation time (0-199)
+  bool hasTimeOfDay = false;      // FatLocal: whether the volume stored a time of day
+  std::uint64_t fileTime = 0;     // FileTimeUtc: 100 ns units since 1601-01-01 UTC
+};
+
 struct ListRow {
   std::string name;
   bool folder = false;
@@ -21,6 +33,8 @@ struct ListRow {
   std::string created;     // column "Created"
   std::string modified;    // column "Modified"
   std::uint64_t id = 0;    // column "ID": tree item, fileIndex or record sector
+  StoredTime createdAt;    // the values behind created and modified
+  StoredTime modifiedAt;
   Recoverability recoverable{};  // of deleted records, once assessed
 };
 
@@ -40,6 +54,21 @@ std::string plainTypeName(std::string_view fileName);
 std::string fatDateText(std::uint16_t date);
 // "5-3-2004 7:8:9" from an NTFS FILETIME, taken as UTC.
 std::string ntfsTimeText(std::uint64_t filetime);
+
+// ISO 8601 texts of stored times. FAT stores local time without a zone:
+// "2026-12-07T14:03:22" (no offset), or the date alone "2026-12-07" where
+// only a date is stored; "" for a date that names no day (month 0, day 0,
+// month 13..15) or a time past 23:59:59.
+// hundredths: the 10 ms units of a creation time (0-199), whose whole
+// seconds are added.
+std::string isoFatTime(std::uint16_t date, std::uint16_t time, bool withTime, std::uint8_t hundredths = 0);
+// NTFS (and exFAT) store UTC: "2026-12-07T14:03:22Z"; "" for 0 (not set).
+std::string isoFileTime(std::uint64_t filetime);
+// The one of the two that t's kind calls for ("" for Kind::None).
+std::string isoTime(const StoredTime& t);
+StoredTime fatStoredDate(std::uint16_t date);
+StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths = 0);
+StoredTime fileTimeStored(std::uint64_t filetime);
 
 std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parentCluster, const FileFilter& filter = {});
 std::vector<ListRow> listNtfsFolder(FileTree& tree, const NtfsFileSet& files, std::uint32_t parentRecord,

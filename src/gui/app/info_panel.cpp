@@ -21,7 +21,12 @@ InfoPanel::InfoPanel(QWidget* parent) : QGroupBox(parent) {
     grid->addWidget(labels_[i], i, 0);
     grid->addWidget(values_[i], i, 1);
   }
-  grid->setRowStretch(kRows, 1);
+  details_ = new QLabel(this);
+  details_->setObjectName("panelImageDetails");
+  details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  details_->setWordWrap(true);
+  grid->addWidget(details_, kRows, 0, 1, 2);
+  grid->setRowStretch(kRows + 1, 1);
   setMode(Mode::None);
 }
 
@@ -47,8 +52,19 @@ QStringList InfoPanel::labelsOf(Mode m) {
   return {};
 }
 
+void InfoPanel::setImageRows(const std::vector<PanelRow>& rows) {
+  QStringList lines;
+  for (const PanelRow& r : rows) lines << qs(r.label) + ": " + qs(r.value);
+  details_->setText(lines.join('\n'));
+  details_->setVisible(!lines.isEmpty());
+}
+
+QString InfoPanel::imageText() const { return details_->text(); }
+
 void InfoPanel::setMode(Mode m) {
   mode_ = m;
+  details_->clear();
+  details_->setVisible(false);
   QStringList names = labelsOf(m);
   const bool deep = m == Mode::DeepScanFat || m == Mode::DeepScanNtfs;
   for (int i = 0; i < kRows; ++i) {

@@ -35,10 +35,17 @@ class InfoPanel : public QGroupBox {
   QString value(const QString& label) const;
   QStringList labels() const;  // of the rows shown
 
+  // Below the rows of Mode::Drive: an image file's format and own details
+  // (an EnCase image's case number, examiner, hashes), one "Label: value"
+  // line each; cleared by setMode.
+  void setImageRows(const std::vector<PanelRow>& rows);
+  QString imageText() const;
+
  private:
   Mode mode_ = Mode::None;
   QLabel* labels_[kRows] = {};
   QLabel* values_[kRows] = {};
+  QLabel* details_ = nullptr;
 };
 
 }  // namespace osprin::gui

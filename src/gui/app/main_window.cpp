@@ -784,6 +784,7 @@ void MainWindow::driveChosen(QTreeWidgetItem* item) {
   selectedDrive_ = k;
   panel_->setMode(InfoPanel::Mode::Drive);
   panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(k)]));
+  panel_->setImageRows(imageInfoPanel(session_.drives[static_cast<std::size_t>(k)]));
   showButton(nextButton_, true);
 }
 
@@ -1277,8 +1278,10 @@ void MainWindow::back() {
     diskLayout();
     applyMenuState(MenuState::Disk);
     panel_->setMode(InfoPanel::Mode::Drive);
-    if (selectedDrive_ >= 0 && static_cast<std::size_t>(selectedDrive_) < session_.drives.size())
+    if (selectedDrive_ >= 0 && static_cast<std::size_t>(selectedDrive_) < session_.drives.size()) {
       panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(selectedDrive_)]));
+      panel_->setImageRows(imageInfoPanel(session_.drives[static_cast<std::size_t>(selectedDrive_)]));
+    }
     setQuickHelp(texts::kHelpDisk);
   } else if (step_ == 3) {
     listModel_->setDetailsColumn();
@@ -1355,8 +1358,7 @@ void MainWindow::loadSnapshot() {
 
 void MainWindow::openDiskImage() {
   if (busy() || step_ != 0) return;
-  QString path = QFileDialog::getOpenFileName(this, "Open Disk Image", QString(),
-                                              "Disk images (*.img *.raw *.dd *.bin *.vhd *.iso);;All files (*)");
+  QString path = QFileDialog::getOpenFileName(this, "Open Disk Image", QString(), qs(imageFileFilter()));
   if (path.isEmpty()) return;
   addImage(path);
 }
