@@ -258,6 +258,9 @@ def partition_seeds(c, vols, fx):
     # The first sectors of the fixture disks: tables pointing far away.
     for name in ('sample', 'ebr_loop', 'deep_disk', 'wiped_mbr'):
         c.add('fixture-' + name, fx[name][:2 * SECTOR])
+    # Bare volumes: boot code that is no table.
+    for name in ('fatwin16', 'fat32vol', 'ntfs'):
+        c.add('bare-' + name, fx[name][:2 * SECTOR])
 
 
 def volume_params_seeds(c, vols, fx):
@@ -392,7 +395,7 @@ def main():
     a = ap.parse_args()
     vols = {n: read(a.work, n + '.img') for n in ('fat16', 'fat32', 'ntfs', 'disk')}
     fx = {n: fixture(a.fixtures, n) for n in ('sample', 'ebr_loop', 'deep_disk', 'wiped_mbr', 'fat16vol', 'fat32vol',
-                                              'ntfs', 'deep_fat16', 'deep_ntfs')}
+                                              'ntfs', 'deep_fat16', 'deep_ntfs', 'ebr_slots', 'fatwin16')}
     for target, make in (('partition', partition_seeds), ('volume_params', volume_params_seeds),
                          ('fat_dir', fat_dir_seeds), ('ntfs_record', ntfs_record_seeds),
                          ('deepscan', deepscan_seeds), ('session', session_seeds)):

@@ -16,22 +16,39 @@ namespace osprin::cli {
 namespace {
 int g_exit = 0;
 StopFlag g_stop{0};
-extern "C" void onInterrupt(int) { g_stop.store(1); }
+std::atomic<int> g_interrupted{0};
+std::atomic<RecoveryFlags*> g_recovery{nullptr};
+extern "C" void onInterrupt(int) {
+  g_stop.store(1);
+  g_interrupted.store(1);
+  if (RecoveryFlags* f = g_recovery.load()) f->saveStopRequested.store(1);
+}
 }  // namespace
 
 void fail(const std::string& text, int code) {
-  std::fprintf(stderr, "osprin: %s\n", text.c_str());
-  g_exit = code;
+  std::fprintf(stderr, "osprin: %s\n", terminalSafe(text).c_str());
+  setExitCode(code);
+}
+
+void setExitCode(int code) {
+  if (code > g_exit) g_exit = code;
 }
 
 int exitCode() { return g_exit; }
 
 int outOfMemory() {
   std::fprintf(stderr, "osprin: Out of memory, close other applications and run again\n");
-  return 0;
+  return kExitFailed;
 }
 
 StopFlag& stopFlag() { return g_stop; }
+
+bool interrupted() { return g_interrupted.load() != 0; }
+
+void setRecoveryFlags(RecoveryFlags* flags) {
+  g_recovery.store(flags);
+  if (flags && interrupted()) flags->saveStopRequested.store(1);
+}
 
 void installInterruptHandler() {
   struct sigaction sa {};
@@ -58,24 +75,30 @@ void TerminalObserver::counter(std::string_view label, std::uint64_t value) {
 
 void TerminalObserver::text(std::string_view label, std::string_view value) {
   if (!tty_) return;
-  detail_ = std::string(label) + ": " + std::string(value);
+  detail_ = std::string(label) + ": " + terminalQuoted(value);
   draw(false);
 }
 
 void TerminalObserver::status(std::string_view text) {
-  status_ = std::string(text);
+  status_ = terminalSafe(text);
   draw(true);
 }
 
 void TerminalObserver::message(MsgKind, std::string_view text) {
   finish();
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  std::fprintf(stderr, "%s\n", terminalSafe(text).c_str());
 }
 
 bool TerminalObserver::ask(std::string_view text) {
   finish();
-  std::fprintf(stderr, "%.*s%s\n", static_cast<int>(text.size()), text.data(), answerYes_ ? "yes" : "no");
+  std::fprintf(stderr, "%s%s\n", terminalSafe(text).c_str(), answerYes_ ? "yes" : "no");
   return answerYes_;
+}
+
+void TerminalObserver::warning(std::string_view text) {
+  finish();
+  warnings_.emplace_back(text);
+  std::fprintf(stderr, "osprin: warning: %s\n", terminalSafe(text).c_str());
 }
 
 void TerminalObserver::draw(bool force) {
@@ -105,7 +128,13 @@ void TerminalObserver::finish() {
   drawn_ = false;
 }
 
-std::optional<OpenDisk> openDisk(const std::string& path) {
+void addMapOption(CLI::App* cmd, std::string& mapFile) {
+  cmd->add_option("--bad-sectors-map", mapFile,
+                  "a GNU ddrescue map file of DISK: the areas it does not give as finished are never read and "
+                  "count as unreadable");
+}
+
+std::optional<OpenDisk> openDisk(const std::string& path, const std::string& badSectorsMap) {
   OpenDisk d;
   std::string err;
   if (!driveInfoForPath(path, d.drive, err)) {
@@ -118,6 +147,14 @@ std::optional<OpenDisk> openDisk(const std::string& path) {
     return std::nullopt;
   }
   d.reader = std::make_unique<SectorReader>(std::move(src));
+  if (!badSectorsMap.empty()) {
+    std::vector<SectorRange> unreadable;
+    if (!loadRescueMap(badSectorsMap, unreadable, err)) {
+      fail(err);
+      return std::nullopt;
+    }
+    d.reader->setUnreadable(std::move(unreadable));
+  }
   if (d.drive.truncated())
     std::fprintf(stderr,
                  "osprin: warning: %s has %llu sectors; only the first 2 TiB (4294967295 sectors) can be addressed\n",
@@ -181,6 +218,7 @@ void addVolumeOptions(CLI::App* cmd, VolumeArgs& args) {
   cmd->add_option("--sectors-per-read", args.sectorsPerRead, "with --deep: sectors per read request, 1 to 100")
       ->check(CLI::Range(1, 100));
   cmd->add_option("--snapshot", args.snapshot, "load this snapshot instead of scanning");
+  addMapOption(cmd, args.badSectorsMap);
 }
 
 bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, TerminalObserver& term) {
@@ -193,6 +231,10 @@ bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, T
     std::fprintf(stderr,
                  "osprin: warning: %s has %llu sectors; only the first 2 TiB (4294967295 sectors) can be addressed\n",
                  diskPath.c_str(), static_cast<unsigned long long>(s.drive()->trueSectors));
+  if (!a.badSectorsMap.empty() && !s.setBadSectorsMap(a.badSectorsMap, err)) {
+    fail(err);
+    return false;
+  }
   installInterruptHandler();
   ScanObserver obs(term);
 
@@ -225,6 +267,11 @@ bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, T
     }
     s.settings.setSectorsPerRead(a.sectorsPerRead);
     s.deepScan(stopFlag(), obs);
+    if (interrupted()) {
+      term.finish();
+      fail("the deep scan was stopped; what it found is partial", kExitInterrupted);
+      return false;
+    }
     if (s.deep.foundFileSystems.empty()) {
       term.finish();
       fail("the deep scan found no file system in that range");
@@ -239,12 +286,24 @@ bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, T
     s.selectFoundFileSystem(a.pick);
     s.mountFound(stopFlag(), obs);
     term.finish();
+    if (interrupted()) {
+      fail("the scan was stopped; the tree it rebuilt is partial", kExitInterrupted);
+      return false;
+    }
     return true;
   }
 
   if (!resolveSelection(a.selection, *s.reader, *s.drive(), s.sel, term)) return false;
+  if (interrupted()) {
+    fail("the partition search was stopped", kExitInterrupted);
+    return false;
+  }
   ScanOutcome outcome = s.standardScan(stopFlag(), obs);
   term.finish();
+  if (interrupted()) {
+    fail("the scan was stopped; the tree it read is partial", kExitInterrupted);
+    return false;
+  }
   if (outcome != ScanOutcome::Done) {
     fail(obs.error.empty() ? std::string("the standard scan could not mount the volume") : obs.error);
     return false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/observer.h"
 #include "disk/drives.h"
@@ -16,16 +17,29 @@
 
 namespace osprin::cli {
 
+// Exit statuses (README, "Exit status").
+constexpr int kExitOk = 0;          // done; recover: every chosen file written whole
+constexpr int kExitFailed = 1;      // the command could not do its work (options, disk, volume, memory)
+constexpr int kExitNotWhole = 2;    // recover: some chosen files failed, are incomplete or were not written
+constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C: what was shown or written is partial
+
 // Prints "osprin: <text>" on stderr and records exit code 1 (or code).
-void fail(const std::string& text, int code = 1);
+void fail(const std::string& text, int code = kExitFailed);
+// Records an exit code without a message (a higher one is kept).
+void setExitCode(int code);
 // The exit code recorded by the subcommand that ran.
 int exitCode();
 // Prints the out-of-memory message and returns the exit code for it.
 int outOfMemory();
 
-// The stop flag of the running command; SIGINT sets it.
+// The stop flag of the running command; SIGINT sets it (the scans clear it
+// when they act on it).
 StopFlag& stopFlag();
+// SIGINT also stops a recovery in progress through these flags.
+void setRecoveryFlags(RecoveryFlags* flags);
 void installInterruptHandler();
+// True once SIGINT was received (never cleared).
+bool interrupted();
 
 // Progress bar and panel values on stderr, only when stderr is a terminal
 // (throttled to a few updates a second); messages always go to stderr.
@@ -39,12 +53,16 @@ class TerminalObserver : public Observer {
   void status(std::string_view text) override;
   void message(MsgKind kind, std::string_view text) override;
   bool ask(std::string_view text) override;
+  void warning(std::string_view text) override;
   void finish();  // clears the progress line
+  // The warnings printed so far ("warnings" of the JSON output).
+  const std::vector<std::string>& warnings() const { return warnings_; }
 
  private:
   void draw(bool force);
   bool tty_;
   bool answerYes_;
+  std::vector<std::string> warnings_;
   int percent_ = -1;
   std::string status_;
   std::string detail_;
@@ -52,12 +70,15 @@ class TerminalObserver : public Observer {
   bool drawn_ = false;
 };
 
-// Opens DISK (device or image) read-only.
+// Opens DISK (device or image) read-only; with a map file, the areas the
+// map does not give as finished are never read.
 struct OpenDisk {
   DriveInfo drive;
   std::unique_ptr<SectorReader> reader;
 };
-std::optional<OpenDisk> openDisk(const std::string& path);
+std::optional<OpenDisk> openDisk(const std::string& path, const std::string& badSectorsMap = "");
+// Adds --bad-sectors-map FILE.
+void addMapOption(CLI::App* cmd, std::string& mapFile);
 
 // --partition N | --fs TYPE --start S --end E
 struct SelectionArgs {
@@ -81,6 +102,7 @@ struct VolumeArgs {
   unsigned pick = 0;
   unsigned sectorsPerRead = 60;
   std::string snapshot;
+  std::string badSectorsMap;
 };
 void addVolumeOptions(CLI::App* cmd, VolumeArgs& args);
 
@@ -96,8 +118,14 @@ class ScanObserver : public Observer {
   void status(std::string_view t) override { term_.status(t); }
   void message(MsgKind kind, std::string_view t) override {
     if (kind == MsgKind::Error) error.assign(t);
+    if (kind == MsgKind::Warning) {
+      warnings.emplace_back(t);
+      term_.message(kind, "osprin: warning: " + std::string(t));
+    }
   }
+  std::vector<std::string> warnings;
   bool ask(std::string_view t) override { return term_.ask(t); }
+  void warning(std::string_view t) override { term_.warning(t); }
 
  private:
   TerminalObserver& term_;

@@ -20,6 +20,7 @@ struct Args {
   std::optional<std::uint64_t> end;
   std::uint32_t sectorsPerRead = kDefaultSectorsPerRead;
   bool json = false;
+  std::string badSectorsMap;
 };
 
 // The scan reports a status line every few thousand sectors and a counter
@@ -45,6 +46,7 @@ class ThrottledObserver : public Observer {
   }
   void message(MsgKind kind, std::string_view text) override { inner_.message(kind, text); }
   bool ask(std::string_view text) override { return inner_.ask(text); }
+  void warning(std::string_view text) override { inner_.warning(text); }
 
  private:
   bool due(bool statusLine = false) {
@@ -59,7 +61,8 @@ class ThrottledObserver : public Observer {
   std::chrono::steady_clock::time_point lastAt_{}, lastStatusAt_{};
 };
 
-void printResults(const DeepScanResults& r, FsType fsType, bool json) {
+void printResults(const DeepScanResults& r, FsType fsType, bool json, const std::vector<std::string>& warnings,
+                  bool partial) {
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (std::size_t i = 0; i < r.foundFileSystems.size(); ++i) {
@@ -81,7 +84,7 @@ void printResults(const DeepScanResults& r, FsType fsType, bool json) {
       counters["files"] = r.fileHitCount;
       counters["index_entries"] = r.indexBlockCount;
     }
-    nlohmann::json out = {{"file_systems", list}, {"counters", counters}};
+    nlohmann::json out = {{"file_systems", list}, {"counters", counters}, {"warnings", warnings}, {"partial", partial}};
     std::printf("%s\n", out.dump(1).c_str());
     return;
   }
@@ -121,6 +124,7 @@ void addDeepScanCommand(CLI::App& app) {
                   "\"Sectors to read in single attempt\": the batch of the scan (1 to 100, default 60)")
       ->check(CLI::Range(RecoverySettings::kMinSectorsPerRead, RecoverySettings::kMaxSectorsPerRead));
   cmd->add_flag("--json", a->json, "print JSON");
+  addMapOption(cmd, a->badSectorsMap);
   cmd->callback([a] {
     Selection sel;
     sel.fsType = parseFsType(a->fs);
@@ -128,7 +132,7 @@ void addDeepScanCommand(CLI::App& app) {
     if (*a->start > 0xFFFFFFFFull || *a->end > 0xFFFFFFFFull)
       return fail("sector numbers must be below 4294967296");
     if (*a->start >= *a->end) return fail("End sector should be bigger than start sector");
-    auto disk = openDisk(a->disk);
+    auto disk = openDisk(a->disk, a->badSectorsMap);
     if (!disk) return;
     sel.rangeStart = static_cast<SectorNo>(*a->start);
     sel.rangeEnd = static_cast<SectorNo>(*a->end);
@@ -139,7 +143,8 @@ void addDeepScanCommand(CLI::App& app) {
     DeepScanResults results;
     runDeepScan(*disk->reader, sel, a->sectorsPerRead, results, stopFlag(), obs);
     terminal.finish();
-    printResults(results, sel.fsType, a->json);
+    printResults(results, sel.fsType, a->json, terminal.warnings(), interrupted());
+    if (interrupted()) fail("the deep scan was stopped; the list above is partial", kExitInterrupted);
   });
 }
 

@@ -11,6 +11,7 @@
 
 #include "cli_common.h"
 #include "commands.h"
+#include "common/text.h"
 
 namespace osprin::cli {
 
@@ -94,7 +95,7 @@ void runList(const Args& a) {
       fail(err);
       return;
     }
-    std::fprintf(stderr, "Snapshot saved to %s\n", written.c_str());
+    std::fprintf(stderr, "Snapshot saved to %s\n", terminalQuoted(written).c_str());
   }
 
   if (a.json) {
@@ -113,7 +114,9 @@ void runList(const Args& a) {
       appendIsoTime(out, row.createdAt);
       out += row.deleted ? ",\"deleted\":true,\"id\":" : ",\"deleted\":false,\"id\":";
       appendUnsigned(out, row.id);
-      out += row.folder ? ",\"kind\":\"folder\",\"modified\":" : ",\"kind\":\"file\",\"modified\":";
+      out += row.folder            ? ",\"kind\":\"folder\",\"modified\":"
+             : row.stream.empty() ? ",\"kind\":\"file\",\"modified\":"
+                                  : ",\"kind\":\"stream\",\"modified\":";
       appendIsoTime(out, row.modifiedAt);
       if (rv.verdict != Verdict::None && rv.verdict != Verdict::Unknown) {
         out += ",\"overwritten_fraction\":";
@@ -145,12 +148,14 @@ void runList(const Args& a) {
   walkRows(s, [&](const std::string& path, const ListRow& row) {
     (row.folder ? folders : files)++;
     if (row.deleted) ++deleted;
-    const std::string type = rowTypeText(row, "File");
+    const std::string type = rowTypeText(row, row.stream.empty() ? "File" : "Stream");
     const std::string size = row.folder ? "" : std::to_string(row.size);
     std::string verdict = verdictText(row.recoverable);
     if (row.recoverable.guessedChain && row.recoverable.verdict != Verdict::Guessed) verdict += " (guessed)";
+    // A name can hold control characters and escape sequences: quoted as ls
+    // does, it can neither drive the terminal nor fake a line of the list.
     std::printf("%-14s %12s  %-20s %-20s %-22s %s\n", type.c_str(), size.c_str(), trimmed(row.created).c_str(),
-                trimmed(row.modified).c_str(), verdict.c_str(), path.c_str());
+                trimmed(row.modified).c_str(), verdict.c_str(), terminalQuoted(path).c_str());
   });
   std::printf("%llu folder(s), %llu file(s), %llu of them deleted\n", static_cast<unsigned long long>(folders),
               static_cast<unsigned long long>(files), static_cast<unsigned long long>(deleted));

@@ -1,5 +1,6 @@
 // osprin partitions DISK [--json]
 // osprin search-partitions DISK [--json]
+#include <array>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -11,17 +12,25 @@ namespace osprin::cli {
 
 namespace {
 
-void printPartitions(const std::vector<PartitionEntry>& parts, bool json) {
+// A partition that reaches past the end of the disk is listed with a
+// warning: on stderr, and in --json as the row's "warnings".
+void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::uint64_t diskSectors) {
+  for (const auto& p : parts)
+    if (const std::string w = partitionBeyondDiskWarning(p, diskSectors); !w.empty())
+      std::fprintf(stderr, "osprin: warning: %s\n", w.c_str());
   if (json) {
     nlohmann::json out = nlohmann::json::array();
     for (std::size_t i = 0; i < parts.size(); ++i) {
       const auto& p = parts[i];
-      out.push_back({{"index", i + 1},
-                     {"label", partitionLabel(i, p)},
-                     {"type", std::string(fsTypeText(p.fsType))},
-                     {"start", p.start},
-                     {"length", p.length},
-                     {"end", static_cast<SectorNo>(p.start + p.length - 1)}});
+      nlohmann::json row = {{"index", i + 1},
+                            {"label", partitionLabel(i, p)},
+                            {"type", std::string(fsTypeText(p.fsType))},
+                            {"start", p.start},
+                            {"length", p.length},
+                            {"end", static_cast<SectorNo>(p.start + p.length - 1)}};
+      if (const std::string w = partitionBeyondDiskWarning(p, diskSectors); !w.empty())
+        row["warnings"] = nlohmann::json::array({w});
+      out.push_back(std::move(row));
     }
     std::printf("%s\n", out.dump(1).c_str());
     return;
@@ -55,11 +64,15 @@ void addPartitionsCommands(CLI::App& app) {
     if (!disk) return;
     installInterruptHandler();
     TerminalObserver obs;
+    std::array<std::uint8_t, kSectorSize> mbr{};
+    if (!disk->reader->readSectors(0, 1, mbr.data()))
+      obs.warning("sector 0 (the partition table) could not be read; partitions it lists are missing");
     auto found = discoverPartitions(*disk->reader, disk->drive, stopFlag(), obs);
     obs.finish();
+    if (interrupted()) fail("the partition search was stopped; the list is partial", kExitInterrupted);
     if (found.searched && !a->json)
       std::fprintf(stderr, " No partitions found, going to make a quick search for missing partitions\n");
-    printPartitions(found.partitions, a->json);
+    printPartitions(found.partitions, a->json, disk->reader->totalSectors());
   });
 
   auto b = std::make_shared<Args>();
@@ -73,7 +86,8 @@ void addPartitionsCommands(CLI::App& app) {
     TerminalObserver obs;
     auto parts = searchLostPartitions(*disk->reader, disk->drive, stopFlag(), obs);
     obs.finish();
-    printPartitions(parts, b->json);
+    printPartitions(parts, b->json, disk->reader->totalSectors());
+    if (interrupted()) fail("the partition search was stopped; the list is partial", kExitInterrupted);
   });
 }
 

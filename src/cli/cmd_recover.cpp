@@ -37,6 +37,7 @@ struct RecoverArgs {
   std::vector<std::string> filters;
   unsigned retries = 0;  // 0: keep the default
   bool json = false;
+  bool streams = false;
   bool onlyIntact = false;
   std::string report;
 };
@@ -63,6 +64,7 @@ class SaveObserver : public Observer {
     poll();
     return term_.ask(t);
   }
+  void warning(std::string_view t) override { term_.warning(t); }
 
  private:
   void poll() {
@@ -135,6 +137,7 @@ void runRecover(const RecoverArgs& a) {
   }
   settings.duplicatePolicy = *dup;
   settings.deletedPolicy = *del;
+  settings.recoverStreams = a.streams;
   settings.onlyIntact = a.onlyIntact;
   if (!a.report.empty() && !reportFormatKnown(a.report)) {
     fail("the report's name must end in .json, .csv or .xml: " + a.report);
@@ -185,8 +188,8 @@ void runRecover(const RecoverArgs& a) {
   s.filters = filters;
   TerminalObserver term(true);
   if (!mountVolume(a.disk, a.volume, s, term)) return;
-  if (stopFlag().load() != 0) {
-    fail("the scan was stopped", 130);
+  if (interrupted()) {
+    fail("the scan was stopped; nothing was recovered", kExitInterrupted);
     return;
   }
   // The verdicts decide --only-intact and go into the report.
@@ -199,7 +202,9 @@ void runRecover(const RecoverArgs& a) {
   std::vector<ListRow> rows;
   std::vector<std::string> errors;
   if (a.all) {
-    rows = s.listFolder(s.rootIdentity());
+    // Streams come with their files (--streams), as they do inside folders.
+    for (ListRow& r : s.listFolder(s.rootIdentity()))
+      if (r.stream.empty()) rows.push_back(std::move(r));
   } else {
     for (const auto& p : a.paths) {
       auto found = rowsForPath(s, p);
@@ -217,7 +222,9 @@ void runRecover(const RecoverArgs& a) {
     report->info.commandLine = commandLine();
     report->info.started = started;
   }
+  setRecoveryFlags(&flags);
   if (!rows.empty()) result = s.recoverRows(rows, a.to, flags, saveObs, report.get());
+  setRecoveryFlags(nullptr);
   term.finish();
   errors.insert(errors.end(), result.errors.begin(), result.errors.end());
   if (report) {
@@ -226,23 +233,64 @@ void runRecover(const RecoverArgs& a) {
     if (!report->write(a.report, err)) errors.push_back(err);
     else if (!a.json) std::fprintf(stderr, "Report written to %s\n", a.report.c_str());
   }
-  const bool interrupted = stopFlag().load() != 0;
+  const bool stopped = interrupted();
+  const std::size_t problems = result.problemCount();
 
   if (a.json) {
+    nlohmann::json files = nlohmann::json::array();
+    for (const FileResult& f : result.files) {
+      nlohmann::json zero = nlohmann::json::array();
+      for (const ByteRange& r : f.zeroFilled) zero.push_back({{"offset", r.offset}, {"length", r.length}});
+      nlohmann::json e = {{"path", f.path}, {"outcome", fileOutcomeText(f.outcome)}, {"size", f.size},
+                          {"written", f.written}, {"zero_filled", zero}};
+      if (!f.reason.empty()) e["reason"] = f.reason;
+      files.push_back(std::move(e));
+    }
     nlohmann::json j;
     j["files_saved"] = result.filesSaved;
+    j["files_not_whole"] = problems;
+    j["files"] = std::move(files);
     j["errors"] = errors;
+    j["warnings"] = term.warnings();
     j["incomplete"] = result.incomplete;
-    j["stopped"] = result.stopped || interrupted;
-    std::cout << j.dump(1) << "\n";
+    j["not_decoded"] = result.notDecoded;
+    j["destination_full"] = result.destinationFull;
+    j["stopped"] = result.stopped || stopped;
+    std::cout << j.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   } else {
     std::cout << "Files saved: " << result.filesSaved << "\n";
-    for (const auto& e : errors) std::fprintf(stderr, "osprin: %s\n", e.c_str());
+    if (problems > 0) {
+      std::cout << "Not written whole: " << problems << "\n";
+      for (const FileResult& f : result.files) {
+        if (!isProblem(f.outcome)) continue;
+        std::string line = "  " + std::string(fileOutcomeText(f.outcome)) + ": " + terminalQuoted(f.path);
+        if (!f.reason.empty()) line += ": " + terminalSafe(f.reason);
+        if (!f.zeroFilled.empty()) {
+          line += " (zero-filled bytes";
+          for (std::size_t i = 0; i < f.zeroFilled.size(); ++i) {
+            const ByteRange& r = f.zeroFilled[i];
+            line += (i == 0 ? " " : ", ") + dec(r.offset) + "-" + dec(r.offset + r.length - 1);
+          }
+          line += ")";
+        }
+        std::cout << line << "\n";
+      }
+    }
+    for (const auto& e : errors) std::fprintf(stderr, "osprin: %s\n", terminalSafe(e).c_str());
   }
-  if (interrupted)
-    fail("recovery stopped", 130);
-  else if (result.filesSaved == 0 && !errors.empty())
+  if (stopped) {
+    fail("recovery stopped by Ctrl-C: " + dec(result.filesSaved) +
+             " file(s) were written; the one being written was removed, the rest were not written",
+         kExitInterrupted);
+  } else if (result.destinationFull) {
+    fail("the destination folder is full: recovery ended there, and " + dec(problems) +
+             " chosen file(s) were not written whole (listed above)",
+         kExitNotWhole);
+  } else if (rows.empty() && !errors.empty()) {
     fail("nothing could be recovered");
+  } else if (problems > 0 || !errors.empty()) {
+    fail(dec(problems) + " chosen file(s) were not written whole", kExitNotWhole);
+  }
 }
 
 }  // namespace
@@ -262,6 +310,8 @@ void addRecoverCommand(CLI::App& app) {
   cmd->add_option("--retries", args->retries, "attempts on a bad sector, 1 to 10 (default 3)");
   cmd->add_flag("--force", args->force, "write to the destination even when it lies on the disk being recovered");
   cmd->add_flag("--json", args->json, "print the result as JSON");
+  cmd->add_flag("--streams", args->streams,
+                "NTFS: recover each file's named streams with it, as NAME:STREAM beside the file");
   cmd->add_flag("--only-intact", args->onlyIntact,
                 "take deleted files only when their clusters are all free (verdict intact)");
   cmd->add_option("--report", args->report,

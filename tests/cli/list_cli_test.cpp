@@ -38,9 +38,10 @@ TEST(CliList, Fat16JsonMatchesTheManifest) {
   auto rows = listJson(test::fixtureImage("fat16vol") + " --fs FAT16 --start 0 --end 32767");
   test::expectSameListing(lines(rows), test::expectedListing("fat16vol", "fat16"));
   for (const auto& r : rows) {
-    // FAT keeps local dates without a zone: ISO 8601 without an offset.
-    EXPECT_EQ(r["created"].get<std::string>().size(), 10u) << r;  // "2010-01-01"
+    // FAT keeps local times without a zone: ISO 8601 without an offset.
+    EXPECT_EQ(r["created"].get<std::string>().size(), 19u) << r;  // "2010-01-01T00:00:00"
     EXPECT_EQ(r["created"].get<std::string>()[4], '-') << r;
+    EXPECT_EQ(r["created"].get<std::string>()[10], 'T') << r;
     EXPECT_TRUE(r.contains("modified") && r.contains("id")) << r;
   }
 }

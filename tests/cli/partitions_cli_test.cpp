@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -37,6 +38,33 @@ TEST(CliPartitions, WipedTableFallsBackToTheSearch) {
   EXPECT_EQ(out[0]["start"], 63);
   auto searched = nlohmann::json::parse(cli("search-partitions " + img + " --json", &status));
   EXPECT_EQ(searched, out);
+}
+
+// A bare volume cut short: one partition from sector 0 to the volume's own
+// end, with the warning on stderr and in the row's "warnings"; listing it
+// warns too and shows what the disk holds.
+TEST(CliPartitions, AVolumeLargerThanItsDiskIsListedWithAWarning) {
+  const std::string img = test::makeTempDir("short") + "/short.img";
+  std::filesystem::copy_file(test::fixtureImage("fatwin16"), img);
+  std::filesystem::resize_file(img, 8192 * 512);
+  int status = -1;
+  auto out = nlohmann::json::parse(cli("partitions " + img + " --json", &status));
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0]["start"], 0);
+  EXPECT_EQ(out[0]["length"], 16384);
+  ASSERT_TRUE(out[0].contains("warnings"));
+  EXPECT_EQ(out[0]["warnings"][0],
+            "The partition at sector 0 claims 16384 sectors (to sector 16383), but the disk has only 8192 sectors");
+  EXPECT_NE(lastStderr().find("osprin: warning: The partition at sector 0"), std::string::npos);
+  const std::string listing = cli("list " + img + " --partition 1", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(lastStderr().find("osprin: warning: The volume at sector 0 claims 16384 sectors"), std::string::npos)
+      << lastStderr();
+  EXPECT_NE(listing.find("/Times.txt"), std::string::npos);
+  // Whole, the same disk has no warning.
+  out = nlohmann::json::parse(cli("partitions " + test::fixtureImage("fatwin16") + " --json", &status));
+  EXPECT_FALSE(out[0].contains("warnings"));
 }
 
 TEST(CliPartitions, MissingDiskIsAClearError) {

@@ -1,18 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "app/session.h"
+#include "recovery/extract.h"
 #include "support/fixtures.h"
+#include "volume/ntfs_record.h"
 
 namespace osprin {
 namespace {
 
-// The images and the destinations share the scratch folder's file system,
-// which the destination check refuses without --force.
+// Recovery with --force (harmless for images: the destination check refuses
+// only a destination on the source disk itself).
 std::string recoverCli(const std::string& args, int* status) {
   return test::runCommand(std::string(OSPRIN_CLI) + " recover --force " + args + " 2>" + test::scratchDir() +
                               "/recover.err",
@@ -77,7 +82,7 @@ TEST(CliRecover, PathsNameFilesAndFolders) {
   const std::string dest = test::makeTempDir("cli-paths");
   int status = -1;
   auto out = nlohmann::json::parse(
-      recoverCli(img + " --partition 1 --to " + q(dest) + " /Documents /README.TXT --json", &status));
+      recoverCli(img + " --partition 1 --to " + q(dest) + " /Documents /readme.txt --json", &status));
   EXPECT_EQ(status, 0) << recoverStderr();
   EXPECT_EQ(out["files_saved"], 3);
   EXPECT_EQ(filesUnder(dest), (std::vector<std::string>{"/documents/letters/letter one.txt",
@@ -92,14 +97,54 @@ TEST(CliRecover, PathsNameFilesAndFolders) {
   EXPECT_EQ(filesUnder(one), std::vector<std::string>{"/letter one.txt"});
 
   // A second run with the default policy renames; with skip it writes nothing and is no error.
-  out = nlohmann::json::parse(recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT --json", &status));
+  out = nlohmann::json::parse(recoverCli(img + " --partition 1 --to " + q(dest) + " /readme.txt --json", &status));
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(test::readFile(dest + "/Copy (1 ) of README.TXT").size(), 14u);
+  EXPECT_EQ(test::readFile(dest + "/Copy (1 ) of readme.txt").size(), 14u);
   out = nlohmann::json::parse(
-      recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT --duplicates skip --json", &status));
+      recoverCli(img + " --partition 1 --to " + q(dest) + " /readme.txt --duplicates skip --json", &status));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out["files_saved"], 0);
   EXPECT_TRUE(out["errors"].empty());
+}
+
+// Named streams: rows of kind "stream" in the listing; --all brings them
+// with their files only with --streams; a stream named on its own is
+// written beside nothing else; compressed files come back decompressed.
+TEST(CliRecover, NtfsStreamsAndCompressedFiles) {
+  const std::string img = test::fixtureImage("ntfs_windows");
+  const std::string vol = " --fs NTFS --start 0 --end 12287";
+  int status = -1;
+  auto listing = nlohmann::json::parse(test::runCommand(std::string(OSPRIN_CLI) + " list " + img + vol + " --json", &status));
+  ASSERT_EQ(status, 0);
+  std::map<std::string, std::string> kinds;
+  for (const auto& row : listing) kinds[row["path"].get<std::string>()] = row["kind"].get<std::string>();
+  EXPECT_EQ(kinds["/Streams/report.txt"], "file");
+  EXPECT_EQ(kinds["/Streams/report.txt:Zone.Identifier"], "stream");
+  EXPECT_EQ(kinds["/Streams/report.txt:summary"], "stream");
+
+  std::map<std::string, std::string> want;
+  for (const auto& e : test::readManifestEntries("ntfs_windows"))
+    if (e.kind == "file") want[e.path] = e.sha256;
+
+  for (bool streams : {false, true}) {
+    const std::string dest = test::makeTempDir("cli-streams");
+    auto out = nlohmann::json::parse(recoverCli(img + vol + " --to " + q(dest) + " /Streams /Compressed/many_units.txt" +
+                                                    (streams ? " --streams" : "") + " --json",
+                                                &status));
+    EXPECT_EQ(status, 0) << recoverStderr();
+    EXPECT_EQ(out["files_saved"], streams ? 4 : 2);
+    EXPECT_TRUE(out["not_decoded"].empty());
+    EXPECT_EQ(test::sha256File(dest + "/many_units.txt"), want.at("/Compressed/many_units.txt"));
+    EXPECT_EQ(test::sha256File(dest + "/Streams/report.txt"), want.at("/Streams/report.txt"));
+    EXPECT_EQ(std::filesystem::exists(dest + "/Streams/report.txt:Zone.Identifier"), streams);
+    if (streams) {
+      EXPECT_EQ(test::sha256File(dest + "/Streams/report.txt:summary"), want.at("/Streams/report.txt:summary"));
+    }
+  }
+  const std::string one = test::makeTempDir("cli-stream");
+  recoverCli(img + vol + " --to " + q(one) + " /Streams/report.txt:summary", &status);
+  EXPECT_EQ(status, 0) << recoverStderr();
+  EXPECT_EQ(filesUnder(one), std::vector<std::string>{"/report.txt:summary"});
 }
 
 TEST(CliRecover, DeletedOnlyAndFilters) {
@@ -129,8 +174,8 @@ TEST(CliRecover, TextOutputAndMissingPaths) {
   const std::string img = test::fixtureImage("sample");
   const std::string dest = test::makeTempDir("cli-text");
   int status = -1;
-  std::string out = recoverCli(img + " --partition 1 --to " + q(dest) + " /README.TXT /nothing/here", &status);
-  EXPECT_EQ(status, 0);
+  std::string out = recoverCli(img + " --partition 1 --to " + q(dest) + " /readme.txt /nothing/here", &status);
+  EXPECT_EQ(status, 2);  // a chosen path was not written
   EXPECT_EQ(out, "Files saved: 1\n");
   EXPECT_NE(recoverStderr().find("no such file or folder: /nothing/here"), std::string::npos);
   // Nothing could be done: a non-zero exit.
@@ -157,23 +202,110 @@ TEST(CliRecover, BadArgumentsAreRefused) {
   EXPECT_NE(recoverStderr().find("there is no partition 9"), std::string::npos);
 }
 
-TEST(CliRecover, RefusesADestinationOnTheSourceUnlessForced) {
+// A destination on the same file system as the image file is not the
+// source: no --force is needed (writing there cannot touch the image).
+TEST(CliRecover, ADestinationBesideTheImageIsNotRefused) {
   std::string img = test::fixtureImage("sample");
   std::string dest = test::makeTempDir("same-fs");
   int status = 0;
-  std::string out = test::runCommand(std::string(OSPRIN_CLI) + " recover " + img + " --partition 1 --to " + q(dest) +
-                                         " --all 2>" + test::scratchDir() + "/recover.err",
-                                     &status);
-  EXPECT_NE(status, 0);
-  EXPECT_TRUE(out.empty());
-  EXPECT_NE(recoverStderr().find("can overwrite the data being recovered"), std::string::npos) << recoverStderr();
-  EXPECT_NE(recoverStderr().find("--force"), std::string::npos);
-  EXPECT_TRUE(std::filesystem::is_empty(dest));
-  recoverCli(img + " --partition 1 --to " + q(dest) + " --all", &status);
-  EXPECT_EQ(status, 0);
+  test::runCommand(std::string(OSPRIN_CLI) + " recover " + img + " --partition 1 --to " + q(dest) + " --all 2>" +
+                       test::scratchDir() + "/recover.err",
+                   &status);
+  EXPECT_EQ(status, 0) << recoverStderr();
+  EXPECT_EQ(recoverStderr().find("--force"), std::string::npos);
   EXPECT_FALSE(std::filesystem::is_empty(dest));
 }
 
+// The first data sector of a file of the sample disk's NTFS partition.
+std::uint64_t firstDataSector(const std::string& img, const std::string& folder, const std::string& name) {
+  Session s;
+  std::string err;
+  EXPECT_TRUE(s.addImage(img, err) && s.openDrive(0, err)) << err;
+  EXPECT_TRUE(s.readPartitionTables());
+  EXPECT_TRUE(s.selectPartition(1));
+  StopFlag stop{0};
+  EXPECT_EQ(s.standardScan(stop, nullObserver()), ScanOutcome::Done);
+  std::vector<ListRow> rows;
+  for (const ListRow& row : s.listFolder(s.rootIdentity()))
+    if (row.folder && row.name == folder) rows = s.listItem(static_cast<std::uint32_t>(row.id));
+  for (const ListRow& row : rows) {
+    if (row.name != name) continue;
+    std::array<std::uint8_t, kMftRecordSize> rec{};
+    EXPECT_TRUE(s.reader->readSectors(static_cast<SectorNo>(row.id), 2, rec.data()));
+    applyFixup(rec);
+    const DataAttribute a = findUnnamedData(rec);
+    const RunList runs = decodeDataRuns(rec, a.offset);
+    EXPECT_FALSE(runs.runs.empty());
+    return s.vp.clusterBase + static_cast<std::uint64_t>(runs.runs.at(0).startCluster) * s.vp.sectorsPerCluster;
+  }
+  ADD_FAILURE() << name << " not found";
+  return 0;
+}
+
+// A ddrescue map that gives one sector of a file as bad: the sector is
+// never read, the file is written with its 512 bytes zero-filled, named in
+// the summary (text and JSON) with that range, and the exit status is 2.
+TEST(CliRecover, FilesNotWrittenWholeAreNamedWithTheirZeroFilledRanges) {
+  const std::string img = test::fixtureImage("sample");
+  const std::uint64_t bad = firstDataSector(img, "Documents", "report.bin");
+  ASSERT_NE(bad, 0u);
+  const std::string map = test::makeTempDir("cli-map") + "/disk.map";
+  {
+    std::ofstream m(map);
+    char line[128];
+    std::snprintf(line, sizeof line, "0x%llX  0x200  -\n", static_cast<unsigned long long>(bad * 512));
+    m << "# Mapfile. Created by GNU ddrescue version 1.27\n# current_pos  current_status  current_pass\n"
+      << "0x00000000     +               1\n#      pos        size  status\n"
+      << line;
+  }
+  const auto live = liveFiles("p2");
+  std::uint64_t size = 0;
+  for (const auto& e : test::readManifestEntries("sample", "p2"))
+    if (e.path == "/Documents/report.bin") size = e.size;
+  ASSERT_GT(size, 0u);
+  const std::uint64_t zeroed = std::min<std::uint64_t>(size, 512);
+
+  const std::string dest = test::makeTempDir("cli-map-json");
+  int status = -1;
+  auto j = nlohmann::json::parse(recoverCli(img + " --partition 2 --to " + q(dest) + " /Documents/report.bin /Pictures --json " +
+                                                "--bad-sectors-map " + q(map),
+                                            &status));
+  EXPECT_EQ(status, 2) << recoverStderr();
+  EXPECT_EQ(j["files_not_whole"], 1);
+  std::size_t whole = 0;
+  for (const auto& f : j["files"]) {
+    if (f["outcome"] == "written whole") {
+      ++whole;
+      continue;
+    }
+    EXPECT_EQ(f["path"], dest + "/report.bin");
+    EXPECT_EQ(f["outcome"], "incomplete");
+    EXPECT_EQ(f["written"], size);
+    EXPECT_EQ(f["zero_filled"], nlohmann::json::parse("[{\"offset\":0,\"length\":" + std::to_string(zeroed) + "}]"));
+  }
+  EXPECT_GT(whole, 0u);
+  const std::string got = test::readFile(dest + "/report.bin");
+  ASSERT_EQ(got.size(), size);
+  EXPECT_EQ(got.substr(0, zeroed), std::string(zeroed, '\0'));
+
+  const std::string dest2 = test::makeTempDir("cli-map-text");
+  const std::string out = recoverCli(img + " --partition 2 --to " + q(dest2) + " /Documents/report.bin --bad-sectors-map " +
+                                         q(map),
+                                     &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(out.find("Not written whole: 1\n  incomplete: " + dest2 + "/report.bin"), std::string::npos) << out;
+  EXPECT_NE(out.find("(zero-filled bytes 0-" + std::to_string(zeroed - 1) + ")"), std::string::npos) << out;
+
+  // Without the map the same file is written whole: status 0.
+  const std::string dest3 = test::makeTempDir("cli-map-none");
+  recoverCli(img + " --partition 2 --to " + q(dest3) + " /Documents/report.bin", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test::sha256File(dest3 + "/report.bin"), live.at("/Documents/report.bin"));
+  // A map that is not one is refused before anything is read.
+  std::ofstream(map) << "not a map\n";
+  recoverCli(img + " --partition 2 --to " + q(dest3) + " /Documents/report.bin --bad-sectors-map " + q(map), &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(recoverStderr().find("map"), std::string::npos);
 
 // ---- verdicts and reports --------------------------------------------------
 

@@ -100,20 +100,20 @@ TEST(FatClassification, BootSectorsThatFailATestArePassedOverAndTheNextIsExamine
   EXPECT_EQ(r.dirHeadHits[1].fsIndex, 1);
 }
 
-TEST(FatClassification, ABootSectorWhoseTotalIsOnlyIn16BitsConfirmsNothing) {
+TEST(FatClassification, ABootSectorWhoseTotalIsOnlyIn16BitsConfirmsItsHeads) {
   MemDisk d(3000);
   d.fat16Boot(0, 4, 1, 0, 20);
-  d.put16(0, 19, 2900);  // the 16-bit total is not read
+  d.put16(0, 19, 2900);  // a small FAT16 keeps its size in the 16-bit total
   d.dirHead(65 + 4 * 50, 50, 0);
   d.dirHead(65 + 4 * 90, 90, 50);
   DeepScanResults r = scan(d, scanRange(FsType::Fat16, 0, 3000));
-  // Found all the same, from the two heads: no size, no FAT.
+  // Found from the boot sector: its size and its FATs.
   ASSERT_EQ(r.foundFileSystems.size(), 1u);
   EXPECT_EQ(r.foundFileSystems[0].label, "FAT16 @65");
-  EXPECT_EQ(r.foundFileSystems[0].volumeEnd, 0u);
-  EXPECT_EQ(r.foundFileSystems[0].fat1Start, 0u);
+  EXPECT_EQ(r.foundFileSystems[0].volumeEnd, 2900u);
+  EXPECT_EQ(r.foundFileSystems[0].fat1Start, 1u);
   VolumeParams vp;
-  EXPECT_EQ(selectFoundFileSystem(r, 1, vp)[2].value, "Unknown");
+  EXPECT_EQ(selectFoundFileSystem(r, 1, vp)[2].value, "1 MB");
 }
 
 TEST(FatClassification, TwoHeadsFitOneGeometryAndTheKindFollowsTheChoice) {

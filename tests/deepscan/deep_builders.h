@@ -144,6 +144,7 @@ class FileRecordBuilder {
     put32(v, parent);
     put16(v + 6, 1);  // sequence number
     put64(v + 8, created);
+    put64(v + 16, changed);  // last write, the time shown as modified
     put64(v + 24, changed);
     rec_[v + 64] = static_cast<std::uint8_t>(name.size());
     rec_[v + 65] = nameSpace;

@@ -82,7 +82,7 @@ TEST(FatMount, FoldersFromHeadsNamedFromTheirParentsEntries) {
   auto rows = listFatFolder(tree, 0);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].name, "Dir10");
-  EXPECT_EQ(rows[0].created, fatDateText(0x3A21));
+  EXPECT_EQ(rows[0].modified, fatDateTimeText(0x3A21, 0));
   EXPECT_EQ(rows[1].name, "Dir20");
 }
 
@@ -129,29 +129,77 @@ TEST(FatMount, FatCopiesFoundBeforeTheClusterBase) {
   EXPECT_EQ(vp.sectorsPerFat, 250u);
   EXPECT_EQ(vp.rootDirStart, 700u);
 
-  // One copy only: only fat1Start changes.
+  // One copy only: fat1Start is that copy, and its extent what lies
+  // between it and the 32 root sectors before the data area (700 + 2 * 4).
   d.put8(450, 0, 0);
   auto reader2 = d.reader();
   VolumeParams one;
   one.fsType = FsType::Fat16;
   one.clusterBase = 700;
+  one.sectorsPerCluster = 4;
   EXPECT_FALSE(findFatCopies(*reader2, one, nullObserver()));
   EXPECT_EQ(one.fat1Start, 200u);
   EXPECT_EQ(one.fat2Start, 0u);
-  EXPECT_EQ(one.sectorsPerFat, 0u);
+  // The 2000-sector disk holds (2000 - 708) / 4 = 323 clusters: 325 entries, 2 sectors.
+  EXPECT_EQ(one.sectorsPerFat, 2u);
+  EXPECT_EQ(one.rootDirStart, 676u);
 
-  // The search window: 550 sectors for FAT16, from sector 63 at the least.
+  // The search window: 550 sectors for FAT16, from sector 1 at the least.
   VolumeParams narrow;
   narrow.fsType = FsType::Fat16;
   narrow.clusterBase = 1200;  // window 650..1199: both copies lie before it
   auto reader3 = d.reader();
   EXPECT_FALSE(findFatCopies(*reader3, narrow, nullObserver()));
   EXPECT_EQ(narrow.fat1Start, 0u);
-  VolumeParams tiny;
-  tiny.fsType = FsType::Fat32;
-  tiny.clusterBase = 63;  // the window would start at 63: nothing to search
-  EXPECT_FALSE(findFatCopies(*reader3, tiny, nullObserver()));
+  VolumeParams near;
+  near.fsType = FsType::Fat32;
+  near.clusterBase = 250;  // window 1..249: the copy at 200 is found
+  EXPECT_FALSE(findFatCopies(*reader3, near, nullObserver()));
+  EXPECT_EQ(near.fat1Start, 200u);
 }
+
+// The extent of a lone FAT copy: bounded by the root directory or the data
+// area, and by the entries the clusters up to the volume's (or disk's) end need.
+struct ExtentCase {
+  const char* what;
+  FsType fs;
+  SectorNo fat1Start, clusterBase, volumeEnd;
+  std::uint32_t spc, rootDirSectors;
+  std::uint64_t disk;
+  std::uint32_t sectorsPerFat;
+  SectorNo rootDirStart;
+};
+
+class OneFatCopy : public ::testing::TestWithParam<ExtentCase> {};
+
+TEST_P(OneFatCopy, ItsExtentIsBounded) {
+  const auto& c = GetParam();
+  VolumeParams vp;
+  vp.fsType = c.fs;
+  vp.fat1Start = c.fat1Start;
+  vp.clusterBase = c.clusterBase;
+  vp.volumeEnd = c.volumeEnd;
+  vp.sectorsPerCluster = c.spc;
+  vp.rootDirSectors = c.rootDirSectors;
+  oneFatCopyExtent(vp, c.disk);
+  EXPECT_EQ(vp.sectorsPerFat, c.sectorsPerFat);
+  EXPECT_EQ(vp.rootDirStart, c.rootDirStart);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OneFatCopy,
+    ::testing::Values(
+        // FAT 2 of an 8 GiB FAT32 (4 KiB clusters): the copy reaches the data area.
+        // (the 2,093,054 clusters of the disk need 16,352 sectors of entries).
+        ExtentCase{"Fat32SecondCopy", FsType::Fat32, 16416, 32784 - 16, 0, 8, 0, 16777216, 16352, 0},
+        // FAT 1 with FAT 2 damaged: two copies' room, the clusters need one.
+        ExtentCase{"Fat32FirstCopy", FsType::Fat32, 32, 32784 - 16, 0, 8, 0, 16777216, 16352, 0},
+        // FAT16 of the fixture: FAT 2 at 34, root at 66 (32 sectors), data at 98.
+        ExtentCase{"Fat16SecondCopy", FsType::Fat16, 34, 94, 0, 2, 0, 16384, 32, 66},
+        ExtentCase{"Fat16FirstCopyUpToTheVolumeEnd", FsType::Fat16, 2, 94, 16384, 2, 32, 1 << 20, 32, 66},
+        // A copy found after the root directory's place fits nothing.
+        ExtentCase{"CopyPastTheRoot", FsType::Fat16, 80, 94, 0, 2, 0, 16384, 0, 0}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 TEST(FatMount, UnreadableFatSectorsAreNotTakenForTheCopyBefore) {
   MemDisk d(1000);

@@ -50,13 +50,13 @@ TEST(FatSignatures, BootSectorsOfBothKindsAndHeadsAreRecordedInSectorOrder) {
   EXPECT_EQ(stop.load(), 0);
 }
 
-TEST(FatSignatures, HeadsNamingClusterTwoOrAClusterNotBelowTheirSectorAreNotRecordedButCounted) {
+TEST(FatSignatures, HeadsNamingAClusterNotBelowTheirSectorAreNotRecordedButCounted) {
   MemDisk d(200);
-  d.dirHead(50, 2, 0);      // cluster 2 itself
+  d.dirHead(50, 1, 0);      // cluster 1 holds no data
   d.dirHead(60, 60, 0);     // cluster not below its sector
   d.dirHead(70, 0xFFFFFFFFu, 0);
   d.dirHead(80, 5, 0xFFFFFFFFu);
-  d.dirHead(90, 3, 0);      // the smallest that counts
+  d.dirHead(90, 2, 0);      // the first cluster of the data area: a FAT16 folder can start there
   auto reader = d.reader();
   DeepScanResults r;
   StopFlag stop{0};
@@ -183,7 +183,10 @@ TEST(FatSignatures, UnreadableSectorsAreSeenAsEmptyNotAsAnEarlierRead) {
   scanFatSignatures(reader, scanRange(FsType::Fat32, 0, 180), 60, r, stop, nullObserver());
   ASSERT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_EQ(r.dirHeadHits[0].sector, 10u);
-  EXPECT_EQ(faulty->attemptsOn(70), 1 + reader.badSectorRetries());
+  // The bad sector is found by halving the failed request (a few requests
+  // that hold it), then gets its attempts on its own.
+  EXPECT_GE(faulty->attemptsOn(70), 1 + reader.badSectorRetries());
+  EXPECT_LE(faulty->attemptsOn(70), 12);
 }
 
 TEST(FatSignatures, ReadsAreLargeWhateverTheBatchSize) {

@@ -24,7 +24,13 @@ struct Disk {
       std::memcpy(at(s) + 32, &length, 4);
     } else if (std::strcmp(kind, "FAT16") == 0) {
       std::memcpy(at(s) + 54, "FAT16   ", 8);
-      std::memcpy(at(s) + 32, &length, 4);
+      // Under 65536 sectors the 16-bit total holds the count and the 32-bit one is 0.
+      if (length < 65536) {
+        const auto small = static_cast<std::uint16_t>(length);
+        std::memcpy(at(s) + 19, &small, 2);
+      } else {
+        std::memcpy(at(s) + 32, &length, 4);
+      }
     } else if (std::strcmp(kind, "NTFS") == 0) {
       std::memcpy(at(s) + 3, "NTFS    ", 8);
       std::memcpy(at(s) + 40, &length, 4);
@@ -53,7 +59,8 @@ TEST(LostSearch, FindsVolumesAtCylinderStartsAndBehindTheFirstTrack) {
   Disk d(12 * 16065);
   d.boot(63, "NTFS", 40000);
   d.boot(5 * 16065 + 63, "FAT32", 90000);
-  d.boot(7 * 16065, "FAT16", 0);  // under 65536 sectors: the 32-bit total is 0
+  d.boot(7 * 16065, "FAT16", 30000);  // under 65536 sectors: the 16-bit total
+  d.boot(8 * 16065, "FAT16", 0);      // no sector count: no partition
   d.boot(9 * 16065 + 63, "NONE", 0);  // a signature but no known type...
   d.boot(9 * 16065, "FAT16", 5);      // ...so the cylinder start is not examined
   SectorReader r(std::make_unique<MemoryBlockSource>(d.bytes));
@@ -67,7 +74,7 @@ TEST(LostSearch, FindsVolumesAtCylinderStartsAndBehindTheFirstTrack) {
   EXPECT_EQ(partitionLabel(1, list[1]), "Partition 2 - FAT32");
   EXPECT_EQ(list[1].start, 5u * 16065 + 63);
   EXPECT_EQ(list[2].start, 7u * 16065);
-  EXPECT_EQ(list[2].length, 0u);
+  EXPECT_EQ(list[2].length, 30000u);
   ASSERT_FALSE(obs.statuses.empty());
   EXPECT_EQ(obs.statuses.front(), "Searching For Partitions");
   EXPECT_LE(obs.lastProgress, 99);

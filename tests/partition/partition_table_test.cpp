@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <fstream>
@@ -143,14 +144,113 @@ void expectManifestPartitions(const std::string& name, const std::vector<Partiti
   }
 }
 
-TEST(PartitionTable, FixtureWithLogicalPartitions) {
-  auto r = test::openReader(test::fixtureImage("sample"));
-  expectManifestPartitions("sample", readPartitionTable(*r, 0));
+// sample: logical partitions; ebr_loop: a chain that links to itself;
+// ebr_slots: links in slot 4 of their record and a logical volume in slot 2
+// (mmls reads them all).
+class PartitionFixture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PartitionFixture, ListsTheManifestPartitions) {
+  auto r = test::openReader(test::fixtureImage(GetParam()));
+  expectManifestPartitions(GetParam(), readPartitionTable(*r, 0));
 }
 
-TEST(PartitionTable, FixtureWhoseChainLoops) {
-  auto r = test::openReader(test::fixtureImage("ebr_loop"));
-  expectManifestPartitions("ebr_loop", readPartitionTable(*r, 0));
+INSTANTIATE_TEST_SUITE_P(Fixtures, PartitionFixture, ::testing::Values("sample", "ebr_loop", "ebr_slots"));
+
+// Volumes made without a partition table: sector 0 is their boot sector,
+// whose boot code is no table. The one volume is listed, to its own end.
+struct BareCase {
+  const char* fixture;
+  FsType fs;
+  SectorNo length;
+};
+
+class BareVolumeFixture : public ::testing::TestWithParam<BareCase> {};
+
+TEST_P(BareVolumeFixture, IsListedAsOneVolumeFromSectorZero) {
+  const auto& c = GetParam();
+  auto r = test::openReader(test::fixtureImage(c.fixture));
+  auto list = readPartitionTable(*r, 0);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].fsType, c.fs);
+  EXPECT_EQ(list[0].start, 0u);
+  EXPECT_EQ(list[0].length, c.length);
+  StopFlag stop{0};
+  DriveInfo drive;
+  std::string err;
+  ASSERT_TRUE(driveInfoForPath(test::fixtureImage(c.fixture), drive, err)) << err;
+  auto found = discoverPartitions(*r, drive, stop, nullObserver());
+  EXPECT_FALSE(found.searched);
+  ASSERT_EQ(found.partitions.size(), 1u);
+  EXPECT_EQ(found.partitions[0].length, c.length);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, BareVolumeFixture,
+                         ::testing::Values(BareCase{"fat16vol", FsType::Fat16, 32768},
+                                           BareCase{"fatwin16", FsType::Fat16, 16384},
+                                           BareCase{"fat32vol", FsType::Fat32, 81920},
+                                           BareCase{"ntfs", FsType::Ntfs, 65536}),
+                         [](const auto& info) { return std::string(info.param.fixture); });
+
+// A FAT boot sector at sector 0 whose entry bytes are or are not a table.
+struct EntryCase {
+  const char* what;
+  std::uint8_t flag, type;
+  std::uint32_t first, count;
+  bool secondOverlaps;
+  bool table;  // read as a table (else: the bare volume)
+};
+
+class BootSectorEntries : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(BootSectorEntries, AreATableOnlyWhenConsistent) {
+  const auto& c = GetParam();
+  Disk d(4000);
+  // A FAT16 boot sector of 3000 sectors: jump, 512 bytes per sector, 4
+  // sectors per cluster, 1 reserved, 2 FATs, media F8, 8 sectors per FAT.
+  const unsigned char boot[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0', 0x00, 0x02, 4, 1, 0, 2,
+                                0x00, 0x02, 0xB8, 0x0B, 0xF8, 8, 0};
+  std::memcpy(d.at(0), boot, sizeof boot);
+  d.text(0, 54, "FAT16   ");
+  d.signature(0);
+  if (c.type != 0) {
+    d.entry(0, 0, c.type, c.first, c.count);
+    d.at(0)[446] = static_cast<char>(c.flag);
+    d.text(c.first < 4000 ? c.first : 0, 54, c.first < 4000 ? "FAT16   " : "");
+  }
+  if (c.secondOverlaps) d.entry(0, 1, 0x06, c.first + 1, 10);
+  auto r = d.reader();
+  auto list = readPartitionTable(r, 0);
+  if (c.table) {
+    ASSERT_FALSE(list.empty());
+    EXPECT_EQ(list[0].start, c.first);
+  } else {
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].start, 0u);
+    EXPECT_EQ(list[0].length, 3000u);
+    EXPECT_EQ(list[0].fsType, FsType::Fat16);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BootSectorEntries,
+    ::testing::Values(EntryCase{"no entries", 0, 0, 0, 0, false, false},
+                      EntryCase{"a consistent entry", 0x80, 0x06, 100, 2000, false, true},
+                      EntryCase{"past the disk", 0x00, 0x06, 100, 5000, false, false},
+                      EntryCase{"unknown type", 0x00, 0x9C, 100, 2000, false, false},
+                      EntryCase{"boot flag neither 0 nor 0x80", 0x12, 0x06, 100, 2000, false, false},
+                      EntryCase{"length 0", 0x00, 0x06, 100, 0, false, false},
+                      EntryCase{"overlapping entries", 0x00, 0x06, 100, 2000, true, false}),
+    [](const auto& info) {
+      std::string n;
+      for (char ch : std::string(info.param.what)) n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return n;
+    });
+
+TEST(PartitionTable, APartitionPastTheDiskIsNamedInAWarning) {
+  EXPECT_EQ(partitionBeyondDiskWarning(PartitionEntry{100, 900, FsType::Fat16}, 1000), "");
+  EXPECT_EQ(partitionBeyondDiskWarning(PartitionEntry{100, 901, FsType::Fat16}, 1000),
+            "The partition at sector 100 claims 901 sectors (to sector 1000), but the disk has only 1000 sectors");
+  EXPECT_EQ(partitionBeyondDiskWarning(PartitionEntry{100, 901, FsType::Fat16}, 0), "");  // size unknown
 }
 
 TEST(PartitionTable, WindowsDiskMatchesTheSleuthKit) {

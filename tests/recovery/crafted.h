@@ -93,8 +93,11 @@ class CraftedFat {
     return s;
   }
   std::uint32_t addFile(const std::string& name, std::uint32_t parent, std::uint32_t first, std::uint32_t size,
-                        bool deleted = false, std::uint16_t date = 0x3A21) {
-    tree.addFatFile(name, first, parent, date, date, size, deleted);
+                        bool deleted = false, std::uint16_t date = 0x3A21, std::uint16_t time = 0) {
+    FatTimes t;
+    t.writeDate = t.accessDate = t.createDate = date;
+    t.writeTime = time;
+    tree.addFatFile(name, first, parent, t, size, deleted);
     return tree.fileCount++;
   }
   void addFolder(const std::string& name, std::uint32_t first, std::uint32_t parent, bool deleted = false) {

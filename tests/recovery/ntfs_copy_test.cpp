@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
+#include <span>
+
 #include "crafted.h"
 #include "harness.h"
 #include "recovery/extract.h"
@@ -225,6 +228,41 @@ TEST(NtfsCopy, RunsShorterThanTheSizeAreReported) {
   EXPECT_NE(res.errors[0].find("end early"), std::string::npos);
 }
 
+// Sizes near 2^64 (a damaged or hostile record): the copy ends, with the
+// file reported incomplete, instead of asking for a stretch of nothing for
+// ever. 2^64 - 511 once made the rounding of the size to sectors wrap to 0.
+struct HugeSize {
+  std::uint64_t size;
+  bool sparseFirst;  // a hole before the data run
+};
+class NtfsHugeSize : public ::testing::TestWithParam<HugeSize> {};
+
+TEST_P(NtfsHugeSize, CopyEndsAndReportsTheFileIncomplete) {
+  const HugeSize c = GetParam();
+  CraftedNtfs v(1, 200);
+  Blob runs = c.sparseFirst ? test::cat({test::run(2, 1, 0, 0), test::run(3, 1, 100, 1)}) : test::run(3, 1, 100, 1);
+  SectorNo s = v.addRecord(test::fileRecord({test::nonResidentData(runs, c.size)}));
+  v.addFile("huge.bin", s, c.size);
+  NtfsRun run;
+  auto dest = test::makeTempDir("huge");
+  auto res = run.all(v, dest);
+  ASSERT_EQ(res.files.size(), 1u);
+  EXPECT_TRUE(isProblem(res.files[0].outcome));
+  EXPECT_EQ(res.problemCount(), 1u);
+  if (res.files[0].outcome == FileOutcome::Incomplete) {
+    const std::string expect = (c.sparseFirst ? zeros(2 * 512) : "") + v.content({100, 101, 102}, 3 * 512);
+    EXPECT_EQ(test::readFile(dest + "/huge.bin"), expect);
+    EXPECT_EQ(res.files[0].written, expect.size());
+  } else {
+    EXPECT_FALSE(test::exists(dest + "/huge.bin"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(NtfsCopy, NtfsHugeSize,
+                         ::testing::Values(HugeSize{UINT64_MAX - 510, false}, HugeSize{UINT64_MAX, false},
+                                           HugeSize{UINT64_MAX - 511, false}, HugeSize{1ull << 63, false},
+                                           HugeSize{UINT64_MAX - 510, true}, HugeSize{UINT64_MAX, true}));
+
 TEST(NtfsCopy, FilesWithoutUsableDataAreNotCreated) {
   CraftedNtfs v(8, 64);
   SectorNo empty = v.addRecord(test::fileRecord({test::stdInfoAttr(), test::residentData("")}));
@@ -241,9 +279,171 @@ TEST(NtfsCopy, FilesWithoutUsableDataAreNotCreated) {
   NtfsRun run;
   auto dest = test::makeTempDir("nodata");
   auto res = run.all(v, dest);
-  EXPECT_EQ(res.filesSaved, 0u);
-  EXPECT_TRUE(test::treeOf(dest).empty());
-  EXPECT_EQ(res.errors.size(), 4u);  // all but the empty file
+  // Only the empty file is written (empty): the others have no data to give.
+  EXPECT_EQ(res.filesSaved, 1u);
+  EXPECT_EQ(test::treeOf(dest).size(), 1u);
+  EXPECT_TRUE(test::exists(dest + "/empty.txt"));
+  EXPECT_EQ(res.errors.size(), 4u);
+}
+
+// --- what Windows writes: compressed units, valid data length, encrypted and
+// reparse-point data, streams -------------------------------------------------
+
+// A compressed chunk: "abc" and a phrase repeating it to 12 bytes.
+Blob abcChunk() { return Blob{0x05, 0xB0, 0x08, 'a', 'b', 'c', 0x06, 0x20}; }
+
+// A non-resident $DATA with flags, compression unit and initialised size.
+Blob dataWith(const Blob& runs, std::uint64_t size, std::uint16_t flags, std::uint8_t unit, std::uint64_t init) {
+  Blob a = test::nonResidentData(runs, size);
+  test::putLE(a, 12, flags, 2);
+  a[34] = unit;
+  test::putLE(a, 56, init, 8);
+  return a;
+}
+Blob reparseAttr(std::uint32_t tag) {
+  Blob a = test::attrHeader(0xC0, false, u"", 24);
+  test::putLE(a, 16, 8, 4);
+  test::putLE(a, 20, 24, 2);
+  test::putLE(a, 24, tag, 4);
+  test::putLE(a, 28, 0, 4);
+  test::finishAttr(a);
+  return a;
+}
+
+struct DecodeCase {
+  const char* name;
+  // Builds the record (and writes what it needs on the disk); returns the
+  // file's size and the bytes Windows reads.
+  std::function<std::pair<std::uint64_t, std::string>(CraftedNtfs&, SectorNo&)> make;
+  bool decoded;  // false: written as stored and reported as not decoded
+};
+
+class NtfsDecode : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(NtfsDecode, WritesWhatWindowsReads) {
+  CraftedNtfs v(1, 400);
+  SectorNo s = 0;
+  auto [size, want] = GetParam().make(v, s);
+  v.addFile("file.bin", s, size);
+  NtfsRun run;
+  auto dest = test::makeTempDir("decode");
+  auto res = run.all(v, dest);
+  EXPECT_EQ(test::readFile(dest + "/file.bin"), want);
+  if (GetParam().decoded) {
+    EXPECT_EQ(res.filesSaved, 1u);
+    EXPECT_TRUE(res.notDecoded.empty());
+    EXPECT_TRUE(res.errors.empty()) << res.errors.front();
+  } else {
+    EXPECT_EQ(res.filesSaved, 0u);
+    EXPECT_EQ(res.notDecoded, std::vector<std::string>{dest + "/file.bin"});
+    EXPECT_EQ(res.errors.size(), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, NtfsDecode,
+    ::testing::Values(
+        // Units of 16 clusters of 512 bytes: the first compressed in one
+        // cluster (two chunks, the first padded to 4096), the second sparse,
+        // the last short and stored raw.
+        DecodeCase{"compressed_sparse_and_raw_units",
+                   [](CraftedNtfs& v, SectorNo& s) {
+                     Blob packed = test::cat({abcChunk(), abcChunk()});
+                     packed.resize(512, 0);
+                     v.disk.put(300 * 512, packed.data(), packed.size());
+                     const std::uint64_t size = 2 * 8192 + 1000;
+                     s = v.addRecord(test::fileRecord({dataWith(
+                         test::cat({test::run(1, 1, 300, 2), test::run(31, 1, 0, 0), test::run(2, 1, -100, 1)}),
+                         size, 0x0001, 4, size)}));
+                     const std::string abc = "abcabcabcabc";
+                     return std::pair{size, abc + zeros(4096 - 12) + abc + zeros(8192 - 4108) + zeros(8192) +
+                                                v.content({200, 201}, 1000)};
+                   },
+                   true},
+        DecodeCase{"initialised_size_below_size",
+                   [](CraftedNtfs& v, SectorNo& s) {
+                     s = v.addRecord(test::fileRecord({dataWith(test::run(4, 1, 100, 1), 2000, 0, 0, 700)}));
+                     return std::pair{std::uint64_t{2000}, v.content({100, 101}, 700) + zeros(1300)};
+                   },
+                   true},
+        DecodeCase{"compressed_with_initialised_size_below_size",
+                   [](CraftedNtfs& v, SectorNo& s) {
+                     s = v.addRecord(test::fileRecord({dataWith(test::run(16, 1, 120, 1), 6000, 0x0001, 4, 1500)}));
+                     return std::pair{std::uint64_t{6000}, v.content({120, 121, 122}, 1500) + zeros(4500)};
+                   },
+                   true},
+        DecodeCase{"encrypted",
+                   [](CraftedNtfs& v, SectorNo& s) {
+                     s = v.addRecord(test::fileRecord({test::stdInfoAttr(), dataWith(test::run(2, 1, 150, 1), 900,
+                                                                                      0x4000, 0, 900)}));
+                     return std::pair{std::uint64_t{900}, v.content({150, 151}, 900)};
+                   },
+                   false},
+        DecodeCase{"wof_reparse_point",
+                   [](CraftedNtfs& v, SectorNo& s) {
+                     s = v.addRecord(test::fileRecord(
+                         {test::stdInfoAttr(), reparseAttr(0x80000017), test::nonResidentData(test::run(1, 1, 160, 1), 300)}));
+                     return std::pair{std::uint64_t{300}, v.content({160}, 300)};
+                   },
+                   false},
+        DecodeCase{"symbolic_link_is_plain",
+                   [](CraftedNtfs& v, SectorNo& s) {
+                     s = v.addRecord(test::fileRecord(
+                         {test::stdInfoAttr(), reparseAttr(0xA000000C), test::nonResidentData(test::run(1, 1, 170, 1), 300)}));
+                     return std::pair{std::uint64_t{300}, v.content({170}, 300)};
+                   },
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(NtfsCopy, DamagedCompressedDataIsNotASave) {
+  CraftedNtfs v(1, 400);
+  Blob bad{0x03, 0xB0, 0x01, 0x00, 0x10, 0x00};
+  bad.resize(512, 0);
+  v.disk.put(180 * 512, bad.data(), bad.size());
+  SectorNo s = v.addRecord(test::fileRecord(
+      {dataWith(test::cat({test::run(1, 1, 180, 2), test::run(15, 1, 0, 0)}), 3000, 0x0001, 4, 3000)}));
+  v.addFile("bad.bin", s, 3000);
+  NtfsRun run;
+  auto dest = test::makeTempDir("badunit");
+  auto res = run.all(v, dest);
+  EXPECT_EQ(res.incomplete, std::vector<std::string>{dest + "/bad.bin"});
+  ASSERT_EQ(res.errors.size(), 1u);
+  EXPECT_NE(res.errors[0].find("compressed data is damaged"), std::string::npos);
+}
+
+// A named stream is a row of its own: copied when chosen, and with its file
+// when streams are asked for; written as NAME:STREAM beside the file.
+TEST(NtfsCopy, NamedStreamsAreRowsOfTheirOwn) {
+  CraftedNtfs v(8, 64);
+  const std::uint32_t c = v.firstDataCluster + 2;
+  SectorNo s = v.addRecord(test::fileRecord({test::stdInfoAttr(), test::residentData("zone data", u"Zone"),
+                                             test::nonResidentData(test::run(1, 1, c, 1), 1000)}));
+  v.addFile("doc.bin", s, 1000);
+  v.tree.addNtfsFile(s, "doc.bin:Zone", 64, kNtfsRootRecord, 0, 0, false, 9, true);
+  v.tree.buildNtfsFolderTree();
+  NtfsFileSet set = v.files();
+  auto rows = listNtfsFolder(v.tree, set, kNtfsRootRecord);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].name, "doc.bin:Zone");
+  EXPECT_EQ(rows[1].stream, "Zone");
+  auto own = v.disk.reader();
+  for (bool withStreams : {false, true}) {
+    NtfsRun run;
+    run.settings.recoverStreams = withStreams;
+    RecoveryContext ctx{*own, v.vp, v.tree, set, ScanType::Standard, run.settings, run.filters};
+    // The file alone: its stream comes only with streams asked for.
+    auto dest = test::makeTempDir("streams");
+    auto res = recoverListRows(ctx, std::span(rows).first(1), dest, run.flags, run.obs);
+    EXPECT_EQ(res.filesSaved, withStreams ? 2u : 1u);
+    EXPECT_EQ(test::exists(dest + "/doc.bin:Zone"), withStreams);
+    // Both rows: each written once.
+    auto both = test::makeTempDir("streams");
+    res = recoverListRows(ctx, rows, both, run.flags, run.obs);
+    EXPECT_EQ(res.filesSaved, 2u);
+    EXPECT_EQ(test::readFile(both + "/doc.bin:Zone"), "zone data");
+    EXPECT_EQ(test::readFile(both + "/doc.bin"), v.content({c}, 1000));
+    EXPECT_EQ(test::treeOf(both).size(), 2u);
+  }
 }
 
 TEST(NtfsCopy, DeletedPolicyUsesTheRecordsFlag) {

@@ -48,10 +48,12 @@ std::unique_ptr<Scanned> scan(const std::string& image, FsType fsType, SectorNo 
 RecoveryResult recoverRoot(Scanned& s, const std::string& dest, DeletedPolicy deleted) {
   RecoverySettings settings;
   settings.deletedPolicy = deleted;
+  settings.recoverStreams = true;  // named streams come with their files, as with --all --streams
   FilterTable filters;
   RecoveryFlags flags;
   NtfsFileSet set = s.ntfsFiles();
   auto rows = isFat(s.vp.fsType) ? listFatFolder(s.tree, kFatRootCluster) : listNtfsFolder(s.tree, set, kNtfsRootRecord);
+  std::erase_if(rows, [](const ListRow& r) { return !r.stream.empty(); });
   RecoveryContext ctx{*s.reader, s.vp, s.tree, set, ScanType::Standard, settings, filters};
   return recoverListRows(ctx, rows, dest, flags, nullObserver());
 }
@@ -148,7 +150,7 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
       if (!liveClusters.count(f.firstCluster)) deletedKeys.insert(lower(looseKey(f.path)));
     } else {
       livePaths.emplace(lower(f.path), f.path);
-      if (fsType != FsType::Ntfs || f.size > 0) ++expectSaved;  // empty NTFS files are not created
+      ++expectSaved;  // empty files too
     }
   }
 
@@ -161,7 +163,6 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
   std::size_t compared = 0;
   for (const auto& e : entries) {
     if (e.kind != "file" || e.deleted || !livePaths.count(lower(e.path))) continue;
-    if (fsType == FsType::Ntfs && e.size == 0) continue;
     const std::string p = live + livePaths.at(lower(e.path));
     ASSERT_TRUE(test::exists(p)) << e.path;
     EXPECT_EQ(test::sha256File(p), e.sha256) << e.path;
@@ -175,7 +176,6 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
   const auto byKey = recoveredByLooseKey(gone);
   for (const auto& e : entries) {
     if (e.kind != "file" || !e.deleted || !e.recoverable || !deletedKeys.count(lower(looseKey(e.path)))) continue;
-    if (fsType == FsType::Ntfs && e.size == 0) continue;
     bool found = false;
     auto [lo, hi] = byKey.equal_range(lower(looseKey(e.path)));
     for (auto it = lo; it != hi; ++it) found = found || it->second == e.sha256;
@@ -197,6 +197,11 @@ TEST(RecoverVolumes, Fat32FixtureMatchesItsManifest) {
   checkAgainstManifest("fat32vol", "fat32", test::fixtureImage("fat32vol"), FsType::Fat32, 0, 81919);
 }
 
+TEST(RecoverVolumes, WindowsFatFixtureMatchesItsManifest) {
+  if (!fixturePresent("fatwin16")) GTEST_SKIP() << "fixture fatwin16 not built";
+  checkAgainstManifest("fatwin16", "fatwin16", test::fixtureImage("fatwin16"), FsType::Fat16, 0, 16383);
+}
+
 TEST(RecoverVolumes, PartitionedDiskMatchesItsManifest) {
   if (!fixturePresent("sample")) GTEST_SKIP() << "fixture sample not built";
   const std::string image = test::fixtureImage("sample");
@@ -206,14 +211,21 @@ TEST(RecoverVolumes, PartitionedDiskMatchesItsManifest) {
   checkAgainstManifest("sample", "p6", image, FsType::Fat16, 124928, 141311);
 }
 
-TEST(RecoverVolumes, NtfsFixtureMatchesItsManifest) {
-  if (!fixturePresent("ntfs")) GTEST_SKIP() << "fixture ntfs not built";
-  std::ifstream in(test::fixtureManifestPath("ntfs"));
+class RecoverNtfsFixture : public ::testing::TestWithParam<const char*> {};
+
+// ntfs: POSIX names, attribute lists, fragments; ntfs_windows: compressed
+// files, named streams, valid data length, empty files.
+TEST_P(RecoverNtfsFixture, MatchesItsManifest) {
+  const std::string name = GetParam();
+  if (!fixturePresent(name)) GTEST_SKIP() << "fixture " << name << " not built";
+  std::ifstream in(test::fixtureManifestPath(name));
   auto j = nlohmann::json::parse(in);
   for (auto& [key, vol] : j["volumes"].items())
-    checkAgainstManifest("ntfs", key, test::fixtureImage("ntfs"), parseFsType(vol["fs"].get<std::string>()),
+    checkAgainstManifest(name, key, test::fixtureImage(name), parseFsType(vol["fs"].get<std::string>()),
                          vol["start"].get<SectorNo>(), vol["end"].get<SectorNo>());
 }
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, RecoverNtfsFixture, ::testing::Values("ntfs", "ntfs_windows"));
 
 // The Sleuth Kit as oracle: every live regular file that fls lists is
 // recovered with the bytes that icat gives.
@@ -253,14 +265,32 @@ std::size_t checkAgainstIcat(const std::string& image, FsType fsType, SectorNo s
     const std::string inode = line.substr(4, colon - 4);
     if (inode.find_first_not_of("0123456789-") != std::string::npos) continue;
     const std::string path = "/" + line.substr(colon + 2);
-    // Metadata files, virtual entries and named streams are not user files.
-    if (path.find("/$") != std::string::npos || path.find(':') != std::string::npos) continue;
-    if (!paths.count(path)) continue;  // not in the tree the scan built
+    // Metadata files and virtual entries are not user files; named streams
+    // ("name:stream") are.
+    if (path.find("/$") != std::string::npos) continue;
+    std::string ours = path;
+    if (!paths.count(ours)) {
+      // fls cuts names of more than 234 characters short: ours is the one
+      // that begins with the name fls gives, in the same folder.
+      auto it = paths.lower_bound(path);
+      if (path.size() - path.rfind('/') > 234 && it != paths.end() && it->rfind(path, 0) == 0 &&
+          it->find('/', path.size()) == std::string::npos)
+        ours = *it;
+      else
+        continue;  // not in the tree the scan built
+    }
     const std::string bytes = test::runCommand("icat" + off + q(image) + " " + inode, &st);
     EXPECT_EQ(st, 0) << path;
-    if (fsType == FsType::Ntfs && bytes.empty()) continue;  // empty NTFS files are not created
-    EXPECT_TRUE(test::exists(dest + path)) << image << ": " << path;
-    EXPECT_EQ(test::sha256File(dest + path), test::sha256Hex(bytes)) << image << ": " << path;
+    // Each name as it can be written (at most 255 bytes on Linux).
+    std::string written = dest;
+    for (std::size_t at = 1; at <= ours.size();) {
+      std::size_t slash = ours.find('/', at);
+      if (slash == std::string::npos) slash = ours.size();
+      written += "/" + safeComponent(ours.substr(at, slash - at));
+      at = slash + 1;
+    }
+    EXPECT_TRUE(test::exists(written)) << image << ": " << path;
+    EXPECT_EQ(test::sha256File(written), test::sha256Hex(bytes)) << image << ": " << path;
     ++compared;
   }
   for (const auto& e : res.errors) ADD_FAILURE() << e;
@@ -271,12 +301,18 @@ TEST(RecoverVolumes, CorpusFatVolumesMatchIcat) {
   if (!haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit is not installed";
   bool any = false;
   std::size_t compared = 0;
-  for (const char* name : {"fat16.raw", "fat_dir.raw"}) {
+  // The debugfatfs volumes were written by Windows: long Japanese names,
+  // empty files named in characters no code page holds (each written).
+  const std::pair<const char*, FsType> volumes[] = {{"fat16.raw", FsType::Fat16},
+                                                    {"fat_dir.raw", FsType::Fat16},
+                                                    {"debugfatfs-2020-fat16.img", FsType::Fat16},
+                                                    {"debugfatfs-2023-fat32.img", FsType::Fat32}};
+  for (const auto& [name, fsType] : volumes) {
     auto img = test::corpusImage(name);
     if (!img) continue;
     any = true;
     SCOPED_TRACE(name);
-    compared += checkAgainstIcat(*img, FsType::Fat16, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1));
+    compared += checkAgainstIcat(*img, fsType, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1));
   }
   if (!any) GTEST_SKIP() << "corpus absent";
   EXPECT_GT(compared, 0u);
@@ -290,10 +326,18 @@ TEST(RecoverVolumes, CorpusNtfsVolumesMatchIcat) {
     SCOPED_TRACE("ntfs_index.raw");
     EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 128, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
   }
-  if (auto img = test::corpusImage("ntfs3.raw")) {
+  // ntfs3_attrlist: one file with 100 names (hard links), each recovered.
+  for (const char* name : {"ntfs3.raw", "ntfs3_attrlist.raw"})
+    if (auto img = test::corpusImage(name)) {
+      any = true;
+      SCOPED_TRACE(name);
+      EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
+    }
+  // Formatted by Windows 10 with compression on for the whole volume.
+  if (auto img = test::corpusImage("msuhanov-ntfs-ramslack.raw")) {
     any = true;
-    SCOPED_TRACE("ntfs3.raw");
-    EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 0, static_cast<SectorNo>(fs::file_size(*img) / 512 - 1)), 0u);
+    SCOPED_TRACE("msuhanov-ntfs-ramslack.raw");
+    EXPECT_GT(checkAgainstIcat(*img, FsType::Ntfs, 128, 2091135), 0u);
   }
   if (!any) GTEST_SKIP() << "corpus absent";
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <set>
 
 #include "recovery/extract.h"
@@ -171,7 +172,11 @@ TEST(FailingDisk, UnreadableDirectorySectorLosesOnlyThatDirectory) {
     auto docs = rowAt(d.s, "/Documents");
     ASSERT_TRUE(docs && docs->folder);
     d.faults->failSector(folderSector(d.s, *docs));
+    d.obs.warnings.clear();
     ASSERT_EQ(d.scanPartition(part), ScanOutcome::Done) << kKeys[part];
+    // The folder is named in a warning, once.
+    EXPECT_EQ(d.obs.warned("the folder " + docs->name + " (cluster "), 1u) << testing::PrintToString(d.obs.warnings);
+    EXPECT_EQ(d.obs.warned("could not be read"), 1u);
     // The folder is still listed (its entry is in the root), empty.
     docs = rowAt(d.s, "/Documents");
     ASSERT_TRUE(docs);
@@ -192,6 +197,9 @@ TEST(FailingDisk, UnreadableMftRecordLosesOnlyThatFile) {
   d.faults->failSector(static_cast<SectorNo>(readme->id));
   ASSERT_EQ(d.scanPartition(kNtfs), ScanOutcome::Done);
   EXPECT_FALSE(rowAt(d.s, "/readme.txt"));
+  // Named: one MFT record could not be read.
+  ASSERT_EQ(d.obs.warned("1 MFT record(s) could not be read (the first is record "), 1u)
+      << testing::PrintToString(d.obs.warnings);
   const std::string dest = test::makeTempDir("mft");
   const RecoveryResult r = d.recoverAll(dest);
   // The root lists the system files too: $MFT, whose data holds the record,
@@ -203,21 +211,123 @@ TEST(FailingDisk, UnreadableMftRecordLosesOnlyThatFile) {
   expectDeepScanRecovers(d, kNtfs);
 }
 
-TEST(FailingDisk, UnreadableFirstMftRecordLeavesTheDeepScan) {
+// Record 0 of the MFT unreadable: its copy in the MFT mirror gives the
+// runs, the tree is whole, and a warning says the mirror was used. With the
+// mirror unreadable too the volume is listed empty, and a warning says why.
+TEST(FailingDisk, UnreadableFirstMftRecordIsReadFromTheMirror) {
+  FaultyDisk healthy(sample());
+  ASSERT_EQ(healthy.scanPartition(kNtfs), ScanOutcome::Done);
+  const std::size_t rows = healthy.s.listFolder(healthy.s.rootIdentity()).size();
+  const std::size_t files = healthy.s.tree.ntfsFiles.size();
+
   FaultyDisk d(sample());
   ASSERT_EQ(d.scanPartition(kNtfs), ScanOutcome::Done);
-  const SectorNo mft = d.s.vp.mftStart;
+  const SectorNo mft = d.s.vp.mftStart, mirror = d.s.vp.mftMirrorStart;
+  ASSERT_NE(mirror, 0u);
   d.faults->failSector(mft);
   d.faults->failSector(mft + 1);
-  // Without record 0 the MFT's runs are unknown: the standard scan ends
-  // (from the mirror's geometry) with an empty tree, and says nothing false.
+  d.obs.warnings.clear();
+  ASSERT_EQ(d.scanPartition(kNtfs), ScanOutcome::Done);
+  EXPECT_EQ(d.s.listFolder(d.s.rootIdentity()).size(), rows);
+  EXPECT_EQ(d.s.tree.ntfsFiles.size(), files);
+  EXPECT_EQ(d.obs.warned("MFT mirror (sector " + std::to_string(mirror) + ") was used"), 1u)
+      << testing::PrintToString(d.obs.warnings);
+  const std::string dest = test::makeTempDir("mirror");
+  d.recoverAll(dest);
+  expectRecovered(dest, kNtfs);
+
+  d.faults->failSector(mirror);
+  d.obs.warnings.clear();
   const ScanOutcome out = d.scanPartition(kNtfs);
   EXPECT_TRUE(out == ScanOutcome::Done || out == ScanOutcome::Failed);
   if (out == ScanOutcome::Done) {
     EXPECT_TRUE(d.s.listFolder(d.s.rootIdentity()).empty());
+    EXPECT_EQ(d.obs.warned("nor its copy in the MFT mirror; the volume is listed empty"), 1u)
+        << testing::PrintToString(d.obs.warnings);
   }
   // The deep scan finds the other records by themselves.
   expectDeepScanRecovers(d, kNtfs);
+}
+
+// A run of bad sectors inside a file: about one failed read per bad sector
+// (not one per attempt), the ranges named in the file's result, and a stop
+// pressed while the run is read takes effect within one read.
+TEST(FailingDisk, ARunOfBadSectorsCostsAboutOneFailedReadEach) {
+  for (std::size_t part : {kFat32, kNtfs}) {
+    FaultyDisk d(sample());
+    ASSERT_EQ(d.scanPartition(part), ScanOutcome::Done);
+    auto photo = rowAt(d.s, "/Pictures/photo.jpg");
+    ASSERT_TRUE(photo);
+    const SectorNo first = firstDataSector(d.s, *photo);
+    // Sectors 4 to 35 of the 40 of the photo, each failed read slow as on
+    // a failing disk.
+    d.faults->failRange(first + 4, 32);
+    d.faults->setFailureDelay(std::chrono::microseconds(100));
+    const std::uint64_t before = d.faults->failedRequests();
+    RecoveryFlags flags;
+    const std::string dest = test::makeTempDir("run");
+    const RecoveryResult r = d.s.recoverRows({*photo}, dest, flags, d.obs);
+    d.faults->setFailureDelay(std::chrono::microseconds(0));
+    const std::uint64_t failed = d.faults->failedRequests() - before;
+    EXPECT_GE(failed, 32u) << kKeys[part];
+    EXPECT_LE(failed, 32u + 8) << kKeys[part];  // three attempts each would be 96 and more
+    ASSERT_EQ(r.files.size(), 1u);
+    EXPECT_EQ(r.files[0].outcome, FileOutcome::Incomplete);
+    EXPECT_EQ(r.files[0].zeroFilled, (std::vector<ByteRange>{{4 * 512, 32 * 512}})) << kKeys[part];
+    EXPECT_EQ(r.problemCount(), 1u);
+
+    // Stop after the 5th read of the copy: the reader ends at once, the
+    // partial file is removed and not counted.
+    const std::uint64_t start = d.faults->requests();
+    RecoveryFlags stopping;
+    d.faults->onRequest([&](std::uint64_t n) {
+      if (n == start + 5) stopping.saveStopRequested.store(1);
+    });
+    const std::string dest2 = test::makeTempDir("run-stop");
+    const RecoveryResult r2 = d.s.recoverRows({*photo}, dest2, stopping, d.obs);
+    d.faults->onRequest({});
+    EXPECT_LE(d.faults->requests() - start, 5u + 1) << kKeys[part];
+    EXPECT_TRUE(r2.stopped);
+    EXPECT_EQ(r2.filesSaved, 0u);
+    EXPECT_TRUE(test::filesBelow(dest2).empty());
+  }
+}
+
+// A stop during the standard scan of a disk whose MFT (or FAT directories)
+// read slowly and fail: the scan ends within a few reads of the stop.
+TEST(FailingDisk, AStopDuringTheScanTakesEffectWithinAFewReads) {
+  for (std::size_t part : {kFat32}) {
+    // Everything after the first 200 sectors of the partition fails. A scan
+    // without Stop counts the failed reads; the second presses Stop at half
+    // of them, well into the walk.
+    std::uint64_t failures = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+      FaultyDisk d(sample());
+      ASSERT_TRUE(d.s.readPartitionTables());
+      const PartitionEntry p = d.s.partitions.at(part);
+      d.faults->failRange(p.start + 200, p.length - 200);
+      std::uint64_t stopAt = 0;
+      if (pass == 1) {
+        d.faults->onRequest([&](std::uint64_t n) {
+          if (d.faults->failedRequests() >= failures / 2 && stopAt == 0) {
+            stopAt = n;
+            d.stop.store(1);
+          }
+        });
+      }
+      d.scanPartition(part);
+      d.faults->onRequest({});
+      if (pass == 0) {
+        failures = d.faults->failedRequests();
+        ASSERT_GE(failures, 20u) << kKeys[part];
+        continue;
+      }
+      ASSERT_NE(stopAt, 0u) << kKeys[part];
+      // A few reads at most after the stop: the one in flight, then whatever
+      // the scan's own stop check comes after (one per record or sector).
+      EXPECT_LE(d.faults->requests() - stopAt, 4u) << kKeys[part];
+    }
+  }
 }
 
 TEST(FailingDisk, UnreadableFileDataComesOutAsZeros) {
@@ -246,6 +356,12 @@ TEST(FailingDisk, UnreadableFileDataComesOutAsZeros) {
     EXPECT_TRUE(named) << kKeys[part];
     // Every other file is whole, so the one bad sector is the only problem.
     EXPECT_EQ(r.errors.size(), 1u) << kKeys[part];
+    EXPECT_EQ(r.problemCount(), 1u) << kKeys[part];
+    for (const FileResult& f : r.files) {
+      if (f.outcome == FileOutcome::Incomplete) {
+        EXPECT_EQ(f.zeroFilled, (std::vector<ByteRange>{{0, 512}})) << f.path;
+      }
+    }
     expectDeepScanRecovers(d, part);
   }
 }

@@ -163,6 +163,21 @@ TEST(SourceNeverWritten, ReadOnlyLoopDeviceIsUnchangedByAWholeRun) {
     EXPECT_FALSE(s.drives[0].isImage);
     fullCycle(s);
     EXPECT_EQ(test::sha256File(loop.device()), deviceSha);
+    // The block device is read with O_DIRECT through an aligned buffer:
+    // requests of any sector offset and length give the image's bytes.
+    auto file = FileBlockSource::open(loop.device(), err);
+    ASSERT_TRUE(file) << err;
+    EXPECT_TRUE(file->direct());
+    const std::string bytes = test::readFile(image);
+    for (auto [off, len] : {std::pair<std::uint64_t, std::size_t>{0, 512}, {3 * 512, 1536}, {4096 + 512, 3 << 20},
+                            {bytes.size() - 512, 512}}) {
+      std::string got(len, '\0');
+      ASSERT_TRUE(file->readAt(off, got.data(), len)) << off;
+      EXPECT_TRUE(got == bytes.substr(off, len)) << off;
+    }
+    std::string past(512, '\0');
+    EXPECT_FALSE(file->readAt(bytes.size(), past.data(), 512));
+    EXPECT_TRUE(file->direct());
   }
   expectSame(before, stateOf(image));
 }

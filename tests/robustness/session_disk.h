@@ -17,13 +17,21 @@
 
 namespace osprin::test {
 
-// An observer that answers Yes and keeps the error messages.
+// An observer that answers Yes and keeps the error messages and warnings.
 struct KeepErrors : Observer {
   std::vector<std::string> errors;
+  std::vector<std::string> warnings;
   void message(MsgKind kind, std::string_view text) override {
     if (kind == MsgKind::Error) errors.emplace_back(text);
   }
   bool ask(std::string_view) override { return true; }
+  void warning(std::string_view text) override { warnings.emplace_back(text); }
+  // The warnings that hold `part`.
+  std::size_t warned(const std::string& part) const {
+    std::size_t n = 0;
+    for (const auto& w : warnings) n += w.find(part) != std::string::npos;
+    return n;
+  }
 };
 
 // A Session whose disk is an image file read through a FaultySource.

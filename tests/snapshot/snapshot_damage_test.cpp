@@ -77,6 +77,32 @@ void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
 
 // -------------------------------------------------------------- open, magic, version
 
+// Duplicate folder records (a hostile or damaged snapshot): each folder is
+// loaded once, so nested duplicates cannot multiply the tree; files are not
+// shown more often than they are listed.
+TEST(SnapshotLoad, DuplicateFolderRecordsDoNotMultiplyTheTree) {
+  FileTree tree;
+  for (int copy = 0; copy < 20; ++copy) {
+    tree.addNtfsFolder("A", 64, kNtfsRootRecord, 0, 0, false, ScanType::Standard);
+    tree.addNtfsFolder("B", 65, 64, 0, 0, false, ScanType::Standard);
+    tree.addNtfsFolder("C", 66, 65, 0, 0, false, ScanType::Standard);
+  }
+  tree.addNtfsFile(100, "deep.txt", 70, 66, 0, 0, false, 5);
+  ++tree.fileCount;
+  ASSERT_EQ(tree.ntfsFolders.size(), 60u);
+  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 1, &tree, {}};
+  std::vector<std::uint8_t> b;
+  std::string error;
+  ASSERT_TRUE(encodeSnapshot(src, b, error)) << error;
+  LoadedSnapshot loaded;
+  ASSERT_EQ(loadSnapshotBytes(b, loaded, error), SnapshotLoadStatus::Ok) << error;
+  EXPECT_EQ(loaded.tree.ntfsFolders.size(), 3u);
+  loaded.tree.buildNtfsFolderTree();
+  // One item each for A, B and C below the root.
+  EXPECT_EQ(loaded.tree.folderTree().size(), 1u + 1 + 3);
+  EXPECT_EQ(loaded.tree.ntfsFiles.size(), 1u);
+}
+
 TEST(SnapshotLoad, MissingFileOrFolderCannotBeOpened) {
   Sentinel s;
   std::string error;
@@ -148,13 +174,13 @@ TEST(SnapshotLoad, WrongMagicShowsTheBytesRead) {
 }
 
 TEST(SnapshotLoad, WrongVersion) {
-  for (const char* v : {"1.1", "2.0", "1,0", "\0\0\0"}) {
+  for (const char* v : {"1.2", "2.0", "1,1", "\0\0\0"}) {
     Sentinel s;
     std::vector<std::uint8_t> b = fatImage();
     std::copy(v, v + 3, b.begin() + 7);
     std::string error;
     EXPECT_EQ(load(b, s.state, error), SnapshotLoadStatus::BadVersion);
-    EXPECT_EQ(error, "              version of file does not match with current version 1.0");
+    EXPECT_EQ(error, "              version of file does not match with current version 1.1");
     s.expectUntouched();
   }
 }
@@ -202,6 +228,8 @@ TEST(SnapshotLoad, EndingEarlySaysWhere) {
   load(std::vector<std::uint8_t>(b.begin(), b.begin() + 40), got, error);
   EXPECT_EQ(error, kDamagedPrefix + "it ends early, inside the header");
   load(std::vector<std::uint8_t>(b.begin(), b.begin() + 80), got, error);
+  EXPECT_EQ(error, kDamagedPrefix + "it ends early, inside the header extension length");
+  load(std::vector<std::uint8_t>(b.begin(), b.begin() + 84), got, error);
   EXPECT_EQ(error, kDamagedPrefix + "it ends early, inside the folder count");
   b.pop_back();
   load(b, got, error);
@@ -240,20 +268,24 @@ TEST(SnapshotLoad, UnknownFileSystemCodesAreRefused) {
   }
 }
 
-// Offset of the length field of the first folder record, and of the file
-// count in a FAT image.
-constexpr std::size_t kFirstFolder = 82;
+// Offsets of the folder count (after the 78-byte header and the header
+// extension's length, 0 here) and of the length field of the first folder
+// record; the fixed parts of FAT folder and file records.
+constexpr std::size_t kFolderCount = 82;
+constexpr std::size_t kFirstFolder = 86;
+constexpr int kFatFolderFixed = 22;
+constexpr int kFatFileFixed = 28;
 
 TEST(SnapshotLoad, RecordLengthBelowTheFixedPartIsRefused) {
-  // FAT folder (fixed part 15), and an NTFS folder (27).
-  for (auto [image, fixed] : {std::pair{fatImage(), 15}, std::pair{ntfsImage(), 27}}) {
+  // FAT folder (fixed part 22), and an NTFS folder (27).
+  for (auto [image, fixed] : {std::pair{fatImage(), kFatFolderFixed}, std::pair{ntfsImage(), 27}}) {
     for (int len : {0, 1, fixed - 1}) {
       Sentinel s;
       std::vector<std::uint8_t> b = image;
       put16(b, kFirstFolder, static_cast<std::uint16_t>(len));
       std::string error;
       EXPECT_EQ(load(b, s.state, error), SnapshotLoadStatus::Damaged);
-      EXPECT_EQ(error, kDamagedPrefix + "folder record 1 of " + (fixed == 15 ? "5" : "4") + " has a record length of " +
+      EXPECT_EQ(error, kDamagedPrefix + "folder record 1 of " + (fixed == kFatFolderFixed ? "5" : "4") + " has a record length of " +
                            std::to_string(len) + ", less than its fixed " + std::to_string(fixed) + " bytes");
       s.expectUntouched();
     }
@@ -267,12 +299,12 @@ std::vector<std::uint8_t> fatWithFolderName(const std::string& name, std::uint16
   std::vector<std::uint8_t> b;
   std::string error;
   EXPECT_TRUE(encodeSnapshot(src, b, error));
-  b.resize(78);
+  b.resize(kFolderCount);
   std::vector<std::uint8_t> body = hexBytes("01000000");
   body.push_back(static_cast<std::uint8_t>(lengthField));
   body.push_back(static_cast<std::uint8_t>(lengthField >> 8));
   body.insert(body.end(), name.begin(), name.end());
-  body.resize(body.size() + 15, 0);
+  body.resize(body.size() + kFatFolderFixed, 0);
   body.insert(body.end(), 4, 0);  // no files
   return cat({b, body});
 }
@@ -282,25 +314,25 @@ TEST(SnapshotLoad, NamesAreBoundedAndMayNotHoldNulOrSlash) {
   LoadedSnapshot got;
   // 765 bytes load, 766 do not.
   std::string longest(765, 'x');
-  ASSERT_EQ(load(fatWithFolderName(longest, 765 + 15), got, error), SnapshotLoadStatus::Ok) << error;
+  ASSERT_EQ(load(fatWithFolderName(longest, 765 + kFatFolderFixed), got, error), SnapshotLoadStatus::Ok) << error;
   EXPECT_EQ(got.tree.fatFolders.at(0).name, longest);
 
   Sentinel s;
-  EXPECT_EQ(load(fatWithFolderName(longest + "x", 766 + 15), s.state, error), SnapshotLoadStatus::Damaged);
+  EXPECT_EQ(load(fatWithFolderName(longest + "x", 766 + kFatFolderFixed), s.state, error), SnapshotLoadStatus::Damaged);
   EXPECT_EQ(error, kDamagedPrefix + "folder record 1 of 1 has a name of 766 bytes (at most 765)");
   EXPECT_EQ(load(fatWithFolderName("", 0xFFFF), s.state, error), SnapshotLoadStatus::Damaged);
-  EXPECT_EQ(error, kDamagedPrefix + "folder record 1 of 1 has a name of 65520 bytes (at most 765)");
+  EXPECT_EQ(error, kDamagedPrefix + "folder record 1 of 1 has a name of 65513 bytes (at most 765)");
 
-  EXPECT_EQ(load(fatWithFolderName(std::string("a\0b", 3), 3 + 15), s.state, error), SnapshotLoadStatus::Damaged);
+  EXPECT_EQ(load(fatWithFolderName(std::string("a\0b", 3), 3 + kFatFolderFixed), s.state, error), SnapshotLoadStatus::Damaged);
   EXPECT_EQ(error, kDamagedPrefix + "the name of folder record 1 of 1 contains a NUL byte");
-  EXPECT_EQ(load(fatWithFolderName("../../etc", 9 + 15), s.state, error), SnapshotLoadStatus::Damaged);
+  EXPECT_EQ(load(fatWithFolderName("../../etc", 9 + kFatFolderFixed), s.state, error), SnapshotLoadStatus::Damaged);
   EXPECT_EQ(error, kDamagedPrefix + "the name of folder record 1 of 1 contains '/'");
   s.expectUntouched();
 
   // Empty names and bytes that are not ASCII are kept as they are.
-  ASSERT_EQ(load(fatWithFolderName("", 15), got, error), SnapshotLoadStatus::Ok);
+  ASSERT_EQ(load(fatWithFolderName("", kFatFolderFixed), got, error), SnapshotLoadStatus::Ok);
   EXPECT_EQ(got.tree.fatFolders.at(0).name, "");
-  ASSERT_EQ(load(fatWithFolderName("\xE9t\xE9", 18), got, error), SnapshotLoadStatus::Ok);
+  ASSERT_EQ(load(fatWithFolderName("\xE9t\xE9", 3 + kFatFolderFixed), got, error), SnapshotLoadStatus::Ok);
   EXPECT_EQ(got.tree.fatFolders.at(0).name, "\xE9t\xE9");
 }
 
@@ -311,7 +343,7 @@ TEST(SnapshotLoad, CountsThatPromiseMoreThanTheFileHoldsAreRefusedBeforeReservin
     for (std::uint32_t n : {0xFFFFFFFFu, 0x10000000u, 1000u}) {
       Sentinel s;
       std::vector<std::uint8_t> b = image;
-      put32(b, 78, n);
+      put32(b, kFolderCount, n);
       std::string error;
       EXPECT_EQ(load(b, s.state, error), SnapshotLoadStatus::Damaged);
       EXPECT_EQ(error.rfind(kDamagedPrefix + "the folder count " + std::to_string(n) + " needs at least ", 0), 0u)
@@ -320,22 +352,22 @@ TEST(SnapshotLoad, CountsThatPromiseMoreThanTheFileHoldsAreRefusedBeforeReservin
     }
   }
   // The file count likewise: a FAT image of no folders.
-  std::vector<std::uint8_t> b = fatWithFolderName("A", 16);
+  std::vector<std::uint8_t> b = fatWithFolderName("A", 1 + kFatFolderFixed);
   put32(b, b.size() - 4, 0xFFFFFFFF);
   Sentinel s;
   std::string error;
   EXPECT_EQ(load(b, s.state, error), SnapshotLoadStatus::Damaged);
   EXPECT_EQ(error, kDamagedPrefix + "the file count 4294967295 needs at least " +
-                       std::to_string(4294967295ull * 23) + " bytes, but only 0 are left");
+                       std::to_string(4294967295ull * (2 + kFatFileFixed)) + " bytes, but only 0 are left");
   s.expectUntouched();
 }
 
 TEST(SnapshotLoad, DuplicateFatFoldersAreDroppedAsInAScan) {
-  std::vector<std::uint8_t> b = fatWithFolderName("A", 16);
+  std::vector<std::uint8_t> b = fatWithFolderName("A", 1 + kFatFolderFixed);
   // Two records with the same first cluster (0): the second is dropped.
-  std::vector<std::uint8_t> rec(b.begin() + 82, b.end() - 4);
+  std::vector<std::uint8_t> rec(b.begin() + kFirstFolder, b.end() - 4);
   b.insert(b.end() - 4, rec.begin(), rec.end());
-  put32(b, 78, 2);
+  put32(b, kFolderCount, 2);
   LoadedSnapshot got;
   std::string error;
   ASSERT_EQ(load(b, got, error), SnapshotLoadStatus::Ok) << error;
@@ -370,7 +402,7 @@ TEST(SnapshotLoad, BitFlipsNeverCrashAndFailuresChangeNothing) {
 
 TEST(SnapshotLoad, RandomGarbageAfterAValidHeader) {
   std::vector<std::uint8_t> head = fatImage();
-  head.resize(78);
+  head.resize(kFolderCount);
   std::uint32_t x = 12345;
   for (int round = 0; round < 2000; ++round) {
     std::vector<std::uint8_t> b = head;
@@ -381,7 +413,7 @@ TEST(SnapshotLoad, RandomGarbageAfterAValidHeader) {
       b.push_back(static_cast<std::uint8_t>(x >> 16));
     }
     // Small counts so that records are actually parsed.
-    put32(b, 78, x % 4);
+    put32(b, kFolderCount, x % 4);
     Sentinel s;
     std::string error;
     if (load(b, s.state, error) != SnapshotLoadStatus::Ok) s.expectUntouched();

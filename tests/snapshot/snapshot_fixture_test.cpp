@@ -46,6 +46,7 @@ TEST_P(ScannedFixture, RoundTripsThroughASnapshotFile) {
   if (v.fsType == FsType::Ntfs) {
     expectSameNtfsFolders(got.tree.ntfsFolders, tree.ntfsFolders);
     expectSameNtfsFiles(got.tree.ntfsFiles, tree.ntfsFiles);
+    EXPECT_EQ(got.tree.fileCount, tree.fileCount);  // streams are not counted as files
     // The MFT runs that the loader's caller reads again fit the loaded volume.
     MftRuns again = readMftRuns(*reader, got.params.clusterBase, got.params.mftStart, got.params.sectorsPerCluster);
     EXPECT_EQ(again.runStart, runs.runStart);
@@ -68,7 +69,9 @@ TEST_P(ScannedFixture, RoundTripsThroughASnapshotFile) {
 INSTANTIATE_TEST_SUITE_P(Snapshot, ScannedFixture,
                          ::testing::Values(Volume{"fat16vol", FsType::Fat16, 32767},
                                            Volume{"fat32vol", FsType::Fat32, 81919},
-                                           Volume{"ntfs", FsType::Ntfs, 65535}),
+                                           Volume{"ntfs", FsType::Ntfs, 65535},
+                                           // named streams (a flag bit of the deleted byte), deleted streams
+                                           Volume{"ntfs_windows", FsType::Ntfs, 12287}),
                          [](const auto& info) { return std::string(info.param.fixture); });
 
 }  // namespace

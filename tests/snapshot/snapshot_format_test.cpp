@@ -1,6 +1,9 @@
 // The snapshot layout, checked against byte images written out by hand.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 #include "common/bytes.h"
 #include "snapshot/snapshot.h"
 #include "snapshot_trees.h"
@@ -28,8 +31,8 @@ struct TinyFat {
   FileTree tree;
   SnapshotSource src;
   TinyFat() {
-    tree.addFatFolder("DIR", 3, 0, 0x5021, 0x5022, true);
-    tree.addFatFile("a.txt", 5, 3, 0x1234, 0x5678, 0x01020304, false);
+    tree.addFatFolder("DIR", 3, 0, FatTimes{0x5020, 0x6000, 0x95, 0x5021, 0x7001, 0x5022}, true);
+    tree.addFatFile("a.txt", 5, 3, FatTimes{0x1233, 0x0102, 0x07, 0x1234, 0xABCD, 0x5678}, 0x01020304, false);
     ++tree.fileCount;
     tree.addFatFile("B", 0, 0, 0, 0, 0, true);
     ++tree.fileCount;
@@ -50,6 +53,32 @@ struct TinyFat {
 };
 
 const char kTinyFatImage[] =
+    // magic, version
+    "7a 71 72 34 2e 30 33 | 31 2e 31"
+    // selection: fsType 200, start 63, length 0x20000, end 0x2003E, tag 1
+    "c8 00 | 3f 00 00 00 | 00 00 02 00 | 3e 00 02 00 | 01 00"
+    // volume: fsType 200, sectorsPerFat, sectorsPerCluster, rootDirSectors,
+    // reservedSectors, clusterBase, fat1Start, fat2Start
+    "c8 00 | f1 03 00 00 | 08 00 00 00 | 00 00 00 00 | 20 00 00 00 | 31 08 00 00 | 5f 00 00 00 | 50 04 00 00"
+    // mftStart, mftMirrorStart, sectorsPerMftRecord, sectorsPerIndexRecord, volumeEnd
+    "00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00"
+    // chosenFsIndex, header extension of 0 bytes
+    "02 00 | 00 00 00 00"
+    // one folder: L 25, "DIR", cluster 3, parent 0, write and access dates,
+    // deleted, reserved, write time, creation date, time, hundredths
+    "01 00 00 00"
+    "19 00 | 44 49 52 | 03 00 00 00 | 00 00 00 00 | 21 50 | 22 50 | 01 | 00 00 | 01 70 | 20 50 | 00 60 | 95"
+    // two files: L 33, "a.txt", cluster 5, parent 3, dates, size, not
+    // deleted, index 0, write time, creation date, time, hundredths
+    "02 00 00 00"
+    "21 00 | 61 2e 74 78 74 | 05 00 00 00 | 03 00 00 00 | 34 12 | 78 56 | 04 03 02 01 | 00 | 00 00 00 00"
+    "cd ab | 33 12 | 02 01 | 07"
+    // L 29, "B", everything 0, deleted, index 1
+    "1d 00 | 42 | 00 00 00 00 | 00 00 00 00 | 00 00 | 00 00 | 00 00 00 00 | 01 | 01 00 00 00 | 00 00 | 00 00 | 00 00 | 00";
+
+// The same tree as version 1.0 wrote it: no header extension, FAT records
+// without write time and creation times.
+const char kTinyFatImage10[] =
     // magic, version
     "7a 71 72 34 2e 30 33 | 31 2e 30"
     // selection: fsType 200, start 63, length 0x20000, end 0x2003E, tag 1
@@ -94,7 +123,7 @@ struct TinyNtfs {
 };
 
 const char kTinyNtfsImage[] =
-    "7a 71 72 34 2e 30 33 | 31 2e 30"
+    "7a 71 72 34 2e 30 33 | 31 2e 31"
     // selection: fsType 300, start 2048, length 0x1000, end 0x17FF, tag 0
     "2c 01 | 00 08 00 00 | 00 10 00 00 | ff 17 00 00 | 00 00"
     // volume: fsType 300, sectorsPerFat 0, sectorsPerCluster 8, rootDirSectors 0,
@@ -102,7 +131,8 @@ const char kTinyNtfsImage[] =
     "2c 01 | 00 00 00 00 | 08 00 00 00 | 00 00 00 00 | 00 00 00 00 | 00 08 00 00 | 00 00 00 00 | 00 00 00 00"
     // mftStart, mftMirrorStart, sectorsPerMftRecord 2, sectorsPerIndexRecord 8, volumeEnd
     "20 08 00 00 | 10 08 00 00 | 02 00 00 00 | 08 00 00 00 | ff 17 00 00"
-    "01 00"
+    // chosenFsIndex, header extension of 0 bytes
+    "01 00 | 00 00 00 00"
     // one folder: L 31, "Docs", record 64, parent 5, times, not deleted, reserved
     "01 00 00 00"
     "1f 00 | 44 6f 63 73 | 40 00 00 00 | 05 00 00 00 | 08 07 06 05 04 03 02 01 | 18 17 16 15 14 13 12 11 | 00 | 00 00"
@@ -156,6 +186,67 @@ TEST(SnapshotLayout, HandBuiltImagesLoad) {
   EXPECT_TRUE(got.tree.fatFolders.empty());
 }
 
+TEST(SnapshotLayout, Version10FilesLoadWithTheFieldsTheyHave) {
+  // A FAT snapshot of version 1.0: everything but the times it lacks.
+  LoadedSnapshot got;
+  std::string error;
+  ASSERT_EQ(loadSnapshotBytes(hexBytes(kTinyFatImage10), got, error), SnapshotLoadStatus::Ok) << error;
+  TinyFat fat;
+  for (auto& f : fat.tree.fatFolders) f.setTimes(FatTimes{0, 0, 0, f.writeDate, 0, f.accessDate});
+  for (auto& f : fat.tree.fatFiles) f.setTimes(FatTimes{0, 0, 0, f.writeDate, 0, f.accessDate});
+  expectSameHeader(got, fat.src.selection, fat.src.params, 2);
+  expectSameFat(got.tree, fat.tree);
+
+  // An NTFS one: the same body in both versions.
+  std::string ntfs10 = kTinyNtfsImage;
+  ntfs10.replace(ntfs10.find("31 2e 31"), 8, "31 2e 30");
+  ntfs10.replace(ntfs10.find("01 00 | 00 00 00 00"), 19, "01 00");
+  ASSERT_EQ(loadSnapshotBytes(hexBytes(ntfs10.c_str()), got, error), SnapshotLoadStatus::Ok) << error;
+  TinyNtfs ntfs;
+  expectSameNtfsFolders(got.tree.ntfsFolders, ntfs.tree.ntfsFolders);
+  expectSameNtfsFiles(got.tree.ntfsFiles, ntfs.tree.ntfsFiles);
+}
+
+struct ExtensionCase {
+  const char* what;
+  const char* extension;  // the bytes after chosenFsIndex, up to the folder count
+  bool loads;
+};
+
+class SnapshotHeaderExtension : public ::testing::TestWithParam<ExtensionCase> {};
+
+// Fields a later version adds to the header are skipped by tag; an
+// extension that does not hold together is refused.
+TEST_P(SnapshotHeaderExtension, UnknownTagsAreSkipped) {
+  std::string image = kTinyFatImage;
+  image.replace(image.find("02 00 | 00 00 00 00"), 19, std::string("02 00 | ") + GetParam().extension);
+  LoadedSnapshot got;
+  std::string error;
+  const auto st = loadSnapshotBytes(hexBytes(image.c_str()), got, error);
+  if (!GetParam().loads) {
+    EXPECT_EQ(st, SnapshotLoadStatus::Damaged);
+    EXPECT_NE(error.find("header extension"), std::string::npos) << error;
+    return;
+  }
+  ASSERT_EQ(st, SnapshotLoadStatus::Ok) << error;
+  TinyFat fat;
+  expectSameFat(got.tree, fat.tree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SnapshotHeaderExtension,
+    ::testing::Values(ExtensionCase{"empty", "00 00 00 00", true},
+                      ExtensionCase{"one field", "07 00 00 00 | 34 12 03 00 | aa bb cc", true},
+                      ExtensionCase{"two fields, one empty", "0a 00 00 00 | 01 00 00 00 | 02 00 02 00 | ff ff", true},
+                      ExtensionCase{"a field longer than the extension", "06 00 00 00 | 01 00 05 00 | aa bb", false},
+                      ExtensionCase{"a tag cut short", "02 00 00 00 | 01 00", false},
+                      ExtensionCase{"longer than the file", "00 00 01 00", false}),
+    [](const auto& info) {
+      std::string n;
+      for (char ch : std::string(info.param.what)) n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return n;
+    });
+
 TEST(SnapshotLayout, FatTreeWithoutSubFoldersHasFolderCountZeroThenTheFileCount) {
   FileTree tree;
   tree.addFatFile("ONLY.TXT", 2, 0, 0, 0, 10, false);
@@ -169,10 +260,11 @@ TEST(SnapshotLayout, FatTreeWithoutSubFoldersHasFolderCountZeroThenTheFileCount)
   std::vector<std::uint8_t> bytes;
   std::string error;
   ASSERT_TRUE(encodeSnapshot(src, bytes, error)) << error;
-  ASSERT_GE(bytes.size(), 86u);
-  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 78, bytes.begin() + 86), hexBytes("00000000 02000000"));
-  EXPECT_EQ(rd16(Bytes(bytes), 86), 8 + 21);  // the first file record follows
-  EXPECT_EQ(bytes.size(), 86u + (2 + 8 + 21) + (2 + 7 + 21));
+  ASSERT_GE(bytes.size(), 90u);
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 78, bytes.begin() + 90),
+            hexBytes("00000000 00000000 02000000"));
+  EXPECT_EQ(rd16(Bytes(bytes), 90), 8 + 28);  // the first file record follows
+  EXPECT_EQ(bytes.size(), 90u + (2 + 8 + 28) + (2 + 7 + 28));
 
   LoadedSnapshot got;
   ASSERT_EQ(loadSnapshotBytes(bytes, got, error), SnapshotLoadStatus::Ok) << error;
@@ -197,7 +289,7 @@ TEST(SnapshotLayout, AdvancedNtfsWritesOnlyTheRecordsOfTheChosenFileSystem) {
   // Walk the body by hand: two folders, then the count of the files inside
   // 4000 < sector <= 9000 and their record sectors in list order.
   Bytes b(bytes);
-  std::size_t at = 78;
+  std::size_t at = 82;  // after the header and its empty extension
   ASSERT_EQ(rd32(b, at), 2u);
   at += 4;
   for (int i = 0; i < 2; ++i) at += 2 + rd16(b, at);

@@ -68,6 +68,9 @@ inline void fillFatTree(FileTree& t) {
   file("", 44, 7, 0, 0, 17, false);
   file(longestName(), 45, 20, 0xFFFF, 0xFFFF, 1, true);
   file("in-orphan", 46, 12, 3, 4, 5, true);
+  // Full times on a folder and a file (version 1.1 keeps them).
+  t.fatFolders[0].setTimes(FatTimes{0x5020, 0xBF7D, 199, 0x5021, 0x6000, 0x5022});
+  t.fatFiles[0].setTimes(FatTimes{0x5120, 0x0001, 7, 0x5121, 0xFFFF, 0x5122});
 }
 
 // An NTFS standard-scan tree.
@@ -132,6 +135,10 @@ inline void expectSameFat(const FileTree& a, const FileTree& b) {
     EXPECT_EQ(x.parentCluster, y.parentCluster);
     EXPECT_EQ(x.writeDate, y.writeDate);
     EXPECT_EQ(x.accessDate, y.accessDate);
+    EXPECT_EQ(x.writeTime, y.writeTime);
+    EXPECT_EQ(x.createDate, y.createDate);
+    EXPECT_EQ(x.createTime, y.createTime);
+    EXPECT_EQ(x.createHundredths, y.createHundredths);
     EXPECT_EQ(x.deleted, y.deleted);
   }
   ASSERT_EQ(a.fatFiles.size(), b.fatFiles.size());
@@ -143,6 +150,10 @@ inline void expectSameFat(const FileTree& a, const FileTree& b) {
     EXPECT_EQ(x.parentCluster, y.parentCluster);
     EXPECT_EQ(x.writeDate, y.writeDate);
     EXPECT_EQ(x.accessDate, y.accessDate);
+    EXPECT_EQ(x.writeTime, y.writeTime);
+    EXPECT_EQ(x.createDate, y.createDate);
+    EXPECT_EQ(x.createTime, y.createTime);
+    EXPECT_EQ(x.createHundredths, y.createHundredths);
     EXPECT_EQ(x.size, y.size);
     EXPECT_EQ(x.deleted, y.deleted);
   }
@@ -173,6 +184,7 @@ inline void expectSameNtfsFiles(const std::vector<NtfsFileNode>& a, const std::v
     EXPECT_EQ(a[i].changeTime, b[i].changeTime);
     EXPECT_EQ(a[i].size, b[i].size);
     EXPECT_EQ(a[i].deleted, b[i].deleted);
+    EXPECT_EQ(a[i].stream, b[i].stream);
   }
 }
 

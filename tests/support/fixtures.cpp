@@ -56,11 +56,12 @@ std::string unpack(const std::string& archive, const std::string& member) {
   std::string out = scratch().dir + "/" + member;
   if (fs::exists(out)) return out;
   std::string cmd;
-  if (archive.size() > 3 && archive.substr(archive.size() - 3) == ".gz" &&
-      archive.find(".tar.gz") == std::string::npos) {
+  const bool xz = archive.size() > 3 && archive.substr(archive.size() - 3) == ".xz";
+  if ((archive.size() > 3 && archive.substr(archive.size() - 3) == ".gz" &&
+       archive.find(".tar.gz") == std::string::npos) || xz) {
     // Keep holes: the images are mostly zeros.
-    cmd = "gzip -dc " + shellQuote(archive) + " | cp --sparse=always /dev/stdin " + shellQuote(out + ".part") +
-          " && mv " + shellQuote(out + ".part") + " " + shellQuote(out);
+    cmd = std::string(xz ? "xz" : "gzip") + " -dc " + shellQuote(archive) + " | cp --sparse=always /dev/stdin " +
+          shellQuote(out + ".part") + " && mv " + shellQuote(out + ".part") + " " + shellQuote(out);
   } else {
     cmd = "tar -xf " + shellQuote(archive) + " -C " + shellQuote(scratch().dir) + " " + shellQuote(member);
   }
@@ -120,7 +121,7 @@ std::optional<std::string> corpusFile(const std::string& fileName) {
 
 std::optional<std::string> corpusImage(const std::string& fileName) {
   const std::string dir = corpusDir();
-  for (const char* ext : {".gz", ".tgz", ".tar.gz"}) {
+  for (const char* ext : {".gz", ".tgz", ".tar.gz", ".xz"}) {
     std::string archive = dir + "/" + fileName + ext;
     if (fs::exists(archive)) {
       std::string p = unpack(archive, fileName);

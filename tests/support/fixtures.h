@@ -26,7 +26,8 @@ std::string fixtureFile(const std::string& fileName);
 // Path of tests/fixtures/data/<name>.manifest.json.
 std::string fixtureManifestPath(const std::string& name);
 
-// Unpacked path of a corpus volume (e.g. "fat16.raw", "mbr-win-512.raw"),
+// Unpacked path of a corpus volume (e.g. "fat16.raw", "mbr-win-512.raw",
+// "debugfatfs-2020-fat16.img" from its .xz),
 // or nullopt when the corpus or the file is absent (callers GTEST_SKIP).
 std::optional<std::string> corpusImage(const std::string& fileName);
 // Path of a corpus file that is used as it is (e.g. "orphan.fls"), or nullopt.

@@ -166,5 +166,29 @@ TEST(NameText, Utf16NamesDecodeLikeCollectedUnits) {
   EXPECT_EQ(utf16leToUtf8(Bytes(pair), 0, 3), "\xF0\x9F\x98\x80x");
 }
 
+// Names printed on a terminal: plain names stay as they are; anything that
+// could drive the terminal or fake a line is quoted as ls does.
+struct QuoteCase {
+  std::string name;
+  std::string shown;
+};
+class TerminalQuoting : public ::testing::TestWithParam<QuoteCase> {};
+
+TEST_P(TerminalQuoting, QuotesAsLsDoes) { EXPECT_EQ(terminalQuoted(GetParam().name), GetParam().shown); }
+
+INSTANTIATE_TEST_SUITE_P(
+    NameText, TerminalQuoting,
+    ::testing::Values(QuoteCase{"letter one.txt", "letter one.txt"}, QuoteCase{"caf\xC3\xA9 \xE6\x97\xA5.doc", "caf\xC3\xA9 \xE6\x97\xA5.doc"},
+                      QuoteCase{"it's", "it's"}, QuoteCase{"two\nlines", "$'two\\nlines'"},
+                      QuoteCase{"\x1B]0;owned\x07x", "$'\\e]0;owned\\x07x'"},
+                      QuoteCase{"red\x1B[31m'q'\\", "$'red\\e[31m\\'q\\'\\\\'"}, QuoteCase{"tab\there", "$'tab\\there'"},
+                      QuoteCase{"c1\xC2\x9B" "2J", "$'c1\\xC2\\x9B2J'"}, QuoteCase{"bad\xFF", "$'bad\\xFF'"},
+                      QuoteCase{"del\x7F", "$'del\\x7F'"}, QuoteCase{"rlo\xE2\x80\xAEtxt.exe", "$'rlo\\xE2\\x80\\xAEtxt.exe'"}));
+
+TEST(NameText, MessagesKeepTheirWordsAndLoseTheirEscapes) {
+  EXPECT_EQ(terminalSafe("cannot create /d/a\nb: No space"), "cannot create /d/a\\nb: No space");
+  EXPECT_EQ(terminalSafe("plain text"), "plain text");
+}
+
 }  // namespace
 }  // namespace osprin

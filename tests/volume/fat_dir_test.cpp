@@ -173,7 +173,7 @@ TEST(FatParseSector, TurnsEntriesIntoRecords) {
   SynthFat::shortEntry(s.e(0), "VOLLABEL   ", 0x08, 0, 0);      // label: cluster 0
   SynthFat::shortEntry(s.e(1), "DOCS       ", 0x10, 7, 0);      // folder
   SynthFat::shortEntry(s.e(2), "README  TXT", 0x20, 8, 1234);   // file
-  SynthFat::shortEntry(s.e(3), "EMPTY   TXT", 0x20, 0, 0);      // empty file: not listed
+  SynthFat::shortEntry(s.e(3), "EMPTY   TXT", 0x20, 0, 0);      // empty file: no cluster, listed
   SynthFat::shortEntry(s.e(4), "FILE    TXT", 0x20, 9, 55);
   s.e(4)[0] = 0xE5;                                              // deleted, no long name
   SynthFat::shortEntry(s.e(5), "BAD?    TXT", 0x20, 10, 5);     // invalid name
@@ -193,24 +193,27 @@ TEST(FatParseSector, TurnsEntriesIntoRecords) {
   EXPECT_EQ(tree.fatFolders[0].name, "DOCS");
   EXPECT_EQ(tree.fatFolders[0].firstCluster, 7u);
   EXPECT_EQ(tree.fatFolders[0].writeDate, 0x3C21);
-  ASSERT_EQ(tree.fatFiles.size(), 3u);
+  ASSERT_EQ(tree.fatFiles.size(), 4u);
   EXPECT_EQ(tree.fatFiles[0].name, "README.TXT");
   EXPECT_EQ(tree.fatFiles[0].size, 1234u);
   EXPECT_FALSE(tree.fatFiles[0].deleted);
   EXPECT_EQ(tree.fatFiles[0].fileIndex, 0u);
-  EXPECT_EQ(tree.fatFiles[1].name, "xILE.TXT");
-  EXPECT_TRUE(tree.fatFiles[1].deleted);
-  EXPECT_EQ(tree.fatFiles[1].fileIndex, 1u);
-  EXPECT_EQ(tree.fatFiles[2].name, "Report 2004.doc");
-  EXPECT_EQ(tree.fatFiles[2].firstCluster, 12u);
-  EXPECT_EQ(tree.fileCount, 3u);
-  EXPECT_EQ(tree.entriesSeen, 4u);
+  EXPECT_EQ(tree.fatFiles[1].name, "EMPTY.TXT");
+  EXPECT_EQ(tree.fatFiles[1].firstCluster, 0u);
+  EXPECT_EQ(tree.fatFiles[1].size, 0u);
+  EXPECT_EQ(tree.fatFiles[2].name, "xILE.TXT");
+  EXPECT_TRUE(tree.fatFiles[2].deleted);
+  EXPECT_EQ(tree.fatFiles[2].fileIndex, 2u);
+  EXPECT_EQ(tree.fatFiles[3].name, "Report 2004.doc");
+  EXPECT_EQ(tree.fatFiles[3].firstCluster, 12u);
+  EXPECT_EQ(tree.fileCount, 4u);
+  EXPECT_EQ(tree.entriesSeen, 5u);
   EXPECT_EQ(obs.counters["Current Sector"], 4242u);
   EXPECT_EQ(obs.counters["Folder(s) Found"], 1u);
-  EXPECT_EQ(obs.counters["File(s) Found"], 3u);
+  EXPECT_EQ(obs.counters["File(s) Found"], 4u);
   EXPECT_EQ(obs.texts["Last File/Folder"], "Report 2004.doc");
   ASSERT_FALSE(obs.progressValues.empty());
-  EXPECT_EQ(obs.progressValues.back(), 0);  // 4 * 100 / 1000
+  EXPECT_EQ(obs.progressValues.back(), 0);  // 5 * 100 / 1000
 }
 
 TEST(FatParseSector, ClusterHighHalfOnlyForFat32) {
@@ -298,18 +301,23 @@ TEST(FatParseCluster, RenamesKnownFoldersAndAddsFiles) {
   ASSERT_EQ(tree.fatFolders.size(), 1u);
   EXPECT_EQ(tree.fatFolders[0].name, "SUB");
   EXPECT_TRUE(tree.fatFolders[0].deleted);
-  ASSERT_EQ(tree.fatFiles.size(), 2u);
-  EXPECT_EQ(tree.fatFiles[0].name, "Straddling long name.txt");
-  EXPECT_EQ(tree.fatFiles[1].name, "ODD");
-  EXPECT_EQ(tree.fatFiles[1].size, 7u);
-  EXPECT_EQ(tree.fileCount, 2u);
+  // The entries without a cluster are empty files, listed too.
+  std::vector<const FatFileNode*> named;
+  for (const auto& f : tree.fatFiles)
+    if (f.name != "NOCLUS.TXT") named.push_back(&f);
+  EXPECT_EQ(tree.fatFiles.size() - named.size(), 26u);
+  ASSERT_EQ(named.size(), 2u);
+  EXPECT_EQ(named[0]->name, "Straddling long name.txt");
+  EXPECT_EQ(named[1]->name, "ODD");
+  EXPECT_EQ(named[1]->size, 7u);
+  EXPECT_EQ(tree.fileCount, 28u);
 }
 
 TEST(FatParseCluster, FirstEntryAppliesUntilAnEntryWithAClusterWasHandled) {
   std::vector<std::uint8_t> buf(2 * 512, 0);
   auto e = [&](int i) { return buf.data() + i * 32; };
-  // Sector 0 holds only long-name parts and an empty file (cluster 0) from
-  // entry 2, so sector 1 still starts at entry 2.
+  // Sector 0 holds only empty files (cluster 0) from entry 2: they are
+  // listed, but handle no cluster, so sector 1 still starts at entry 2.
   SynthFat::shortEntry(e(0), "SKIP0   TXT", 0x20, 60, 1);
   SynthFat::shortEntry(e(2), "EMPTY   TXT", 0x20, 0, 0);
   for (int i = 3; i < 16; ++i) SynthFat::shortEntry(e(i), "NOCLUS  TXT", 0x20, 0, 0);
@@ -319,8 +327,9 @@ TEST(FatParseCluster, FirstEntryAppliesUntilAnEntryWithAClusterWasHandled) {
   FileTree tree;
   bool end = false;
   parseDirectoryCluster(Bytes(buf.data(), buf.size()), DirContext{FsType::Fat32, {}}, 0, end, 0, 2, false, 2, tree);
-  ASSERT_EQ(tree.fatFiles.size(), 1u);
-  EXPECT_EQ(tree.fatFiles[0].name, "TAKEN.TXT");
+  ASSERT_EQ(tree.fatFiles.size(), 15u);
+  EXPECT_EQ(tree.fatFiles[0].name, "EMPTY.TXT");
+  EXPECT_EQ(tree.fatFiles[14].name, "TAKEN.TXT");
   EXPECT_TRUE(end);
 }
 

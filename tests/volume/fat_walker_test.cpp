@@ -2,12 +2,16 @@
 // Sleuth Kit as oracle) and on crafted ones for the damaged cases.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <map>
+#include <optional>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 
 #include "disk/faulty_source.h"
+#include "tree/file_list.h"
 #include "volume/fat_dir.h"
 #include "volume/fat_listing.h"
 #include "volume/fat_synth.h"
@@ -208,6 +212,48 @@ TEST(FatWalker, UnreadableDirectorySectorIsLeftOutNotRepeated) {
   EXPECT_GE(kids.size(), 600u - 5u);  // one sector holds parts of at most 5 names of 5 entries
 }
 
+// ---- a volume larger than its disk ------------------------------------------------
+
+struct TruncatedCase {
+  const char* what;
+  std::uint64_t keepSectors;  // of the 16384-sector fixture
+  SectorNo selectionEnd;
+  bool warned;
+  std::size_t atLeastFiles;
+};
+
+class VolumeBeyondDisk : public ::testing::TestWithParam<TruncatedCase> {};
+
+// The scan says that the disk is shorter than the volume (and by how much),
+// then lists what the disk holds.
+TEST_P(VolumeBeyondDisk, IsSaidAndWhatIsThereIsListed) {
+  const auto& c = GetParam();
+  const std::string image = test::makeTempDir("trunc") + "/fatwin16.img";
+  std::filesystem::copy_file(test::fixtureImage("fatwin16"), image);
+  std::filesystem::resize_file(image, c.keepSectors * kSectorSize);
+  auto m = mountImage(image, FsType::Fat16, 0, c.selectionEnd);
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  std::vector<std::string> warnings;
+  for (const auto& [kind, text] : m->obs.messages)
+    if (kind == MsgKind::Warning) warnings.push_back(text);
+  if (c.warned) {
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("but the disk has only " + std::to_string(c.keepSectors) + " sectors"),
+              std::string::npos)
+        << warnings[0];
+  } else {
+    EXPECT_TRUE(warnings.empty());
+  }
+  EXPECT_GE(m->tree.fatFiles.size(), c.atLeastFiles);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, VolumeBeyondDisk,
+                         ::testing::Values(TruncatedCase{"Whole", 16384, 16383, false, 111},
+                                           TruncatedCase{"HalfTheVolume", 8192, 16383, true, 111},
+                                           TruncatedCase{"OnlyTheRootDirectory", 120, 16383, true, 9},
+                                           TruncatedCase{"SelectionPastTheDisk", 16384, 20000, true, 111}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
 // ---- The Sleuth Kit as oracle ------------------------------------------------------
 
 struct FlsEntry {
@@ -215,9 +261,29 @@ struct FlsEntry {
   std::uint64_t size;
   bool folder;
   bool deleted;
+  std::string modified, created;  // as the list shows them ("15-06-2011 13:45:26"), "" when fls shows none
 };
 
-// Regular files and folders that fls lists, with their sizes.
+// "2011-06-15 13:45:26 (UTC)" -> "15-06-2011 13:45:26"; "" for 0000-00-00.
+std::string listTime(const std::string& fls) {
+  if (fls.size() < 19 || fls.rfind("0000-00-00", 0) == 0) return "";
+  return fls.substr(8, 2) + "-" + fls.substr(5, 2) + "-" + fls.substr(0, 4) + " " + fls.substr(11, 8);
+}
+
+// "29-05-2023 21:41:38" -> "29-05-2023 21:41:39" (within the minute is enough here).
+std::string oneSecondLater(const std::string& t) {
+  if (t.size() != 19) return t;
+  int sec = std::stoi(t.substr(17, 2)) + 1;
+  if (sec > 59) return t;
+  std::string out = t;
+  out[17] = static_cast<char>('0' + sec / 10);
+  out[18] = static_cast<char>('0' + sec % 10);
+  return out;
+}
+
+// Regular files and folders that fls lists, with their sizes and times.
+// TSK reads FAT times as local times of the zone it runs in and prints them
+// in it, so they come out as stored whatever the zone.
 std::vector<FlsEntry> flsEntries(const std::string& img) {
   std::vector<FlsEntry> out;
   std::istringstream in(test::runCommand("fls -r -p -l '" + img + "'"));
@@ -231,47 +297,130 @@ std::vector<FlsEntry> flsEntries(const std::string& img) {
     const bool file = f[0].rfind("r/r", 0) == 0, folder = f[0].rfind("d/d", 0) == 0;
     if (!file && !folder) continue;
     if (f[1].find("(Volume Label Entry)") != std::string::npos) continue;
-    out.push_back({"/" + f[1], std::stoull(f[6]), folder, f[0].find('*') != std::string::npos});
+    out.push_back({"/" + f[1], std::stoull(f[6]), folder, f[0].find('*') != std::string::npos, listTime(f[2]),
+                   listTime(f[5])});
   }
   return out;
 }
 
-// Every live file with data that fls lists is listed with the same path and
-// size; with deletedFolders, so is every deleted folder that fls names in
+// The list rows of every folder reachable from the root, by path.
+std::map<std::string, ListRow> rowsByPath(FileTree& tree) {
+  std::map<std::string, ListRow> out;
+  const FolderTree& ft = tree.folderTree();
+  for (std::uint32_t item = FolderTree::kRoot; item < ft.size(); ++item) {
+    const TreeItem& ti = ft.item(item);
+    const std::uint32_t identity =
+        ti.folder >= 0 ? tree.fatFolders[static_cast<std::size_t>(ti.folder)].firstCluster : kFatRootCluster;
+    const std::string path = ft.path(item);
+    for (auto& row : listFatFolder(tree, identity)) out.emplace(path + "/" + row.name, row);
+  }
+  return out;
+}
+
+struct OracleCase {
+  const char* image;    // a corpus volume, or a fixture when fixture is set
+  bool fixture;
+  FsType fs;
+  bool deletedFolders;  // deleted folders named in full are compared too
+  bool times;           // the Created and Modified columns are compared with fls's crtime and mtime
+};
+
+class FatWalkerOracle : public ::testing::TestWithParam<OracleCase> {};
+
+// Every file that fls lists live is listed with the same path and size
+// (empty files included) and, where asked, the same creation and write
+// times; with deletedFolders, so is every deleted folder that fls names in
 // full (fls shows a deleted 8.3 name's first letter as '_').
-void compareWithFls(const std::string& corpusName, FsType fs, bool deletedFolders) {
+TEST_P(FatWalkerOracle, ListsWhatTheSleuthKitLists) {
+  const auto& c = GetParam();
   int st = 0;
   test::runCommand("command -v fls", &st);
   if (st != 0) GTEST_SKIP() << "fls (The Sleuth Kit) is not installed";
-  auto img = test::corpusImage(corpusName);
-  if (!img) GTEST_SKIP() << corpusName << " is not in the corpus";
+  std::optional<std::string> img;
+  if (c.fixture)
+    img = test::fixtureImage(c.image);
+  else
+    img = test::corpusImage(c.image);
+  if (!img) GTEST_SKIP() << c.image << " is not in the corpus";
   auto sectors = static_cast<SectorNo>(std::filesystem::file_size(*img) / 512);
-  auto m = mountImage(*img, fs, 0, sectors - 1);
+  auto m = mountImage(*img, c.fs, 0, sectors - 1);
   ASSERT_EQ(m->outcome, ScanOutcome::Done);
   std::map<std::string, Line> ours;
   for (auto& l : fatListing(m->tree)) ours.emplace(l.kind + l.path, l);
-  int compared = 0;
+  const auto rows = rowsByPath(m->tree);
+  int compared = 0, timed = 0;
   for (const auto& f : flsEntries(*img)) {
-    if (!f.folder && (f.deleted || f.size == 0)) continue;  // an empty file has no cluster and is not listed
-    if (f.folder && (!f.deleted || !deletedFolders || f.path.find('_') != std::string::npos)) continue;
+    if (!f.folder && f.deleted) continue;
+    if (f.folder && f.deleted && (!c.deletedFolders || f.path.find('_') != std::string::npos)) continue;
     ++compared;
-    auto it = ours.find((f.folder ? "folder" : "file") + f.path);
+    const std::string key = (f.folder ? "folder" : "file") + f.path;
+    auto it = ours.find(key);
+    // fls cuts names of more than 234 characters short (the Windows volume
+    // has names of 236): such a name is the start of ours.
+    if (it == ours.end() && f.path.size() - f.path.rfind('/') > 234) {
+      it = ours.lower_bound(key);
+      if (it != ours.end() && (it->first.rfind(key, 0) != 0 || it->first.find('/', key.size()) != std::string::npos))
+        it = ours.end();
+    }
     if (it == ours.end()) {
-      ADD_FAILURE() << corpusName << ": missing " << f.path;
+      ADD_FAILURE() << c.image << ": missing " << f.path;
       continue;
     }
     if (!f.folder) {
       EXPECT_EQ(it->second.size, f.size) << f.path;
     }
     EXPECT_EQ(it->second.deleted, f.deleted) << f.path;
+    auto row = rows.find(it->second.path);
+    if (!c.times || f.deleted || row == rows.end()) continue;
+    ++timed;
+    if (!f.modified.empty()) {
+      EXPECT_EQ(row->second.modified, f.modified) << f.path;
+    }
+    // fls adds the second that the creation hundredths make only above
+    // 100, where 100 already is one second (Windows shows it): one second
+    // more than fls is that case.
+    if (!f.created.empty()) {
+      EXPECT_TRUE(row->second.created == f.created || row->second.created == oneSecondLater(f.created))
+          << f.path << ": " << row->second.created << " against fls " << f.created;
+    }
   }
   EXPECT_GT(compared, 0);
+  if (c.times) {
+    EXPECT_GT(timed, 0);
+  }
 }
 
-TEST(FatWalkerOracle, Fat16CorpusVolume) { compareWithFls("fat16.raw", FsType::Fat16, true); }
-TEST(FatWalkerOracle, Fat32LongNames) { compareWithFls("fat_lfn_test.raw", FsType::Fat32, true); }
-TEST(FatWalkerOracle, Fat32DeletedFolders) { compareWithFls("fat_deleted_dir.raw", FsType::Fat32, true); }
-TEST(FatWalkerOracle, Fat16DeletedFolder) { compareWithFls("fat_dir.raw", FsType::Fat16, true); }
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, FatWalkerOracle,
+    ::testing::Values(OracleCase{"fat16.raw", false, FsType::Fat16, true, false},
+                      OracleCase{"fat_lfn_test.raw", false, FsType::Fat32, true, false},
+                      OracleCase{"fat_deleted_dir.raw", false, FsType::Fat32, true, false},
+                      OracleCase{"fat_dir.raw", false, FsType::Fat16, true, false},
+                      // Written by Windows: long Japanese names, distinct
+                      // creation and write times; empty files named in
+                      // characters no code page holds.
+                      OracleCase{"debugfatfs-2020-fat16.img", false, FsType::Fat16, true, true},
+                      OracleCase{"debugfatfs-2023-fat32.img", false, FsType::Fat32, true, true},
+                      OracleCase{"fatwin16", true, FsType::Fat16, false, true}),
+    [](const auto& info) {
+      std::string n;
+      for (char ch : std::string(info.param.image)) n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return n;
+    });
+
+// The names, case and empty files of the fixture written as Windows
+// writes them, and its renamed folder: the live name with live content.
+TEST(FatWalker, WindowsFixtureShowsEveryEntryOfTheManifest) {
+  auto m = mountImage(test::fixtureImage("fatwin16"), FsType::Fat16, 0, 16383);
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  expectSameListing(fatListing(m->tree), expectedListing("fatwin16", "fatwin16"));
+  const auto rows = rowsByPath(m->tree);
+  ASSERT_TRUE(rows.count("/Times.txt"));
+  EXPECT_EQ(rows.at("/Times.txt").created, "05-03-2004 07:08:09");   // 07:08:08 and 199 hundredths
+  EXPECT_EQ(rows.at("/Times.txt").modified, "15-06-2011 13:45:26");
+  EXPECT_EQ(rows.at("/sing.dat").created, "24-12-2009 18:30:41");    // 18:30:40 and 155 hundredths
+  for (const auto& f : m->tree.fatFolders) EXPECT_NE(f.name, "xLDNAME") << "the old entry took the folder's place";
+}
 
 // ---- crafted volumes ----------------------------------------------------------------
 
@@ -306,7 +455,8 @@ TEST(FatWalkerCrafted, LongNameAcrossAClusterBoundaryOfAFragmentedFolder) {
   SynthFat::shortEntry(v.entry(v.clusterSector(2), 0), "FRAG       ", 0x10, 10, 0);
   v.chain({10, 20});
   v.dotEntries(10, 0);
-  for (std::uint32_t i = 2; i < 14; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x20, 0, 0);
+  // Filler: volume-label entries, which are never listed.
+  for (std::uint32_t i = 2; i < 14; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x08, 0, 0);
   // Three long-name parts: two at the end of cluster 10, one at the start of cluster 20.
   std::u16string units = u16("A name across two clusters.txt");
   SynthFat::writeLongPart(v.entry(v.clusterSector(10), 14), units, 2, true);
@@ -330,7 +480,7 @@ TEST(FatWalkerCrafted, LoopsAndSelfReferencesEnd) {
   SynthFat::shortEntry(v.entry(v.clusterSector(10), 2), "SELF       ", 0x10, 10, 0);  // its own cluster
   SynthFat::shortEntry(v.entry(v.clusterSector(10), 3), "UP         ", 0x10, 12, 0);
   SynthFat::shortEntry(v.entry(v.clusterSector(10), 4), "F       TXT", 0x20, 40, 4);
-  for (std::uint32_t i = 5; i < 16; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x20, 0, 0);
+  for (std::uint32_t i = 5; i < 16; ++i) SynthFat::shortEntry(v.entry(v.clusterSector(10), i), "PAD     TXT", 0x08, 0, 0);
   SynthFat::shortEntry(v.entry(v.clusterSector(11), 0), "G       TXT", 0x20, 41, 5);
   v.setFat(10, 11);
   v.setFat(11, 10);  // the chain loops
@@ -341,6 +491,57 @@ TEST(FatWalkerCrafted, LoopsAndSelfReferencesEnd) {
   EXPECT_EQ(m->tree.fatFiles.size(), 2u);
   EXPECT_EQ(m->tree.fatFolders.size(), 2u);  // SELF and BACK repeat a known first cluster
 }
+
+// A renamed folder: the old name's deleted entry and the live entry name
+// the same first cluster, in either order in the directory.
+class RenamedFolder : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RenamedFolder, TheLiveEntryNamesTheFolderAndItsFilesAreLive) {
+  const bool deletedFirst = GetParam();
+  SynthFat v(FsType::Fat16, 700, 1, 1, 4);
+  std::uint8_t* oldEntry = v.entry(v.rootStart(), deletedFirst ? 0 : 1);
+  SynthFat::shortEntry(v.entry(v.rootStart(), deletedFirst ? 1 : 0), "NEWNAME    ", 0x10, 5, 0);
+  SynthFat::shortEntry(oldEntry, "OLDNAME    ", 0x10, 5, 0);
+  oldEntry[0] = 0xE5;
+  v.dotEntries(5, 0);
+  SynthFat::shortEntry(v.entry(v.clusterSector(5), 2), "INSIDE  TXT", 0x20, 9, 10);
+  auto m = mountSynth(v, FsType::Fat16);
+  ASSERT_EQ(m->outcome, ScanOutcome::Done);
+  expectSameListing(fatListing(m->tree),
+                    {{"folder", "/NEWNAME", 0, false}, {"file", "/NEWNAME/INSIDE.TXT", 10, false}});
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, RenamedFolder, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "DeletedFirst" : "LiveFirst"; });
+
+// The case flags of byte 12 on 8.3 names without a long name.
+struct CaseFlagCase {
+  const char* name11;
+  std::uint8_t flags;
+  const char* shown;
+};
+
+class ShortNameCase : public ::testing::TestWithParam<CaseFlagCase> {};
+
+TEST_P(ShortNameCase, IsShownAsWindowsShowsIt) {
+  const auto& c = GetParam();
+  SynthFat v(FsType::Fat16, 700, 1, 1, 4);
+  std::uint8_t* e = v.entry(v.rootStart(), 0);
+  SynthFat::shortEntry(e, c.name11, 0x20, 9, 10);
+  e[12] = c.flags;
+  auto m = mountSynth(v, FsType::Fat16);
+  ASSERT_EQ(m->tree.fatFiles.size(), 1u);
+  EXPECT_EQ(m->tree.fatFiles[0].name, c.shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, ShortNameCase,
+                         ::testing::Values(CaseFlagCase{"SING    DAT", 0x00, "SING.DAT"},
+                                           CaseFlagCase{"SING    DAT", 0x08, "sing.DAT"},
+                                           CaseFlagCase{"SING    DAT", 0x10, "SING.dat"},
+                                           CaseFlagCase{"SING    DAT", 0x18, "sing.dat"},
+                                           CaseFlagCase{"A_1-B   TXT", 0x18, "a_1-b.txt"},
+                                           CaseFlagCase{"NOEXT      ", 0x18, "noext"},
+                                           CaseFlagCase{"SING    DAT", 0xE7, "SING.DAT"}));
 
 TEST(FatWalkerCrafted, FolderWithoutDotEntriesHasNoChildren) {
   SynthFat v(FsType::Fat16, 700, 1, 1, 4);

@@ -20,7 +20,7 @@
 namespace osprin::test {
 
 struct NtfsEntry {
-  std::string kind;  // "file" or "folder"
+  std::string kind;  // "file", "folder" or "stream" (a named stream, "file:stream")
   std::string path;  // "/a/b.txt"
   std::uint64_t size = 0;
   bool deleted = false;
@@ -46,7 +46,7 @@ inline std::vector<NtfsEntry> ntfsListing(FileTree& tree) {
       if (idx < 0 || tree.ntfsFolders[static_cast<std::size_t>(idx)].treeItem == 0) continue;
       parent = ft.path(tree.ntfsFolders[static_cast<std::size_t>(idx)].treeItem);
     }
-    out.push_back({"file", parent + "/" + f.name, f.size, f.deleted, f.recordNumber});
+    out.push_back({f.stream ? "stream" : "file", parent + "/" + f.name, f.size, f.deleted, f.recordNumber});
   }
   std::sort(out.begin(), out.end());
   return out;

@@ -96,6 +96,7 @@ class RecordBuilder {
     std::vector<std::uint8_t> v(66, 0);
     put64(&v[0], parent | (std::uint64_t{1} << 48));
     put64(&v[8], created);
+    put64(&v[16], changed);  // last write, shown as modified
     put64(&v[24], changed);
     v[64] = static_cast<std::uint8_t>(name.size());
     v[65] = nameSpace;

@@ -38,6 +38,17 @@ bool Session::openDrive(int index, std::string& error) {
 
 void Session::closeDrive() { reader.reset(); }
 
+bool Session::setBadSectorsMap(const std::string& path, std::string& error) {
+  if (!reader) {
+    error = "no disk is open";
+    return false;
+  }
+  std::vector<SectorRange> unreadable;
+  if (!loadRescueMap(path, unreadable, error)) return false;
+  reader->setUnreadable(std::move(unreadable));
+  return true;
+}
+
 const DriveInfo* Session::drive() const {
   if (selectedDrive < 0 || static_cast<std::size_t>(selectedDrive) >= drives.size()) return nullptr;
   return &drives[static_cast<std::size_t>(selectedDrive)];
@@ -59,6 +70,7 @@ void Session::searchLostPartitions(StopFlag& stop, Observer& obs) {
   partitions.clear();
   const DriveInfo* d = drive();
   if (!reader || !d) return;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   partitions = osprin::searchLostPartitions(*reader, *d, stop, obs);
 }
 
@@ -101,6 +113,7 @@ ScanOutcome Session::standardScan(StopFlag& stop, Observer& obs) {
   freeTrees();
   standardFileParents.clear();
   if (!reader) return ScanOutcome::Failed;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   return runStandardScan(*reader, sel, vp, mftRuns, tree, stop, obs);
 }
 
@@ -109,6 +122,7 @@ void Session::deepScan(StopFlag& stop, Observer& obs) {
   freeTrees();
   freeDeepScan();
   if (!reader) return;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   runDeepScan(*reader, sel, settings.sectorsPerRead, deep, stop, obs);
 }
 
@@ -122,6 +136,7 @@ void Session::mountFound(StopFlag& stop, Observer& obs) {
   scanType = ScanType::Advanced;
   freeTrees();
   if (!reader || chosenFsIndex == 0) return;
+  SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
   runMount(*reader, deep, chosenFsIndex, vp, tree, stop, obs);
 }
 
@@ -168,6 +183,7 @@ bool Session::renameRow(const ListRow& row, std::string_view newName) {
     tree.fatFiles[static_cast<std::size_t>(i)].name.assign(newName);
     return true;
   }
+  if (!row.stream.empty()) return false;  // a stream is named after its file
   NtfsFileSet files = ntfsFiles();
   std::int64_t i = files.findBySector(static_cast<SectorNo>(row.id));
   if (i < 0) return false;

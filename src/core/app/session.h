@@ -46,6 +46,10 @@ class Session {
   bool openDrive(int index, std::string& error);
   void closeDrive();
   const DriveInfo* drive() const;
+  // Reads a GNU ddrescue map file of the open disk: the areas it does not
+  // give as finished are never read and count as unreadable. False with a
+  // message (nothing changed).
+  bool setBadSectorsMap(const std::string& path, std::string& error);
 
   // ---- partitions and selection -----------------------------------------------
   std::vector<PartitionEntry> partitions;

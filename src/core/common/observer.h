@@ -7,7 +7,9 @@
 
 namespace osprin {
 
-enum class MsgKind { Info = 1, Error = 2 };
+// Warning: the work goes on, but what it shows may be incomplete (a volume
+// that claims more sectors than its disk has).
+enum class MsgKind { Info = 1, Error = 2, Warning = 3 };
 
 class Observer {
  public:
@@ -30,6 +32,10 @@ class Observer {
   virtual void message(MsgKind /*kind*/, std::string_view /*text*/) {}
   // A Yes/No question; returns true for Yes. The worker waits for the answer.
   virtual bool ask(std::string_view /*text*/) { return false; }
+  // Something that could not be read and is therefore missing from what the
+  // work shows: an unreadable folder, file record or boot sector ("the folder
+  // /DOCS (cluster 812) could not be read; it is listed empty").
+  virtual void warning(std::string_view /*text*/) {}
 };
 
 // An observer that shows nothing and answers No.

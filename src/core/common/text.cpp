@@ -96,4 +96,88 @@ bool parseUnsigned(std::string_view text, std::uint64_t& out) {
   return ec == std::errc() && p == text.data() + text.size();
 }
 
+namespace {
+
+// Length of the valid, printable UTF-8 sequence at s[i] (0 when the byte
+// there must be escaped).
+std::size_t printableAt(std::string_view s, std::size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x20 || c == 0x7F) return 0;
+  if (c < 0x80) return 1;
+  std::size_t len;
+  char32_t cp;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2;
+    cp = c & 0x1Fu;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3;
+    cp = c & 0x0Fu;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4;
+    cp = c & 0x07u;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < len) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  static const char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  // C1 controls (U+0080..U+009F: 8-bit CSI and friends), the line and
+  // paragraph separators and the bidirectional overrides.
+  if (cp <= 0x9F || cp == 0x2028 || cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069))
+    return 0;
+  return len;
+}
+
+void appendEscaped(std::string& out, unsigned char c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  switch (c) {
+    case '\n': out += "\\n"; return;
+    case '\t': out += "\\t"; return;
+    case '\r': out += "\\r"; return;
+    case 0x1B: out += "\\e"; return;
+    default:
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+  }
+}
+
+// Escapes what is not printable; with quote set, ' and \ as well.
+std::string escaped(std::string_view s, bool quote, bool& changed) {
+  std::string out;
+  changed = false;
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = printableAt(s, i);
+    if (n == 0) {
+      changed = true;
+      appendEscaped(out, static_cast<unsigned char>(s[i]));
+      ++i;
+      continue;
+    }
+    if (quote && (s[i] == '\'' || s[i] == '\\')) out += '\\';
+    out.append(s, i, n);
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string terminalQuoted(std::string_view name) {
+  bool changed = false;
+  std::string plain = escaped(name, false, changed);
+  if (!changed) return std::string(name);
+  return "$'" + escaped(name, true, changed) + "'";
+}
+
+std::string terminalSafe(std::string_view text) {
+  bool changed = false;
+  return escaped(text, false, changed);
+}
+
 }  // namespace osprin

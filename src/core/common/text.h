@@ -28,4 +28,14 @@ std::string dec(std::uint64_t v);
 // Parses an unsigned decimal number; false when text is not one (or overflows).
 bool parseUnsigned(std::string_view text, std::uint64_t& out);
 
+// A name as a terminal may show it: unchanged when it holds only printable
+// characters (valid UTF-8 without control characters); otherwise quoted as
+// ls does, $'...', with control characters, escape sequences and bytes that
+// are not UTF-8 written as \n, \t, \e, \xHH (and ' and \ escaped), so that a
+// name can neither drive the terminal nor pose as more than one line.
+std::string terminalQuoted(std::string_view name);
+// The same escapes inside a longer text (a message that holds names), without
+// the $'...' around it.
+std::string terminalSafe(std::string_view text);
+
 }  // namespace osprin

@@ -141,7 +141,9 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
     const std::uint32_t spc = s[13];
     if (!isClusterSize(spc)) continue;
     const std::uint32_t reserved = rd16(s, 14);
-    const SectorNo end = at + rd32(s, 32);
+    // The sector count: the 16-bit field, or the 32-bit one when that is 0
+    // (a small FAT16 volume leaves the 32-bit field 0).
+    const SectorNo end = at + (rd16(s, 19) != 0 ? rd16(s, 19) : rd32(s, 32));
     VolumeParams fields;
     fields.sectorsPerCluster = spc;
     fields.reservedSectors = reserved;

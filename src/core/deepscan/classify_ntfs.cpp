@@ -470,6 +470,71 @@ void finalNtfsNumbering(DeepScanResults& results) {
   }
 }
 
+void dropDuplicateFileRecords(DeepScanResults& results) {
+  // Per found file system, the first record of each (number, parent, name,
+  // stream) stays, except that a copy in the MFT mirror gives way to the
+  // record in the MFT itself.
+  auto& list = results.ntfsFileRecords;
+  std::vector<std::uint8_t> drop(list.size(), 0);
+  bool any = false;
+  for (const FoundFileSystem& fs : results.foundFileSystems) {
+    auto inMirror = [&](SectorNo s) {
+      return fs.mftMirrorStart != 0 && fs.mftMirrorStart != fs.mftStart && s >= fs.mftMirrorStart &&
+             s - fs.mftMirrorStart < 8;
+    };
+    // Indexes sorted by (number, parent, name, position): copies of one
+    // record sit side by side, at 4 bytes a record.
+    std::vector<std::uint32_t> order;
+    auto lo = std::upper_bound(list.begin(), list.end(), fs.clusterBase,
+                               [](SectorNo v, const NtfsFileRecord& f) { return v < f.dataRecordSector; });
+    for (auto it = lo; it != list.end() && it->dataRecordSector <= fs.volumeEnd; ++it)
+      order.push_back(static_cast<std::uint32_t>(it - list.begin()));
+    auto same = [&](std::uint32_t x, std::uint32_t y) {
+      return list[x].recordNumber == list[y].recordNumber && list[x].parentRecord == list[y].parentRecord &&
+             list[x].name == list[y].name;
+    };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+      const NtfsFileRecord &a = list[x], &b = list[y];
+      return std::tie(a.recordNumber, a.parentRecord, a.name, x) < std::tie(b.recordNumber, b.parentRecord, b.name, y);
+    });
+    for (std::size_t g = 0; g < order.size();) {
+      std::size_t e = g + 1;
+      while (e < order.size() && same(order[g], order[e])) ++e;
+      if (e - g > 1) {
+        // The first copy outside the mirror stays (or the first of all).
+        std::size_t keep = g;
+        for (std::size_t k = g; k < e; ++k)
+          if (!inMirror(list[order[k]].dataRecordSector)) {
+            keep = k;
+            break;
+          }
+        for (std::size_t k = g; k < e; ++k) {
+          if (k == keep || drop[order[k]]) continue;
+          // Records numbered 0 outside the mirror (no number in their
+          // header) cannot be told apart: they stay.
+          if (list[order[k]].recordNumber == 0 && !inMirror(list[order[k]].dataRecordSector)) continue;
+          drop[order[k]] = 1;
+          any = true;
+        }
+      }
+      g = e;
+    }
+  }
+  if (!any) return;
+  std::size_t out = 0, dropped = 0;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (drop[i]) {
+      if (!list[i].stream) ++dropped;
+      continue;
+    }
+    if (out != i) list[out] = std::move(list[i]);
+    ++out;
+  }
+  list.resize(out);
+  results.fileHitCount -= static_cast<std::uint32_t>(std::min<std::size_t>(dropped, results.fileHitCount));
+  results.fileParents.clear();
+}
+
 void analyseFoundNtfs(SectorReader& reader, SectorNo rangeEnd, DeepScanResults& results, StopFlag& stop,
                       Observer& obs) {
   assignRecordNumbers(reader, results, obs);
@@ -486,6 +551,7 @@ void analyseFoundNtfs(SectorReader& reader, SectorNo rangeEnd, DeepScanResults& 
   obs.stopVisible(false);
   stop.store(0);
   finalNtfsNumbering(results);
+  dropDuplicateFileRecords(results);
 }
 
 }  // namespace osprin

@@ -47,4 +47,10 @@ bool confirmNtfsVolume(SectorReader& reader, DeepScanResults& results, std::uint
 // of the record before it (the first one joins file system 1).
 void finalNtfsNumbering(DeepScanResults& results);
 
+// One record listed once: within each found file system, a file record that
+// repeats the number, parent and name of another (the MFT mirror's copies of
+// $MFT, $MFTMirr, $LogFile and $Volume, stale copies) is dropped, the copy
+// in the mirror giving way to the MFT's own.
+void dropDuplicateFileRecords(DeepScanResults& results);
+
 }  // namespace osprin

@@ -32,8 +32,9 @@ struct NtfsDirRecord {
   std::uint32_t parentRecord = 0;
   std::uint32_t recordNumber = 0;  // 0 until known
   std::int16_t fsIndex = 0;        // 0 not examined, n its found file system, -1 none
-  std::uint64_t creationTime = 0;
-  std::uint64_t changeTime = 0;
+  std::uint64_t creationTime = 0;       // the file name's (the key of index entries)
+  std::uint64_t changeTime = 0;         // last write, as shown
+  std::uint64_t shownCreationTime = 0;  // creation as shown ($STANDARD_INFORMATION's when present)
   std::uint32_t indexLcn = 0;  // first cluster of the "$I30" index allocation; 0 when none
   bool deleted = false;
 };
@@ -64,7 +65,9 @@ struct FoundFileSystem : VolumeParams {
 };
 
 // The deep scan's results. NTFS file records are the tree's NtfsFileRecord
-// (dataRecordSector = the sector where the record was found, recordNumber 0).
+// (dataRecordSector = the sector where the record was found, recordNumber
+// the number the record carries in its header, 0 for records without one);
+// a record's named streams follow it as stream nodes of the same sector.
 struct DeepScanResults {
   std::vector<SectorNo> bootSectorHits;
   std::vector<DirHeadHit> dirHeadHits;

@@ -73,12 +73,10 @@ bool findFatCopies(SectorReader& reader, VolumeParams& vp, Observer& obs) {
   progress.reset();
   obs.progressVisible(true);
   const SectorNo base = vp.clusterBase;
-  SectorNo start = 0;
-  if (vp.fsType == FsType::Fat16 && base > 550)
-    start = base - 550;
-  else if (vp.fsType == FsType::Fat32 && base > 30000)
-    start = base - 30000;
-  if (start == 0) start = 63;
+  // The window before the cluster base, from the disk's first sector for a
+  // volume near it (a bare volume's FATs begin at sector 1 or so).
+  const SectorNo window = vp.fsType == FsType::Fat16 ? 550 : 30000;
+  const SectorNo start = base > window ? base - window : 1;
   if (start >= base) return false;
 
   // Read in pieces; each piece is cleared first, so an unreadable sector
@@ -106,8 +104,37 @@ bool findFatCopies(SectorReader& reader, VolumeParams& vp, Observer& obs) {
       progress.set(s, base);
     }
   }
-  if (found == 1) vp.fat1Start = first;
+  if (found == 1) {
+    vp.fat1Start = first;
+    oneFatCopyExtent(vp, reader.totalSectors());
+  }
   return false;
+}
+
+void oneFatCopyExtent(VolumeParams& vp, std::uint64_t diskSectors) {
+  const std::uint64_t spc = vp.sectorsPerCluster == 0 ? 1 : vp.sectorsPerCluster;
+  const std::uint64_t dataStart = std::uint64_t{vp.clusterBase} + 2 * spc;
+  const bool fat16 = vp.fsType == FsType::Fat16;
+  // FAT16: the fixed root directory lies between the FATs and the data
+  // area; 32 sectors (512 entries) unless the geometry says otherwise.
+  const std::uint64_t rootSectors = fat16 ? (vp.rootDirSectors != 0 ? vp.rootDirSectors : 32) : 0;
+  if (dataStart < rootSectors || dataStart - rootSectors <= vp.fat1Start) return;
+  const std::uint64_t fatsEnd = dataStart - rootSectors;
+  // What lies between the copy and the root directory (FAT16) or the data
+  // area (FAT32) is this copy, or this copy and the next one ...
+  std::uint64_t sectors = fatsEnd - vp.fat1Start;
+  // ... and no more than the clusters that the disk can hold need.
+  const std::uint64_t volumeEnd = vp.volumeEnd != 0 ? std::uint64_t{vp.volumeEnd} + 1 : diskSectors;
+  if (volumeEnd > dataStart) {
+    const std::uint64_t entries = (volumeEnd - dataStart) / spc + 2;
+    const std::uint64_t needed = (entries * (fat16 ? 2 : 4) + kSectorSize - 1) / kSectorSize;
+    sectors = std::min(sectors, needed);
+  }
+  if (fat16) {
+    sectors = std::min<std::uint64_t>(sectors, 256);  // 65,536 entries
+    if (vp.rootDirStart == 0) vp.rootDirStart = static_cast<SectorNo>(fatsEnd);
+  }
+  vp.sectorsPerFat = static_cast<std::uint32_t>(sectors);
 }
 
 void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree, StopFlag& stop, Observer& obs) {
@@ -122,10 +149,13 @@ void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree
   DirectoryClusters read;
 
   if (vp.fsType == FsType::Fat16) {
-    // The fixed root directory: 32 sectors (512 entries) whatever its size.
-    if (vp.rootDirStart != 0 && vp.rootDirStart < 0xFFFFFFE0u) {
+    // The fixed root directory: the sectors its boot sector gives, 32 (512
+    // entries) when it is not known.
+    const std::uint32_t rootSectors = vp.rootDirSectors != 0 ? std::min<std::uint32_t>(vp.rootDirSectors, 4096) : 32;
+    if (vp.rootDirStart != 0 && vp.rootDirStart < 0xFFFFFFFFu - rootSectors) {
       dir.begin();
-      for (std::uint32_t o = 0; o < 32 && !dir.end; o += 8) dir.piece(vp.rootDirStart + o, 8, 0, false, false);
+      for (std::uint32_t o = 0; o < rootSectors && !dir.end; o += 8)
+        dir.piece(vp.rootDirStart + o, std::min<std::uint32_t>(8, rootSectors - o), 0, false, false);
     }
   } else {
     if (vp.rootDirStart == 0) vp.rootDirStart = 2;
@@ -202,7 +232,7 @@ void mountFoundNtfs(const DeepScanResults& results, std::uint16_t chosen, FileTr
   obs.status("Extracting entries for the file system");
   for (const NtfsDirRecord& d : results.ntfsDirRecords) {
     if (d.fsIndex != static_cast<std::int16_t>(chosen) || d.recordNumber == kNtfsRootRecord || d.name == ".") continue;
-    tree.addNtfsFolder(d.name, d.recordNumber, d.parentRecord, d.creationTime, d.changeTime, d.deleted,
+    tree.addNtfsFolder(d.name, d.recordNumber, d.parentRecord, d.shownCreationTime, d.changeTime, d.deleted,
                        ScanType::Advanced);
   }
 
@@ -221,6 +251,18 @@ void mountFoundNtfs(const DeepScanResults& results, std::uint16_t chosen, FileTr
       ++placeholders;
     }
     total += 100;
+  }
+  // Files whose folder record is gone are shown under a placeholder too, as
+  // the standard scan shows them.
+  if (chosen >= 1 && chosen <= results.foundFileSystems.size()) {
+    const FoundFileSystem& fs = results.foundFileSystems[chosen - 1];
+    for (const NtfsFileRecord& f : results.ntfsFileRecords) {
+      if (stop.load() == 1) break;
+      if (f.dataRecordSector <= fs.clusterBase || f.dataRecordSector > fs.volumeEnd) continue;
+      if (f.parentRecord == kNtfsRootRecord || tree.findNtfsFolder(f.parentRecord) >= 0) continue;
+      tree.addNtfsFolder("Dir" + dec(placeholders), f.parentRecord, kNtfsRootRecord, 0, 0, false, ScanType::Advanced);
+      ++placeholders;
+    }
   }
   stop.store(0);
 

@@ -25,10 +25,20 @@ void mountFoundFat(SectorReader& reader, const DeepScanResults& results, std::ui
                    FileTree& tree, StopFlag& stop, Observer& obs);
 
 // Looks for the two FAT copies (sectors beginning F8 FF FF) before the
-// cluster base: up to 550 sectors before it for FAT16, 30000 for FAT32. True
-// when both were found (then sectorsPerFat and, for FAT16, rootDirStart are
-// set); with one found only fat1Start changes.
+// cluster base: up to 550 sectors before it for FAT16, 30000 for FAT32 (from
+// sector 1 for a volume nearer the disk's start). True when both were found
+// (then sectorsPerFat and, for FAT16, rootDirStart are set). With one found
+// (the other damaged or outside the window) fat1Start is that copy and
+// oneFatCopyExtent sets the rest, so that chains are followed through it.
 bool findFatCopies(SectorReader& reader, VolumeParams& vp, Observer& obs);
+
+// The extent of the one FAT copy found at fat1Start: what lies between it
+// and the FAT16 root directory (32 sectors before the data area unless
+// rootDirSectors says otherwise) or the FAT32 data area, and no more than
+// the entries of the clusters up to volumeEnd (or the disk's end) need;
+// FAT16 at most 256 sectors. Sets sectorsPerFat, and for FAT16 rootDirStart
+// when it is 0.
+void oneFatCopyExtent(VolumeParams& vp, std::uint64_t diskSectors);
 
 // Reads the root directory and the first clusters (or the FAT chain) of every
 // folder of tree.fatFolders, naming folders and adding files.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "ntfs/data_attr.h"
 #include "volume/ntfs_record.h"
 
 namespace osprin {
@@ -194,6 +195,20 @@ std::uint32_t indexAllocationFirstCluster(Bytes rec) {
   return v;
 }
 
+// True when the record holds an attribute of that type.
+static bool findAttributeType(Bytes rec, std::uint32_t type) {
+  std::size_t p = rd16(rec, 20);
+  while (p < rec.size() && rec.size() - p >= 8) {
+    const std::uint32_t t = rd32(rec, p);
+    if (t == 0 || t == 0xFFFFFFFF) return false;
+    if (t == type) return true;
+    const std::uint32_t len = rd32(rec, p + 4);
+    if (len == 0 || len > rec.size() - p) return false;
+    p += len;
+  }
+  return false;
+}
+
 void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults& results, const SectorWindow& window) {
   std::array<std::uint8_t, kMftRecordSize> rec{};
   Bytes held = window.sectors(sector, 2);
@@ -207,12 +222,19 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
   FileNameInfo fn;
   if (!findPreferredFileName(r, fn)) return;
   const std::uint8_t flags = rec[22];
+  // Records of NTFS 3.1 (Windows XP on) carry their own number after the
+  // header, when the update sequence array begins past it.
+  const std::uint32_t ownNumber = rd16(r, 4) >= 48 ? rd32(r, 44) : 0;
+  std::uint64_t shownCreation = fn.creationTime, shownChange = fn.changeTime;
+  standardInformationTimes(r, shownCreation, shownChange);
   if (flags == 3 || flags == 2) {
     NtfsDirRecord d;
     if (equalsNoCase(fn.name, "."))
       d.recordNumber = kNtfsRootRecord;
     else if (equalsNoCase(fn.name, "$Extend"))
       d.recordNumber = 11;
+    else if (ownNumber > kNtfsRootRecord)
+      d.recordNumber = ownNumber;
     else
       d.recordNumber = ownRecordNumberFromIndexRoot(r);
     d.indexLcn = indexAllocationFirstCluster(r);
@@ -220,25 +242,47 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults
     d.sector = sector;
     d.parentRecord = fn.parentRecord;
     d.creationTime = fn.creationTime;
-    d.changeTime = fn.changeTime;
+    d.changeTime = shownChange;
+    d.shownCreationTime = shownCreation;
     d.deleted = flags == 2;
     results.ntfsDirRecords.push_back(std::move(d));
     ++results.folderHitCount;
   } else if (flags == 1 || flags == 0) {
+    // A file spread over several records (an extension record holding the
+    // name, a base record with an attribute list): its other records hold
+    // the data and the streams.
+    std::vector<LocatedRecord> others;
+    if (rd32(r, 32) != 0 || findAttributeType(r, 0x20)) others = recordsOfFile(reader, r, sector);
     std::uint64_t size = 0;
-    if (!findDataSize(r, size)) size = 0;
+    bool sized = findDataSize(r, size);
+    for (std::size_t k = 1; k < others.size() && !sized; ++k) sized = findDataSize(Bytes(others[k].bytes), size);
+    if (!sized) size = 0;
     NtfsFileRecord f;
     f.name = std::move(fn.name);
     f.dataRecordSector = sector;
-    f.recordNumber = 0;
+    f.recordNumber = ownNumber;
     f.parentRecord = fn.parentRecord;
-    f.creationTime = fn.creationTime;
-    f.changeTime = fn.changeTime;
+    f.creationTime = shownCreation;
+    f.changeTime = shownChange;
     f.size = size;
     f.deleted = flags == 0;
     if (f.name.capacity() > f.name.size() + 16) f.name.shrink_to_fit();
+    // Named streams of the record: "NAME:STREAM" rows after the file, with
+    // the same sector (the list stays in ascending sector order).
+    std::vector<NtfsDataAttr> streams = namedDataAttributes(r);
+    for (std::size_t k = 1; k < others.size(); ++k)
+      for (NtfsDataAttr& d : namedDataAttributes(Bytes(others[k].bytes))) streams.push_back(std::move(d));
+    const std::size_t at = results.ntfsFileRecords.size();
     results.ntfsFileRecords.push_back(std::move(f));
     ++results.fileHitCount;
+    for (const NtfsDataAttr& d : streams) {
+      NtfsFileRecord st = results.ntfsFileRecords[at];
+      st.name += ":";
+      st.name += d.stream;
+      st.size = d.dataSize;
+      st.stream = true;
+      results.ntfsFileRecords.push_back(std::move(st));
+    }
   }
 }
 
@@ -326,7 +370,9 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
     if (s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ') {
       const std::uint32_t k = (static_cast<std::uint32_t>(rd16(s, 20)) << 16) | rd16(s, 26);
       const std::uint32_t p = (static_cast<std::uint32_t>(rd16(s, 52)) << 16) | rd16(s, 58);
-      if (k > 2 && k != 0xFFFFFFFFu && p != 0xFFFFFFFFu && k < lba) {
+      // Cluster 2 is the first of the data area: a FAT16 folder can start
+      // there (a FAT32 root directory has no "." entry).
+      if (k >= 2 && k != 0xFFFFFFFFu && p != 0xFFFFFFFFu && k < lba) {
         results.dirHeadHits.push_back(DirHeadHit{lba, k, p, rd16(s, 24), rd16(s, 18), 0});
         ++results.folderHitCount;
       }

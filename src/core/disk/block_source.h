@@ -20,6 +20,9 @@ class BlockSource {
 };
 
 // A device or image file opened with O_RDONLY. Never opened for writing.
+// A block device is read with O_DIRECT besides (through an aligned buffer),
+// so that a failed read loses the device's own blocks only, not a whole page
+// of the page cache; when the device refuses it, the plain descriptor serves.
 class FileBlockSource : public BlockSource {
  public:
   // Opens path read-only; on failure returns nullptr and sets error to a
@@ -33,12 +36,18 @@ class FileBlockSource : public BlockSource {
   std::uint64_t sizeBytes() const override { return size_; }
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
+  // True while reads go through O_DIRECT.
+  bool direct() const { return directFd_ >= 0; }
 
  private:
   FileBlockSource(int fd, std::uint64_t size, std::string path) : fd_(fd), size_(size), path_(std::move(path)) {}
+  bool readDirect(std::uint64_t off, char* buf, std::size_t len);
   int fd_;
   std::uint64_t size_;
   std::string path_;
+  int directFd_ = -1;
+  std::size_t align_ = 4096;  // the device's logical block size, at least 512
+  void* bounce_ = nullptr;    // aligned buffer of kBounceBytes
 };
 
 // Bytes held in memory (tests, fuzzing, small crafted volumes).

@@ -1,12 +1,19 @@
 #include "disk/faulty_source.h"
 
 #include <cstring>
+#include <thread>
 
 #include "common/types.h"
 
 namespace osprin {
 
 bool FaultySource::readAt(std::uint64_t off, void* buf, std::size_t len) {
+  const bool ok = read(off, buf, len);
+  if (onRequest_) onRequest_(requests_);
+  return ok;
+}
+
+bool FaultySource::read(std::uint64_t off, void* buf, std::size_t len) {
   std::lock_guard<std::mutex> lock(mu_);
   ++requests_;
   // A failed request leaves the caller's buffer as it was.
@@ -25,7 +32,12 @@ bool FaultySource::readAt(std::uint64_t off, void* buf, std::size_t len) {
       ok = false;
     }
   }
-  if (ok) std::memcpy(buf, scratch_.data(), len);
+  if (ok) {
+    std::memcpy(buf, scratch_.data(), len);
+  } else {
+    ++failedRequests_;
+    if (failureDelay_.count() > 0) std::this_thread::sleep_for(failureDelay_);
+  }
   return ok;
 }
 

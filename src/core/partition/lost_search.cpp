@@ -38,18 +38,21 @@ std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const Dri
     Bytes b(buf);
     PartitionEntry e;
     e.start = static_cast<SectorNo>(p);
+    // FAT: the 16-bit sector count, or the 32-bit one when that is 0.
+    const SectorNo fatLength = rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32);
     if (rd8(b, 85) == '3' && rd8(b, 86) == '2') {
       e.fsType = FsType::Fat32;
-      e.length = rd32(b, 32);
+      e.length = fatLength;
     } else if (rd8(b, 57) == '1' && rd8(b, 58) == '6') {
       e.fsType = FsType::Fat16;
-      e.length = rd32(b, 32);
+      e.length = fatLength;
     } else if (hasText(b, 3, "NTFS")) {
       e.fsType = FsType::Ntfs;
       e.length = rd32(b, 40);
     } else {
       continue;
     }
+    if (e.length == 0) continue;  // a boot sector that counts no sectors is no partition
     found.push_back(e);
     obs.counter("Partitions Found", found.size());
     if (found.size() >= kMaxPartitions) break;

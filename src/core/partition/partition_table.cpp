@@ -2,6 +2,8 @@
 
 #include <array>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -28,9 +30,84 @@ FsType classify(std::uint8_t type, const Sector& boot, bool extended) {
   }
 }
 
-bool isExtendedType(std::uint8_t t) { return t == 0x05 || t == 0x0F; }
+bool isExtendedType(std::uint8_t t) { return t == 0x05 || t == 0x0F || t == 0x85; }
+
+// Partition types that a real table holds (DOS, Windows, Linux, BSD, the
+// GPT protective entry, hidden FAT and NTFS): an entry of any other type
+// in sector 0 is boot code read as a table.
+bool isKnownType(std::uint8_t t) {
+  switch (t) {
+    case 0x01: case 0x04: case 0x05: case 0x06: case 0x07: case 0x0B: case 0x0C: case 0x0E: case 0x0F:
+    case 0x11: case 0x12: case 0x14: case 0x16: case 0x17: case 0x1B: case 0x1C: case 0x1E: case 0x27:
+    case 0x42: case 0x82: case 0x83: case 0x84: case 0x85: case 0x8E: case 0xA5: case 0xA6: case 0xA8:
+    case 0xA9: case 0xAF: case 0xBE: case 0xBF: case 0xDA: case 0xDE: case 0xEE: case 0xEF: case 0xFB:
+    case 0xFC: case 0xFD:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isPowerOfTwoClusterSize(std::uint32_t v) { return v != 0 && v <= 128 && (v & (v - 1)) == 0; }
 
 }  // namespace
+
+BareVolume bareVolumeAt(Bytes s) {
+  BareVolume v;
+  if (!hasBootSignature(s)) return v;
+  const std::uint8_t jump = rd8(s, 0);
+  if (jump != 0xEB && jump != 0xE9) return v;
+  if (rd16(s, 11) != kSectorSize || !isPowerOfTwoClusterSize(rd8(s, 13))) return v;
+  if (hasText(s, 3, "NTFS    ")) {
+    const std::uint64_t total = rd64(s, 40);
+    if (total == 0 || total >= 0xFFFFFFFFull) return v;
+    v.fsType = FsType::Ntfs;
+    v.length = static_cast<SectorNo>(total + 1);  // the backup boot sector follows the counted sectors
+    return v;
+  }
+  const std::uint32_t reserved = rd16(s, 14);
+  const std::uint32_t fats = rd8(s, 16);
+  const std::uint8_t media = rd8(s, 21);
+  if (reserved == 0 || fats < 1 || fats > 2 || !(media == 0xF0 || media >= 0xF8)) return v;
+  const std::uint32_t total = rd16(s, 19) != 0 ? rd16(s, 19) : rd32(s, 32);
+  if (total == 0) return v;
+  if (rd16(s, 22) == 0 && rd32(s, 36) != 0)
+    v.fsType = FsType::Fat32;
+  else if (rd16(s, 22) != 0)
+    v.fsType = FsType::Fat16;  // FAT12 volumes are read as FAT16, as the rest of the program reads them
+  else
+    return v;
+  v.length = total;
+  return v;
+}
+
+bool isConsistentTable(Bytes s, std::uint64_t diskSectors) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> used;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t e = 446 + 16 * static_cast<std::size_t>(i);
+    const std::uint8_t type = rd8(s, e + 4);
+    const std::uint8_t flag = rd8(s, e);
+    const std::uint64_t first = rd32(s, e + 8), length = rd32(s, e + 12);
+    if (type == 0) {
+      if (flag != 0 || first != 0 || length != 0) return false;
+      continue;
+    }
+    if (flag != 0x00 && flag != 0x80) return false;
+    if (!isKnownType(type) || first == 0 || length == 0) return false;
+    if (diskSectors != 0 && first + length > diskSectors) return false;
+    for (auto [a, b] : used)
+      if (first < b && a < first + length) return false;
+    used.emplace_back(first, first + length);
+  }
+  return !used.empty();
+}
+
+std::string partitionBeyondDiskWarning(const PartitionEntry& e, std::uint64_t diskSectors) {
+  const std::uint64_t end = std::uint64_t{e.start} + e.length;
+  if (diskSectors == 0 || end <= diskSectors) return {};
+  return "The partition at sector " + dec(e.start) + " claims " + dec(e.length) + " sectors (to sector " + dec(end - 1) +
+         "), but the disk has only " + dec(diskSectors) + " sectors";
+}
 
 std::string partitionLabel(std::size_t index, const PartitionEntry& e) {
   return "Partition " + std::to_string(index + 1) + " - " + std::string(fsTypeText(e.fsType));
@@ -41,6 +118,14 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
   Sector table{}, boot{};
   reader.readSectors(tableSector, 1, table.data());
   if (!hasBootSignature(Bytes(table))) return list;
+
+  // A volume formatted without a partition table: its boot code is no
+  // table. Listed as the one volume from this sector to its own end.
+  if (const BareVolume bare = bareVolumeAt(Bytes(table));
+      bare.fsType != FsType::None && !isConsistentTable(Bytes(table), reader.totalSectors())) {
+    list.push_back({tableSector, bare.length, bare.fsType});
+    return list;
+  }
 
   bool haveExtended = false;
   SectorNo extStart = 0;
@@ -71,8 +156,10 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
     if (!visited.insert(here).second) break;
     table.fill(0);
     reader.readSectors(here, 1, table.data());
+    // Any of the four slots may hold a logical partition or the link to the
+    // next record (the first link counts), as The Sleuth Kit reads them.
     link = false;
-    for (int i = 0; i < 2 && list.size() < kMaxPartitions; ++i) {
+    for (int i = 0; i < 4 && list.size() < kMaxPartitions; ++i) {
       std::size_t e = 446 + 16 * static_cast<std::size_t>(i);
       std::uint8_t t = table[e + 4];
       if (t == 0) continue;
@@ -81,7 +168,7 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
       if (!isExtendedType(t)) reader.readSectors(here + rel, 1, boot.data());
       FsType fs = classify(t, boot, true);
       if (fs != FsType::None) list.push_back({here + rel, rd32(Bytes(table), e + 12), fs});
-      if (isExtendedType(t)) {
+      if (isExtendedType(t) && !link) {
         link = true;
         o = rel;
       }

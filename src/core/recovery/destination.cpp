@@ -1,5 +1,6 @@
 #include "recovery/destination.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -100,6 +101,40 @@ fs::path existingAncestor(const std::string& p) {
 
 bool blockDeviceOnDisk(dev_t dev, dev_t disk, const std::string& sysRoot) { return onDisk(dev, disk, sysRoot, 0); }
 
+bool deviceIsImage(dev_t dev, const std::string& path, const std::string& image, const SystemPaths& sys) {
+  struct stat img {};
+  if (::stat(image.c_str(), &img) != 0) return false;
+  // Loop devices whose backing file is the image. (opendir rather than a
+  // directory_iterator, whose non-throwing constructor ends the program
+  // when memory runs out.)
+  const std::string blockDir = sys.sysRoot + "/dev/block";
+  if (DIR* d = ::opendir(blockDir.c_str())) {
+    bool hit = false;
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      const fs::path entry = fs::path(blockDir) / name;
+      std::ifstream backing(entry / "loop" / "backing_file");
+      std::string file;
+      if (!backing || !std::getline(backing, file) || file.empty()) continue;
+      struct stat bf {};
+      dev_t loop = 0;
+      if (::stat(file.c_str(), &bf) != 0 || bf.st_dev != img.st_dev || bf.st_ino != img.st_ino) continue;
+      if (readDevFile(entry / "dev", loop) && blockDeviceOnDisk(dev, loop, sys.sysRoot)) {
+        hit = true;
+        break;
+      }
+    }
+    ::closedir(d);
+    if (hit) return true;
+  }
+  // A FUSE mount of the image file.
+  const std::string source = mountSourceOf(path, sys.mountInfo);
+  struct stat ms {};
+  return !source.empty() && source[0] == '/' && ::stat(source.c_str(), &ms) == 0 && ms.st_dev == img.st_dev &&
+         ms.st_ino == img.st_ino;
+}
+
 std::string mountSourceOf(const std::string& path, const std::string& mountInfo) {
   std::ifstream in(mountInfo);
   std::string line, best, bestSource;
@@ -156,10 +191,10 @@ DestinationCheck checkDestination(const std::string& destination, const std::str
     }
     return r;
   }
-  if (dst.st_dev == src.st_dev) {
+  if (S_ISREG(src.st_mode) && deviceIsImage(dst.st_dev, dest.string(), source, sys)) {
     r.onSource = true;
-    r.reason = "The folder " + destination + " is on the same file system as the image file being recovered (" +
-               source + ").";
+    r.reason = "The folder " + destination + " is on the image file being recovered (" + source +
+               "), mounted.";
   }
   return r;
 }

@@ -27,8 +27,11 @@ struct SystemPaths {
 //    of its partitions, on a device built on it (device-mapper, md), or on a
 //    loop device whose backing file is on it; the device a mount names
 //    (FUSE mounts such as ntfs-3g, btrfs) counts as well;
-//  - an image file (or anything else): the destination is on the same file
-//    system as the image file.
+//  - an image file: the destination is on the image itself, that is on a
+//    loop device whose backing file is the image (or a partition or device
+//    built on one), or on a mount that names the image as its source (FUSE
+//    mounts such as ntfs-3g). A folder beside the image on the same file
+//    system is fine: writing there cannot touch the image's bytes.
 // A source that cannot be examined gives onSource false.
 DestinationCheck checkDestination(const std::string& destination, const std::string& source,
                                   const SystemPaths& sys = {});
@@ -37,6 +40,10 @@ DestinationCheck checkDestination(const std::string& destination, const std::str
 // is built on it through the sysfs "slaves" links or a loop device's backing
 // file (followed a few levels deep).
 bool blockDeviceOnDisk(dev_t dev, dev_t disk, const std::string& sysRoot = "/sys");
+
+// True when the file system of device `dev` (mounted at `path`) is the image
+// file itself: on a loop device backed by it, or a mount whose source names it.
+bool deviceIsImage(dev_t dev, const std::string& path, const std::string& image, const SystemPaths& sys = {});
 
 // The device a mount names ("/dev/sdb1") for the mount that holds `path`
 // (the longest mount point that is a prefix of it), or "" when none is

@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <random>
+#include <ctime>
+#include <unordered_set>
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "ntfs/compression.h"
+#include "ntfs/lznt1.h"
 #include "volume/ntfs_record.h"
 
 namespace osprin {
@@ -23,6 +26,8 @@ namespace {
 constexpr std::uint64_t kChunkSectors = 2048;  // 1 MiB
 constexpr std::size_t kMaxComponent = 255;     // NAME_MAX of Linux file systems
 constexpr std::uint32_t kMaxDuplicateTries = 1000000;
+// The name of a file while it is written: ".osprin-partial-PID-N".
+constexpr std::string_view kPartialPrefix = ".osprin-partial-";
 
 std::string joinPath(const std::string& folder, std::string_view component) {
   std::string p = folder;
@@ -31,26 +36,18 @@ std::string joinPath(const std::string& folder, std::string_view component) {
   return p;
 }
 
-bool pathExists(const std::string& p) {
-  struct stat st {};
-  return ::lstat(p.c_str(), &st) == 0;
-}
-
 std::string errnoText(int e) { return std::strerror(e); }
-
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 bool setTimes(const std::string& path, const timespec& t) {
   timespec times[2] = {t, t};
   return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string hexTag(std::uint32_t tag) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out(8, '0');
+  for (int i = 7; i >= 0; --i, tag >>= 4) out[static_cast<std::size_t>(i)] = digits[tag & 0xF];
+  return out;
 }
 
 int percentOf(std::uint64_t done, std::uint64_t total) {
@@ -109,28 +106,56 @@ bool makeDirectoryPath(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool setTimesFromFatDate(const std::string& path, std::uint16_t fatDate) {
+namespace {
+
+// FAT keeps the wall-clock time of the machine that wrote the entry and no
+// zone: it is taken in this machine's zone, so that the copy shows the clock
+// time that Windows showed (as the kernel's vfat driver does). A damaged
+// time of day leaves the date alone; a date that is not a calendar date
+// gives no time.
+bool timeFromFatTime(std::uint16_t fatDate, std::uint16_t fatTime, timespec& t) {
   const unsigned day = fatDate & 0x1Fu;
   const unsigned month = (fatDate >> 5) & 0x0Fu;
-  const std::int64_t year = 1980 + (fatDate >> 9);
+  const int year = 1980 + (fatDate >> 9);
   static const unsigned mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1) return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   if (day > mdays[month - 1] + (month == 2 && leap ? 1u : 0u)) return false;
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const std::int64_t timeOfDay = ((now.tv_sec % 86400) + 86400) % 86400;
+  unsigned hour = fatTime >> 11, minute = (fatTime >> 5) & 0x3Fu, second = (fatTime & 0x1Fu) * 2u;
+  if (hour > 23 || minute > 59 || second > 59) hour = minute = second = 0;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = static_cast<int>(month) - 1;
+  tm.tm_mday = static_cast<int>(day);
+  tm.tm_hour = static_cast<int>(hour);
+  tm.tm_min = static_cast<int>(minute);
+  tm.tm_sec = static_cast<int>(second);
+  tm.tm_isdst = -1;
+  const time_t when = ::mktime(&tm);
+  if (when == static_cast<time_t>(-1)) return false;
+  t = timespec{};
+  t.tv_sec = when;
+  return true;
+}
+
+bool timeFromFiletime(std::uint64_t filetime, timespec& t) {
+  constexpr std::int64_t kEpochDelta = 11644473600;  // seconds from 1601 to 1970
+  t = timespec{};
+  t.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(filetime / 10000000ULL) - kEpochDelta);
+  t.tv_nsec = static_cast<long>(filetime % 10000000ULL) * 100;
+  return true;
+}
+
+}  // namespace
+
+bool setTimesFromFatTime(const std::string& path, std::uint16_t fatDate, std::uint16_t fatTime) {
   timespec t{};
-  t.tv_sec = static_cast<time_t>(daysFromCivil(year, month, day) * 86400 + timeOfDay);
-  t.tv_nsec = now.tv_nsec / 1000000 * 1000000;  // milliseconds, as the clock of the day is kept
-  return setTimes(path, t);
+  return timeFromFatTime(fatDate, fatTime, t) && setTimes(path, t);
 }
 
 bool setTimesFromFiletime(const std::string& path, std::uint64_t filetime) {
-  constexpr std::int64_t kEpochDelta = 11644473600;  // seconds from 1601 to 1970
   timespec t{};
-  t.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(filetime / 10000000ULL) - kEpochDelta);
-  t.tv_nsec = static_cast<long>(filetime % 10000000ULL) * 100;
+  timeFromFiletime(filetime, t);
   return setTimes(path, t);
 }
 
@@ -221,16 +246,24 @@ RunList decodeDataRuns(Bytes rec, std::size_t attrOffset) {
 // Extractor
 
 struct Extractor::Output {
+  // Every byte of a recovered file reaches it through writeAll, a hole
+  // (sparse runs), or Extractor::copyInKernel; `written` counts them all.
   int fd = -1;
-  std::string path;
+  int dirFd = -1;           // the folder the file goes into (not owned)
+  std::string path;         // the final path, as the user is told it
+  std::string name;         // the final name inside the folder
+  std::string temp;         // the name while it is being written ("" once renamed)
   std::uint64_t written = 0;
   bool holes = false;       // sparse stretches skipped with lseek
   bool readFailed = false;  // some sectors could not be read (written as zeros)
   bool pastEnd = false;     // the data reaches past the end of the disk
   bool runsDamaged = false; // the run list ended at a field that cannot be taken
   int writeErrno = 0;
+  bool interrupted = false;  // a stop, "S&kip File" or a full destination cut the copy short
+  std::vector<ByteRange> zeroFilled;
   ~Output() {
     if (fd >= 0) ::close(fd);
+    if (!temp.empty() && dirFd >= 0) ::unlinkat(dirFd, temp.c_str(), 0);  // a partial file never stays
   }
   bool writeAll(const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
@@ -249,26 +282,48 @@ struct Extractor::Output {
     }
     return true;
   }
+  // Bytes offset .. offset + length - 1 were written as zeros.
+  void zeroFilledAt(std::uint64_t offset, std::uint64_t length) {
+    if (length == 0) return;
+    if (!zeroFilled.empty() && zeroFilled.back().offset + zeroFilled.back().length == offset)
+      zeroFilled.back().length += length;
+    else
+      zeroFilled.push_back({offset, length});
+  }
 };
+
+const char* fileOutcomeText(FileOutcome o) {
+  switch (o) {
+    case FileOutcome::Whole: return "written whole";
+    case FileOutcome::Incomplete: return "incomplete";
+    case FileOutcome::NotDecoded: return "not decoded";
+    case FileOutcome::Failed: return "failed";
+    case FileOutcome::Skipped: return "skipped";
+  }
+  return "failed";
+}
+
+std::size_t RecoveryResult::problemCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(files.begin(), files.end(), [](const FileResult& f) { return isProblem(f.outcome); }));
+}
+
+bool isPartialName(std::string_view name) { return name.rfind(kPartialPrefix, 0) == 0; }
 
 Extractor::Extractor(RecoveryContext& ctx, RecoveryFlags& flags, Observer& obs)
     : ctx_(ctx), flags_(flags), obs_(obs), buf_(kChunkSectors * kSectorSize), fatCache_(kSectorSize) {
-  if (ctx_.sink) {
-    std::random_device rd;
-    std::mt19937_64 gen((std::uint64_t{rd()} << 32) ^ rd());
-    for (std::size_t i = 0; i < unreadMark_.size(); i += 8) {
-      const std::uint64_t w = gen();
-      std::memcpy(unreadMark_.data() + i, &w, 8);
-    }
-  }
+  readerStop_ = std::make_unique<SectorReader::StopScope>(ctx_.reader, [this] { return interrupted(); });
 }
 
-Extractor::~Extractor() = default;
+Extractor::~Extractor() {
+  for (auto& [path, f] : folders_)
+    if (f.fd >= 0) ::close(f.fd);
+}
 
 bool Extractor::stopRequested() const { return flags_.saveStopRequested.load() != 0; }
 
 bool Extractor::interrupted() const {
-  return flags_.saveStopRequested.load() != 0 || flags_.skipFileRequested.load() != 0;
+  return flags_.saveStopRequested.load() != 0 || flags_.skipFileRequested.load() != 0 || result_.destinationFull;
 }
 
 void Extractor::progress(std::uint64_t done, std::uint64_t total, RecoverMode mode) {
@@ -279,13 +334,100 @@ void Extractor::progress(std::uint64_t done, std::uint64_t total, RecoverMode mo
   obs_.progress(p);
 }
 
+void Extractor::addResult(const std::string& path, std::uint64_t size, std::uint64_t written, FileOutcome outcome,
+                       std::string reason, std::vector<ByteRange> zeroFilled) {
+  FileResult f;
+  f.outcome = outcome;
+  f.path = path;
+  f.size = size;
+  f.written = written;
+  f.zeroFilled = std::move(zeroFilled);
+  f.reason = std::move(reason);
+  result_.files.push_back(std::move(f));
+}
+
+const Extractor::Folder& Extractor::folderAt(const std::string& path) {
+  auto it = folders_.find(path);
+  if (it != folders_.end()) return it->second;
+  Folder f;
+  f.fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (f.fd < 0 && errno == ENOENT && makeDirectoryPath(path)) f.fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (f.fd < 0) f.error = "cannot open the folder " + path + ": " + errnoText(errno);
+  return folders_.emplace(path, std::move(f)).first->second;
+}
+
+std::string Extractor::enterFolder(const std::string& parentPath, std::string_view name) {
+  const std::string component = safeComponent(name);
+  std::string path = joinPath(parentPath, component);
+  auto known = folders_.find(path);
+  if (known != folders_.end()) {
+    if (known->second.refs > 0) ++known->second.refs;
+    return path;
+  }
+  const Folder& parent = folderAt(parentPath);
+  Folder f;
+  f.refs = 1;
+  if (parent.fd < 0) {
+    f.error = parent.error;
+  } else {
+    // Made and opened relative to its parent; a symbolic link in the way is
+    // never followed (it could lead out of the destination).
+    if (::mkdirat(parent.fd, component.c_str(), 0777) != 0 && errno != EEXIST) {
+      f.error = "cannot create the folder " + path + ": " + errnoText(errno);
+    } else {
+      f.fd = ::openat(parent.fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (f.fd < 0) {
+        const int e = errno;
+        struct stat st {};
+        if (::fstatat(parent.fd, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+          f.error = path + " is a symbolic link in the destination; it is not followed, and nothing is written below it";
+        else if (e == ENOTDIR)
+          f.error = path + " is a file in the destination where a folder should go";
+        else
+          f.error = "cannot open the folder " + path + ": " + errnoText(e);
+      }
+    }
+    if (f.fd < 0) result_.errors.push_back(f.error);
+  }
+  folders_.emplace(path, std::move(f));
+  return path;
+}
+
+void Extractor::leaveFolder(const std::string& path) {
+  auto it = folders_.find(path);
+  if (it == folders_.end() || it->second.refs == 0) return;
+  if (--it->second.refs > 0) return;
+  if (it->second.fd >= 0) ::close(it->second.fd);
+  folders_.erase(it);
+}
+
+namespace {
+
+// The folder part and the name of a target path.
+std::pair<std::string, std::string> splitTarget(const std::string& target) {
+  const auto slash = target.rfind('/');
+  if (slash == std::string::npos) return {".", target};
+  return {slash == 0 ? std::string("/") : target.substr(0, slash), target.substr(slash + 1)};
+}
+
+}  // namespace
+
+bool Extractor::existsInFolder(const std::string& target) {
+  auto [folder, name] = splitTarget(target);
+  const Folder& f = folderAt(folder);
+  if (f.fd < 0) return false;
+  struct stat st {};
+  return ::fstatat(f.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 bool Extractor::applyPolicies(FileCopyRequest& req, std::string& target) {
   if (!ctx_.filters.passes(req.name)) return false;
   if (!ctx_.settings.takesDeletedState(req.deleted)) return false;
   if (req.deleted && ctx_.settings.onlyIntact && req.recoverable.verdict != Verdict::Intact) return false;
-  if (!pathExists(target)) return true;
+  if (!existsInFolder(target)) return true;
   switch (ctx_.settings.duplicatePolicy) {
     case DuplicatePolicy::Skip:
+      addResult(target, req.size, 0, FileOutcome::Skipped, "a file of that name exists (Skip duplicate file(s))");
       return false;
     case DuplicatePolicy::Overwrite:
       return true;
@@ -295,22 +437,41 @@ bool Extractor::applyPolicies(FileCopyRequest& req, std::string& target) {
   for (std::uint32_t n = 1; n <= kMaxDuplicateTries; ++n) {
     std::string candidate = duplicateName(req.name, n);
     std::string t = joinPath(req.targetFolder, safeComponent(candidate));
-    if (!pathExists(t)) {
+    if (!existsInFolder(t)) {
       req.name = std::move(candidate);
       target = std::move(t);
       return true;
     }
   }
-  return true;  // every candidate taken: creating the target reports the clash
+  return true;  // every candidate taken: giving the file its name reports the clash
 }
 
 bool Extractor::createTarget(const std::string& target, Output& out) {
   out.path = target;
-  out.fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (out.fd >= 0) return true;
-  const int e = errno;
-  result_.errors.push_back("cannot create " + target + ": " + errnoText(e));
-  if (!obs_.ask("Error creating file : " + target + ".  Continue Recovery ? ")) flags_.saveStopRequested.store(1);
+  auto [folder, name] = splitTarget(target);
+  out.name = name;
+  const Folder& f = folderAt(folder);
+  std::string error;
+  if (f.fd < 0) {
+    // The folder was reported once when it could not be made.
+    addResult(target, 0, 0, FileOutcome::Failed, f.error);
+    return false;
+  } else {
+    // Written under a name that says it is partial; finishFile gives it its
+    // real name once it is written to its end.
+    out.dirFd = f.fd;
+    out.temp = std::string(kPartialPrefix) + dec(static_cast<std::uint64_t>(::getpid())) + "-" + dec(++partialCount_);
+    out.fd = ::openat(f.fd, out.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (out.fd >= 0) return true;
+    const int e = errno;
+    out.temp.clear();
+    error = "cannot create " + target + ": " + errnoText(e);
+    if (e == ENOSPC || e == EDQUOT) result_.destinationFull = true;
+  }
+  result_.errors.push_back(error);
+  addResult(target, 0, 0, FileOutcome::Failed, error);
+  if (!result_.destinationFull && !obs_.ask("Error creating file : " + target + ".  Continue Recovery ? "))
+    flags_.saveStopRequested.store(1);
   return false;
 }
 
@@ -322,11 +483,21 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
   if (ctx_.sink && out.written < size)
     ctx_.sink->source(firstSector * kSectorSize, std::min(sectors * kSectorSize, size - out.written), false);
   while (out.written < size && done < sectors) {
-    if (interrupted()) return Stretch::Interrupted;
+    if (interrupted()) {
+      out.interrupted = true;
+      return Stretch::Interrupted;
+    }
+    // Every quantity is bounded before it is rounded, so that a size near
+    // 2^64 cannot wrap to a request of nothing.
     const std::uint64_t remaining = size - out.written;
-    std::uint64_t n = std::min(sectors - done, (remaining + kSectorSize - 1) / kSectorSize);
+    std::uint64_t n = std::min(sectors - done, remaining / kSectorSize + (remaining % kSectorSize != 0 ? 1 : 0));
+    n = std::min(n, kChunkSectors);
     n = std::min(sectors - done, (n + unit - 1) / unit * unit);  // whole read units
     n = std::min(n, kChunkSectors);
+    if (firstSector > UINT64_MAX - done) {
+      out.pastEnd = true;
+      return Stretch::PastEnd;
+    }
     const std::uint64_t start = firstSector + done;
     if (total > 0) {
       if (start >= total) {
@@ -335,14 +506,16 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
       }
       n = std::min(n, total - start);
     }
+    if (n == 0) return Stretch::PastEnd;  // cannot happen; every pass must advance
     const std::uint64_t want = std::min<std::uint64_t>(n * kSectorSize, remaining);
     // From an image file the kernel copies the bytes itself, without a trip
     // through our buffer; whatever it did not copy goes the usual way. A
     // sink sees the bytes of our own read of the chunk (writing them from
     // the buffer would cost far more than the kernel's copy).
+    std::vector<SectorRange> unread;
     bool chunkRead = false, chunkOk = true;
     if (ctx_.sink) {
-      chunkOk = readForSink(start, static_cast<std::uint32_t>(n));
+      chunkOk = ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data(), &unread);
       chunkRead = true;
     }
     const std::uint64_t writtenBefore = out.written;
@@ -370,19 +543,31 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
       continue;
     }
     // A sector that cannot be read is written as zeros, never as the bytes
-    // of an earlier read.
+    // of an earlier read; the file's ranges of them are kept.
     const bool readOk =
-        chunkRead ? chunkOk : ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data());
+        chunkRead ? chunkOk : ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data(), &unread);
     if (!readOk) {
+      // A stop while bad sectors were narrowed down leaves sectors unread
+      // that are not known to be bad: the file ends here.
+      if (interrupted()) {
+        out.interrupted = true;
+        return Stretch::Interrupted;
+      }
       out.readFailed = true;
       ++result_.failedReads;
     }
     const std::uint64_t bytes = std::min<std::uint64_t>(n * kSectorSize, remaining);
+    for (const SectorRange& r : unread) {
+      const std::uint64_t from = (r.first - start) * kSectorSize;
+      if (from >= bytes) break;
+      out.zeroFilledAt(out.written + from, std::min(r.count * kSectorSize, bytes - from));
+    }
     if (!out.writeAll(buf_.data(), static_cast<std::size_t>(bytes))) return Stretch::WriteFailed;
     if (ctx_.sink) {
-      for (std::uint32_t k : failedSectors_) {
-        const std::uint64_t off = std::uint64_t{k} * kSectorSize;
-        if (off < bytes) ctx_.sink->unreadable(out.written + off, std::min<std::uint64_t>(kSectorSize, bytes - off));
+      for (const SectorRange& r : unread) {
+        const std::uint64_t from = (r.first - start) * kSectorSize;
+        if (from >= bytes) break;
+        ctx_.sink->unreadable(out.written + from, std::min(r.count * kSectorSize, bytes - from));
       }
       ctx_.sink->data(buf_.data(), static_cast<std::size_t>(bytes));
     }
@@ -393,26 +578,10 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
   return Stretch::Ok;
 }
 
-bool Extractor::readForSink(std::uint64_t start, std::uint32_t n) {
-  failedSectors_.clear();
-  // A sector that never reads keeps what the buffer held: the mark, which
-  // no sector of a disk holds by chance. Such sectors become zeros.
-  for (std::uint32_t k = 0; k < n; ++k)
-    std::memcpy(buf_.data() + std::size_t{k} * kSectorSize, unreadMark_.data(), kSectorSize);
-  if (ctx_.reader.readSectors64(start, n, buf_.data())) return true;
-  for (std::uint32_t k = 0; k < n; ++k) {
-    std::uint8_t* sector = buf_.data() + std::size_t{k} * kSectorSize;
-    if (std::memcmp(sector, unreadMark_.data(), kSectorSize) != 0) continue;
-    std::memset(sector, 0, kSectorSize);
-    failedSectors_.push_back(k);
-  }
-  return false;
-}
-
 std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes) {
   if (!kernelCopy_) return 0;
   auto* file = dynamic_cast<FileBlockSource*>(ctx_.reader.source());
-  if (!file) {
+  if (!file || !ctx_.reader.unreadable().empty()) {
     kernelCopy_ = false;
     return 0;
   }
@@ -424,7 +593,8 @@ std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, st
     if (n <= 0) {
       // Not between these files (another file system, a device, an old
       // kernel): read and write from now on. A failed read or the end of
-      // the image is left to the usual path, which handles both.
+      // the image is left to the usual path, which handles both (and a full
+      // destination shows there as a failed write).
       if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF))
         kernelCopy_ = false;
       break;
@@ -437,29 +607,93 @@ std::uint64_t Extractor::copyInKernel(Output& out, std::uint64_t firstSector, st
 void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const FileCopyRequest& req) {
   if (out.holes && out.writeErrno == 0 && ::ftruncate(out.fd, static_cast<off_t>(out.written)) != 0)
     out.writeErrno = errno;
+  // "S&kip File", "&Stop Saving", a full destination.
+  const bool cut = out.interrupted || (interrupted() && out.written < size);
+  if (out.writeErrno == 0 && !cut && req.hasTime) {
+    timespec t{};
+    const bool haveTime = isFat(ctx_.vp.fsType) ? timeFromFatTime(req.fatDate, req.fatTime, t) : timeFromFiletime(req.fileTime, t);
+    if (haveTime) {
+      timespec times[2] = {t, t};
+      ::futimens(out.fd, times);
+    }
+  }
   if (::close(out.fd) != 0 && out.writeErrno == 0) out.writeErrno = errno;
   out.fd = -1;
-  if (req.hasTime) {
-    if (isFat(ctx_.vp.fsType))
-      setTimesFromFatDate(out.path, req.fatDate);
-    else
-      setTimesFromFiletime(out.path, req.fileTime);
-  }
-  r.status = CopyStatus::Written;
+  if (out.writeErrno == ENOSPC || out.writeErrno == EDQUOT) result_.destinationFull = true;
   r.path = out.path;
   r.written = out.written;
-  r.complete = out.written >= size && out.writeErrno == 0;
   const std::string counts = dec(out.written) + " of " + dec(size) + " bytes written";
-  if (out.writeErrno != 0)
-    result_.errors.push_back(out.path + ": write failed: " + errnoText(out.writeErrno) + "; " + counts);
-  else if (out.pastEnd)
-    result_.errors.push_back(out.path + ": the file's data reaches past the end of the disk; " + counts);
-  else if (out.written < size && !interrupted())
-    result_.errors.push_back(out.path + (out.runsDamaged ? ": the data runs are damaged; " : ": the data runs end early; ") +
-                             counts);
-  if (out.readFailed)
+  std::string reason;
+  if (out.writeErrno != 0 || cut) {
+    // Never left under its real name, and never counted as saved: the
+    // partial file is removed (by ~Output).
+    r.status = CopyStatus::Stopped;
+    r.complete = false;
+    r.written = 0;
+    if (result_.destinationFull) {
+      reason = "the destination is full; the partial file was removed";
+    } else if (out.writeErrno != 0) {
+      reason = "write failed: " + errnoText(out.writeErrno) + "; the partial file was removed";
+    } else if (flags_.skipFileRequested.load() != 0) {
+      r.outcome = FileOutcome::Skipped;
+      addResult(out.path, size, 0, FileOutcome::Skipped, "skipped while it was being written (S&kip File)");
+      return;
+    } else {
+      reason = "the recovery was stopped while it was being written; the partial file was removed";
+    }
+    r.outcome = FileOutcome::Failed;
+    result_.errors.push_back(out.path + ": " + reason + " (" + counts + ")");
+    addResult(out.path, size, 0, FileOutcome::Failed, reason);
+    return;
+  }
+  // Written to its end: it gets its real name. Overwrite (and Open) may
+  // replace a file of that name; otherwise an existing name is never
+  // replaced. A symbolic link of that name is replaced, never followed.
+  const bool replace =
+      req.recoverMode == RecoverMode::Open || ctx_.settings.duplicatePolicy == DuplicatePolicy::Overwrite;
+  int rc = replace ? ::renameat(out.dirFd, out.temp.c_str(), out.dirFd, out.name.c_str())
+                   : ::renameat2(out.dirFd, out.temp.c_str(), out.dirFd, out.name.c_str(), RENAME_NOREPLACE);
+  if (rc != 0 && !replace && errno == EINVAL) {
+    // A file system without RENAME_NOREPLACE: a hard link never replaces either.
+    rc = ::linkat(out.dirFd, out.temp.c_str(), out.dirFd, out.name.c_str(), 0);
+    if (rc == 0) ::unlinkat(out.dirFd, out.temp.c_str(), 0);
+  }
+  if (rc != 0) {
+    const int e = errno;
+    struct stat st {};
+    if ((e == EISDIR || e == EEXIST || e == ENOTEMPTY) &&
+        ::fstatat(out.dirFd, out.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+      reason = "a folder of that name is in the way";
+    else if (e == EEXIST)
+      reason = "a file of that name appeared while it was written";
+    else
+      reason = "the destination refuses the name: " + errnoText(e);
+    r.status = CopyStatus::CreateFailed;
+    r.complete = false;
+    r.written = 0;
+    r.outcome = FileOutcome::Failed;
+    result_.errors.push_back(out.path + ": " + reason);
+    addResult(out.path, size, 0, FileOutcome::Failed, reason);
+    if (!obs_.ask("Error creating file : " + out.path + ".  Continue Recovery ? ")) flags_.saveStopRequested.store(1);
+    return;
+  }
+  out.temp.clear();
+  r.status = CopyStatus::Written;
+  if (req.recoverMode == RecoverMode::Recover) ++result_.filesSaved;
+  r.complete = out.written >= size && out.zeroFilled.empty();
+  r.outcome = r.complete ? FileOutcome::Whole : FileOutcome::Incomplete;
+  if (out.pastEnd)
+    reason = "the file's data reaches past the end of the disk; " + counts;
+  else if (out.written < size)
+    reason = std::string(out.runsDamaged ? "the data runs are damaged; " : "the data runs end early; ") + counts;
+  if (!reason.empty()) result_.errors.push_back(out.path + ": " + reason);
+  if (!out.zeroFilled.empty()) {
     result_.errors.push_back(out.path + ": some sectors could not be read and were written as zeros");
+    if (!reason.empty()) reason += "; ";
+    reason += "unreadable sectors written as zeros";
+  }
   if (!r.complete) result_.incomplete.push_back(out.path);
+  addResult(out.path, size, out.written, r.outcome, reason, std::move(out.zeroFilled));
 }
 
 std::vector<std::uint32_t> Extractor::buildClusterChain(std::uint32_t first, std::uint32_t count, int copy) {
@@ -505,33 +739,43 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
   std::string target = joinPath(req.targetFolder, safeComponent(req.name));
   r.path = target;
   const std::uint32_t spc = ctx_.vp.sectorsPerCluster;
-  if (spc == 0) {
-    r.status = CopyStatus::Unreadable;
-    result_.errors.push_back(target + ": the volume has no cluster size");
-    return r;
-  }
   if (req.recoverMode == RecoverMode::Recover && !applyPolicies(req, target)) {
     r.status = CopyStatus::Refused;
     r.path = target;
     return r;
   }
+  if (spc == 0) {
+    r.status = CopyStatus::Unreadable;
+    r.outcome = FileOutcome::Failed;
+    result_.errors.push_back(target + ": the volume has no cluster size");
+    addResult(target, req.size, 0, FileOutcome::Failed, "the volume has no cluster size");
+    return r;
+  }
+  if (result_.destinationFull) {
+    r.status = CopyStatus::Stopped;
+    r.outcome = FileOutcome::Failed;
+    addResult(target, req.size, 0, FileOutcome::Failed, "not written: the destination is full");
+    return r;
+  }
   Output out;
   if (!createTarget(target, out)) {
     r.status = CopyStatus::CreateFailed;
+    r.outcome = FileOutcome::Failed;
     r.path = target;
     return r;
   }
   if (req.recoverMode == RecoverMode::Recover) {
-    ++result_.filesSaved;
     obs_.text("Path", req.targetFolder);
     obs_.text("File Name", req.name);
-    obs_.counter("Total Files", result_.filesSaved - 1);
+    obs_.counter("Total Files", result_.filesSaved);
     obs_.progress(0);
     lastPercent_ = 0;
   }
   const std::uint64_t size = req.size;
   const std::uint64_t clusterSectors = spc;
-  if (size > 0) {
+  // An entry without a first cluster (an empty file) has nothing to read;
+  // one that claims a size without a cluster ends short and is reported.
+  if (size > 0 && req.location >= 2) {
     const std::uint64_t clusters = (size + clusterSectors * kSectorSize - 1) / (clusterSectors * kSectorSize);
     const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, UINT32_MAX - 1));
     std::vector<std::uint32_t> chain = buildClusterChain(req.location, k, 1);
@@ -568,9 +812,16 @@ CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size
     obs_.progress(0);
     lastPercent_ = 0;
   }
+  if (result_.destinationFull) {
+    r.status = CopyStatus::Stopped;
+    r.outcome = FileOutcome::Failed;
+    addResult(target, size, 0, FileOutcome::Failed, "not written: the destination is full");
+    return r;
+  }
   Output out;
   if (!createTarget(target, out)) {
     r.status = CopyStatus::CreateFailed;
+    r.outcome = FileOutcome::Failed;
     return r;
   }
   out.runsDamaged = runs.damaged;
@@ -582,6 +833,10 @@ CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size
       // A hole of a sparse file: zeros, left as a hole in the target too.
       const auto bytes = static_cast<std::uint64_t>(
           std::min<unsigned __int128>(static_cast<unsigned __int128>(run.length) * clusterBytes, size - out.written));
+      if (bytes > static_cast<std::uint64_t>(INT64_MAX) - out.written) {
+        out.writeErrno = EFBIG;
+        break;
+      }
       if (::lseek(out.fd, static_cast<off_t>(bytes), SEEK_CUR) < 0) {
         out.writeErrno = errno;
         break;
@@ -595,8 +850,14 @@ CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size
       progress(out.written, size, mode);
       continue;
     }
-    const std::uint64_t first = ctx_.vp.clusterBase + static_cast<std::uint64_t>(run.startCluster) * clusterSectors;
-    Stretch st = copyStretch(out, first, run.length * clusterSectors, size, mode);
+    // Sector numbers are bounded before they are formed: a run far beyond
+    // any disk reads as past its end.
+    const auto firstWide = static_cast<unsigned __int128>(ctx_.vp.clusterBase) +
+                           static_cast<unsigned __int128>(static_cast<std::uint64_t>(run.startCluster)) * clusterSectors;
+    const auto sectorsWide = static_cast<unsigned __int128>(run.length) * clusterSectors;
+    const auto first = static_cast<std::uint64_t>(std::min<unsigned __int128>(firstWide, UINT64_MAX));
+    const auto sectors = static_cast<std::uint64_t>(std::min<unsigned __int128>(sectorsWide, UINT64_MAX));
+    Stretch st = copyStretch(out, first, sectors, size, mode);
     if (st != Stretch::Ok) break;
   }
   FileCopyRequest none;
@@ -611,18 +872,9 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
     r.status = CopyStatus::Stopped;
     return r;
   }
-  if (req.size == 0) {
-    r.status = CopyStatus::Empty;
-    return r;
-  }
   flags_.skipFileRequested.store(0);
   std::string target = joinPath(req.targetFolder, safeComponent(req.name));
   r.path = target;
-  if (ctx_.vp.sectorsPerCluster == 0) {
-    r.status = CopyStatus::Unreadable;
-    result_.errors.push_back(target + ": the volume has no cluster size");
-    return r;
-  }
   if (req.recoverMode == RecoverMode::Recover) {
     if (!applyPolicies(req, target)) {
       r.status = CopyStatus::Refused;
@@ -636,28 +888,106 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
     obs_.progress(0);
     lastPercent_ = 0;
   }
-
-  std::vector<std::uint8_t> rec(kMftRecordSize, 0);
-  ctx_.reader.readSectorsClearing(req.location, 2, rec.data());
-  applyFixup(std::span<std::uint8_t>(rec));
-  const Bytes record(rec.data(), rec.size());
-  const DataAttribute a = findUnnamedData(record);
-  if (!a.found) {
-    r.status = CopyStatus::NoData;
-    result_.errors.push_back(target + ": the file record at sector " + dec(req.location) + " holds no usable data");
+  if (ctx_.vp.sectorsPerCluster == 0) {
+    r.status = CopyStatus::Unreadable;
+    r.outcome = FileOutcome::Failed;
+    result_.errors.push_back(target + ": the volume has no cluster size");
+    addResult(target, req.size, 0, FileOutcome::Failed, "the volume has no cluster size");
     return r;
   }
 
-  if (a.resident) {
-    const std::size_t value = a.offset + 24;
-    if (value + req.size > 1023) {
-      r.status = CopyStatus::NoData;
-      result_.errors.push_back(target + ": the resident data runs past the end of its file record");
+  if (req.size == 0) {
+    // An empty file is written empty, with its times, whatever its record
+    // holds now.
+    if (result_.destinationFull) {
+      r.status = CopyStatus::Stopped;
+      r.outcome = FileOutcome::Failed;
+      addResult(target, 0, 0, FileOutcome::Failed, "not written: the destination is full");
       return r;
     }
     Output out;
     if (!createTarget(target, out)) {
       r.status = CopyStatus::CreateFailed;
+      r.outcome = FileOutcome::Failed;
+      return r;
+    }
+    finishFile(out, r, 0, req);
+    return r;
+  }
+
+  std::vector<std::uint8_t> rec(kMftRecordSize, 0);
+  ctx_.reader.readSectorsClearing(req.location, 2, rec.data());
+  applyFixup(std::span<std::uint8_t>(rec));
+  auto locate = [&](Bytes r) {
+    DataAttribute found;
+    if (req.stream.empty()) return findUnnamedData(r);
+    const NtfsDataAttr named = findDataAttribute(r, req.stream);
+    found.found = named.found;
+    found.resident = named.resident;
+    found.offset = named.offset;
+    return found;
+  };
+  DataAttribute a = locate(Bytes(rec.data(), rec.size()));
+  if (!a.found) {
+    // The record found by a deep scan may be an extension record holding
+    // the name, or a base record whose streams lie in extension records.
+    const auto records = recordsOfFile(ctx_.reader, Bytes(rec.data(), rec.size()), req.location, ctx_.vp.clusterBase,
+                                       ctx_.vp.sectorsPerCluster);
+    for (std::size_t k = 1; k < records.size() && !a.found; ++k) {
+      a = locate(Bytes(records[k].bytes));
+      if (a.found) rec.assign(records[k].bytes.begin(), records[k].bytes.end());
+    }
+  }
+  const Bytes record(rec.data(), rec.size());
+  if (!a.found) {
+    r.status = CopyStatus::NoData;
+    r.outcome = FileOutcome::Failed;
+    result_.errors.push_back(target + ": the file record at sector " + dec(req.location) + " holds no usable data");
+    addResult(target, req.size, 0, FileOutcome::Failed, "the file record holds no usable data");
+    return r;
+  }
+  const NtfsDataAttr info = dataAttributeAt(record, a.offset);
+  const StoredForm form = storedFormOf(record, info);
+  // Content that cannot be decoded is written as stored and reported, never
+  // counted as saved.
+  auto notDecoded = [&](CopyResult& done, RecoverMode mode) {
+    if (done.status != CopyStatus::Written) return;
+    done.status = CopyStatus::NotDecoded;
+    done.outcome = FileOutcome::NotDecoded;
+    if (mode == RecoverMode::Recover && result_.filesSaved > 0) --result_.filesSaved;
+    const std::string why = form == StoredForm::Encrypted
+                                ? "the file is encrypted (EFS); written as stored, not decoded"
+                                : "the file's data is held by a reparse point (tag 0x" + hexTag(reparseTag(record)) +
+                                      "); written as stored, not decoded";
+    result_.notDecoded.push_back(done.path);
+    result_.errors.push_back(done.path + ": " + why);
+    if (!result_.files.empty() && result_.files.back().path == done.path) {
+      result_.files.back().outcome = FileOutcome::NotDecoded;
+      result_.files.back().reason = why;
+    }
+  };
+
+  if (a.resident) {
+    // The file's own data begins 24 bytes into the attribute; a named
+    // stream's after its name, where the value offset says.
+    const std::size_t value = req.stream.empty() ? a.offset + 24 : a.offset + rd16(record, a.offset + 20);
+    if (value + req.size > 1023) {
+      r.status = CopyStatus::NoData;
+      r.outcome = FileOutcome::Failed;
+      result_.errors.push_back(target + ": the resident data runs past the end of its file record");
+      addResult(target, req.size, 0, FileOutcome::Failed, "the resident data runs past the end of its file record");
+      return r;
+    }
+    if (result_.destinationFull) {
+      r.status = CopyStatus::Stopped;
+      r.outcome = FileOutcome::Failed;
+      addResult(target, req.size, 0, FileOutcome::Failed, "not written: the destination is full");
+      return r;
+    }
+    Output out;
+    if (!createTarget(target, out)) {
+      r.status = CopyStatus::CreateFailed;
+      r.outcome = FileOutcome::Failed;
       return r;
     }
     if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) {
@@ -679,22 +1009,162 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
         ctx_.sink->data(rec.data() + value, static_cast<std::size_t>(req.size));
       }
     }
-    if (req.recoverMode == RecoverMode::Recover) ++result_.filesSaved;
     finishFile(out, r, req.size, req);
+    if (form != StoredForm::Plain) notDecoded(r, req.recoverMode);
     return r;
   }
 
   const RunList runs = decodeDataRuns(record, a.offset);
   if (runs.runs.empty()) {
     r.status = CopyStatus::NothingToWrite;
-    result_.errors.push_back(target + (runs.damaged ? ": the data runs are damaged" : ": the file record lists no data") +
-                             "; nothing written");
+    r.outcome = FileOutcome::Failed;
+    const std::string why = runs.damaged ? "the data runs are damaged" : "the file record lists no data";
+    result_.errors.push_back(target + ": " + why + "; nothing written");
+    addResult(target, req.size, 0, FileOutcome::Failed, why + "; nothing written");
     return r;
   }
-  r = writeRunList(target, req.size, runs, req.recoverMode);
+  if (form == StoredForm::Plain && info.found && (info.compressed() || info.initSize < req.size))
+    r = writeNtfsDecoded(target, req.size, runs, info, req.recoverMode);
+  else
+    r = writeRunList(target, req.size, runs, req.recoverMode);
   if (r.status == CopyStatus::Written) {
     if (req.hasTime) setTimesFromFiletime(r.path, req.fileTime);
-    if (req.recoverMode == RecoverMode::Recover) ++result_.filesSaved;
+    if (form != StoredForm::Plain) notDecoded(r, req.recoverMode);
+  }
+  return r;
+}
+
+CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t size, const RunList& runs,
+                                       const NtfsDataAttr& info, RecoverMode mode) {
+  CopyResult r;
+  r.path = target;
+  if (mode == RecoverMode::Recover && stopRequested()) {
+    r.status = CopyStatus::Stopped;
+    return r;
+  }
+  if (mode == RecoverMode::Recover) {
+    obs_.progress(0);
+    lastPercent_ = 0;
+  }
+  if (result_.destinationFull) {
+    r.status = CopyStatus::Stopped;
+    r.outcome = FileOutcome::Failed;
+    addResult(target, size, 0, FileOutcome::Failed, "not written: the destination is full");
+    return r;
+  }
+  Output out;
+  if (!createTarget(target, out)) {
+    r.status = CopyStatus::CreateFailed;
+    r.outcome = FileOutcome::Failed;
+    return r;
+  }
+  out.runsDamaged = runs.damaged;
+  const std::uint64_t clusterSectors = ctx_.vp.sectorsPerCluster;
+  const std::uint64_t clusterBytes = clusterSectors * kSectorSize;
+  // Past the initialised size every reader of the volume sees zeros.
+  const std::uint64_t valid = std::min(size, info.initSize);
+  auto skipZeros = [&](std::uint64_t bytes) {
+    if (::lseek(out.fd, static_cast<off_t>(bytes), SEEK_CUR) < 0) {
+      out.writeErrno = errno;
+      return false;
+    }
+    out.holes = true;
+    out.written += bytes;
+    progress(out.written, size, mode);
+    return true;
+  };
+  bool undecodable = false;
+
+  if (!info.compressed()) {
+    for (const DataRun& run : runs.runs) {
+      if (out.written >= valid || interrupted()) break;
+      if (run.sparse) {
+        const auto bytes = static_cast<std::uint64_t>(std::min<unsigned __int128>(
+            static_cast<unsigned __int128>(run.length) * clusterBytes, valid - out.written));
+        if (!skipZeros(bytes)) break;
+        continue;
+      }
+      const std::uint64_t first = ctx_.vp.clusterBase + static_cast<std::uint64_t>(run.startCluster) * clusterSectors;
+      if (copyStretch(out, first, run.length * clusterSectors, valid, mode) != Stretch::Ok) break;
+    }
+    if (out.written == valid && valid < size && out.writeErrno == 0 && !interrupted()) skipZeros(size - valid);
+  } else {
+    const std::uint64_t unitClusters = std::uint64_t{1} << info.compressionUnit;
+    const std::uint64_t unitBytes = unitClusters * clusterBytes;
+    // Windows writes units of 16 clusters of at most 4 KiB; a unit beyond
+    // 16 MiB is not one any volume holds.
+    if (unitBytes > (std::uint64_t{16} << 20)) {
+      undecodable = true;
+    } else {
+      std::vector<ClusterExtent> extents;
+      extents.reserve(runs.runs.size());
+      for (const DataRun& run : runs.runs)
+        extents.push_back(ClusterExtent{static_cast<std::uint64_t>(run.startCluster), run.length, run.sparse});
+      UnitWalker units(extents);
+      std::vector<std::uint8_t> packed(static_cast<std::size_t>(unitBytes)), plain(static_cast<std::size_t>(unitBytes));
+      const std::uint64_t total = ctx_.reader.totalSectors();
+      while (out.written < size && !interrupted() && out.writeErrno == 0) {
+        const UnitPlan plan = units.next(unitClusters);
+        if (plan.listed == 0) break;  // the runs end: the file stays short, reported as such
+        const std::uint64_t n = std::min(unitBytes, size - out.written);
+        if (plan.kind == UnitKind::Sparse) {
+          if (!skipZeros(n)) break;
+          continue;
+        }
+        std::fill(packed.begin(), packed.end(), 0);
+        std::size_t got = 0;
+        bool unitUnread = false;
+        for (const ClusterExtent& piece : plan.pieces) {
+          const std::uint64_t first = ctx_.vp.clusterBase + piece.lcn * clusterSectors;
+          const std::uint64_t sectors = piece.count * clusterSectors;
+          if (total > 0 && (first >= total || sectors > total - first)) out.pastEnd = true;
+          if (!ctx_.reader.readSectorsClearing(first, static_cast<std::uint32_t>(sectors), packed.data() + got)) {
+            if (interrupted()) {
+              out.interrupted = true;
+              break;
+            }
+            // The whole unit's bytes depend on every packed byte.
+            out.readFailed = true;
+            unitUnread = true;
+            ++result_.failedReads;
+          }
+          got += static_cast<std::size_t>(sectors * kSectorSize);
+        }
+        if (out.interrupted) break;
+        if (unitUnread) out.zeroFilledAt(out.written, n);
+        const std::uint8_t* data = packed.data();
+        if (plan.kind == UnitKind::Compressed) {
+          std::fill(plain.begin(), plain.end(), 0);
+          const Lznt1Result d = lznt1Decompress(Bytes(packed.data(), got), plain);
+          if (d.damaged) undecodable = true;
+          data = plain.data();
+        }
+        if (out.written + n > valid) {
+          // Bytes past the initialised size are zeros.
+          const std::uint64_t keep = valid > out.written ? valid - out.written : 0;
+          if (data == packed.data()) data = static_cast<const std::uint8_t*>(std::memcpy(plain.data(), packed.data(), n));
+          std::fill(plain.begin() + static_cast<std::ptrdiff_t>(keep), plain.begin() + static_cast<std::ptrdiff_t>(n), 0);
+        }
+        if (!out.writeAll(data, static_cast<std::size_t>(n))) break;
+        out.written += n;
+        progress(out.written, size, mode);
+      }
+    }
+  }
+  FileCopyRequest none;
+  none.hasTime = false;
+  finishFile(out, r, size, none);
+  if (undecodable && r.status == CopyStatus::Written) {
+    const char* why = "the compressed data is damaged; what could not be decoded was written as zeros";
+    result_.errors.push_back(r.path + ": " + why);
+    if (r.complete) result_.incomplete.push_back(r.path);
+    r.complete = false;
+    r.outcome = FileOutcome::Incomplete;
+    if (!result_.files.empty() && result_.files.back().path == r.path) {
+      FileResult& f = result_.files.back();
+      f.outcome = FileOutcome::Incomplete;
+      f.reason = f.reason.empty() ? why : f.reason + "; " + why;
+    }
   }
   return r;
 }
@@ -710,6 +1180,7 @@ void Extractor::copyFatRecord(std::size_t index, const std::string& folder) {
   req.recoverMode = RecoverMode::Recover;
   req.deleted = f.deleted;
   req.fatDate = f.writeDate;
+  req.fatTime = f.writeTime;
   req.record = static_cast<std::int64_t>(index);
   req.recoverable = f.recoverable;
   copyWatched(req, true);
@@ -724,7 +1195,8 @@ void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
   req.location = f.dataRecordSector;
   req.recoverMode = RecoverMode::Recover;
   req.deleted = f.deleted;
-  req.fileTime = f.creationTime;
+  req.fileTime = f.changeTime;  // the last write, as Windows shows it
+  req.stream = std::string(streamNameOf(f));
   req.record = static_cast<std::int64_t>(index);
   req.recoverable = f.recoverable;
   copyWatched(req, false);
@@ -741,6 +1213,13 @@ CopyResult Extractor::copyWatched(FileCopyRequest& req, bool fat) {
   return r;
 }
 
+void Extractor::copyStreamsOf(std::size_t index, const std::string& folder) {
+  if (!ctx_.settings.recoverStreams) return;
+  const auto& list = ctx_.ntfsFiles.list();
+  for (std::size_t i = index + 1; i < list.size() && list[i].stream && !stopRequested(); ++i)
+    if (ctx_.ntfsFiles.includes(list[i])) copyNtfsRecord(i, folder);
+}
+
 void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::string& path) {
   if (fat) {
     const std::vector<std::uint32_t> files = ctx_.tree.fatFileChildren(identity);
@@ -749,8 +1228,12 @@ void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::str
       copyFatRecord(i, path);
     }
   } else {
+    // A file's streams follow it in the list: they go with it only when
+    // streams are asked for.
     ctx_.ntfsFiles.forEachChild(identity, [&](std::size_t i) {
-      if (!stopRequested()) copyNtfsRecord(i, path);
+      if (stopRequested()) return;
+      if (ctx_.ntfsFiles.list()[i].stream && !ctx_.settings.recoverStreams) return;
+      copyNtfsRecord(i, path);
     });
   }
 }
@@ -764,8 +1247,7 @@ void Extractor::copyFolder(bool fat, std::uint32_t item, std::uint32_t identity,
     std::string path;
     std::size_t next;
   };
-  std::string path = joinPath(parentPath, safeComponent(name));
-  makeDirectoryPath(path);
+  std::string path = enterFolder(parentPath, name);
   copyFolderFiles(fat, identity, path);
   // Depth first over the folder tree, without recursion: a damaged volume
   // can nest folders very deeply.
@@ -773,6 +1255,7 @@ void Extractor::copyFolder(bool fat, std::uint32_t item, std::uint32_t identity,
   while (!stack.empty() && !stopRequested()) {
     Frame& top = stack.back();
     if (!tree.valid(top.item) || top.next >= tree.item(top.item).children.size()) {
+      leaveFolder(top.path);
       stack.pop_back();
       continue;
     }
@@ -787,11 +1270,11 @@ void Extractor::copyFolder(bool fat, std::uint32_t item, std::uint32_t identity,
       if (folder < 0 || static_cast<std::size_t>(folder) >= ctx_.tree.ntfsFolders.size()) continue;
       childId = ctx_.tree.ntfsFolders[static_cast<std::size_t>(folder)].recordNumber;
     }
-    std::string childPath = joinPath(top.path, safeComponent(ci.label));
-    makeDirectoryPath(childPath);
+    std::string childPath = enterFolder(top.path, ci.label);
     copyFolderFiles(fat, childId, childPath);
     stack.push_back({child, std::move(childPath), 0});
   }
+  for (const Frame& f : stack) leaveFolder(f.path);  // a stop leaves frames behind
 }
 
 void Extractor::copyFatFolder(std::uint32_t item, std::uint32_t firstCluster, const std::string& parentPath,
@@ -804,23 +1287,39 @@ void Extractor::copyNtfsFolder(std::uint32_t item, std::uint32_t recordNumber, c
   copyFolder(false, item, recordNumber, parentPath, name);
 }
 
-std::int64_t Extractor::ntfsFileBySector(SectorNo s) {
+std::int64_t Extractor::ntfsFileBySector(SectorNo s, std::string_view stream) {
   if (!ntfsIndexed_) {
     ctx_.ntfsFiles.forEach([&](std::size_t i) {
-      ntfsBySector_.try_emplace(ctx_.ntfsFiles.list()[i].dataRecordSector, static_cast<std::uint32_t>(i));
+      ntfsBySector_.emplace(ctx_.ntfsFiles.list()[i].dataRecordSector, static_cast<std::uint32_t>(i));
     });
     ntfsIndexed_ = true;
   }
-  auto it = ntfsBySector_.find(s);
-  return it == ntfsBySector_.end() ? -1 : static_cast<std::int64_t>(it->second);
+  // The first in list order of the nodes of that sector and stream.
+  std::int64_t best = -1;
+  auto [lo, hi] = ntfsBySector_.equal_range(s);
+  for (auto it = lo; it != hi; ++it) {
+    const NtfsFileNode& f = ctx_.ntfsFiles.list()[it->second];
+    if (streamNameOf(f) != stream || f.stream != !stream.empty()) continue;
+    if (best < 0 || it->second < best) best = it->second;
+  }
+  return best;
 }
 
 void Extractor::recoverRows(std::span<const ListRow> rows, const std::string& destination) {
   const FsType fs = ctx_.vp.fsType;
   if (fs != FsType::Fat16 && fs != FsType::Fat32 && fs != FsType::Ntfs) return;
   const bool fat = isFat(fs);
+  // A stream whose file is among the rows comes with its file when streams
+  // are asked for; it is not copied twice.
+  std::unordered_set<std::string_view> filesChosen;
+  if (!fat && ctx_.settings.recoverStreams)
+    for (const ListRow& row : rows)
+      if (!row.folder && row.stream.empty()) filesChosen.insert(row.name);
   for (const ListRow& row : rows) {
     if (stopRequested()) break;
+    if (!row.stream.empty() && row.name.size() > row.stream.size() &&
+        filesChosen.count(std::string_view(row.name).substr(0, row.name.size() - row.stream.size() - 1)) != 0)
+      continue;
     if (row.folder) {
       if (row.id > UINT32_MAX) continue;
       const auto item = static_cast<std::uint32_t>(row.id);
@@ -850,17 +1349,19 @@ void Extractor::recoverRows(std::span<const ListRow> rows, const std::string& de
     req.size = row.size;
     req.location = static_cast<SectorNo>(row.id);
     req.recoverMode = RecoverMode::Recover;
-    const std::int64_t idx = ntfsFileBySector(req.location);
+    req.stream = row.stream;
+    const std::int64_t idx = ntfsFileBySector(req.location, row.stream);
     if (idx >= 0) {
       const NtfsFileNode& f = ctx_.ntfsFiles.list()[static_cast<std::size_t>(idx)];
       req.deleted = f.deleted;
-      req.fileTime = f.creationTime;
+      req.fileTime = f.changeTime;
       req.record = idx;
       req.recoverable = f.recoverable;
     } else {
       req.hasTime = false;
     }
     copyWatched(req, false);
+    if (idx >= 0 && row.stream.empty()) copyStreamsOf(static_cast<std::size_t>(idx), destination);
   }
 }
 
@@ -898,17 +1399,19 @@ CopyResult copyRowForOpen(RecoveryContext& ctx, const ListRow& row, const std::s
     req.listId = f.fileIndex;
     req.deleted = f.deleted;
     req.fatDate = f.writeDate;
+    req.fatTime = f.writeTime;
     return ex.copyFatFile(req);
   }
   if (ctx.vp.fsType != FsType::Ntfs) return r;
   req.name = row.name;
   req.size = row.size;
   req.location = static_cast<SectorNo>(row.id);
+  req.stream = row.stream;
   const std::int64_t idx = ctx.ntfsFiles.findBySector(req.location);
-  if (idx >= 0) {
+  if (idx >= 0 && row.stream.empty()) {
     const NtfsFileNode& f = ctx.ntfsFiles.list()[static_cast<std::size_t>(idx)];
     req.deleted = f.deleted;
-    req.fileTime = f.creationTime;
+    req.fileTime = f.changeTime;
   } else {
     req.hasTime = false;
   }

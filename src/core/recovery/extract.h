@@ -5,9 +5,9 @@
 // files from their MFT record (resident data or data runs). The same copy
 // routines serve Open, which copies one file into a temporary folder without
 // any policy or filter.
-#include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +18,7 @@
 #include "common/observer.h"
 #include "common/types.h"
 #include "disk/sector_reader.h"
+#include "ntfs/data_attr.h"
 #include "recovery/settings.h"
 #include "search/match.h"
 #include "tree/file_list.h"
@@ -48,11 +49,15 @@ struct FileCopyRequest {
   std::uint32_t listId = 0;    // FAT: the file's fileIndex (carried along)
   RecoverMode recoverMode = RecoverMode::Recover;
   bool deleted = false;
-  // The time stamp the finished file receives. FAT: the packed write date;
-  // NTFS: a FILETIME. Not applied when hasTime is false.
+  // The time stamp the finished file receives. FAT: the packed write date
+  // and time; NTFS: a FILETIME. Not applied when hasTime is false.
   std::uint16_t fatDate = 0;
+  std::uint16_t fatTime = 0;
   std::uint64_t fileTime = 0;
   bool hasTime = true;
+  // NTFS: the named stream to copy (its $DATA attribute of that name); empty
+  // for the file's own data.
+  std::string stream;
   // The file's record: an index into the tree's fatFiles, or into the NTFS
   // file list in use; -1 when not known. Its verdict, for "--only-intact".
   std::int64_t record = -1;
@@ -68,26 +73,68 @@ enum class CopyStatus {
   CreateFailed,    // the target could not be created
   NoData,          // NTFS: no usable unnamed data attribute, or resident data past the record
   Unreadable,      // the volume geometry gives no way to read the file
+  NotDecoded,      // NTFS: written as stored (encrypted, or held by a reparse point not decoded here)
+};
+
+// What became of one file that recovery was asked for. New kinds go before
+// Skipped; a summary treats every kind but Whole and Skipped as a problem.
+enum class FileOutcome : std::uint8_t {
+  Whole,       // written to its end from readable sectors
+  Incomplete,  // written, but zero-filled ranges (unreadable sectors) or shorter than its size
+  NotDecoded,  // its data is stored in a way that is not decoded here
+  Failed,      // not written (see reason); no file of its name was left behind
+  Skipped,     // not written by the user's choice ("Skip duplicate file(s)", "S&kip File", an empty NTFS file)
+};
+// "written whole", "incomplete", "not decoded", "failed", "skipped".
+const char* fileOutcomeText(FileOutcome o);
+inline bool isProblem(FileOutcome o) { return o != FileOutcome::Whole && o != FileOutcome::Skipped; }
+
+// Bytes offset .. offset + length - 1 of a file.
+struct ByteRange {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  bool operator==(const ByteRange&) const = default;
+};
+
+struct FileResult {
+  FileOutcome outcome = FileOutcome::Whole;
+  std::string path;                   // where the file was (or would have been) written
+  std::uint64_t size = 0;             // its size on the volume
+  std::uint64_t written = 0;          // bytes the written file holds
+  std::vector<ByteRange> zeroFilled;  // ranges written as zeros: their sectors could not be read
+  std::string reason;                 // why, for every outcome but Whole
 };
 
 struct CopyResult {
   CopyStatus status = CopyStatus::Refused;
   std::string path;       // the file written (or that could not be created)
-  bool complete = true;   // false when the file holds less than its size
+  bool complete = true;   // false when the file holds less than its data (short, zero-filled, cut off)
   std::uint64_t written = 0;
+  FileOutcome outcome = FileOutcome::Skipped;
   // The routine's 1: a file was written, or there was nothing to write.
   bool ok() const { return status == CopyStatus::Written || status == CopyStatus::NothingToWrite; }
 };
 
 struct RecoveryResult {
   std::uint32_t filesSaved = 0;
+  // One entry per file that recovery was asked for and that the filters and
+  // the deleted-file policy let through, in the order they were taken.
+  std::vector<FileResult> files;
   // One line per problem: files that could not be created, files cut short
-  // by damaged structures, files with unreadable sectors (written as zeros).
+  // by damaged structures, files with unreadable sectors (written as zeros),
+  // folders that could not be made.
   std::vector<std::string> errors;
-  // Paths of files written only in part (damage, "S&kip File", "&Stop Saving").
+  // Paths of files written, but not whole (zero-filled ranges, cut short).
   std::vector<std::string> incomplete;
+  // Paths of files written as stored because their content cannot be decoded
+  // (EFS encryption, a reparse point of a kind not decoded): never counted
+  // in filesSaved.
+  std::vector<std::string> notDecoded;
   std::uint64_t failedReads = 0;  // read requests that did not read every sector
   bool stopped = false;           // "&Stop Saving" (or No to the question) ended the run
+  bool destinationFull = false;   // the destination ran out of space (or quota): the run ended there
+  // Files whose outcome is a problem (isProblem).
+  std::size_t problemCount() const;
 };
 
 struct CopyResult;
@@ -157,8 +204,13 @@ DataAttribute findUnnamedData(Bytes record);
 std::uint32_t readUnit(std::uint32_t sectorsPerCluster);
 
 // Creates every directory along path (failures ignored). True when path is a
-// directory afterwards.
+// directory afterwards. For the destination folder the user names; the
+// folders of a recovery are made below it without following symbolic links.
 bool makeDirectoryPath(const std::string& path);
+
+// The name a file has while it is being written, in its own folder; it gets
+// its real name only when it is written to its end.
+bool isPartialName(std::string_view name);
 
 // A name from the disk made safe to use as one path component inside the
 // destination: "" -> "_", "." -> "_.", ".." -> "_..", '/' and NUL -> '_',
@@ -169,10 +221,12 @@ std::string safeComponent(std::string_view name);
 std::string duplicateName(std::string_view name, std::uint32_t n);
 
 // Time stamps of a written file: access and modification time (Linux keeps
-// no creation time). FAT: the date of the packed write date with the current
-// UTC time of day; a date that is not a calendar date leaves the times alone.
-// NTFS: the FILETIME unchanged. False when the times could not be set.
-bool setTimesFromFatDate(const std::string& path, std::uint16_t fatDate);
+// no creation time). FAT: the packed last-write date and time, read as a
+// local time of this machine's zone (FAT stores the writer's wall clock
+// without a zone); a date that is not a calendar date leaves the times
+// alone, a time that is not a clock time gives midnight. NTFS: the FILETIME
+// unchanged. False when the times could not be set.
+bool setTimesFromFatTime(const std::string& path, std::uint16_t fatDate, std::uint16_t fatTime);
 bool setTimesFromFiletime(const std::string& path, std::uint64_t filetime);
 
 class Extractor {
@@ -207,6 +261,11 @@ class Extractor {
 
  private:
   struct Output;
+  struct Folder {
+    int fd = -1;        // open folder, or -1 when it could not be made
+    std::string error;  // why not
+    int refs = 0;       // 0: kept until the end (a folder given by path)
+  };
   bool stopRequested() const;
   bool interrupted() const;
   // Filters, deleted-file policy and duplicates; false when the file is refused.
@@ -220,19 +279,36 @@ class Extractor {
   // the target with copy_file_range; returns the bytes copied (0 when the
   // disk is not an image file or the kernel cannot copy between the two).
   std::uint64_t copyInKernel(Output& out, std::uint64_t firstSector, std::uint64_t bytes);
-  // With a sink: reads n sectors into the buffer, sectors that never read
-  // as zeros and listed in failedSectors_. False when one did not read.
-  bool readForSink(std::uint64_t start, std::uint32_t n);
   void finishFile(Output& out, CopyResult& r, std::uint64_t size, const FileCopyRequest& req);
   void copyFolder(bool fat, std::uint32_t item, std::uint32_t identity, const std::string& parentPath,
                   std::string_view name);
   void copyFolderFiles(bool fat, std::uint32_t identity, const std::string& path);
+  // A non-resident NTFS stream that is compressed or whose initialised size
+  // is below its size: LZNT1 units decoded, bytes past the initialised size
+  // written as zeros.
+  CopyResult writeNtfsDecoded(const std::string& target, std::uint64_t size, const RunList& runs,
+                              const NtfsDataAttr& info, RecoverMode mode);
+  // Copies the named streams listed right after file `index` (with
+  // recoverStreams), written as NAME:STREAM beside it.
+  void copyStreamsOf(std::size_t index, const std::string& folder);
   void copyFatRecord(std::size_t index, const std::string& folder);
   void copyNtfsRecord(std::size_t index, const std::string& folder);
   // A recovery copy with the sink told of its beginning and end.
   CopyResult copyWatched(FileCopyRequest& req, bool fat);
-  std::int64_t ntfsFileBySector(SectorNo s);
+  std::int64_t ntfsFileBySector(SectorNo s, std::string_view stream = {});
   void progress(std::uint64_t done, std::uint64_t total, RecoverMode mode);
+  // The open folder of a path: a folder made by this run, or one given by
+  // path (the destination, Open's folder), opened on first use.
+  const Folder& folderAt(const std::string& path);
+  // Makes (or opens) the folder `name` inside parentPath without following a
+  // symbolic link; returns its path. leaveFolder closes it again.
+  std::string enterFolder(const std::string& parentPath, std::string_view name);
+  void leaveFolder(const std::string& path);
+  // Whether `name` exists in the folder of target (not following links).
+  bool existsInFolder(const std::string& target);
+  // Adds the file's entry to the result.
+  void addResult(const std::string& path, std::uint64_t size, std::uint64_t written, FileOutcome outcome,
+              std::string reason, std::vector<ByteRange> zeroFilled = {});
 
   RecoveryContext& ctx_;
   RecoveryFlags& flags_;
@@ -245,10 +321,12 @@ class Extractor {
   bool fatCacheOk_ = false;
   std::vector<std::uint8_t> fatCache_;
   bool kernelCopy_ = true;  // copy_file_range still worth trying
-  std::array<std::uint8_t, kSectorSize> unreadMark_{};  // random, per run with a sink
-  std::vector<std::uint32_t> failedSectors_;
-  std::unordered_map<SectorNo, std::uint32_t> ntfsBySector_;
+  std::unordered_multimap<SectorNo, std::uint32_t> ntfsBySector_;
   bool ntfsIndexed_ = false;
+  std::unordered_map<std::string, Folder> folders_;
+  std::uint64_t partialCount_ = 0;
+  // The reader asks interrupted() between single reads of bad sectors.
+  std::unique_ptr<SectorReader::StopScope> readerStop_;
 };
 
 // Recovery of list rows as the browse step has them: "Recover Selected"

@@ -33,6 +33,9 @@ struct RecoverySettings {
   DuplicatePolicy duplicatePolicy = DuplicatePolicy::Rename;
   DeletedPolicy deletedPolicy = DeletedPolicy::Include;
   std::uint16_t badSectorRetries = 3;  // 1..10
+  // NTFS: a file copied with its folder (or chosen) brings its named streams,
+  // written as NAME:STREAM beside it. A stream chosen on its own is always copied.
+  bool recoverStreams = false;
   // Deleted files are taken only when their verdict is "intact" (the
   // verdicts must have been assessed first).
   bool onlyIntact = false;

@@ -18,14 +18,19 @@ namespace osprin {
 namespace {
 
 // Fixed parts of the records: the bytes after the length field, name excluded.
-constexpr std::size_t kFatFolderFixed = 15;
-constexpr std::size_t kFatFileFixed = 21;
+// Version 1.1 adds the FAT times that 1.0 lacks (write time, creation date,
+// time and hundredths: 7 bytes) after the fields of 1.0.
+constexpr std::size_t kFatFolderFixed10 = 15;
+constexpr std::size_t kFatFileFixed10 = 21;
+constexpr std::size_t kFatTimesExtra = 7;
+constexpr std::size_t kFatFolderFixed = kFatFolderFixed10 + kFatTimesExtra;
+constexpr std::size_t kFatFileFixed = kFatFileFixed10 + kFatTimesExtra;
 constexpr std::size_t kNtfsFolderFixed = 27;
 constexpr std::size_t kNtfsFileFixed = 37;
 
 const char kOpenFailed[] = "Unable to open the file";
 const char kBadMagic[] = "    Invalid version of the file found : ";
-const char kBadVersion[] = "              version of file does not match with current version 1.0";
+const char kBadVersion[] = "              version of file does not match with current version 1.1";
 const char kDamaged[] = "The snapshot file is damaged: ";
 
 bool knownCode(std::uint16_t code) { return code == 100 || code == 200 || code == 300; }
@@ -81,6 +86,25 @@ std::uint16_t recordLength(std::string_view name, std::size_t fixed) {
   return static_cast<std::uint16_t>(name.size() + fixed);  // at most 765 + 37
 }
 
+// The FAT times that version 1.1 adds to each FAT record.
+void fatTimes(Encoder& e, const FatTimes& t) {
+  e.u16(t.writeTime);
+  e.u16(t.createDate);
+  e.u16(t.createTime);
+  e.u8(t.createHundredths);
+}
+
+FatTimes readFatTimes(Bytes b, std::size_t at, std::uint16_t writeDate, std::uint16_t accessDate) {
+  FatTimes t;
+  t.writeDate = writeDate;
+  t.accessDate = accessDate;
+  t.writeTime = rd16(b, at);
+  t.createDate = rd16(b, at + 2);
+  t.createTime = rd16(b, at + 4);
+  t.createHundredths = rd8(b, at + 6);
+  return t;
+}
+
 bool encodeFatBody(Encoder& e, const FileTree& t, std::string& error) {
   if (!checkCount(t.fatFolders.size(), "folders", error) || !checkCount(t.fatFiles.size(), "files", error))
     return false;
@@ -96,6 +120,7 @@ bool encodeFatBody(Encoder& e, const FileTree& t, std::string& error) {
     e.u16(f.accessDate);
     e.u8(f.deleted ? 1 : 0);
     e.u16(0);  // reserved
+    fatTimes(e, f.times());
   }
   e.u32(static_cast<std::uint32_t>(t.fatFiles.size()));
   for (std::size_t i = 0; i < t.fatFiles.size(); ++i) {
@@ -110,6 +135,7 @@ bool encodeFatBody(Encoder& e, const FileTree& t, std::string& error) {
     e.u32(f.size);
     e.u8(f.deleted ? 1 : 0);
     e.u32(f.fileIndex);
+    fatTimes(e, f.times());
   }
   return true;
 }
@@ -156,7 +182,8 @@ bool encodeNtfsBody(Encoder& e, const FileTree& t, const NtfsFileSet& set, std::
     e.u32(f.parentRecord);
     e.u64(f.creationTime);
     e.u64(f.changeTime);
-    e.u8(f.deleted ? 1 : 0);
+    // Bit 0 deleted; bit 1 a named stream (older files always hold 0 there).
+    e.u8(static_cast<std::uint8_t>((f.deleted ? 1 : 0) | (f.stream ? 2 : 0)));
     e.u64(f.size);
     ++written;
   };
@@ -255,7 +282,11 @@ class Parser {
     std::uint8_t version[3] = {};
     got = src_.read(version, sizeof version);
     if (src_.error()) return readFailed();
-    if (got < sizeof version || !sameIgnoringCase(version, kSnapshotVersion)) {
+    if (got == sizeof version && sameIgnoringCase(version, kSnapshotVersion))
+      v10_ = false;
+    else if (got == sizeof version && sameIgnoringCase(version, kSnapshotVersion10))
+      v10_ = true;
+    else {
       error_ = kBadVersion;
       return SnapshotLoadStatus::BadVersion;
     }
@@ -287,6 +318,7 @@ class Parser {
     if (!knownCode(volCode)) return damaged("unknown file-system code " + dec(volCode) + " of the volume");
     s.selection.fsType = static_cast<FsType>(selCode);
     p.fsType = static_cast<FsType>(volCode);
+    if (!v10_ && !headerExtension()) return status_;
 
     bool ok = p.fsType == FsType::Ntfs ? ntfsBody(s.tree) : fatBody(s.tree);
     if (!ok) return status_;
@@ -371,24 +403,63 @@ class Parser {
     return need(fields, fixed - lead, where);
   }
 
+  // Version 1.1: the header extension, u32 N and N bytes of tagged fields
+  // {u16 tag, u16 length, length bytes}. No tag is defined yet; unknown
+  // tags are skipped, so later versions of the program can add fields that
+  // this one passes over.
+  bool headerExtension() {
+    std::uint8_t nb[4];
+    if (!need(nb, 4, "the header extension length")) return false;
+    const std::uint32_t n = rd32(Bytes(nb, 4), 0);
+    if (n > src_.remaining())
+      return fail("the header extension of " + dec(n) + " bytes is longer than the " + dec(src_.remaining()) +
+                  " bytes left");
+    std::uint32_t done = 0;
+    std::uint8_t field[256];
+    while (done < n) {
+      std::uint8_t th[4];
+      if (n - done < 4) return fail("the header extension ends inside a field's tag");
+      if (!need(th, 4, "the header extension")) return false;
+      done += 4;
+      const std::uint32_t len = rd16(Bytes(th, 4), 2);
+      if (len > n - done) return fail("a field of the header extension runs past its end");
+      for (std::uint32_t left = len; left > 0;) {
+        const std::uint32_t k = std::min<std::uint32_t>(left, sizeof field);
+        if (!need(field, k, "the header extension")) return false;
+        left -= k;
+      }
+      done += len;
+    }
+    return true;
+  }
+
   bool fatBody(FileTree& t) {
+    // Version 1.0 records lack the times that 1.1 adds; they load with
+    // those times 0, as that version had them.
+    const std::size_t folderFixed = v10_ ? kFatFolderFixed10 : kFatFolderFixed;
+    const std::size_t fileFixed = v10_ ? kFatFileFixed10 : kFatFileFixed;
     std::uint32_t n = 0;
-    if (!count(n, "folder", 2 + kFatFolderFixed, 4)) return false;
+    if (!count(n, "folder", 2 + folderFixed, 4)) return false;
     std::string name;
     std::uint8_t f[kNtfsFileFixed];
+    static_assert(kFatFileFixed <= kNtfsFileFixed && kFatFolderFixed <= kNtfsFileFixed);
     for (std::uint32_t i = 0; i < n; ++i) {
-      if (!record("folder", i, n, kFatFolderFixed, 0, nullptr, name, f)) return false;
-      Bytes b(f, kFatFolderFixed);
+      if (!record("folder", i, n, folderFixed, 0, nullptr, name, f)) return false;
+      Bytes b(f, folderFixed);
+      const FatTimes times = v10_ ? readFatTimes(Bytes(), 0, rd16(b, 8), rd16(b, 10))
+                                  : readFatTimes(b, kFatFolderFixed10, rd16(b, 8), rd16(b, 10));
       // A second folder with a first cluster already listed is dropped.
-      t.addFatFolder(name, rd32(b, 0), rd32(b, 4), rd16(b, 8), rd16(b, 10), rd8(b, 12) != 0);
+      t.addFatFolder(name, rd32(b, 0), rd32(b, 4), times, rd8(b, 12) != 0);
     }
     std::uint32_t m = 0;
-    if (!count(m, "file", 2 + kFatFileFixed, 0)) return false;
+    if (!count(m, "file", 2 + fileFixed, 0)) return false;
     for (std::uint32_t i = 0; i < m; ++i) {
-      if (!record("file", i, m, kFatFileFixed, 0, nullptr, name, f)) return false;
-      Bytes b(f, kFatFileFixed);
+      if (!record("file", i, m, fileFixed, 0, nullptr, name, f)) return false;
+      Bytes b(f, fileFixed);
+      const FatTimes times = v10_ ? readFatTimes(Bytes(), 0, rd16(b, 8), rd16(b, 10))
+                                  : readFatTimes(b, kFatFileFixed10, rd16(b, 8), rd16(b, 10));
       // The stored fileIndex (bytes 17-20) is not used: files are numbered afresh.
-      t.addFatFile(name, rd32(b, 0), rd32(b, 4), rd16(b, 8), rd16(b, 10), rd32(b, 12), rd8(b, 16) != 0);
+      t.addFatFile(name, rd32(b, 0), rd32(b, 4), times, rd32(b, 12), rd8(b, 16) != 0);
       ++t.fileCount;
     }
     return true;
@@ -402,7 +473,10 @@ class Parser {
     for (std::uint32_t i = 0; i < n; ++i) {
       if (!record("folder", i, n, kNtfsFolderFixed, 0, nullptr, name, f)) return false;
       Bytes b(f, kNtfsFolderFixed);
-      t.addNtfsFolder(name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), rd8(b, 24) != 0, ScanType::Standard);
+      // A record number listed again is dropped: duplicate folder records
+      // would each show the folder's whole content again, nested ones
+      // multiplying it (a scan never writes two).
+      t.addNtfsFolder(name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), rd8(b, 24) != 0, ScanType::Advanced);
     }
     std::uint32_t m = 0;
     if (!count(m, "file", 2 + kNtfsFileFixed, 0)) return false;
@@ -410,9 +484,11 @@ class Parser {
     for (std::uint32_t i = 0; i < m; ++i) {
       if (!record("file", i, m, kNtfsFileFixed, 4, lead, name, f)) return false;
       Bytes b(f, kNtfsFileFixed - 4);
-      t.addNtfsFile(rd32(Bytes(lead, 4), 0), name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), rd8(b, 24) != 0,
-                    rd64(b, 25));
-      ++t.fileCount;
+      const std::uint8_t flags = rd8(b, 24);
+      const bool stream = (flags & 2) != 0 && name.find(':') != std::string::npos;
+      t.addNtfsFile(rd32(Bytes(lead, 4), 0), name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), (flags & 1) != 0,
+                    rd64(b, 25), stream);
+      if (!stream) ++t.fileCount;
     }
     return true;
   }
@@ -420,6 +496,7 @@ class Parser {
   Source& src_;
   std::string& error_;
   SnapshotLoadStatus status_ = SnapshotLoadStatus::Ok;
+  bool v10_ = false;  // a file of version 1.0: no header extension, FAT records without the 1.1 times
 };
 
 template <class Source>
@@ -521,6 +598,7 @@ bool encodeSnapshot(const SnapshotSource& src, std::vector<std::uint8_t>& out, s
                           p.sectorsPerIndexRecord, p.volumeEnd})
     e.u32(v);
   e.u16(src.chosenFsIndex);
+  e.u32(0);  // the header extension: no tagged fields
 
   bool ok = p.fsType == FsType::Ntfs ? encodeNtfsBody(e, *src.tree, src.ntfsFiles, error)
                                      : encodeFatBody(e, *src.tree, error);

@@ -2,24 +2,32 @@
 // Recovery snapshots: the tree of a scan with its selection and volume
 // geometry, saved to a ".ZQRT" file and loaded again without scanning.
 //
-// Layout (little-endian, no padding):
-//   header, 78 bytes: magic "zqr4.03", version "1.0", selection fsType (u16),
+// Layout of version 1.1, the one written (little-endian, no padding):
+//   header, 78 bytes: magic "zqr4.03", version "1.1", selection fsType (u16),
 //   rangeStart, rangeLength, rangeEnd (u32), rangeTag (u16), the volume's
 //   fsType (u16), sectorsPerFat, sectorsPerCluster, rootDirSectors,
 //   reservedSectors, clusterBase, fat1Start, fat2Start, mftStart,
 //   mftMirrorStart, sectorsPerMftRecord, sectorsPerIndexRecord, volumeEnd
 //   (u32 each; rootDirStart is not stored), chosenFsIndex (u16).
-//   FAT body: folder count (u32) and records {u16 L = name + 15, name,
+//   header extension: u32 N, then N bytes of tagged fields {u16 tag,
+//   u16 length, length bytes}; a loader skips tags it does not know. No tag
+//   is defined yet (N = 0).
+//   FAT body: folder count (u32) and records {u16 L = name + 22, name,
 //   firstCluster, parentCluster, writeDate, accessDate, deleted (u8),
-//   2 reserved bytes}; file count (u32) and records {u16 L = name + 21, name,
-//   firstCluster, parentCluster, writeDate, accessDate, size, deleted (u8),
-//   fileIndex}.
+//   2 reserved bytes, writeTime, createDate, createTime (u16),
+//   createHundredths (u8)}; file count (u32) and records {u16 L = name + 28,
+//   name, firstCluster, parentCluster, writeDate, accessDate, size,
+//   deleted (u8), fileIndex, writeTime, createDate, createTime (u16),
+//   createHundredths (u8)}.
 //   NTFS body: folder count and records {u16 L = name + 27, name,
 //   recordNumber, parentRecord, creationTime, changeTime (u64), deleted (u8),
 //   2 reserved bytes}; file count and records {u16 L = name + 37,
 //   dataRecordSector, name, recordNumber, parentRecord, creationTime,
 //   changeTime, deleted (u8), size (u64)}.
 // Names are stored as the records hold them (UTF-8), without terminator.
+// Version 1.0 files still load: they have no header extension, and their FAT
+// records end after fileIndex / the reserved bytes (L = name + 21 / + 15),
+// so their folders and files get write time and creation times 0.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -35,9 +43,10 @@
 namespace osprin {
 
 constexpr std::string_view kSnapshotMagic = "zqr4.03";
-constexpr std::string_view kSnapshotVersion = "1.0";
+constexpr std::string_view kSnapshotVersion = "1.1";
+constexpr std::string_view kSnapshotVersion10 = "1.0";  // still loaded
 constexpr std::string_view kSnapshotExtension = ".ZQRT";
-constexpr std::size_t kSnapshotHeaderSize = 78;
+constexpr std::size_t kSnapshotHeaderSize = 78;  // before the header extension
 // A file name is at most 255 UTF-16 units, whose UTF-8 takes at most 765
 // bytes. Longer names are neither written nor accepted.
 constexpr std::size_t kSnapshotMaxName = 765;
@@ -74,7 +83,7 @@ enum class SnapshotLoadStatus {
   OpenFailed,  // "Unable to open the file"
   ReadFailed,  // an input/output error while reading
   BadMagic,    // "    Invalid version of the file found : " + the 7 bytes
-  BadVersion,  // "              version of file does not match with current version 1.0"
+  BadVersion,  // "              version of file does not match with current version 1.1"
   Damaged,     // "The snapshot file is damaged: ..."
 };
 

@@ -155,6 +155,16 @@ std::string isoTime(const StoredTime& t) {
   return "";
 }
 
+std::string fatDateTimeText(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths) {
+  std::string out = fatDateText(date);
+  appendNumber(out, time >> 11, 2);
+  out.push_back(':');
+  appendNumber(out, (time >> 5) & 0x3Fu, 2);
+  out.push_back(':');
+  appendNumber(out, (time & 0x1Fu) * 2u + hundredths / 100u, 2);
+  return out;
+}
+
 StoredTime fatStoredDate(std::uint16_t date) {
   StoredTime t;
   t.kind = StoredTime::Kind::FatLocal;
@@ -181,15 +191,19 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
   std::vector<ListRow> rows;
   for (std::uint32_t i : tree.fatFolderChildren(parent)) {
     const auto& f = tree.fatFolders[i];
-    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateText(f.writeDate), fatDateText(f.accessDate), f.treeItem,
-                           fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), f.recoverable});
+    rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
+                           fatDateTimeText(f.writeDate, f.writeTime), f.treeItem,
+                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
+                           fatStoredDateTime(f.writeDate, f.writeTime), {}, f.recoverable});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
     if (filter && !filter(f.name)) continue;
-    rows.push_back(
-        ListRow{f.name, false, f.deleted, f.size, fatDateText(f.writeDate), fatDateText(f.accessDate), f.fileIndex,
-                fatStoredDate(f.writeDate), fatStoredDate(f.accessDate), f.recoverable});
+    rows.push_back(ListRow{f.name, false, f.deleted, f.size,
+                           fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
+                           fatDateTimeText(f.writeDate, f.writeTime), f.fileIndex,
+                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
+                           fatStoredDateTime(f.writeDate, f.writeTime), {}, f.recoverable});
   }
   return rows;
 }
@@ -200,13 +214,14 @@ std::vector<ListRow> listNtfsFolder(FileTree& tree, const NtfsFileSet& files, st
   for (std::uint32_t i : tree.ntfsFolderChildren(parent)) {
     const auto& f = tree.ntfsFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.treeItem, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), f.recoverable});
+                           f.treeItem, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), {}, f.recoverable});
   }
   files.forEachChild(parent, [&](std::size_t i) {
     const auto& f = files.list()[i];
     if (filter && !filter(f.name)) return;
     rows.push_back(ListRow{f.name, false, f.deleted, f.size, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.dataRecordSector, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), f.recoverable});
+                           f.dataRecordSector, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime),
+                           std::string(streamNameOf(f)), f.recoverable});
   });
   return rows;
 }

@@ -30,11 +30,12 @@ struct ListRow {
   bool folder = false;
   bool deleted = false;
   std::uint64_t size = 0;  // 0 for folders
-  std::string created;     // column "Created"
-  std::string modified;    // column "Modified"
+  std::string created;     // column "Created" (FAT: the creation date and time)
+  std::string modified;    // column "Modified" (FAT: the last-write date and time)
   std::uint64_t id = 0;    // column "ID": tree item, fileIndex or record sector
   StoredTime createdAt;    // the values behind created and modified
   StoredTime modifiedAt;
+  std::string stream;      // NTFS: the stream name of a NAME:STREAM row; empty otherwise
   Recoverability recoverable{};  // of deleted records, once assessed
 };
 
@@ -52,6 +53,11 @@ std::string plainTypeName(std::string_view fileName);
 
 // "01-01-2009 " from a packed FAT date.
 std::string fatDateText(std::uint16_t date);
+// "01-01-2009 14:05:32" from a packed FAT date and time: the wall-clock time
+// the entry holds (FAT keeps local time without a zone), seconds from the
+// two-second field plus the whole seconds of hundredths (creation times
+// carry 10 ms units, 0-199).
+std::string fatDateTimeText(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths = 0);
 // "5-3-2004 7:8:9" from an NTFS FILETIME, taken as UTC.
 std::string ntfsTimeText(std::uint64_t filetime);
 

@@ -4,6 +4,7 @@
 // the root), never by pointer.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/types.h"
 
@@ -12,6 +13,23 @@ namespace osprin {
 constexpr std::uint32_t kFatRootCluster = 0;
 constexpr std::uint32_t kNtfsRootRecord = 5;
 
+// The times of a FAT directory entry as the entry stores them: packed dates
+// (day in bits 0-4, month 5-8, year - 1980 9-15) and packed times (seconds / 2
+// in bits 0-4, minutes 5-10, hours 11-15) of the clock of the machine that
+// wrote them, which FAT does not name: they are local times of an unknown
+// zone. A field of 0 is "not set" (old DOS versions keep no creation time).
+struct FatTimes {
+  std::uint16_t createDate = 0;       // entry bytes 16-17
+  std::uint16_t createTime = 0;       // entry bytes 14-15
+  std::uint8_t createHundredths = 0;  // entry byte 13: 10 ms units, 0-199, added to createTime
+  std::uint16_t writeDate = 0;        // entry bytes 24-25 (last write)
+  std::uint16_t writeTime = 0;        // entry bytes 22-23
+  std::uint16_t accessDate = 0;       // entry bytes 18-19 (last access, a date only)
+};
+
+// The FAT nodes keep writeDate and accessDate first (the fields every FAT
+// node has had); the other times of FatTimes follow after the node's own
+// fields. times() and setTimes() move them as one.
 // Whether a deleted file's data is still on the volume, judged from the
 // volume's allocation state (the FAT, or NTFS's $Bitmap, and the clusters
 // live files claim) without reading the data. Live files have None.
@@ -41,27 +59,57 @@ struct FatFolderNode {
   std::uint16_t accessDate = 0;
   std::uint32_t treeItem = 0;       // folder-tree item, 0 until the tree is built
   bool deleted = false;
+  std::uint16_t writeTime = 0;      // FAT packed times (FatTimes)
+  std::uint16_t createDate = 0;
+  std::uint16_t createTime = 0;
+  std::uint8_t createHundredths = 0;
+
+  FatTimes times() const { return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate}; }
+  void setTimes(const FatTimes& t) {
+    createDate = t.createDate;
+    createTime = t.createTime;
+    createHundredths = t.createHundredths;
+    writeDate = t.writeDate;
+    writeTime = t.writeTime;
+    accessDate = t.accessDate;
+  }
   Recoverability recoverable{};  // deleted records only
 };
 
 struct FatFileNode {
   std::string name;
-  std::uint32_t firstCluster = 0;
+  std::uint32_t firstCluster = 0;  // 0 for an empty file (no cluster)
   std::uint32_t parentCluster = 0;
   std::uint16_t writeDate = 0;
   std::uint16_t accessDate = 0;
   std::uint32_t size = 0;
   bool deleted = false;
   std::uint32_t fileIndex = 0;  // the list's ID column
+  std::uint16_t writeTime = 0;  // FAT packed times (FatTimes)
+  std::uint16_t createDate = 0;
+  std::uint16_t createTime = 0;
+  std::uint8_t createHundredths = 0;
+
+  FatTimes times() const { return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate}; }
+  void setTimes(const FatTimes& t) {
+    createDate = t.createDate;
+    createTime = t.createTime;
+    createHundredths = t.createHundredths;
+    writeDate = t.writeDate;
+    writeTime = t.writeTime;
+    accessDate = t.accessDate;
+  }
   Recoverability recoverable{};  // deleted records only
 };
 
+// NTFS times are those Windows shows: creation and last write of
+// $STANDARD_INFORMATION, or of the $FILE_NAME when the record has none.
 struct NtfsFolderNode {
   std::string name;
   std::uint32_t recordNumber = 0;
   std::uint32_t parentRecord = kNtfsRootRecord;
   std::uint64_t creationTime = 0;  // FILETIME
-  std::uint64_t changeTime = 0;
+  std::uint64_t changeTime = 0;    // last write
   std::uint32_t treeItem = 0;
   bool deleted = false;
   Recoverability recoverable{};  // deleted records only
@@ -69,7 +117,9 @@ struct NtfsFolderNode {
 
 // An NTFS file of a standard scan, and also the deep scan's file record:
 // there dataRecordSector is the sector where the record was found and
-// recordNumber is 0.
+// recordNumber is 0. A named stream (an alternate data stream) is a node of
+// its own, listed right after its file, with stream set and the name
+// "FILE:STREAM" (the stream name is what follows the last ':').
 struct NtfsFileNode {
   std::string name;
   SectorNo dataRecordSector = 0;  // the list's ID column; recovery reads the record here
@@ -79,8 +129,16 @@ struct NtfsFileNode {
   std::uint64_t changeTime = 0;
   std::uint64_t size = 0;
   bool deleted = false;
+  bool stream = false;
   Recoverability recoverable{};  // deleted records only
 };
 using NtfsFileRecord = NtfsFileNode;
+
+// The stream name of a stream node ("" for a file).
+inline std::string_view streamNameOf(const NtfsFileNode& f) {
+  if (!f.stream) return {};
+  const auto colon = f.name.rfind(':');
+  return colon == std::string::npos ? std::string_view{} : std::string_view(f.name).substr(colon + 1);
+}
 
 }  // namespace osprin

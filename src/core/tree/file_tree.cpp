@@ -6,18 +6,44 @@
 namespace osprin {
 
 bool FileTree::addFatFolder(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
-                            std::uint16_t writeDate, std::uint16_t accessDate, bool deleted) {
+                            const FatTimes& times, bool deleted) {
   auto [it, inserted] = fatFolderById_.try_emplace(firstCluster, static_cast<std::uint32_t>(fatFolders.size()));
-  if (!inserted) return false;
-  fatFolders.push_back(FatFolderNode{std::string(name), firstCluster, parentCluster, writeDate, accessDate, 0, deleted});
+  if (!inserted) {
+    FatFolderNode& old = fatFolders[it->second];
+    if (deleted || !old.deleted) return false;
+    // A live entry for a folder listed from a deleted one: the live entry
+    // names the folder.
+    old.name.assign(name);
+    if (old.parentCluster != parentCluster) {
+      old.parentCluster = parentCluster;
+      fatFolderKids_.clear();
+    }
+    old.setTimes(times);
+    old.deleted = false;
+    return false;
+  }
+  FatFolderNode f;
+  f.name.assign(name);
+  f.firstCluster = firstCluster;
+  f.parentCluster = parentCluster;
+  f.deleted = deleted;
+  f.setTimes(times);
+  fatFolders.push_back(std::move(f));
   ++folderCount;
   return true;
 }
 
 void FileTree::addFatFile(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
-                          std::uint16_t writeDate, std::uint16_t accessDate, std::uint32_t size, bool deleted) {
-  fatFiles.push_back(
-      FatFileNode{std::string(name), firstCluster, parentCluster, writeDate, accessDate, size, deleted, fileCount});
+                          const FatTimes& times, std::uint32_t size, bool deleted) {
+  FatFileNode f;
+  f.name.assign(name);
+  f.firstCluster = firstCluster;
+  f.parentCluster = parentCluster;
+  f.size = size;
+  f.deleted = deleted;
+  f.fileIndex = fileCount;
+  f.setTimes(times);
+  fatFiles.push_back(std::move(f));
 }
 
 bool FileTree::addNtfsFolder(std::string_view name, std::uint32_t recordNumber, std::uint32_t parentRecord,
@@ -32,19 +58,22 @@ bool FileTree::addNtfsFolder(std::string_view name, std::uint32_t recordNumber, 
 
 void FileTree::addNtfsFile(SectorNo dataRecordSector, std::string_view name, std::uint32_t recordNumber,
                            std::uint32_t parentRecord, std::uint64_t creationTime, std::uint64_t changeTime,
-                           bool deleted, std::uint64_t size) {
+                           bool deleted, std::uint64_t size, bool stream) {
   ntfsFiles.push_back(NtfsFileNode{std::string(name), dataRecordSector, recordNumber, parentRecord, creationTime,
-                                   changeTime, size, deleted});
+                                   changeTime, size, deleted, stream});
 }
 
 bool FileTree::renameFatFolder(std::uint32_t parentCluster, std::uint32_t firstCluster, std::string_view name,
-                               bool deleted) {
+                               const FatTimes& times, bool deleted) {
   // First cluster is unique in the list, so the first record with both
   // values is the one with that first cluster, if its parent matches.
   auto idx = findFatFolder(firstCluster);
   if (idx < 0 || fatFolders[static_cast<std::size_t>(idx)].parentCluster != parentCluster) return false;
+  if (deleted && fatNamedLive_.count(firstCluster)) return false;  // the old entry of a renamed folder
+  if (!deleted) fatNamedLive_.insert(firstCluster);
   auto& f = fatFolders[static_cast<std::size_t>(idx)];
   f.name.assign(name);
+  f.setTimes(times);
   f.deleted = deleted;
   return true;
 }
@@ -55,6 +84,7 @@ void FileTree::freeFatTree() {
   fatFiles.clear();
   fatFiles.shrink_to_fit();
   fatFolderById_.clear();
+  fatNamedLive_.clear();
   fatFolderKids_.clear();
   fatFileKids_.clear();
   if (treeIsFat_) {

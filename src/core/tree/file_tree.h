@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/observer.h"
@@ -29,23 +30,43 @@ class FileTree {
   std::uint32_t entriesSeen = 0;  // FAT entries accepted (walker progress)
 
   // Appends unless a folder with that first cluster exists; returns whether
-  // it was added (and then increments folderCount).
+  // it was added (and then increments folderCount). A live entry for the
+  // first cluster of a folder listed from a deleted entry takes that record
+  // over (name, parent, times, not deleted): when Explorer renames a
+  // folder, the old deleted entry can stay beside the new one, both naming
+  // the same cluster, and the folder is the live one.
   bool addFatFolder(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
-                    std::uint16_t writeDate, std::uint16_t accessDate, bool deleted);
+                    const FatTimes& times, bool deleted);
+  bool addFatFolder(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
+                    std::uint16_t writeDate, std::uint16_t accessDate, bool deleted) {
+    return addFatFolder(name, firstCluster, parentCluster, datesOnly(writeDate, accessDate), deleted);
+  }
   // Appends with fileIndex = fileCount; the caller increments fileCount.
   void addFatFile(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
-                  std::uint16_t writeDate, std::uint16_t accessDate, std::uint32_t size, bool deleted);
+                  const FatTimes& times, std::uint32_t size, bool deleted);
+  void addFatFile(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
+                  std::uint16_t writeDate, std::uint16_t accessDate, std::uint32_t size, bool deleted) {
+    addFatFile(name, firstCluster, parentCluster, datesOnly(writeDate, accessDate), size, deleted);
+  }
   // In an advanced scan a second folder with the same record number is
   // dropped; the standard scan appends without testing. Returns whether added.
   bool addNtfsFolder(std::string_view name, std::uint32_t recordNumber, std::uint32_t parentRecord,
                      std::uint64_t creationTime, std::uint64_t changeTime, bool deleted, ScanType scan);
-  // Appends; the caller increments fileCount.
+  // Appends; the caller increments fileCount (not for streams).
   void addNtfsFile(SectorNo dataRecordSector, std::string_view name, std::uint32_t recordNumber,
                    std::uint32_t parentRecord, std::uint64_t creationTime, std::uint64_t changeTime, bool deleted,
-                   std::uint64_t size);
+                   std::uint64_t size, bool stream = false);
   // Renames the first folder with that parent and first cluster and sets its
-  // deleted flag; false when there is none.
-  bool renameFatFolder(std::uint32_t parentCluster, std::uint32_t firstCluster, std::string_view name, bool deleted);
+  // deleted flag and times; false when there is none. A deleted entry does
+  // not rename a folder that a live entry has named (a renamed folder's old
+  // entry).
+  bool renameFatFolder(std::uint32_t parentCluster, std::uint32_t firstCluster, std::string_view name,
+                       const FatTimes& times, bool deleted);
+  bool renameFatFolder(std::uint32_t parentCluster, std::uint32_t firstCluster, std::string_view name, bool deleted) {
+    const auto idx = findFatFolder(firstCluster);
+    return renameFatFolder(parentCluster, firstCluster, name,
+                           idx < 0 ? FatTimes{} : fatFolders[static_cast<std::size_t>(idx)].times(), deleted);
+  }
 
   void freeFatTree();   // empties the FAT lists; resets folderCount, fileCount, entriesSeen
   void freeNtfsTree();  // empties the NTFS lists; resets folderCount, fileCount
@@ -77,6 +98,13 @@ class FileTree {
   void renameNtfsFolderAt(std::size_t index, std::string_view name);
 
  private:
+  static FatTimes datesOnly(std::uint16_t writeDate, std::uint16_t accessDate) {
+    FatTimes t;
+    t.writeDate = writeDate;
+    t.accessDate = accessDate;
+    return t;
+  }
+  std::unordered_set<std::uint32_t> fatNamedLive_;  // first clusters that renameFatFolder named from a live entry
   std::unordered_map<std::uint32_t, std::uint32_t> fatFolderById_;
   std::unordered_map<std::uint32_t, std::uint32_t> ntfsFolderById_;
   std::unordered_map<std::uint32_t, std::uint32_t> itemToFolder_;

@@ -14,6 +14,7 @@ constexpr std::size_t kEntrySize = 32;
 constexpr int kEntriesPerSector = static_cast<int>(kSectorSize / kEntrySize);
 constexpr std::uint8_t kLongNameAttr = 0x0F;
 constexpr std::uint8_t kFolderAttr = 0x10;
+constexpr std::uint8_t kVolumeLabelAttr = 0x08;
 constexpr std::size_t kMaxLongNameUnits = 255;
 // The most UTF-8 that 255 UTF-16 units make: the bound of every name in the
 // tree (a snapshot holds no longer one).
@@ -105,17 +106,23 @@ std::uint32_t entryCluster(Bytes e, FsType fs) {
 }
 
 // The 8.3 name of an entry, 'x' for a deleted entry's first character.
+// Byte 12 holds the case flags of Windows NT: 0x08 shows the base name in
+// lower case, 0x10 the extension ("sing.dat" is stored "SING    DAT").
 std::string_view shortName(Bytes e, std::array<char, 12>& buf, bool& deleted) {
+  const std::uint8_t caseFlags = rd8(e, 12);
+  auto shown = [](char c, bool lower) {
+    return lower && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   std::size_t n = 0;
   for (std::size_t i = 0; i < 8; ++i) {
     char c = static_cast<char>(rd8(e, i));
-    if (c != ' ') buf[n++] = c;
+    if (c != ' ') buf[n++] = shown(c, caseFlags & 0x08);
   }
   if (rd8(e, 8) != ' ') {
     buf[n++] = '.';
     for (std::size_t i = 8; i < 11; ++i) {
       char c = static_cast<char>(rd8(e, i));
-      if (c != ' ') buf[n++] = c;
+      if (c != ' ') buf[n++] = shown(c, caseFlags & 0x10);
     }
   }
   if (n > 0 && static_cast<std::uint8_t>(buf[0]) == 0xE5) {
@@ -137,17 +144,20 @@ struct EntryName {
 
 enum class EntryKind { End, Skip, Named };
 
-// Steps common to both variants: end marker, long-name parts, first cluster
-// 0, the 8.3 name, the long name, the name check.
+// Steps common to both variants: end marker, long-name parts, the volume
+// label, folders without a first cluster, the 8.3 name, the long name, the
+// name check. A file with first cluster 0 is an empty file (no cluster was
+// ever given to it) and is named like any other.
 EntryKind nameEntry(Bytes sector, int e, Bytes before, FsType fs, bool parentDeleted, std::array<char, 12>& shortBuf,
                     std::string& longName, EntryName& out, bool& hadCluster) {
   Bytes entry = sector.subspan(static_cast<std::size_t>(e) * kEntrySize, kEntrySize);
   if (rd8(entry, 0) == 0) return EntryKind::End;
   out.deleted = parentDeleted;
-  if (rd8(entry, 11) == kLongNameAttr) return EntryKind::Skip;
+  const std::uint8_t attr = rd8(entry, 11);
+  if (attr == kLongNameAttr || (attr & kVolumeLabelAttr)) return EntryKind::Skip;
   out.firstCluster = entryCluster(entry, fs);
-  if (out.firstCluster == 0) return EntryKind::Skip;
-  hadCluster = true;
+  if (out.firstCluster == 0 && (attr & kFolderAttr)) return EntryKind::Skip;
+  if (out.firstCluster != 0) hadCluster = true;
   out.name = shortName(entry, shortBuf, out.deleted);
   bool fromLong = false;
   if (assemble(BackwardEntries(sector, e, before), longName)) {
@@ -159,6 +169,17 @@ EntryKind nameEntry(Bytes sector, int e, Bytes before, FsType fs, bool parentDel
 }
 
 }  // namespace
+
+FatTimes fatEntryTimes(Bytes e) {
+  FatTimes t;
+  t.createHundredths = rd8(e, 13);
+  t.createTime = rd16(e, 14);
+  t.createDate = rd16(e, 16);
+  t.accessDate = rd16(e, 18);
+  t.writeTime = rd16(e, 22);
+  t.writeDate = rd16(e, 24);
+  return t;
+}
 
 ClusterChain readDirectoryChain(SectorReader& reader, const VolumeParams& vp, std::uint32_t firstCluster) {
   ClusterChain chain;
@@ -251,13 +272,12 @@ void parseDirectorySector(Bytes sector, const DirContext& ctx, std::uint32_t par
     }
     if (kind == EntryKind::Skip) continue;
     Bytes entry = sector.subspan(static_cast<std::size_t>(e) * kEntrySize, kEntrySize);
-    const std::uint16_t writeDate = rd16(entry, 24);
-    const std::uint16_t accessDate = rd16(entry, 18);
+    const FatTimes times = fatEntryTimes(entry);
     if (rd8(entry, 11) & kFolderAttr) {
-      tree.addFatFolder(en.name, en.firstCluster, parentCluster, writeDate, accessDate, en.deleted);
+      tree.addFatFolder(en.name, en.firstCluster, parentCluster, times, en.deleted);
       obs.counter("Folder(s) Found", tree.folderCount);
     } else {
-      tree.addFatFile(en.name, en.firstCluster, parentCluster, writeDate, accessDate, rd32(entry, 28), en.deleted);
+      tree.addFatFile(en.name, en.firstCluster, parentCluster, times, rd32(entry, 28), en.deleted);
       ++tree.fileCount;
       obs.counter("File(s) Found", tree.fileCount);
     }
@@ -293,13 +313,12 @@ void parseDirectoryCluster(Bytes buffer, const DirContext& ctx, std::uint32_t pa
       }
       if (kind == EntryKind::Skip) continue;
       Bytes entry = sector.subspan(static_cast<std::size_t>(e) * kEntrySize, kEntrySize);
-      const std::uint16_t writeDate = rd16(entry, 24);
-      const std::uint16_t accessDate = rd16(entry, 18);
+      const FatTimes times = fatEntryTimes(entry);
       const std::uint32_t size = rd32(entry, 28);
       if ((rd8(entry, 11) & kFolderAttr) && size == 0) {
-        tree.renameFatFolder(parentCluster, en.firstCluster, en.name, en.deleted);
+        tree.renameFatFolder(parentCluster, en.firstCluster, en.name, times, en.deleted);
       } else {
-        tree.addFatFile(en.name, en.firstCluster, parentCluster, writeDate, accessDate, size, en.deleted);
+        tree.addFatFile(en.name, en.firstCluster, parentCluster, times, size, en.deleted);
         ++tree.fileCount;
       }
     }

@@ -61,6 +61,9 @@ void parseDirectoryCluster(Bytes buffer, const DirContext& ctx, std::uint32_t pa
                            SectorNo firstSector, std::uint32_t sectorCount, bool parentDeleted, int firstEntry,
                            FileTree& tree);
 
+// The times of a 32-byte directory entry.
+FatTimes fatEntryTimes(Bytes entry);
+
 // The long name of the short entry at index e of the sector (UTF-8), looking
 // into the previous sector when the long-name entries begin there.
 bool assembleLongName(Bytes sector, Bytes previousSector, int entryIndex, std::string& out);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/text.h"
 #include "volume/fat_dir.h"
 #include "volume/walkers.h"
 
@@ -87,6 +88,19 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
   const std::uint32_t divisor = spc == 0 ? 0 : sel.rangeLength / spc;
   DirectoryReader dir(reader, vp.fsType);
   bool end = false;
+  // Sectors of the directory in work that could not be read: named in a
+  // warning once the directory is done.
+  std::uint64_t unreadable = 0;
+  SectorNo firstUnreadable = 0;
+  auto unreadableSector = [&](SectorNo lba) {
+    if (unreadable++ == 0) firstUnreadable = lba;
+  };
+  auto warnUnreadable = [&](const std::string& what) {
+    if (unreadable == 0) return;
+    obs.warning(dec(unreadable) + " sector(s) of " + what + " could not be read (the first is sector " +
+                dec(firstUnreadable) + "); entries it held are missing");
+    unreadable = 0;
+  };
 
   // Parses the directory's sectors cluster by cluster from the given chain.
   // The first sector of the chain is parsed from firstEntry, the others from
@@ -105,6 +119,7 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
         const SectorNo lba = vp.clusterBase + c * spc + i;
         if (!(first && skipFirstRead)) {
           if (!dir.read(lba)) {
+            unreadableSector(lba);
             first = false;
             continue;
           }
@@ -123,15 +138,20 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
   end = false;
   if (vp.fsType == FsType::Fat32) {
     walkChain(readDirectoryChain(reader, vp, vp.rootDirStart), kFatRootCluster, false, 0, false, false);
+    warnUnreadable("the root folder");
   } else {
     const SectorNo rootFirst = sel.rangeStart + vp.reservedSectors + 2 * vp.sectorsPerFat;
     for (std::uint32_t i = 0; i < vp.rootDirSectors && !end; ++i) {
       const SectorNo lba = rootFirst + i;
       if (i % 256 == 0) dir.prefetch(lba, std::min<std::uint32_t>(256, vp.rootDirSectors - i));
-      if (!dir.read(lba)) continue;
+      if (!dir.read(lba)) {
+        unreadableSector(lba);
+        continue;
+      }
       parseDirectorySector(dir.sector(), dir.context(), kFatRootCluster, end, lba, false, 0, tree, divisor, obs);
       dir.advance();
     }
+    warnUnreadable("the root folder");
   }
 
   // Folders, breadth first; the list grows while it is walked.
@@ -145,9 +165,16 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
     // A folder whose first sector is not a "." / ".." sector (its cluster
     // was reused, or never was a directory) keeps no children.
     dir.prefetch(vp.clusterBase + firstCluster * spc, spc);
-    if (!dir.read(vp.clusterBase + firstCluster * spc) || !isDotSector(dir.sector())) continue;
+    const std::string what = "the folder " + tree.fatFolders[k].name + " (cluster " + dec(firstCluster) + ")";
+    if (!dir.read(vp.clusterBase + firstCluster * spc)) {
+      obs.warning(what + " could not be read (sector " + dec(vp.clusterBase + firstCluster * spc) +
+                  "); it is listed empty");
+      continue;
+    }
+    if (!isDotSector(dir.sector())) continue;
     const ClusterChain chain = readDirectoryChain(reader, vp, firstCluster);
     walkChain(chain, firstCluster, deleted, 2, true, true);
+    warnUnreadable(what);
   }
 
   stop.store(0);

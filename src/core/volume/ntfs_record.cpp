@@ -207,11 +207,31 @@ bool findFileName(Bytes rec, int nameSpace, FileNameInfo& out) {
     out.name = utf16leToUtf8(rec, v + 66, chars);
     out.parentRecord = rd32(rec, v);
     out.creationTime = rd64(rec, v + 8);
-    out.changeTime = rd64(rec, v + 24);
+    out.nameCreationTime = out.creationTime;
+    out.changeTime = rd64(rec, v + 16);
     found = true;
     return true;
   });
   return found;
+}
+
+std::vector<FileNameInfo> linkNames(Bytes rec) {
+  std::vector<FileNameInfo> out;
+  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+    if (type != kAttrFileName || rd8(rec, p + 9) != 0 || rd8(rec, p + 8) != 0) return false;
+    const std::size_t v = p + rd16(rec, p + 20);
+    if (v >= rec.size() || rec.size() - v < 66 || rd8(rec, v + 65) == 2) return false;
+    const std::size_t chars = rd8(rec, v + 64);
+    if (rec.size() - v - 66 < 2 * chars) return false;
+    FileNameInfo n;
+    n.name = utf16leToUtf8(rec, v + 66, chars);
+    n.parentRecord = rd32(rec, v);
+    n.creationTime = n.nameCreationTime = rd64(rec, v + 8);
+    n.changeTime = rd64(rec, v + 16);
+    out.push_back(std::move(n));
+    return out.size() >= 1024;
+  });
+  return out;
 }
 
 bool findPreferredFileName(Bytes rec, FileNameInfo& out) {
@@ -272,11 +292,30 @@ std::uint64_t MftRuns::totalSectors() const {
   return total;
 }
 
-MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster) {
+MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster,
+                    SectorNo mftMirrorStart, bool* usedMirror) {
   MftRuns runs;
   std::array<std::uint8_t, kMftRecordSize> rec{};
-  if (!readRecordAt(reader, mftStart, rec)) return runs;
-  appendMftDataRuns(rec, clusterBase, sectorsPerCluster, runs);
+  if (usedMirror) *usedMirror = false;
+  // The MFT's own record, read whole and giving runs; when it cannot be
+  // read or is damaged, its copy in the MFT mirror.
+  auto firstRecord = [&](SectorNo at, bool strict) {
+    runs.clear();
+    std::fill(rec.begin(), rec.end(), 0);
+    const bool read = reader.readSectors(at, 2, rec.data());
+    if ((strict && !read) || !hasText(rec, 0, "FILE")) return false;
+    applyFixup(rec);
+    appendMftDataRuns(rec, clusterBase, sectorsPerCluster, runs);
+    return runs.size() != 0 || findAttribute(rec, kAttrList) >= 0;
+  };
+  if (!firstRecord(mftStart, true)) {
+    if (mftMirrorStart != 0 && mftMirrorStart != mftStart && firstRecord(mftMirrorStart, true)) {
+      if (usedMirror) *usedMirror = true;
+    } else if (!firstRecord(mftStart, false)) {
+      runs.clear();
+      return runs;
+    }
+  }
 
   // An MFT spread over several records names them in its attribute list.
   const std::int64_t l = findAttribute(rec, kAttrList);
@@ -300,6 +339,68 @@ MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStar
     if (readMftRecord(reader, runs, records[i], ext)) appendMftDataRuns(ext, clusterBase, sectorsPerCluster, runs);
   }
   return runs;
+}
+
+bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::span<std::uint8_t> out,
+                    SectorNo& baseSector) {
+  std::fill(out.begin(), out.end(), 0);
+  if (out.size() < kMftRecordSize || rd16(ext, 4) < 48) return false;
+  const std::uint32_t base = rd32(ext, 32), own = rd32(ext, 44);
+  if (base == 0 || own <= base) return false;
+  const std::uint64_t back = 2 * std::uint64_t{own - base};
+  if (back > extSector) return false;
+  baseSector = static_cast<SectorNo>(extSector - back);
+  if (!readRecordAt(reader, baseSector, out.first(kMftRecordSize))) return false;
+  if (rd16(out, 4) < 48 || rd32(out, 44) != base || rd32(out, 32) != 0) {
+    std::fill(out.begin(), out.end(), 0);
+    return false;
+  }
+  return true;
+}
+
+std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, SectorNo sector, SectorNo clusterBase,
+                                         std::uint32_t sectorsPerCluster) {
+  std::vector<LocatedRecord> out(1);
+  out[0].sector = sector;
+  std::copy_n(record.begin(), std::min(record.size(), kMftRecordSize), out[0].bytes.begin());
+  if (rd16(record, 4) < 48) return out;  // no numbers in the header
+  // The base record, and its number and sector.
+  std::uint32_t base = rd32(record, 44);
+  SectorNo baseSector = sector;
+  std::size_t baseAt = 0;
+  if (rd32(record, 32) != 0) {
+    LocatedRecord b;
+    if (!readBaseRecord(reader, record, sector, b.bytes, b.sector)) return out;
+    base = rd32(b.bytes, 44);
+    baseSector = b.sector;
+    out.push_back(b);
+    baseAt = 1;
+  }
+  std::vector<std::uint32_t> refs{base};
+  const Bytes baseBytes(out[baseAt].bytes);
+  const std::int64_t list = findAttribute(baseBytes, kAttrList);
+  if (sectorsPerCluster != 0) {
+    collectAttributeList(reader, clusterBase, sectorsPerCluster, baseBytes, refs);
+  } else if (list >= 0 && rd8(baseBytes, static_cast<std::size_t>(list) + 8) != 0) {
+    // A list outside the record cannot be read without the volume's
+    // geometry: the records after the base that name it as their base are
+    // its extension records (NTFS takes free records near the base).
+    constexpr std::uint32_t kProbe = 64;
+    for (std::uint32_t n = base + 1; n != 0 && n <= base + kProbe && refs.size() < kMaxRecordRefs; ++n) refs.push_back(n);
+  } else {
+    collectAttributeList(baseBytes, refs);
+  }
+  for (std::uint32_t n : refs) {
+    if (n == base || (out.size() > 0 && rd32(out[0].bytes, 44) == n)) continue;
+    const std::int64_t at = static_cast<std::int64_t>(baseSector) + 2 * (static_cast<std::int64_t>(n) - base);
+    if (at <= 0 || at > static_cast<std::int64_t>(std::numeric_limits<SectorNo>::max())) continue;
+    LocatedRecord e;
+    e.sector = static_cast<SectorNo>(at);
+    if (!readRecordAt(reader, e.sector, e.bytes)) continue;
+    if (rd16(e.bytes, 4) < 48 || rd32(e.bytes, 44) != n || rd32(e.bytes, 32) != base) continue;
+    out.push_back(e);
+  }
+  return out;
 }
 
 bool readMftRecord(SectorReader& reader, const MftRuns& runs, std::uint32_t n, std::span<std::uint8_t> out) {

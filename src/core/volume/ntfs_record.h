@@ -2,6 +2,7 @@
 // NTFS file-record routines shared by the MFT walker, the deep scan and
 // recovery. Every routine stays inside the buffer it is given, whatever the
 // record says.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -23,7 +24,8 @@ struct FileNameInfo {
   std::string name;  // UTF-8
   std::uint32_t parentRecord = 0;
   std::uint64_t creationTime = 0;
-  std::uint64_t changeTime = 0;
+  std::uint64_t changeTime = 0;  // last write (the file name's modification time)
+  std::uint64_t nameCreationTime = 0;  // the file name's own creation time (the key of index entries)
 };
 
 // The unnamed file-name attribute of the given namespace (0 POSIX, 1 Win32,
@@ -31,6 +33,9 @@ struct FileNameInfo {
 bool findFileName(Bytes record, int nameSpace, FileNameInfo& out);
 // Namespaces 1, 3, 2, then 0: the first found wins.
 bool findPreferredFileName(Bytes record, FileNameInfo& out);
+// Every file name of a record but the DOS ones (a file with hard links has
+// several), in record order.
+std::vector<FileNameInfo> linkNames(Bytes record);
 // The size of the unnamed data attribute (real size when non-resident).
 bool findDataSize(Bytes record, std::uint64_t& size);
 
@@ -62,8 +67,32 @@ struct MftRuns {
 };
 
 // Reads record 0 at mftStart and decodes the MFT's data runs (following its
-// attribute list when the MFT is spread over several records).
-MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster);
+// attribute list when the MFT is spread over several records). When record 0
+// cannot be read or is damaged (no "FILE", no runs), its copy at
+// mftMirrorStart (when given) is used and *usedMirror set.
+MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster,
+                    SectorNo mftMirrorStart = 0, bool* usedMirror = nullptr);
+
+// The base record of an extension record found at extSector, located by
+// the numbers NTFS 3.1 records carry in their header (the base lies
+// 2 x (own number - base number) sectors before, when the MFT is contiguous
+// between them). False, with out zeroed, when the record is no extension
+// record, carries no numbers, or the record found there is not that base.
+bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::span<std::uint8_t> out,
+                    SectorNo& baseSector);
+
+// The records of one file where no MFT runs are known (a deep scan): the
+// record at `sector`, its base record when it is an extension record, and
+// the extension records named by the base's attribute list, each located by
+// the header numbers as above and taken only when it carries the number
+// asked for and names the base. A non-resident attribute list is read only
+// when sectorsPerCluster is not 0. The record at `sector` comes first.
+struct LocatedRecord {
+  SectorNo sector = 0;
+  std::array<std::uint8_t, kMftRecordSize> bytes{};
+};
+std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, SectorNo sector, SectorNo clusterBase = 0,
+                                         std::uint32_t sectorsPerCluster = 0);
 
 // Reads record n through the runs (each of its two sectors where the runs
 // put it) and applies the fixup. False, with out zeroed, when the record is

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "ntfs/data_attr.h"
 #include "volume/walkers.h"
 
 namespace osprin {
@@ -19,6 +20,8 @@ namespace {
 // instead of one per record. A piece that fails is read again sector by
 // sector inside the reader, and a sector that never reads stays zero.
 constexpr std::uint32_t kChunkSectors = 256;
+// Names of one file listed at most (hard links).
+constexpr std::size_t kMaxLinks = 1024;
 
 // Hands out the sectors of the MFT in order, reading the runs in pieces.
 class MftSectorStream {
@@ -42,21 +45,26 @@ class MftSectorStream {
   SectorNo diskSector() const { return runs_.runStart[run_] == 0 ? 0 : runs_.runStart[run_] + off_; }
 
   // Copies the sector at the current position into dst (zeros for a sparse
-  // run or an unreadable sector).
-  void copy(std::uint8_t* dst) {
+  // run or an unreadable sector). False when the sector could not be read.
+  bool copy(std::uint8_t* dst) {
     const SectorNo start = runs_.runStart[run_];
     if (start == 0) {
       std::memset(dst, 0, kSectorSize);
-      return;
+      return true;
     }
     if (chunkRun_ != run_ || off_ < chunkOff_ || off_ >= chunkOff_ + chunkLen_) {
       chunkRun_ = run_;
       chunkOff_ = off_;
       chunkLen_ = std::min(kChunkSectors, runs_.runLength[run_] - off_);
       chunk_.assign(std::size_t{chunkLen_} * kSectorSize, 0);
-      reader_.readSectors(start + off_, chunkLen_, chunk_.data());
+      unread_.clear();
+      reader_.readSectorsClearing(start + off_, chunkLen_, chunk_.data(), &unread_);
     }
     std::memcpy(dst, chunk_.data() + std::size_t{off_ - chunkOff_} * kSectorSize, kSectorSize);
+    const std::uint64_t at = std::uint64_t{start} + off_;
+    for (const SectorRange& r : unread_)
+      if (at >= r.first && at < r.first + r.count) return false;
+    return true;
   }
 
  private:
@@ -68,6 +76,7 @@ class MftSectorStream {
   std::size_t chunkRun_ = static_cast<std::size_t>(-1);
   std::uint32_t chunkOff_ = 0, chunkLen_ = 0;
   std::vector<std::uint8_t> chunk_;
+  std::vector<SectorRange> unread_;
 };
 
 // The records named by one record's attribute list, read once per record in
@@ -147,7 +156,15 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
                     Observer& obs) {
   tree.freeNtfsTree();
   stop.store(0);
-  runs = readMftRuns(reader, vp.clusterBase, vp.mftStart, vp.sectorsPerCluster);
+  bool mirror = false;
+  runs = readMftRuns(reader, vp.clusterBase, vp.mftStart, vp.sectorsPerCluster, vp.mftMirrorStart, &mirror);
+  if (mirror)
+    obs.warning("the MFT's first record at sector " + dec(vp.mftStart) +
+                " could not be read or is damaged; its copy in the MFT mirror (sector " + dec(vp.mftMirrorStart) +
+                ") was used");
+  else if (runs.size() == 0)
+    obs.warning("the MFT's first record at sector " + dec(vp.mftStart) +
+                " could not be read, nor its copy in the MFT mirror; the volume is listed empty");
   obs.counter("Folder(s) Found", 0);
   obs.stopVisible(true);
   obs.progress(0);
@@ -172,6 +189,8 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   FileNameInfo name;
   std::string statusLine;
 
+  std::uint64_t unreadable = 0;  // records with a sector that could not be read
+  std::uint32_t firstUnreadable = 0;
   std::uint32_t h = 0;
   for (std::uint64_t g = 0; g < total; g += 2, ++h) {
     if (stop.load() == 1) break;
@@ -179,11 +198,21 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
     obs.counter("Current Sector", stream.shownSector());
     sectorsRead += 2;
     const SectorNo sector = stream.diskSector();
-    stream.copy(rec.data());
+    bool readable = stream.copy(rec.data());
     if (stream.seek(g + 1))
-      stream.copy(rec.data() + kSectorSize);
+      readable = stream.copy(rec.data() + kSectorSize) && readable;
     else
       std::memset(rec.data() + kSectorSize, 0, kSectorSize);
+    // Records 0 to 3 ($MFT, $MFTMirr, $LogFile, $Volume) have copies in the
+    // MFT mirror.
+    if (!readable && h < 4 && vp.mftMirrorStart != 0) {
+      std::array<std::uint8_t, kMftRecordSize> copy{};
+      if (reader.readSectorsClearing(std::uint64_t{vp.mftMirrorStart} + 2 * h, 2, copy.data())) {
+        rec = copy;
+        readable = true;
+      }
+    }
+    if (!readable && unreadable++ == 0) firstUnreadable = h;
 
     if (!hasText(rec, 0, "FILE")) continue;
     applyFixup(rec);
@@ -203,6 +232,9 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
       named = !r.empty() && findPreferredFileName(r, name);
     }
     if (!named) continue;
+    // The times Windows shows: $STANDARD_INFORMATION's, which the base
+    // record holds; the file name's only when it has none.
+    standardInformationTimes(rec, name.creationTime, name.changeTime);
 
     if (flags == 2 || flags == 3) {
       if (name.name == ".") continue;  // the root directory itself
@@ -219,9 +251,33 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
         found = !r.empty() && findDataSize(r, size);
       }
       if (!found) size = 0;
+      const std::size_t linksFrom = tree.ntfsFiles.size();
       tree.addNtfsFile(dataSector, name.name, h, name.parentRecord, name.creationTime, name.changeTime, flags == 0,
                        size);
       ++tree.fileCount;
+      // Hard links: each other name (not a DOS short name) is a row of its own.
+      for (std::size_t k = 0; k < refs.size(); ++k) {
+        Bytes r = recordOf(k);
+        if (r.empty()) continue;
+        for (const FileNameInfo& link : linkNames(r)) {
+          if (link.parentRecord == name.parentRecord && link.name == name.name) continue;
+          bool seen = false;
+          for (std::size_t i = linksFrom; i < tree.ntfsFiles.size() && !seen; ++i)
+            seen = tree.ntfsFiles[i].parentRecord == link.parentRecord && tree.ntfsFiles[i].name == link.name;
+          if (seen || tree.ntfsFiles.size() - linksFrom >= kMaxLinks) continue;
+          tree.addNtfsFile(dataSector, link.name, h, link.parentRecord, name.creationTime, name.changeTime, flags == 0,
+                           size);
+          ++tree.fileCount;
+        }
+      }
+      // Named streams: a row "NAME:STREAM" each, right after the file.
+      for (std::size_t k = 0; k < refs.size(); ++k) {
+        Bytes r = recordOf(k);
+        if (r.empty()) continue;
+        for (const NtfsDataAttr& d : namedDataAttributes(r))
+          tree.addNtfsFile(k == 0 ? sector : runs.recordSector(refs[k]), name.name + ":" + d.stream, h,
+                           name.parentRecord, name.creationTime, name.changeTime, flags == 0, d.dataSize, true);
+      }
       obs.counter("File(s) Found", tree.fileCount);
     }
     obs.text("Last File/Folder", name.name);
@@ -235,6 +291,9 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
     obs.progress(percent(sectorsRead, total));
   }
 
+  if (unreadable > 0)
+    obs.warning(dec(unreadable) + " MFT record(s) could not be read (the first is record " + dec(firstUnreadable) +
+                "); the files and folders they held are missing");
   stop.store(0);
   obs.progress(0);
   placeLostFolders(tree, stop, obs);

@@ -1,12 +1,46 @@
+#include <array>
+
+#include "common/text.h"
 #include "volume/walkers.h"
 
+#include <array>
+
+#include "common/bytes.h"
+#include "common/text.h"
+
 namespace osprin {
+
+std::string volumeBeyondDiskWarning(SectorReader& reader, const Selection& sel) {
+  const std::uint64_t disk = reader.totalSectors();
+  if (disk == 0) return {};
+  std::uint64_t claimed = std::uint64_t{sel.rangeEnd} + 1 > sel.rangeStart ? std::uint64_t{sel.rangeEnd} + 1 - sel.rangeStart : 0;
+  std::array<std::uint8_t, kSectorSize> boot{};
+  if (sel.rangeStart < disk && reader.readSectors(sel.rangeStart, 1, boot.data()) && hasBootSignature(Bytes(boot))) {
+    const Bytes b(boot);
+    std::uint64_t own = 0;
+    if (sel.fsType == FsType::Ntfs && hasText(b, 3, "NTFS"))
+      own = rd64(b, 40) + 1;  // the backup boot sector follows the counted sectors
+    else if (isFat(sel.fsType) && rd16(b, 11) == kSectorSize)
+      own = rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32);
+    claimed = std::max(claimed, own);
+  }
+  const std::uint64_t end = std::uint64_t{sel.rangeStart} + claimed;
+  if (claimed == 0 || end <= disk) return {};
+  return "The volume at sector " + dec(sel.rangeStart) + " claims " + dec(claimed) + " sectors (to sector " +
+         dec(end - 1) + "), but the disk has only " + dec(disk) + " sectors: what lies past sector " + dec(disk - 1) +
+         " is missing, so files and folders there cannot be listed or recovered";
+}
 
 ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumeParams& vp, MftRuns& runs,
                             FileTree& tree, StopFlag& stop, Observer& obs) {
   bool ok = readVolumeParams(reader, sel, vp);
   stop.store(0);  // a Stop pressed before this point is forgotten
+  if (const std::string w = volumeBeyondDiskWarning(reader, sel); !w.empty()) obs.message(MsgKind::Warning, w);
   if (!ok) {
+    std::array<std::uint8_t, kSectorSize> boot{};
+    if (!reader.readSectors(sel.rangeStart, 1, boot.data()))
+      obs.warning("the boot sector of the volume (sector " + dec(sel.rangeStart) +
+                  ") could not be read; its geometry is worked out from the rest of the volume");
     obs.status("Calculating partition parameters");
     ok = calculateVolumeParams(reader, sel, vp, stop, obs);
     obs.status("");

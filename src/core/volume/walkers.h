@@ -1,5 +1,7 @@
 #pragma once
 // The two walkers of the standard scan and the scan driver.
+#include <string>
+
 #include "common/observer.h"
 #include "common/types.h"
 #include "disk/sector_reader.h"
@@ -25,8 +27,14 @@ enum class ScanOutcome {
   Aborted,  // "Recovery procedure aborted by user"
 };
 
+// A warning when the selection, or the volume's own boot sector at its
+// start, reaches past the end of the disk (a truncated image, a partition
+// entry or a boot sector that claims too much); empty otherwise.
+std::string volumeBeyondDiskWarning(SectorReader& reader, const Selection& sel);
+
 // The whole standard scan: volume parameters (or their calculation), then
-// the walk. Shows the driver's messages through obs.
+// the walk. Shows the driver's messages through obs; first, as a warning,
+// volumeBeyondDiskWarning, and then reads what the disk holds.
 ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumeParams& vp, MftRuns& runs,
                             FileTree& tree, StopFlag& stop, Observer& obs);
 

@@ -1,5 +1,6 @@
 // "Recovery Settings".
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -77,6 +78,10 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
                              deletedPolicyText(DeletedPolicy::ExcludeDeleted)},
                             deletedGroup, "deletedGroup"));
   top->addWidget(numberGroup(this, "Setting for bad sectors", "Number of retries on bad sector(s)", retriesCombo));
+  auto* streams = new QCheckBox("Recover named streams with their files (NTFS)", this);
+  streams->setObjectName("streamsCheck");
+  streams->setChecked(settings_.recoverStreams);
+  top->addWidget(streams);
 
   auto* buttons = new QDialogButtonBox(this);
   okButton = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
@@ -104,6 +109,7 @@ void RecoverySettingsDialog::accept() {
   if (retriesCombo->currentIndex() >= 0) settings_.setBadSectorRetries(static_cast<std::uint32_t>(retriesCombo->currentIndex()) + 1);
   if (duplicateGroup->checkedId() > 0) settings_.setDuplicatePolicy(static_cast<std::uint32_t>(duplicateGroup->checkedId()));
   if (deletedGroup->checkedId() > 0) settings_.setDeletedPolicy(static_cast<std::uint32_t>(deletedGroup->checkedId()));
+  if (auto* streams = findChild<QCheckBox*>("streamsCheck")) settings_.recoverStreams = streams->isChecked();
   QDialog::accept();
 }
 

@@ -1002,7 +1002,7 @@ bool MainWindow::startJob(Job kind, std::function<void(Observer&)> work, std::fu
           work(*obs);
         } catch (const std::bad_alloc&) {
           obs->message(MsgKind::Error, texts::kOutOfMemory);
-          std::_Exit(0);
+          std::_Exit(1);  // running out of memory is a failure of the program, never a success
         } catch (const std::exception& e) {
           // A fault of the core must not take the window down with it.
           obs->message(MsgKind::Error, std::string("The operation failed: ") + e.what());
