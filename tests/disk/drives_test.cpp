@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
+
+#include "disk/block_source.h"
 #include "disk/drives.h"
 #include "support/fixtures.h"
 
@@ -51,11 +54,13 @@ TEST(Drives, EnumeratesWholeDisksAndImagesInOrder) {
   EXPECT_EQ(driveLabel(0), "Storage Device0");
   EXPECT_EQ(driveLabel(2), "Storage Device2");
 
-  // 16514064 sectors in the 255/63 translation: 1027 whole cylinders.
+  // 16514064 sectors in the 255/63 translation: 1027 whole cylinders and
+  // a part; the sector count is every sector, the cylinders information.
   EXPECT_EQ(drives[0].heads, 255u);
   EXPECT_EQ(drives[0].sectorsPerTrack, 63u);
   EXPECT_EQ(drives[0].cylinders, 1027u);
-  EXPECT_EQ(drives[0].totalSectors, 1027u * 255 * 63);
+  EXPECT_EQ(drives[0].totalSectors, drives[0].trueSectors);
+  EXPECT_GT(drives[0].totalSectors, 1027u * 255 * 63);
 }
 
 TEST(Drives, PanelTexts) {
@@ -93,6 +98,20 @@ TEST(Drives, ImagePathErrors) {
   EXPECT_FALSE(driveInfoForPath("/no/such/disk.img", d, err));
   EXPECT_NE(err.find("cannot open /no/such/disk.img"), std::string::npos);
   EXPECT_FALSE(driveInfoForPath(test::makeTempDir("x"), d, err));
+}
+
+TEST(Drives, AnAdoptedDescriptorMustBeReadOnly) {
+  std::string img = test::makeTempDir("adopt") + "/disk.img";
+  std::ofstream(img) << std::string(512 * 4, 'x');
+  std::string err;
+  auto ro = FileBlockSource::adopt(::open(img.c_str(), O_RDONLY | O_CLOEXEC), img, err);
+  ASSERT_NE(ro, nullptr) << err;
+  EXPECT_EQ(ro->sizeBytes(), 2048u);
+  char b[4];
+  EXPECT_TRUE(ro->readAt(512, b, 4));
+  EXPECT_EQ(FileBlockSource::adopt(::open(img.c_str(), O_RDWR | O_CLOEXEC), img, err), nullptr);
+  EXPECT_NE(err.find("read-only"), std::string::npos);
+  EXPECT_EQ(FileBlockSource::adopt(-1, img, err), nullptr);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include "app/dialog_classes.h"
 #include "app/dialogs.h"
+#include "app/list_order.h"
+#include <limits>
 #include "dialog_support.h"
 
 using namespace osprin;
@@ -10,11 +12,15 @@ using namespace osprin::gui;
 using namespace osprin::gui::dtest;
 
 TEST(PropertiesTexts, SizesAndContents) {
-  EXPECT_EQ(fileSizeKbText(0), "1 KB");
-  EXPECT_EQ(fileSizeKbText(1023), "1 KB");
-  EXPECT_EQ(fileSizeKbText(1024), "2 KB");
-  EXPECT_EQ(fileSizeKbText(20000), "20 KB");
-  EXPECT_EQ(fileSizeKbText(5ull << 40), "5368709121 KB");  // 64-bit sizes
+  EXPECT_EQ(sizeWithBytes(0), "0 bytes");
+  EXPECT_EQ(sizeWithBytes(1), "1 byte");
+  EXPECT_EQ(sizeWithBytes(1023), "1023 bytes");
+  EXPECT_EQ(sizeWithBytes(1024), "1.0 KB (1,024 bytes)");
+  EXPECT_EQ(sizeWithBytes(20000), "20 KB (20,000 bytes)");
+  EXPECT_EQ(sizeWithBytes(1234567), "1.2 MB (1,234,567 bytes)");
+  EXPECT_EQ(sizeWithBytes(2000398934016ull), "1.8 TB (2,000,398,934,016 bytes)");
+  EXPECT_EQ(humanSize(5ull << 40), "5.0 TB");  // 64-bit sizes
+  EXPECT_EQ(humanSize(std::numeric_limits<std::uint64_t>::max()), "16 EB");
 
   EXPECT_EQ(folderSizeMbText(0), "Less than 1 MB");
   EXPECT_EQ(folderSizeMbText(1024 * 1024 - 1), "Less than 1 MB");
@@ -82,18 +88,18 @@ TEST(PropertiesDialog, FileRow) {
   PropertiesDialog d(nullptr, *s, *readme);
   EXPECT_EQ(d.windowTitle(), "File/Folder Properties");
   EXPECT_EQ(d.nameValue->text(), QString::fromStdString(readme->name));
-  EXPECT_EQ(d.sizeValue->text(), "1 KB");  // 14 bytes
+  EXPECT_EQ(d.sizeValue->text(), "14 bytes");
   EXPECT_EQ(d.createdValue->text(), QString::fromStdString(readme->created));
   EXPECT_EQ(d.modifiedValue->text(), QString::fromStdString(readme->modified));
   EXPECT_FALSE(readme->created.empty());
   EXPECT_EQ(d.containsValue, nullptr);  // files have no "Contains"
   EXPECT_EQ(d.containsLabel, nullptr);
 
-  // A 1024-byte file shows 2 KB.
+  // The exact count beside the rounded one.
   ListRow k = *readme;
   k.size = 1024;
   PropertiesDialog d2(nullptr, *s, k);
-  EXPECT_EQ(d2.sizeValue->text(), "2 KB");
+  EXPECT_EQ(d2.sizeValue->text(), "1.0 KB (1,024 bytes)");
 }
 
 TEST(PropertiesDialog, FolderRowCountsItsSubtree) {

@@ -11,6 +11,10 @@
 #include <filesystem>
 #include <mutex>
 
+#include <QListWidget>
+#include <QTest>
+#include <cstring>
+
 #include "app/dialog_classes.h"
 #include "app/dialogs.h"
 #include "dialog_support.h"
@@ -308,12 +312,32 @@ TEST_F(Recovery, CreationErrorAsksWithTheErrorIconAndNoStops) {
     fs::create_directories(blocker);
     boxes.clear();
     errorAnswer = reply;
-    ASSERT_TRUE(recoverRows(nullptr, *s, root, QString::fromStdString(dest)));
+    QWidget window;
+    std::vector<QUrl> opened;
+    ASSERT_TRUE(recoverRows(&window, *s, root, QString::fromStdString(dest), [&](const QUrl& u) {
+      opened.push_back(u);
+      return true;
+    }));
+    // The summary: files written, the folder with its button, the file that
+    // failed with the system's reason.
+    auto* sum = window.findChild<RecoverySummaryDialog*>();
+    ASSERT_NE(sum, nullptr);
+    EXPECT_TRUE(sum->isVisible());
+    EXPECT_TRUE(sum->headline->text().contains(reply == QMessageBox::Yes ? "file(s) were written" : "Recovery stopped"))
+        << sum->headline->text().toStdString();
+    EXPECT_EQ(sum->folderValue->text(), QString::fromStdString(dest));
+    ASSERT_GE(sum->problems->count(), 1);
+    EXPECT_EQ(sum->problems->item(0)->text(),
+              QString::fromStdString("cannot create " + blocker + ": " + std::strerror(EISDIR)));
+    QTest::mouseClick(sum->openFolderButton, Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dest)));
     QStringList questions;
     for (const Box& b : boxes)
       if (b.kind == BoxKind::ErrorQuestion && b.text.startsWith("Error creating file")) questions << b.text;
     ASSERT_EQ(questions.size(), 1) << boxTexts().join('|').toStdString();
-    EXPECT_EQ(questions[0], "Error creating file : " + QString::fromStdString(blocker) + ".  Continue Recovery ? ");
+    EXPECT_TRUE(questions[0].startsWith("Error creating file : " + QString::fromStdString(blocker) + " (")) << questions[0].toStdString();
+    EXPECT_TRUE(questions[0].endsWith(").  Continue Recovery ? "));  // the system's reason between
     EXPECT_TRUE(fs::is_directory(blocker));
     const auto got = filesUnder(dest);
     // Yes goes on with the next files, No stops the run.

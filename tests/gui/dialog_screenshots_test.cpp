@@ -65,8 +65,18 @@ TEST_F(DialogScreenshots, EveryDialog) {
     d.pathValue->setText("/home/user/recovered/Documents/Letters");
     d.nameValue->setText("letter one.txt");
     d.totalValue->setText("12");
+    d.setPlanned(340, 734003200);
+    d.overallValue->setText("12 of 340 files (700 MB in all), about 3 min left");
     d.bar->setValue(42);
     shoot(d, "saving");
+  }
+  {
+    RecoveryResult r;
+    r.filesSaved = 1289;
+    r.errors.push_back("cannot create /media/backup/recovered/Documents/report.bin: No space left on device");
+    r.incomplete.push_back("/media/backup/recovered/Pictures/holiday 014.jpg");
+    RecoverySummaryDialog d(nullptr, r, "/media/backup/recovered", {});
+    shoot(d, "summary");
   }
   {
     RecoverySettingsDialog d(nullptr, s->settings);

@@ -1,4 +1,5 @@
 // "Recovery Settings".
+#include <QCheckBox>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
@@ -52,7 +53,9 @@ TEST(RecoverySettingsDialog, ShowsTheDefaultsAndItsFourGroups) {
   QStringList groups;
   for (auto* g : d.findChildren<QGroupBox*>()) groups << g->title();
   EXPECT_EQ(groups, QStringList({"Sectors to read in single attempt", "Setting of duplicate file(s)",
-                                 "Setting for deleted file(s)", "Setting for bad sectors"}));
+                                 "Setting for deleted file(s)", "Setting for bad sectors",
+                                 "Setting for NTFS system files"}));
+  EXPECT_FALSE(d.systemFilesCheck->isChecked());  // off unless asked
   QStringList labels;
   for (auto* l : d.findChildren<QLabel*>()) labels << l->text();
   EXPECT_TRUE(labels.contains("Sectors to read in single attempt"));

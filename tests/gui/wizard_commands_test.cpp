@@ -3,6 +3,7 @@
 // after a snapshot load, the row handed to Properties).
 #include <QDialog>
 #include <QFileDialog>
+#include <QMenu>
 
 #include "app/dialog_classes.h"
 #include "wizard_support.h"
@@ -24,6 +25,15 @@ TEST_F(WizardTest, FileFiltersTakeEffectAtOnceAndNextEmptiesThem) {
   });
   action("actFileFilters")->trigger();
   EXPECT_EQ(w->session().filters.filterCount(), 1u);
+  // The mark says the list is filtered and how much shows.
+  ASSERT_TRUE(w->filterMark()->isVisible());
+  std::size_t bins = 0;
+  for (const FatFileNode& f : w->session().tree.fatFiles)
+    if (QString::fromStdString(f.name).endsWith(".bin", Qt::CaseInsensitive)) ++bins;
+  EXPECT_EQ(w->filterMark()->text(), QString("Filter: *.BIN \u2014 %1 of %2 files shown")
+                                         .arg(bins)
+                                         .arg(w->session().tree.fatFiles.size()));
+  EXPECT_GT(bins, 0u);
   // The root again, with its folders only: no file of the root ends in .BIN.
   auto types = listTypes();
   EXPECT_EQ(types.size(), 3u);
@@ -38,6 +48,7 @@ TEST_F(WizardTest, FileFiltersTakeEffectAtOnceAndNextEmptiesThem) {
 
   // Next empties the filter table.
   w->back();
+  EXPECT_FALSE(w->filterMark()->isVisible());
   w->chooseTreeItem(child(w->partitionTree(), 0));
   w->next();
   w->waitForJob();
@@ -105,7 +116,7 @@ TEST_F(WizardTest, PropertiesAndDriveInformationShowTheRowAndTheVolume) {
   });
   w->propertiesCommand();
   EXPECT_EQ(name.toLower(), "deleted file.txt");
-  EXPECT_EQ(size, "1 KB");
+  EXPECT_EQ(size, "900 bytes");
 
   QStringList values;
   onNextModal([&](QWidget* m) {
@@ -118,6 +129,56 @@ TEST_F(WizardTest, PropertiesAndDriveInformationShowTheRowAndTheVolume) {
   ASSERT_FALSE(values.isEmpty());
   EXPECT_EQ(values[0], "FAT32");
 }
+
+
+TEST_F(WizardTest, FindHitsLeadToTheirFileAndOfferRecoverAndOpen) {
+  toBrowseStep(0);
+  // Find "report.bin" below Documents.
+  FindFilesDialog d(w.get(), w->session());
+  std::vector<FindHit> went;
+  std::vector<std::pair<std::string, bool>> openedHits;
+  std::vector<std::string> recovered;
+  d.actions.goTo = [&](const FindHit& h) { went.push_back(h); EXPECT_TRUE(w->goToHit(h)); };
+  d.actions.open = [&](const ListRow& r, bool with) { openedHits.push_back({r.name, with}); };
+  d.actions.recover = [&](const std::vector<ListRow>& rows) { for (const auto& r : rows) recovered.push_back(r.name); };
+  d.patternEdit->setText("*");
+  d.show();
+  d.startSearch();
+  d.waitForSearch();
+  settle();
+  QTreeWidgetItem* report = nullptr;
+  int red = 0;
+  for (int i = 0; i < d.results->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* it = d.results->topLevelItem(i);
+    if (it->text(0).compare("report.bin", Qt::CaseInsensitive) == 0) report = it;
+    // Deleted hits are red, as in the list.
+    const bool deleted = it->data(0, Qt::UserRole + 2).toBool();
+    EXPECT_EQ(it->foreground(0).color() == QColor(255, 0, 0), deleted) << it->text(0).toStdString();
+    red += deleted;
+  }
+  EXPECT_GT(red, 0);
+  ASSERT_NE(report, nullptr);
+  std::unique_ptr<QMenu> m(d.buildHitMenu(report));
+  ASSERT_NE(m, nullptr);
+  QStringList texts;
+  for (QAction* a : m->actions())
+    if (!a->isSeparator()) texts << a->text();
+  EXPECT_EQ(texts, (QStringList{"&Go to File", "&Recover...", "&Open", "Open &With..."}));
+  m->findChild<QAction*>("hitOpenWith")->trigger();
+  m->findChild<QAction*>("hitRecover")->trigger();
+  ASSERT_EQ(openedHits.size(), 1u);
+  EXPECT_TRUE(openedHits[0].second);
+  EXPECT_EQ(QString::fromStdString(recovered.at(0)).toLower(), "report.bin");
+  // Double-click: the dialog closes, the list shows Documents with the file selected.
+  d.goToItem(report);
+  EXPECT_FALSE(d.isVisible());
+  ASSERT_EQ(went.size(), 1u);
+  EXPECT_EQ(w->folderTree()->currentItem()->text(0).toLower(), "documents");
+  const int r = rowOf("report.bin");
+  ASSERT_GE(r, 0);
+  EXPECT_TRUE(find<QTableView>("fileList")->selectionModel()->isRowSelected(r, {}));
+}
+
 
 }  // namespace
 }  // namespace osprin::gui::test

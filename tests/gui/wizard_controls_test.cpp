@@ -1,9 +1,11 @@
 // Menus, toolbar, keyboard, context menu, rename and the commands that hand
 // things to the desktop.
 #include <QCloseEvent>
+#include <QFile>
 #include <QToolButton>
 
 #include "app/help_tips.h"
+
 #include "wizard_support.h"
 
 namespace osprin::gui::test {
@@ -22,12 +24,19 @@ TEST_F(WizardTest, MenusHaveTheirItemsInOrder) {
   EXPECT_EQ(titles, (QStringList{"&Recovery", "&View", "&Tools", "&Help"}));
   EXPECT_EQ(menuTexts(top[0]->menu()),
             (QStringList{"&Recover Selected...", "Recover &All...", "-", "&Save Recovery Snapshot...",
-                         "&Load Recovery Snapshot...", "-", "Open Disk Image...", "-", "E&xit..."}));
-  EXPECT_EQ(menuTexts(top[1]->menu()), (QStringList{"Ico&ns", "&List", "&Details"}));
+                         "&Load Recovery Snapshot...", "-", "Open Disk Image...", "Sca&n Again", "-", "E&xit..."}));
+  EXPECT_EQ(menuTexts(top[1]->menu()),
+            (QStringList{"Ico&ns", "&List", "&Details", "-", "&Information Panel", "&Quick Help"}));
   EXPECT_EQ(menuTexts(top[2]->menu()), (QStringList{"&Find Files...", "File Fi&lters...", "Se&ttings...", "-",
                                                     "&Drive Information", "-", "Live &Update"}));
-  EXPECT_EQ(menuTexts(top[3]->menu()), (QStringList{"&Contents", "Buy &Online", "&About Vantrel Osprin..."}));
+  EXPECT_EQ(menuTexts(top[3]->menu()),
+            (QStringList{"&Contents", "Buy &Online", "&Home Page", "&About Vantrel Osprin..."}));
   EXPECT_EQ(action("actContents")->shortcut(), QKeySequence(Qt::Key_F1));
+  // The usual keys.
+  EXPECT_EQ(action("actFindFiles")->shortcut(), QKeySequence("Ctrl+F"));
+  EXPECT_EQ(action("actExit")->shortcut(), QKeySequence("Ctrl+Q"));
+  EXPECT_EQ(action("actRecoverSelected")->shortcut(), QKeySequence("Ctrl+R"));
+  EXPECT_EQ(action("actRescan")->shortcut(), QKeySequence(Qt::Key_F5));
 }
 
 TEST_F(WizardTest, ToolbarAndButtonsCarryTheirTooltips) {
@@ -118,33 +127,52 @@ TEST_F(WizardTest, ClosingAsksFirst) {
   EXPECT_EQ(w->session().reader, nullptr);
 }
 
-TEST_F(WizardTest, HelpLiveUpdateAndBuyOnline) {
-  // The help file is looked for beside the program; it is not there.
+TEST_F(WizardTest, HelpOpensTheManualAndNoCommandLeadsNowhere) {
+  // The manual built from the project's docs, handed to the desktop.
   QTest::keyClick(w.get(), Qt::Key_F1);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, qs(texts::kHelpFileMissing));
+  EXPECT_TRUE(boxes.empty()) << boxTexts().join("|").toStdString();
+  ASSERT_EQ(urls.size(), 1u);
+  ASSERT_TRUE(urls[0].isLocalFile());
+  EXPECT_TRUE(urls[0].toLocalFile().endsWith("osprin-manual.html"));
+  QFile manual(urls[0].toLocalFile());
+  ASSERT_TRUE(manual.open(QIODevice::ReadOnly));
+  const QString html = QString::fromUtf8(manual.readAll());
+  EXPECT_TRUE(html.contains("Choose a disk"));
+  EXPECT_TRUE(html.contains(QString::fromLatin1(OSPRIN_TEST_VERSION)));
 
-  boxes.clear();
-  action("actLiveUpdate")->trigger();  // answered No
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, qs(texts::kLiveUpdateQuestion));
-  EXPECT_TRUE(w->isVisible());
-
-  boxes.clear();
-  answer = [](BoxKind k, const QString&) { return k == BoxKind::Question ? int(QMessageBox::Yes) : int(QMessageBox::Ok); };
-  bool started = false;
-  MainWindow::setProgramStarter([&](const QString&, const QStringList&) { return started = true; });
+  // Live Update says where updates come from and which version runs; the
+  // window stays.
   action("tbLiveUpdate")->trigger();
-  ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[1].text, qs(texts::kLiveUpdateMissing));
-  EXPECT_FALSE(started);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, BoxKind::Info);
+  EXPECT_TRUE(boxes[0].text.contains("package manager"));
+  EXPECT_TRUE(boxes[0].text.contains(QString::fromLatin1(OSPRIN_TEST_VERSION)));
   EXPECT_TRUE(w->isVisible());
 
+  boxes.clear();
+  action("actAbout")->trigger();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].text.contains("Version " + QString::fromLatin1(OSPRIN_TEST_VERSION)));
+
+  // Home Page and Buy Now: the project's page.
+  boxes.clear();
+  urls.clear();
   action("actBuyOnline")->trigger();
   QTest::mouseClick(button("homePageButton"), Qt::LeftButton);
-  ASSERT_EQ(urls.size(), 2u);
-  EXPECT_EQ(urls[0].scheme(), "https");
-  EXPECT_EQ(urls[1].scheme(), "https");
+  QTest::mouseClick(button("buyButton"), Qt::LeftButton);
+  ASSERT_EQ(urls.size(), 3u);
+  for (const QUrl& u : urls) EXPECT_EQ(u.scheme(), "https");
+  EXPECT_TRUE(boxes.empty());
+
+  // Without a browser each says so, with the address.
+  urlOpens = false;
+  QTest::mouseClick(button("homePageButton"), Qt::LeftButton);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, BoxKind::Info);
+  EXPECT_TRUE(boxes[0].text.contains(urls.back().toString())) << boxes[0].text.toStdString();
+  QTest::keyClick(w.get(), Qt::Key_F1);
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_TRUE(boxes[1].text.contains("osprin-manual.html"));
 }
 
 TEST_F(WizardTest, MenuStatesFollowTheSteps) {
@@ -331,6 +359,27 @@ TEST_F(WizardTest, IconAndListViewsShareTheSelection) {
   EXPECT_EQ(QString::fromStdString(opened[0].first).toLower(), "report.bin");
   action("actDetails")->trigger();
   EXPECT_TRUE(find<QTableView>("fileList")->isVisible());
+}
+
+TEST_F(WizardTest, EnterInTheSelectionTreesGoesOnAndBackAndNextHaveAltKeys) {
+  EXPECT_EQ(button("backButton")->shortcut(), QKeySequence("Alt+B"));
+  EXPECT_EQ(button("nextButton")->shortcut(), QKeySequence("Alt+N"));
+  // Before a drive is chosen both are there, disabled.
+  EXPECT_TRUE(button("nextButton")->isVisible());
+  EXPECT_FALSE(button("nextButton")->isEnabled());
+  QTreeWidget* drives = w->driveTree();
+  drives->setFocus();
+  drives->setCurrentItem(child(drives, 0));
+  QTest::keyClick(drives, Qt::Key_Return);
+  w->waitForJob();
+  ASSERT_EQ(w->step(), 1);
+  QTreeWidget* parts = w->partitionTree();
+  parts->setFocus();
+  parts->setCurrentItem(child(parts, 0));
+  QTest::keyClick(parts, Qt::Key_Enter);
+  w->waitForJob();
+  settle();
+  EXPECT_EQ(w->step(), 3);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // logical FAT16 partitions).
 #include <QFile>
 
+#include "app/list_order.h"
 #include "wizard_support.h"
 
 namespace osprin::gui::test {
@@ -16,17 +17,20 @@ TEST_F(WizardTest, StartsAtTheDiskStepWithTheImageListed) {
   ASSERT_EQ(t->topLevelItemCount(), 1);
   EXPECT_EQ(t->topLevelItem(0)->text(0), "My Computer");
   EXPECT_TRUE(t->topLevelItem(0)->isExpanded());
-  EXPECT_EQ(childLabels(t), QStringList{"Storage Device0"});
+  // The name, the model and the size.
+  const DriveInfo& d0 = w->session().drives[0];
+  EXPECT_EQ(childLabels(t), QStringList{"Storage Device0 \u2014 Disk image sample.img (" +
+                                        humanSize(d0.trueSectors * 512) + ")"});
   EXPECT_EQ(w->currentTree(), t);
   EXPECT_TRUE(find<QRadioButton>("standardRadio")->isChecked());
   EXPECT_EQ(w->scanType(), ScanType::Standard);
   EXPECT_TRUE(find<QWidget>("scanTypeGroup")->isVisible());
   EXPECT_TRUE(find<QWidget>("scanTypeHelp")->isVisible());
   EXPECT_FALSE(find<QWidget>("rangeGroup")->isVisible());
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
-  EXPECT_FALSE(find<QWidget>("backButton")->isVisible());
+  EXPECT_FALSE(shown("nextButton"));
+  EXPECT_FALSE(shown("backButton"));
   EXPECT_FALSE(find<QWidget>("searchButton")->isVisible());
-  EXPECT_FALSE(find<QWidget>("stopButton")->isVisible());
+  EXPECT_FALSE(shown("stopButton"));
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpDisk));
   EXPECT_EQ(w->infoPanel()->labels(),
             (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"}));
@@ -54,7 +58,7 @@ TEST_F(WizardTest, StandardScanOfTheFat32PartitionReachesTheBrowseStep) {
   EXPECT_FALSE(find<QWidget>("scanTypeGroup")->isVisible());
   EXPECT_TRUE(shown("searchButton"));
   EXPECT_TRUE(shown("backButton"));
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());  // until a partition is chosen
+  EXPECT_FALSE(shown("nextButton"));  // until a partition is chosen
   EXPECT_FALSE(find<QWidget>("rangeGroup")->isVisible());  // standard scan
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpPartition));
   EXPECT_EQ(menuState(), expectedState("selection", true));
@@ -78,8 +82,8 @@ TEST_F(WizardTest, StandardScanOfTheFat32PartitionReachesTheBrowseStep) {
   EXPECT_EQ(childLabels(w->folderTree()).size(), 3);
   EXPECT_TRUE(w->listShown());
   EXPECT_TRUE(shown("backButton"));
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
-  EXPECT_FALSE(find<QWidget>("stopButton")->isVisible());
+  EXPECT_FALSE(shown("nextButton"));
+  EXPECT_FALSE(shown("stopButton"));
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpBrowse));
   EXPECT_EQ(menuState(), expectedState("browse", true));
   EXPECT_EQ(w->infoPanel()->mode(), InfoPanel::Mode::StandardScan);
@@ -93,8 +97,11 @@ TEST_F(WizardTest, StandardScanOfTheFat32PartitionReachesTheBrowseStep) {
   for (int c = 0; c < 6; ++c) titles << m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
   EXPECT_EQ(titles, (QStringList{"Name", "Type", "Size", "Created", "Modified", "ID"}));
   auto* view = find<QTableView>("fileList");
-  const int widths[6] = {150, 100, 70, 100, 70, 70};
-  for (int c = 0; c < 6; ++c) EXPECT_EQ(view->columnWidth(c), widths[c]) << c;
+  // Every column fits its title and its widest value.
+  for (int c = 0; c < 6; ++c) {
+    EXPECT_GE(view->columnWidth(c), static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c)) << c;
+    EXPECT_GE(view->columnWidth(c), view->horizontalHeader()->sectionSizeHint(c)) << c;
+  }
   EXPECT_EQ(m->data(m->index(0, 2), Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignRight));
 
   // Folders first, then files; deleted rows red, others black.
@@ -113,8 +120,8 @@ TEST_F(WizardTest, StandardScanOfTheFat32PartitionReachesTheBrowseStep) {
     EXPECT_EQ(fg, want) << m->row(i).name;
   }
   const int old = rowOf("Old");
-  EXPECT_EQ(m->data(m->index(old, 2), Qt::DisplayRole).toString(), "0");
-  EXPECT_EQ(m->data(m->index(rowOf("deleted file.txt"), 2), Qt::DisplayRole).toString(), "900");
+  EXPECT_EQ(m->data(m->index(old, 2), Qt::DisplayRole).toString(), "");
+  EXPECT_EQ(m->data(m->index(rowOf("deleted file.txt"), 2), Qt::DisplayRole).toString(), "900 bytes");
 
   // A double click on a folder row moves into it.
   const int docs = rowOf("Documents");
@@ -174,7 +181,8 @@ TEST_F(WizardTest, BackWalksToEachEarlierStepAndFreesWhatItShould) {
   EXPECT_EQ(w->folderTree()->topLevelItem(0)->childCount(), 0);
   EXPECT_EQ(w->currentTree(), w->partitionTree());
   EXPECT_TRUE(w->partitionTree()->isEnabled());
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_TRUE(shown("nextButton"));  // the partition scanned stays chosen
+  EXPECT_EQ(w->partitionTree()->currentItem(), child(w->partitionTree(), 0));
   EXPECT_TRUE(shown("searchButton"));
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpPartition));
   EXPECT_EQ(menuState(), expectedState("selection", true));
@@ -201,9 +209,10 @@ TEST_F(WizardTest, BackWalksToEachEarlierStepAndFreesWhatItShould) {
   EXPECT_EQ(w->session().reader, nullptr);  // the disk is closed
   EXPECT_EQ(w->currentTree(), w->driveTree());
   EXPECT_TRUE(find<QWidget>("scanTypeGroup")->isVisible());
-  EXPECT_FALSE(find<QWidget>("backButton")->isVisible());
+  EXPECT_FALSE(shown("backButton"));
   EXPECT_FALSE(find<QWidget>("searchButton")->isVisible());
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_TRUE(shown("nextButton"));  // the drive stays chosen
+  EXPECT_TRUE(button("nextButton")->isVisible() && button("backButton")->isVisible());  // disabled, not hidden
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpDisk));
   EXPECT_EQ(menuState(), expectedState("disk", true));
   EXPECT_EQ(w->infoPanel()->mode(), InfoPanel::Mode::Drive);
@@ -234,7 +243,7 @@ TEST_F(WizardTest, AdvancedScanMountsAFoundNtfsFileSystem) {
   EXPECT_EQ(menuState(), expectedState("disk", false));
   EXPECT_FALSE(w->partitionTree()->isEnabled());
   EXPECT_FALSE(find<QWidget>("rangeGroup")->isVisible());
-  EXPECT_FALSE(find<QWidget>("backButton")->isVisible());
+  EXPECT_FALSE(shown("backButton"));
   EXPECT_EQ(w->infoPanel()->labels(), (QStringList{"Boot Sector(s) Found", "Index Entries Found", "File(s) Found",
                                                    "Folder(s) Found", "Current Sector"}));
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpDeepScan));
@@ -248,14 +257,14 @@ TEST_F(WizardTest, AdvancedScanMountsAFoundNtfsFileSystem) {
   QStringList found = childLabels(w->foundTree());
   ASSERT_FALSE(found.isEmpty()) << "the deep scan found nothing on the NTFS partition";
   for (const QString& f : found) EXPECT_TRUE(f.startsWith("NTFS @")) << f.toStdString();
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_FALSE(shown("nextButton"));
   EXPECT_TRUE(shown("backButton"));
   EXPECT_EQ(menuState(), expectedState("selection", true));
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpFoundFs));
 
   // "File Systems" selects nothing.
   clickItem(w->foundTree(), w->foundTree()->topLevelItem(0));
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_FALSE(shown("nextButton"));
   EXPECT_EQ(w->session().chosenFsIndex, 0);
 
   // The found file system whose start is the partition's.
@@ -291,7 +300,8 @@ TEST_F(WizardTest, AdvancedScanMountsAFoundNtfsFileSystem) {
   EXPECT_EQ(w->currentTree(), w->foundTree());
   EXPECT_TRUE(w->foundTree()->isEnabled());
   EXPECT_EQ(childLabels(w->foundTree()), found);
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_TRUE(shown("nextButton"));  // the mounted file system stays chosen
+  EXPECT_EQ(w->foundTree()->currentItem(), child(w->foundTree(), 0));
   EXPECT_EQ(w->listModel()->columnCount(), 1);
   EXPECT_TRUE(w->session().tree.ntfsFolders.empty());
   EXPECT_FALSE(w->session().deep.foundFileSystems.empty());
@@ -338,7 +348,7 @@ TEST_F(WizardTest, AdvancedScanThatFindsNothingLeavesNextHidden) {
   w->waitForJob();
   ASSERT_EQ(w->step(), 2);
   EXPECT_EQ(w->foundTree()->topLevelItem(0)->childCount(), 0);
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_FALSE(shown("nextButton"));
   EXPECT_TRUE(shown("backButton"));
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpFoundFs));
   w->back();
@@ -391,7 +401,7 @@ TEST_F(WizardTest, ScanFullDiskFillsAndLocksTheRange) {
   EXPECT_TRUE(w->partitionTree()->isEnabled());
   EXPECT_TRUE(find<QWidget>("searchButton")->isEnabled());
   EXPECT_TRUE(find<QWidget>("startEdit")->isEnabled());
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_FALSE(shown("nextButton"));
   EXPECT_EQ(find<QLineEdit>("startEdit")->text(), "2048");
   EXPECT_EQ(find<QLineEdit>("endEdit")->text(), "71680");
 
@@ -426,7 +436,7 @@ TEST_F(BlankDiskTest, NoPartitionStartsTheQuickSearchThenSaysSo) {
   // The announcement comes first, then the search runs on the worker.
   ASSERT_GE(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, qs(texts::kNoPartitionsSearching));
-  EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+  EXPECT_EQ(boxes[0].kind, BoxKind::Info);  // not an error: the information icon
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpLostSearch));
   w->waitForJob();
   EXPECT_EQ(w->step(), 1);
@@ -434,8 +444,8 @@ TEST_F(BlankDiskTest, NoPartitionStartsTheQuickSearchThenSaysSo) {
   EXPECT_EQ(boxes[1].text, qs(texts::kNoPartitionStandard));
   EXPECT_TRUE(shown("backButton"));
   EXPECT_TRUE(shown("searchButton"));
-  EXPECT_FALSE(find<QWidget>("stopButton")->isVisible());
-  EXPECT_FALSE(find<QWidget>("nextButton")->isVisible());
+  EXPECT_FALSE(shown("stopButton"));
+  EXPECT_FALSE(shown("nextButton"));
   EXPECT_TRUE(w->partitionTree()->isEnabled());
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpPartition));
   EXPECT_EQ(menuState(), expectedState("selection", true));
@@ -477,8 +487,8 @@ TEST_F(BigBlankDiskTest, StopEndsTheQuickSearchEarly) {
   w->next();
   EXPECT_TRUE(w->busy());
   // Only Stop is usable while the search runs.
-  EXPECT_FALSE(find<QWidget>("backButton")->isVisible());
-  EXPECT_FALSE(find<QWidget>("searchButton")->isVisible());
+  EXPECT_FALSE(shown("backButton"));
+  EXPECT_FALSE(shown("searchButton"));
   EXPECT_FALSE(w->partitionTree()->isEnabled());
   EXPECT_EQ(menuState(), expectedState("disk", false));
   w->waitForJob();
@@ -487,7 +497,7 @@ TEST_F(BigBlankDiskTest, StopEndsTheQuickSearchEarly) {
   EXPECT_LT(most, 99) << "the search ran to its end";
   EXPECT_TRUE(sawBox(texts::kNoPartitionStandard, BoxKind::Info));
   EXPECT_EQ(w->step(), 1);
-  EXPECT_FALSE(find<QWidget>("stopButton")->isVisible());
+  EXPECT_FALSE(shown("stopButton"));
   EXPECT_TRUE(shown("backButton"));
   EXPECT_EQ(w->session().partitions.size(), 0u);
 }
@@ -497,7 +507,7 @@ TEST_F(WizardTest, AnsweringNoToStopLetsTheWorkGoOn) {
   w->chooseTreeItem(child(w->partitionTree(), 0));
   w->next();
   ASSERT_TRUE(w->busy());
-  EXPECT_TRUE(find<QWidget>("stopButton")->isVisible());
+  EXPECT_TRUE(shown("stopButton"));
   w->stopCommand();  // answered No
   w->waitForJob();
   EXPECT_TRUE(sawBox(texts::kStopQuestion, BoxKind::Question));
@@ -531,7 +541,12 @@ TEST_F(WizardTest, AnImageThatCannotBeOpenedIsReported) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].kind, BoxKind::Error);
   EXPECT_TRUE(w->addImage(QString::fromStdString(osprin::test::fixtureImage("sample"))));
-  EXPECT_EQ(childLabels(w->driveTree()), QStringList{"Storage Device0"});
+  ASSERT_EQ(childLabels(w->driveTree()).size(), 1);
+  EXPECT_TRUE(childLabels(w->driveTree())[0].startsWith("Storage Device0 \u2014 Disk image sample.img ("));
+  // The image added is chosen at once: Next takes it.
+  EXPECT_EQ(w->driveTree()->currentItem(), child(w->driveTree(), 0));
+  EXPECT_EQ(w->selectedDrive(), 0);
+  EXPECT_TRUE(shown("nextButton"));
 }
 
 }  // namespace
@@ -574,8 +589,8 @@ TEST_F(DamagedNtfsTest, AFailedStandardScanStaysAtThePartitionStep) {
   EXPECT_TRUE(w->partitionTree()->isEnabled());
   EXPECT_TRUE(shown("backButton"));
   EXPECT_TRUE(shown("nextButton"));
-  EXPECT_FALSE(find<QWidget>("searchButton")->isVisible());
-  EXPECT_FALSE(find<QWidget>("stopButton")->isVisible());
+  EXPECT_FALSE(shown("searchButton"));
+  EXPECT_FALSE(shown("stopButton"));
   EXPECT_FALSE(w->listShown() && w->listModel()->count() > 0);
   EXPECT_EQ(menuState(), expectedState("selection", true));
   EXPECT_EQ(w->infoPanel()->mode(), InfoPanel::Mode::Partition);

@@ -64,12 +64,18 @@ class WizardTest : public ::testing::Test {
       if (answer) return answer(k, t);
       return k == BoxKind::Info || k == BoxKind::Error ? int(QMessageBox::Ok) : int(QMessageBox::No);
     });
-    MainWindow::setUrlOpener([this](const QUrl& u) {
+    DesktopIntegration desktop;
+    desktop.openUrl = [this](const QUrl& u) {
       urls.push_back(u);
-      return true;
-    });
-    MainWindow::setFileOpener([this](const ListRow& row, bool openWith) { opened.push_back({row.name, openWith}); });
-    w = std::make_unique<MainWindow>(images, nullptr, "/nonexistent/osprin-test-sys");
+      return urlOpens;
+    };
+    desktop.openFile = [this](QWidget*, Session&, const ListRow& row, bool openWith) {
+      opened.push_back({row.name, openWith});
+    };
+    desktop.startProgram = [this](const QString& program, const QStringList& args) {
+      return starter ? starter(program, args) : false;
+    };
+    w = std::make_unique<MainWindow>(images, nullptr, "/nonexistent/osprin-test-sys", desktop);
     w->show();
     QApplication::processEvents();
   }
@@ -77,9 +83,6 @@ class WizardTest : public ::testing::Test {
   void TearDown() override {
     w.reset();
     setMessageBoxHook({});
-    MainWindow::setUrlOpener({});
-    MainWindow::setFileOpener({});
-    MainWindow::setProgramStarter({});
   }
 
   // ---- finding things ----------------------------------------------------------
@@ -221,6 +224,8 @@ class WizardTest : public ::testing::Test {
   std::vector<Box> boxes;
   std::function<int(BoxKind, const QString&)> answer;
   std::vector<QUrl> urls;
+  bool urlOpens = true;  // whether the desktop takes the addresses it is given
+  std::function<bool(const QString&, const QStringList&)> starter;
   std::vector<std::pair<std::string, bool>> opened;
 };
 

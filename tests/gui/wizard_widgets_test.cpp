@@ -7,6 +7,7 @@
 #include "app/file_list_model.h"
 #include "app/help_tips.h"
 #include "app/info_panel.h"
+#include "app/list_order.h"
 #include "widgets/message_box.h"
 
 namespace osprin::gui {
@@ -65,8 +66,9 @@ TEST(FileListModelTest, RowsShowTypesSizesDatesAndDeletedRowsInRed) {
   EXPECT_EQ(m.typeText(5), "File");
 
   auto text = [&](int r, int c) { return m.data(m.index(r, c), Qt::DisplayRole).toString(); };
-  EXPECT_EQ(text(0, 2), "0");
-  EXPECT_EQ(text(2, 2), "1024");
+  EXPECT_EQ(text(0, 2), "");  // folders have no size
+  EXPECT_EQ(text(2, 2), "1.0 KB");
+  EXPECT_EQ(m.data(m.index(2, 2), Qt::ToolTipRole).toString(), "1,024 bytes");
   EXPECT_EQ(text(2, 3), "01-01-2009 ");
   EXPECT_EQ(text(2, 4), "5-3-2004 7:8:9");
   EXPECT_EQ(text(2, 5), "7");
@@ -155,6 +157,71 @@ TEST(RichTipTest, TheKitsMarkupBecomesQtRichText) {
   EXPECT_TRUE(c.contains("Scan Control"));
   EXPECT_TRUE(c.contains("the range of the disk area to scan."));
   EXPECT_FALSE(c.contains("idres"));
+}
+
+TEST(ListOrderTest, NaturalNamesAndDates) {
+  EXPECT_LT(naturalCompare("folder_3", "folder_10"), 0);
+  EXPECT_GT(naturalCompare("folder_10", "folder_3"), 0);
+  EXPECT_LT(naturalCompare("File2.txt", "file10.txt"), 0);  // case aside
+  EXPECT_LT(naturalCompare("a007", "a8"), 0);                // leading zeros aside
+  EXPECT_LT(naturalCompare("a", "a1"), 0);
+  EXPECT_EQ(naturalCompare("same", "same"), 0);
+  EXPECT_LT(naturalCompare("99999999999999999999998", "99999999999999999999999"), 0);  // past 64 bits
+  EXPECT_LT(dateKey("31-12-2008 "), dateKey("01-01-2009 "));
+  EXPECT_LT(dateKey("5-3-2004 7:8:9"), dateKey("5-3-2004 7:8:10"));
+  EXPECT_LT(dateKey("28-2-2004 23:59:59"), dateKey("5-3-2004 0:0:0"));
+  EXPECT_EQ(dateKey(""), 0u);
+}
+
+struct SortCase {
+  int column;
+  Qt::SortOrder order;
+  std::vector<std::string> names;  // the order shown
+};
+
+class FileListSortTest : public ::testing::TestWithParam<SortCase> {};
+
+TEST_P(FileListSortTest, ClickingATitleSortsByValueFoldersFirst) {
+  FileListModel m;
+  m.setFileColumns(true);
+  auto file = [](std::string n, std::uint64_t size, std::string modified, std::uint64_t id) {
+    ListRow r = fileRow(std::move(n), false, size, id);
+    r.modified = std::move(modified);
+    return r;
+  };
+  m.setRows({folderRow("folder_10", false, 2), folderRow("folder_3", false, 3),
+             file("img_10.jpg", 9000, "1-2-2010 0:0:0", 4), file("img_9.jpg", 200000, "31-1-2010 23:0:0", 5),
+             file("a.txt", 15, "1-1-2011 10:0:0", 6)});
+  m.sort(GetParam().column, GetParam().order);
+  std::vector<std::string> shown;
+  for (int r = 0; r < m.count(); ++r) shown.push_back(m.row(r).name);
+  EXPECT_EQ(shown, GetParam().names);
+  // The type text and icon follow their row.
+  for (int r = 0; r < m.count(); ++r) EXPECT_EQ(m.typeText(r) == "Folder", m.row(r).folder) << r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, FileListSortTest,
+    ::testing::Values(
+        SortCase{FileListModel::NameCol, Qt::AscendingOrder, {"folder_3", "folder_10", "a.txt", "img_9.jpg", "img_10.jpg"}},
+        SortCase{FileListModel::NameCol, Qt::DescendingOrder, {"folder_10", "folder_3", "img_10.jpg", "img_9.jpg", "a.txt"}},
+        SortCase{FileListModel::SizeCol, Qt::AscendingOrder, {"folder_10", "folder_3", "a.txt", "img_10.jpg", "img_9.jpg"}},
+        SortCase{FileListModel::SizeCol, Qt::DescendingOrder, {"folder_10", "folder_3", "img_9.jpg", "img_10.jpg", "a.txt"}},
+        SortCase{FileListModel::ModifiedCol, Qt::AscendingOrder, {"folder_10", "folder_3", "img_9.jpg", "img_10.jpg", "a.txt"}},
+        SortCase{FileListModel::IdCol, Qt::DescendingOrder, {"folder_3", "folder_10", "a.txt", "img_9.jpg", "img_10.jpg"}},
+        SortCase{-1, Qt::AscendingOrder, {"folder_10", "folder_3", "img_10.jpg", "img_9.jpg", "a.txt"}}));
+
+TEST(FileListModelTest, SortKeepsTheSelectionOnItsRowAndLastsForTheNextFolder) {
+  FileListModel m;
+  m.setFileColumns(true);
+  m.setRows({fileRow("b10", false, 1, 1), fileRow("b9", false, 2, 2)});
+  QPersistentModelIndex sel = m.index(0, 0);  // b10
+  m.sort(FileListModel::NameCol, Qt::AscendingOrder);
+  EXPECT_EQ(sel.row(), 1);
+  EXPECT_EQ(m.row(sel.row()).name, "b10");
+  m.setRows({fileRow("x2", false, 1, 1), fileRow("x1", false, 2, 2)});
+  EXPECT_EQ(m.row(0).name, "x1");
+  EXPECT_EQ(m.sortColumn(), int(FileListModel::NameCol));
 }
 
 }  // namespace

@@ -30,10 +30,15 @@ bool Session::openDrive(int index, std::string& error) {
   }
   auto src = openBlockSource(drives[static_cast<std::size_t>(index)].path, error);
   if (!src) return false;
-  reader = std::make_unique<SectorReader>(std::move(src));
+  openDriveFrom(index, std::move(src));
+  return true;
+}
+
+void Session::openDriveFrom(int index, std::unique_ptr<BlockSource> source) {
+  closeDrive();
+  reader = std::make_unique<SectorReader>(std::move(source));
   reader->setBadSectorRetries(settings.badSectorRetries);
   selectedDrive = index;
-  return true;
 }
 
 void Session::closeDrive() { reader.reset(); }

@@ -44,6 +44,9 @@ class Session {
   bool addImage(const std::string& path, std::string& error);
   // Opens drive `index` read-only; false with a message.
   bool openDrive(int index, std::string& error);
+  // Opens drive `index` from a source opened elsewhere (a device opened
+  // through the desktop's disk service).
+  void openDriveFrom(int index, std::unique_ptr<BlockSource> source);
   void closeDrive();
   const DriveInfo* drive() const;
   // Reads a GNU ddrescue map file of the open disk: the areas it does not

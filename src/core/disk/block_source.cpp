@@ -25,6 +25,21 @@ std::unique_ptr<FileBlockSource> FileBlockSource::open(const std::string& path, 
     error = "cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
+  return adopt(fd, path, error);
+}
+
+std::unique_ptr<FileBlockSource> FileBlockSource::adopt(int fd, const std::string& path, std::string& error) {
+  if (fd < 0) {
+    error = "cannot open " + path;
+    return nullptr;
+  }
+  // Only ever read: a descriptor opened for writing elsewhere is refused.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY) {
+    error = "cannot use " + path + ": it was not opened read-only";
+    ::close(fd);
+    return nullptr;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     error = "cannot examine " + path + ": " + std::strerror(errno);

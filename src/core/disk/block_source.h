@@ -28,6 +28,10 @@ class FileBlockSource : public BlockSource {
   // Opens path read-only; on failure returns nullptr and sets error to a
   // sentence for the user ("cannot open /dev/sdb: Permission denied").
   static std::unique_ptr<FileBlockSource> open(const std::string& path, std::string& error);
+  // Takes a descriptor opened read-only elsewhere (the desktop's disk
+  // service opens devices the user may not); it is closed with the source.
+  // A descriptor not opened read-only is closed and refused.
+  static std::unique_ptr<FileBlockSource> adopt(int fd, const std::string& path, std::string& error);
   ~FileBlockSource() override;
   FileBlockSource(const FileBlockSource&) = delete;
   FileBlockSource& operator=(const FileBlockSource&) = delete;

@@ -45,18 +45,18 @@ bool isWholeDiskName(const std::string& name, const fs::path& sysDir) {
   return false;
 }
 
-// Cylinders from a size, for a given heads x sectors translation; the
-// sectors beyond the last whole cylinder are not counted.
+// Cylinders from a size, for a given heads x sectors translation. The
+// cylinders are information only: the sector count is the whole disk's,
+// sectors after the last whole cylinder included.
 void fillGeometry(DriveInfo& d, std::uint64_t sectors, std::uint32_t heads, std::uint32_t spt) {
   d.trueSectors = sectors;
   d.heads = heads;
   d.sectorsPerTrack = spt;
   std::uint64_t cyl = (heads && spt) ? sectors / (static_cast<std::uint64_t>(heads) * spt) : 0;
   d.cylinders = static_cast<std::uint32_t>(std::min<std::uint64_t>(cyl, 0xFFFFFFFFull));
-  std::uint64_t total = static_cast<std::uint64_t>(d.cylinders) * heads * spt;
   // Beyond 2^32 sectors the 32-bit count would wrap; it is held at the
   // largest addressable sector count instead and truncated() says so.
-  d.totalSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFull));
+  d.totalSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFull));
 }
 
 std::string sysModel(const fs::path& sysDir) {
@@ -86,7 +86,9 @@ bool blockDeviceInfo(const std::string& devPath, const fs::path& sysDir, std::ui
                      std::string& error) {
   int fd = ::open(devPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    error = "cannot open " + devPath + ": " + std::strerror(errno);
+    const int err = errno;
+    error = "cannot open " + devPath + ": " + std::strerror(err);
+    errno = err;  // the caller tells a missing right from a missing device
     return false;
   }
   std::uint64_t bytes = 0;
@@ -168,7 +170,16 @@ std::vector<DriveInfo> enumerateDrives(const std::vector<std::string>& images, c
     if (!parseUnsigned(size, sectors) || sectors == 0) continue;
     DriveInfo d;
     std::string err;
-    if (!blockDeviceInfo(devRoot + "/" + name, sysDir, sectors, d, err)) continue;
+    const std::string devPath = devRoot + "/" + name;
+    if (!blockDeviceInfo(devPath, sysDir, sectors, d, err)) {
+      // Listed whatever the user's rights: /sys/block is readable by all.
+      if (errno != EACCES && errno != EPERM) continue;
+      fillGeometry(d, sectors, 255, 63);
+      d.path = devPath;
+      d.readable = false;
+      d.model = isUsb(sysDir) ? "USB Device" : sysModel(sysDir);
+      if (d.model.empty()) d.model = "Unknown";
+    }
     drives.push_back(std::move(d));
   }
   for (const auto& img : images) {

@@ -14,10 +14,13 @@ struct DriveInfo {
   std::uint32_t cylinders = 0;
   std::uint32_t heads = 0;
   std::uint32_t sectorsPerTrack = 0;
-  std::uint32_t totalSectors = 0;  // cylinders * heads * sectorsPerTrack, in 32 bits
+  std::uint32_t totalSectors = 0;  // every sector of the disk, held at 2^32 - 1 (truncated() says when)
   std::string model;               // product text, "USB Device", "Media missing or not inserted", ...
   std::string path;                // /dev/sda or the image file
   bool isImage = false;
+  // False when the program may not open the device itself (no rights): it
+  // is listed from /sys/block all the same, geometry by translation.
+  bool readable = true;
   std::uint64_t trueSectors = 0;   // the device's real size in sectors
   ImageInfo image;                 // an image file's format and own details (EnCase case data, hashes)
   // True when the disk has more sectors than 32-bit sector numbers address
@@ -26,8 +29,9 @@ struct DriveInfo {
 };
 
 // Lists the whole disks under sysRoot (normally "/sys/block") and then the
-// given image files, in that order. Partitions, and devices that cannot be
-// opened, are left out.
+// given image files, in that order. Partitions, devices without a medium
+// and loop devices without a backing file are left out; a disk the user may
+// not open is listed with readable false.
 std::vector<DriveInfo> enumerateDrives(const std::vector<std::string>& images,
                                        const std::string& sysRoot = "/sys/block",
                                        const std::string& devRoot = "/dev");

@@ -45,21 +45,28 @@ std::unique_ptr<BlockSource> openEwfSource(const std::string& path, std::string&
   libewf_handle_t* h = nullptr;
   if (libewf_handle_initialize(&h, &err) != 1) {
     error = "cannot open " + path + " as an EnCase image: " + message(err);
-    if (names) libewf_glob_free(names, count, &err), message(err);
+    if (names) {
+      libewf_glob_free(names, count, &err);
+      message(err);
+    }
     return nullptr;
   }
   char* single[1] = {const_cast<char*>(path.c_str())};
   const int opened = names ? libewf_handle_open(h, names, count, LIBEWF_OPEN_READ, &err)
                            : libewf_handle_open(h, single, 1, LIBEWF_OPEN_READ, &err);
+  const std::size_t segments = names ? static_cast<std::size_t>(count) : 1;
   if (names) {
     libewf_error_t* e2 = nullptr;
     libewf_glob_free(names, count, &e2);
     message(e2);
+    names = nullptr;
   }
   std::uint64_t size = 0;
   if (opened != 1 || libewf_handle_get_media_size(h, &size, &err) != 1) {
     error = "cannot open " + path + " as an EnCase image: " + message(err);
     libewf_error_t* e2 = nullptr;
+    if (opened == 1) libewf_handle_close(h, &e2);
+    message(e2);
     libewf_handle_free(&h, &e2);
     message(e2);
     return nullptr;
@@ -81,7 +88,7 @@ std::unique_ptr<BlockSource> openEwfSource(const std::string& path, std::string&
     return nullptr;
   }
   info.format = ImageFormat::Ewf;
-  info.segments = names ? static_cast<std::size_t>(count) : 1;
+  info.segments = segments;
   static const struct {
     const char* id;
     const char* key;

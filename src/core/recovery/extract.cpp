@@ -452,6 +452,7 @@ bool Extractor::createTarget(const std::string& target, Output& out) {
   out.name = name;
   const Folder& f = folderAt(folder);
   std::string error;
+  int e = 0;
   if (f.fd < 0) {
     // The folder was reported once when it could not be made.
     addResult(target, 0, 0, FileOutcome::Failed, f.error);
@@ -463,14 +464,14 @@ bool Extractor::createTarget(const std::string& target, Output& out) {
     out.temp = std::string(kPartialPrefix) + dec(static_cast<std::uint64_t>(::getpid())) + "-" + dec(++partialCount_);
     out.fd = ::openat(f.fd, out.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (out.fd >= 0) return true;
-    const int e = errno;
+    e = errno;
     out.temp.clear();
     error = "cannot create " + target + ": " + errnoText(e);
     if (e == ENOSPC || e == EDQUOT) result_.destinationFull = true;
   }
   result_.errors.push_back(error);
   addResult(target, 0, 0, FileOutcome::Failed, error);
-  if (!result_.destinationFull && !obs_.ask("Error creating file : " + target + ".  Continue Recovery ? "))
+  if (!result_.destinationFull && !obs_.ask("Error creating file : " + target + " (" + errnoText(e) + ").  Continue Recovery ? "))
     flags_.saveStopRequested.store(1);
   return false;
 }
@@ -1220,6 +1221,12 @@ void Extractor::copyStreamsOf(std::size_t index, const std::string& folder) {
     if (ctx_.ntfsFiles.includes(list[i])) copyNtfsRecord(i, folder);
 }
 
+// The NTFS metadata files of the root ($MFT, $LogFile, ... the first 16
+// records, or in a deep scan's records, whose numbers are unknown, the
+// names) and the root's $Extend folder. Copying a folder leaves them out
+// unless the settings ask for them.
+static bool isNtfsSystemName(std::string_view name) { return !name.empty() && name.front() == '$'; }
+
 void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::string& path) {
   if (fat) {
     const std::vector<std::uint32_t> files = ctx_.tree.fatFileChildren(identity);
@@ -1228,11 +1235,14 @@ void Extractor::copyFolderFiles(bool fat, std::uint32_t identity, const std::str
       copyFatRecord(i, path);
     }
   } else {
+    const bool skipSystem = identity == kNtfsRootRecord && !ctx_.settings.includeSystemFiles;
     // A file's streams follow it in the list: they go with it only when
     // streams are asked for.
     ctx_.ntfsFiles.forEachChild(identity, [&](std::size_t i) {
       if (stopRequested()) return;
-      if (ctx_.ntfsFiles.list()[i].stream && !ctx_.settings.recoverStreams) return;
+      const NtfsFileNode& f = ctx_.ntfsFiles.list()[i];
+      if (f.stream && !ctx_.settings.recoverStreams) return;
+      if (skipSystem && f.recordNumber < 16 && isNtfsSystemName(f.name)) return;
       copyNtfsRecord(i, path);
     });
   }
@@ -1268,7 +1278,11 @@ void Extractor::copyFolder(bool fat, std::uint32_t item, std::uint32_t identity,
       childId = ctx_.tree.fatFolders[static_cast<std::size_t>(folder)].firstCluster;
     } else {
       if (folder < 0 || static_cast<std::size_t>(folder) >= ctx_.tree.ntfsFolders.size()) continue;
-      childId = ctx_.tree.ntfsFolders[static_cast<std::size_t>(folder)].recordNumber;
+      const NtfsFolderNode& nf = ctx_.tree.ntfsFolders[static_cast<std::size_t>(folder)];
+      childId = nf.recordNumber;
+      if (!ctx_.settings.includeSystemFiles && nf.parentRecord == kNtfsRootRecord && nf.recordNumber < 16 &&
+          isNtfsSystemName(nf.name))
+        continue;
     }
     std::string childPath = enterFolder(top.path, ci.label);
     copyFolderFiles(fat, childId, childPath);

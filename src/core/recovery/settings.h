@@ -36,6 +36,9 @@ struct RecoverySettings {
   // NTFS: a file copied with its folder (or chosen) brings its named streams,
   // written as NAME:STREAM beside it. A stream chosen on its own is always copied.
   bool recoverStreams = false;
+  // Whether copying a folder takes the NTFS system files of the volume's
+  // root ($MFT, $LogFile, ...); a file chosen by itself is always copied.
+  bool includeSystemFiles = false;
   // Deleted files are taken only when their verdict is "intact" (the
   // verdicts must have been assessed first).
   bool onlyIntact = false;

@@ -2,6 +2,8 @@
 // The dialog windows behind the entry points of dialogs.h. The entry points
 // build one, run it modally and act on the answer; tests build them directly.
 #include <QDialog>
+#include <QElapsedTimer>
+#include <functional>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -11,12 +13,16 @@
 #include <vector>
 
 #include "app/desktop_apps.h"
+#include "app/dialogs.h"
 #include "app/qt_observer.h"
 #include "app/session.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QTreeWidgetItem;
+class QMenu;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
@@ -36,6 +42,9 @@ class SavingDialog : public QDialog {
   // Shows the observer's texts ("Path", "File Name"), counter ("Total Files")
   // and progress.
   void follow(QtObserver& obs);
+  // The files and bytes the run is to copy: "Overall" shows n of N and the
+  // time left.
+  void setPlanned(std::uint64_t files, std::uint64_t bytes);
   void finish();
   bool finished() const { return finished_; }
   void reject() override;
@@ -43,6 +52,7 @@ class SavingDialog : public QDialog {
   QLabel* pathValue = nullptr;
   QLabel* nameValue = nullptr;
   QLabel* totalValue = nullptr;
+  QLabel* overallValue = nullptr;
   QProgressBar* bar = nullptr;
   QPushButton* stopButton = nullptr;
   QPushButton* skipButton = nullptr;
@@ -51,8 +61,26 @@ class SavingDialog : public QDialog {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  void showOverall(std::uint64_t done);
   RecoveryFlags& flags_;
   bool finished_ = false;
+  std::uint64_t plannedFiles_ = 0;
+  std::uint64_t plannedBytes_ = 0;
+  QElapsedTimer clock_;
+};
+
+// The end of a recovery: how many files were written where (a button opens
+// the folder in the file manager), and each file that failed or was left
+// incomplete, with its reason.
+class RecoverySummaryDialog : public QDialog {
+  Q_OBJECT
+ public:
+  RecoverySummaryDialog(QWidget* parent, const RecoveryResult& r, const QString& folder,
+                        std::function<bool(const QUrl&)> openUrl);
+  QLabel* headline = nullptr;
+  QLabel* folderValue = nullptr;
+  QPushButton* openFolderButton = nullptr;
+  QListWidget* problems = nullptr;
 };
 
 // "Recovery Settings": the four settings; accept() stores them.
@@ -66,6 +94,7 @@ class RecoverySettingsDialog : public QDialog {
   QComboBox* retriesCombo = nullptr;
   QButtonGroup* duplicateGroup = nullptr;  // ids 1, 2, 3
   QButtonGroup* deletedGroup = nullptr;    // ids 1, 2, 3
+  QCheckBox* systemFilesCheck = nullptr;
   QPushButton* okButton = nullptr;
   QPushButton* cancelButton = nullptr;
 
@@ -121,6 +150,14 @@ class FindFilesDialog : public QDialog {
 
   // Tests: called on the worker thread before each hit is queued.
   std::function<void(const FindHit&)> onWorkerHit;
+  // What a hit leads to (set by the window).
+  FindActions actions;
+  // The context menu of a hit (nullptr for none); the caller owns it.
+  QMenu* buildHitMenu(QTreeWidgetItem* item);
+  // Double-click: closes the dialog and goes to the hit's folder.
+  void goToItem(QTreeWidgetItem* item);
+  static FindHit hitOf(const QTreeWidgetItem* item);
+  static ListRow rowOf(const FindHit& h);
 
  signals:
   void searchFinished();
@@ -163,7 +200,6 @@ class PropertiesDialog : public QDialog {
 };
 
 // The texts of "File/Folder Properties".
-QString fileSizeKbText(std::uint64_t bytes);                 // "N KB", N = bytes / 1024 + 1
 QString folderSizeMbText(std::uint64_t bytes);               // "N MB" or "Less than 1 MB"
 QString folderContainsText(const FolderStats& st);           // "F File(s) and D Folder(s)"
 

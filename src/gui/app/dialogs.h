@@ -1,7 +1,9 @@
 #pragma once
 // The dialogs of the browse step, called by the main window's commands.
 // Each takes the Session it works on; none of them runs while a scan runs.
+#include <QUrl>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 #include "app/session.h"
@@ -16,7 +18,10 @@ void showRecoverySettings(QWidget* parent, Session& s);
 // "Saving the data please wait" dialog while a worker copies the rows.
 // Returns when the dialog has closed; false when the user cancelled the
 // folder chooser. `destination` skips the chooser when not empty (tests).
-bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, const QString& destination = {});
+// With a parent, a summary (RecoverySummaryDialog) stays open after the run;
+// `openUrl` opens the destination folder from it.
+bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, const QString& destination = {},
+                 std::function<bool(const QUrl&)> openUrl = {});
 
 // "&Open" / "Open &With...": copies the file row to the temporary folder and
 // hands it to its application, or to the chooser of applications.
@@ -31,8 +36,14 @@ bool loadSnapshotCommand(QWidget* parent, Session& s);
 // "File Filters": edits s.filters; the caller refreshes the root listing.
 void showFileFilters(QWidget* parent, Session& s);
 
-// "Find File(s)".
-void showFindFiles(QWidget* parent, Session& s);
+// "Find File(s)". A hit leads where `actions` say: its folder with the file
+// selected (double-click), recovery, Open and Open With (context menu).
+struct FindActions {
+  std::function<void(const FindHit& hit)> goTo;
+  std::function<void(const std::vector<ListRow>& rows)> recover;
+  std::function<void(const ListRow& row, bool openWith)> open;
+};
+void showFindFiles(QWidget* parent, Session& s, FindActions actions = {});
 
 // "Drive Information" and "File/Folder Properties".
 void showDriveInformation(QWidget* parent, Session& s);

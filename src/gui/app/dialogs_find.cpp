@@ -12,12 +12,22 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <QBrush>
+#include <QColor>
+#include <QMenu>
+
 #include "app/dialog_classes.h"
 #include "app/dialogs.h"
 #include "app/texts.h"
 #include "widgets/message_box.h"
 
 namespace osprin::gui {
+
+namespace {
+constexpr int kHitIdRole = Qt::UserRole + 1;
+constexpr int kHitDeletedRole = Qt::UserRole + 2;
+constexpr int kHitSizeRole = Qt::UserRole + 3;
+}  // namespace
 
 namespace {
 
@@ -76,6 +86,15 @@ FindFilesDialog::FindFilesDialog(QWidget* parent, Session& s) : QDialog(parent),
   results->setColumnWidth(2, 95);
   results->headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
   results->setMinimumSize(150 + 250 + 95 + 24, 240);
+  // A hit leads somewhere: double-click goes to it, the menu recovers or opens it.
+  results->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(results, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* it) { goToItem(it); });
+  connect(results, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+    QMenu* m = buildHitMenu(results->itemAt(p));
+    if (!m) return;
+    m->exec(results->viewport()->mapToGlobal(p));
+    m->deleteLater();
+  });
 
   auto* foundLabel = new QLabel("Files Found", this);
   foundValue = new QLabel("0", this);
@@ -173,6 +192,11 @@ void FindFilesDialog::deliver() {
       item->setText(1, qs(h.path));
       item->setText(2, QString::number(h.size));
       item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+      item->setData(0, kHitIdRole, QVariant::fromValue<qulonglong>(h.id));
+      item->setData(0, kHitDeletedRole, h.deleted);
+      item->setData(0, kHitSizeRole, QVariant::fromValue<qulonglong>(h.size));
+      if (h.deleted)  // as in the list
+        for (int c = 0; c < 3; ++c) item->setForeground(c, QBrush(QColor(255, 0, 0)));
       items << item;
     }
     results->addTopLevelItems(items);
@@ -180,6 +204,60 @@ void FindFilesDialog::deliver() {
     lastValue->setText(qs(batch.back().name));
   }
   if (more) QMetaObject::invokeMethod(this, [this] { deliver(); }, Qt::QueuedConnection);
+}
+
+FindHit FindFilesDialog::hitOf(const QTreeWidgetItem* item) {
+  FindHit h;
+  if (!item) return h;
+  h.name = us(item->text(0));
+  h.path = us(item->text(1));
+  h.id = item->data(0, kHitIdRole).toULongLong();
+  h.size = item->data(0, kHitSizeRole).toULongLong();
+  h.deleted = item->data(0, kHitDeletedRole).toBool();
+  return h;
+}
+
+ListRow FindFilesDialog::rowOf(const FindHit& h) {
+  ListRow r;
+  r.name = h.name;
+  r.size = h.size;
+  r.deleted = h.deleted;
+  r.id = h.id;
+  return r;
+}
+
+void FindFilesDialog::goToItem(QTreeWidgetItem* item) {
+  if (!item || !actions.goTo || item->text(1).isEmpty()) return;
+  const FindHit h = hitOf(item);
+  abandon();
+  accept();
+  actions.goTo(h);
+}
+
+QMenu* FindFilesDialog::buildHitMenu(QTreeWidgetItem* item) {
+  if (!item) return nullptr;
+  const FindHit h = hitOf(item);
+  auto* m = new QMenu(this);
+  m->setObjectName("hitContextMenu");
+  QAction* go = m->addAction("&Go to File");
+  go->setObjectName("hitGoTo");
+  go->setEnabled(bool(actions.goTo) && !h.path.empty());
+  connect(go, &QAction::triggered, this, [this, item] { goToItem(item); });
+  m->setDefaultAction(go);
+  m->addSeparator();
+  QAction* recover = m->addAction("&Recover...");
+  recover->setObjectName("hitRecover");
+  recover->setEnabled(bool(actions.recover));
+  connect(recover, &QAction::triggered, this, [this, h] { actions.recover({rowOf(h)}); });
+  QAction* open = m->addAction("&Open");
+  open->setObjectName("hitOpen");
+  open->setEnabled(bool(actions.open));
+  connect(open, &QAction::triggered, this, [this, h] { actions.open(rowOf(h), false); });
+  QAction* openWith = m->addAction("Open &With...");
+  openWith->setObjectName("hitOpenWith");
+  openWith->setEnabled(bool(actions.open));
+  connect(openWith, &QAction::triggered, this, [this, h] { actions.open(rowOf(h), true); });
+  return m;
 }
 
 void FindFilesDialog::stopSearch() {
@@ -224,8 +302,9 @@ void FindFilesDialog::done(int r) {
   QDialog::done(r);
 }
 
-void showFindFiles(QWidget* parent, Session& s) {
+void showFindFiles(QWidget* parent, Session& s, FindActions actions) {
   FindFilesDialog dlg(parent, s);
+  dlg.actions = std::move(actions);
   dlg.exec();
 }
 

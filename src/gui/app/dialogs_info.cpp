@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/dialog_classes.h"
+#include "app/list_order.h"
 #include "app/dialogs.h"
 #include "app/texts.h"
 #include "widgets/message_box.h"
@@ -31,7 +32,6 @@ QDialogButtonBox* okButtons(QDialog* d) {
 
 }  // namespace
 
-QString fileSizeKbText(std::uint64_t bytes) { return QString::number(bytes / 1024 + 1) + " KB"; }
 
 QString folderSizeMbText(std::uint64_t bytes) {
   const std::uint64_t mb = bytes / 1024 / 1024;
@@ -82,7 +82,7 @@ PropertiesDialog::PropertiesDialog(QWidget* parent, Session& s, const ListRow& r
     sizeValue = valueLabel(this, folderSizeMbText(st.bytes), "sizeValue");
     containsValue = valueLabel(this, folderContainsText(st), "containsValue");
   } else {
-    sizeValue = valueLabel(this, fileSizeKbText(row.size), "sizeValue");
+    sizeValue = valueLabel(this, sizeWithBytes(row.size), "sizeValue");
   }
   createdValue = valueLabel(this, qs(row.created), "createdValue");
   modifiedValue = valueLabel(this, qs(row.modified), "modifiedValue");

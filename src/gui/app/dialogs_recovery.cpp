@@ -1,7 +1,11 @@
 // "&Recover Selected..." and "Recover &All...": the destination chooser and
 // the "Saving the data please wait" dialog around the copy on a worker thread.
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QListWidget>
+#include <QUrl>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +15,8 @@
 
 #include "app/dialog_classes.h"
 #include "app/dialogs.h"
+#include "app/list_order.h"
+#include "app/qt_observer.h"
 #include "app/texts.h"
 #include "recovery/destination.h"
 #include "widgets/message_box.h"
@@ -43,6 +49,7 @@ SavingDialog::SavingDialog(QWidget* parent, RecoveryFlags& flags) : QDialog(pare
   nameValue->setWordWrap(true);
   totalValue = addRow(2, "Total Files", "totalValue");
   totalValue->setText("0");
+  overallValue = addRow(3, "Overall", "overallValue");
   grid->setColumnStretch(1, 1);
   grid->setHorizontalSpacing(16);
 
@@ -79,9 +86,30 @@ void SavingDialog::follow(QtObserver& obs) {
     else if (label == "File Name") nameValue->setText(value);
   });
   connect(&obs, &QtObserver::counterChanged, this, [this](const QString& label, quint64 value) {
-    if (label == "Total Files") totalValue->setText(QString::number(value));
+    if (label != "Total Files") return;
+    totalValue->setText(QString::number(value));
+    showOverall(value);
   });
   connect(&obs, &QtObserver::progressChanged, this, [this](int p) { bar->setValue(std::clamp(p, 0, 100)); });
+}
+
+void SavingDialog::setPlanned(std::uint64_t files, std::uint64_t bytes) {
+  plannedFiles_ = files;
+  plannedBytes_ = bytes;
+  clock_.start();
+  showOverall(0);
+}
+
+void SavingDialog::showOverall(std::uint64_t done) {
+  if (plannedFiles_ == 0) return;
+  QString t = QString("%1 of %2 files (%3 in all)").arg(done).arg(plannedFiles_).arg(humanSize(plannedBytes_));
+  // Time left by the files done so far, once there is something to go by.
+  if (done > 0 && done < plannedFiles_ && clock_.isValid() && clock_.elapsed() > 2000) {
+    const double perFile = static_cast<double>(clock_.elapsed()) / static_cast<double>(done);
+    const auto left = static_cast<qint64>(perFile * static_cast<double>(plannedFiles_ - done) / 1000.0);
+    t += left >= 120 ? QString(", about %1 min left").arg(left / 60) : QString(", about %1 s left").arg(left);
+  }
+  overallValue->setText(t);
 }
 
 void SavingDialog::finish() {
@@ -108,7 +136,55 @@ QString chooseDestination(QWidget* parent) {
 
 }  // namespace
 
-bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, const QString& destination) {
+RecoverySummaryDialog::RecoverySummaryDialog(QWidget* parent, const RecoveryResult& r, const QString& folder,
+                                             std::function<bool(const QUrl&)> openUrl)
+    : QDialog(parent) {
+  setObjectName("recoverySummary");
+  setWindowTitle("Recovery finished");
+  auto* top = new QVBoxLayout(this);
+  QString head = r.stopped ? QString("Recovery stopped. %1 file(s) were written to:") : QString("%1 file(s) were written to:");
+  headline = new QLabel(head.arg(r.filesSaved), this);
+  headline->setObjectName("summaryHeadline");
+  top->addWidget(headline);
+  auto* row = new QHBoxLayout;
+  folderValue = new QLabel(folder, this);
+  folderValue->setObjectName("summaryFolder");
+  folderValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  openFolderButton = new QPushButton("&Open Folder", this);
+  openFolderButton->setObjectName("openFolderButton");
+  connect(openFolderButton, &QPushButton::clicked, this, [this, folder, openUrl] {
+    if (!openUrl || !openUrl(QUrl::fromLocalFile(folder)))
+      okBox(this, MsgKind::Info, "No file manager could be started. The files are in " + folder);
+  });
+  row->addWidget(folderValue, 1);
+  row->addWidget(openFolderButton);
+  top->addLayout(row);
+  problems = new QListWidget(this);
+  problems->setObjectName("summaryProblems");
+  for (const std::string& e : r.errors) problems->addItem(qs(e));
+  for (const std::string& p : r.incomplete) problems->addItem("Incomplete: " + qs(p));
+  auto* problemsTitle = new QLabel(problems->count() == 0 ? QString("Every file was written whole.")
+                                                          : QString("%1 problem(s):").arg(problems->count()),
+                                   this);
+  problemsTitle->setObjectName("summaryProblemsTitle");
+  top->addWidget(problemsTitle);
+  top->addWidget(problems, 1);
+  problems->setVisible(problems->count() > 0);
+  auto* close = new QPushButton("Close", this);
+  close->setObjectName("closeButton");
+  close->setDefault(true);
+  connect(close, &QPushButton::clicked, this, &QDialog::accept);
+  auto* bottom = new QHBoxLayout;
+  bottom->addStretch();
+  bottom->addWidget(close);
+  top->addLayout(bottom);
+  setMinimumWidth(560);
+  problems->setMinimumHeight(problems->count() > 0 ? 160 : 0);
+  resize(640, problems->count() > 0 ? 360 : 160);
+}
+
+bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, const QString& destination,
+                 std::function<bool(const QUrl&)> openUrl) {
   const std::string source = s.drive() ? s.drive()->path : std::string();
   QString dest = destination;
   for (;;) {
@@ -123,17 +199,38 @@ bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, 
     dest.clear();
   }
 
+  // What the run is to copy, for its overall progress.
+  std::uint64_t files = 0, bytes = 0;
+  for (const ListRow& r : rows) {
+    if (!r.folder) {
+      ++files;
+      bytes += r.size;
+    } else {
+      const FolderStats st = folderStats(s, static_cast<std::uint32_t>(r.id));
+      files += st.files;
+      bytes += st.bytes;
+    }
+  }
+
   RecoveryFlags flags;
   SavingDialog dlg(parent, flags);
   QtObserver obs(&dlg);
   obs.setAskWithErrorIcon(true);
   dlg.follow(obs);
+  dlg.setPlanned(files, bytes);
   const std::string target = us(dest);
+  RecoveryResult result;
   JobRunner runner;  // declared last: its destructor waits for the worker
-  runner.start([&s, &rows, &target, &flags, &obs] { s.recoverRows(rows, target, flags, obs); },
+  runner.start([&s, &rows, &target, &flags, &obs, &result] { result = s.recoverRows(rows, target, flags, obs); },
                [&dlg] { dlg.finish(); });
   if (!dlg.finished()) dlg.exec();
   runner.wait();
+  // The summary stays open beside the window (not modal) until closed.
+  if (parent) {
+    auto* summary = new RecoverySummaryDialog(parent, result, dest, std::move(openUrl));
+    summary->setAttribute(Qt::WA_DeleteOnClose);
+    summary->show();
+  }
   return true;
 }
 

@@ -82,6 +82,12 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
   streams->setObjectName("streamsCheck");
   streams->setChecked(settings_.recoverStreams);
   top->addWidget(streams);
+  auto* systemBox = new QGroupBox("Setting for NTFS system files", this);
+  auto* systemRow = new QVBoxLayout(systemBox);
+  systemFilesCheck = new QCheckBox("Recover the NTFS system files ($MFT, $LogFile, ...) with their folder", systemBox);
+  systemFilesCheck->setObjectName("systemFilesCheck");
+  systemRow->addWidget(systemFilesCheck);
+  top->addWidget(systemBox);
 
   auto* buttons = new QDialogButtonBox(this);
   okButton = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
@@ -101,6 +107,7 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
   select(retriesCombo, settings_.badSectorRetries);
   if (auto* b = duplicateGroup->button(static_cast<int>(settings_.duplicatePolicy))) b->setChecked(true);
   if (auto* b = deletedGroup->button(static_cast<int>(settings_.deletedPolicy))) b->setChecked(true);
+  systemFilesCheck->setChecked(settings_.includeSystemFiles);
 }
 
 void RecoverySettingsDialog::accept() {
@@ -110,6 +117,7 @@ void RecoverySettingsDialog::accept() {
   if (duplicateGroup->checkedId() > 0) settings_.setDuplicatePolicy(static_cast<std::uint32_t>(duplicateGroup->checkedId()));
   if (deletedGroup->checkedId() > 0) settings_.setDeletedPolicy(static_cast<std::uint32_t>(deletedGroup->checkedId()));
   if (auto* streams = findChild<QCheckBox*>("streamsCheck")) settings_.recoverStreams = streams->isChecked();
+  settings_.includeSystemFiles = systemFilesCheck->isChecked();
   QDialog::accept();
 }
 

@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QStyle>
+#include <algorithm>
+#include <numeric>
+
+#include "app/list_order.h"
 
 #include "widgets/message_box.h"
 
@@ -76,6 +80,8 @@ void FileListModel::setFileColumns(bool sizeRightAligned) { setColumns(Columns::
 void FileListModel::setRows(std::vector<ListRow> rows) {
   beginResetModel();
   rows_ = std::move(rows);
+  given_.resize(rows_.size());
+  std::iota(given_.begin(), given_.end(), std::size_t{0});
   types_.clear();
   icons_.clear();
   types_.reserve(rows_.size());
@@ -90,7 +96,87 @@ void FileListModel::setRows(std::vector<ListRow> rows) {
       icons_.push_back(shell_.fileIcon(name));
     }
   }
+  applySort();
   endResetModel();
+}
+
+void FileListModel::sort(int column, Qt::SortOrder order) {
+  if (column >= ColumnCount) return;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<std::size_t> oldGiven = given_;
+  sortColumn_ = column;
+  sortOrder_ = order;
+  applySort();
+  // Where each row went: by its place in the order given.
+  std::vector<int> newRowOfGiven(given_.size());
+  for (std::size_t r = 0; r < given_.size(); ++r) newRowOfGiven[given_[r]] = static_cast<int>(r);
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex& i : before) {
+    const auto old = static_cast<std::size_t>(i.row());
+    after << (old < oldGiven.size() ? index(newRowOfGiven[oldGiven[old]], i.column()) : QModelIndex());
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void FileListModel::applySort() {
+  const std::size_t n = rows_.size();
+  std::vector<std::size_t> perm(n);
+  std::iota(perm.begin(), perm.end(), std::size_t{0});
+  const bool desc = sortOrder_ == Qt::DescendingOrder;
+  const int col = sortColumn_;
+  std::vector<std::uint64_t> dates;
+  if (col == CreatedCol || col == ModifiedCol) {
+    dates.resize(n);
+    for (std::size_t i = 0; i < n; ++i) dates[i] = dateKey(qs(col == CreatedCol ? rows_[i].created : rows_[i].modified));
+  }
+  std::vector<QString> names;
+  if (col == NameCol || col == TypeCol) {
+    names.resize(n);
+    for (std::size_t i = 0; i < n; ++i) names[i] = qs(rows_[i].name);
+  }
+  auto cmp = [&](std::size_t a, std::size_t b) -> int {
+    switch (col) {
+      case NameCol:
+        return naturalCompare(names[a], names[b]);
+      case TypeCol: {
+        int c = naturalCompare(types_[a], types_[b]);
+        return c != 0 ? c : naturalCompare(names[a], names[b]);
+      }
+      case SizeCol:
+        return rows_[a].size < rows_[b].size ? -1 : (rows_[a].size > rows_[b].size ? 1 : 0);
+      case CreatedCol:
+      case ModifiedCol:
+        return dates[a] < dates[b] ? -1 : (dates[a] > dates[b] ? 1 : 0);
+      case IdCol:
+        return rows_[a].id < rows_[b].id ? -1 : (rows_[a].id > rows_[b].id ? 1 : 0);
+      default:
+        return given_[a] < given_[b] ? -1 : (given_[a] > given_[b] ? 1 : 0);
+    }
+  };
+  std::stable_sort(perm.begin(), perm.end(), [&](std::size_t a, std::size_t b) {
+    // Folders stay before files in either direction.
+    if (rows_[a].folder != rows_[b].folder) return rows_[a].folder;
+    const int c = cmp(a, b);
+    if (c != 0) return desc ? c > 0 : c < 0;
+    return given_[a] < given_[b];
+  });
+  auto permute = [&](auto& v) {
+    std::remove_reference_t<decltype(v)> out;
+    out.reserve(n);
+    for (std::size_t i : perm) out.push_back(std::move(v[i]));
+    v = std::move(out);
+  };
+  if (col < 0) {
+    // The order given, folders first as the lists come.
+    std::sort(perm.begin(), perm.end(), [&](std::size_t a, std::size_t b) { return given_[a] < given_[b]; });
+  }
+  permute(rows_);
+  permute(types_);
+  permute(icons_);
+  permute(given_);
 }
 
 void FileListModel::clearRows() { setRows({}); }
@@ -114,7 +200,7 @@ int FileListModel::columnCount(const QModelIndex& parent) const {
     case Columns::Details:
       return 1;
     case Columns::Files:
-      return 6;
+      return ColumnCount;
   }
   return 0;
 }
@@ -132,7 +218,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         case TypeCol:
           return types_[r];
         case SizeCol:
-          return QString::number(row.folder ? 0 : row.size);
+          return row.folder ? QString() : humanSize(row.size);
         case CreatedCol:
           return qs(row.created);
         case ModifiedCol:
@@ -153,6 +239,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
       return int(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ToolTipRole:
       if (index.column() == NameCol) return qs(row.name);
+      if (index.column() == SizeCol && !row.folder) return exactBytes(row.size);
       return {};
   }
   return {};
@@ -162,8 +249,8 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
   if (orientation != Qt::Horizontal) return {};
   if (role == Qt::DisplayRole) {
     if (columns_ == Columns::Details && section == 0) return detailsTitle();
-    static const char* const titles[6] = {"Name", "Type", "Size", "Created", "Modified", "ID"};
-    if (columns_ == Columns::Files && section >= 0 && section < 6) return QString::fromLatin1(titles[section]);
+    static const char* const titles[ColumnCount] = {"Name", "Type", "Size", "Created", "Modified", "ID"};
+    if (columns_ == Columns::Files && section >= 0 && section < ColumnCount) return QString::fromLatin1(titles[section]);
   }
   if (role == Qt::TextAlignmentRole && columns_ == Columns::Files) {
     if (section == SizeCol && sizeRight_) return int(Qt::AlignRight | Qt::AlignVCenter);

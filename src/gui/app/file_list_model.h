@@ -2,6 +2,9 @@
 // The right-hand list of the browse step: the rows of one folder (its
 // subfolders, then its files) with the desktop's icon and type name, the
 // size, the two dates and the identifier. Deleted rows are drawn red.
+// Clicking a column title sorts by it (folders stay before files): names in
+// natural order, sizes and dates by value. A column is one entry of
+// Column and one of the table in the .cpp.
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QIcon>
@@ -39,8 +42,7 @@ class FileListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   enum class Columns { None, Details, Files };
-  enum Column { NameCol = 0, TypeCol, SizeCol, CreatedCol, ModifiedCol, IdCol };
-  static constexpr int kFileColumnWidths[6] = {150, 100, 70, 100, 70, 70};
+  enum Column { NameCol = 0, TypeCol, SizeCol, CreatedCol, ModifiedCol, IdCol, ColumnCount };
   static constexpr int kDetailsWidth = 500;
   // The title of the single column shown after going back from the browse step.
   static const QString& detailsTitle();
@@ -56,7 +58,13 @@ class FileListModel : public QAbstractTableModel {
   Columns columns() const { return columns_; }
   bool sizeRightAligned() const { return sizeRight_; }
 
+  // The rows of a folder, in the order of the column sorted last (the
+  // order given while no column was chosen).
   void setRows(std::vector<ListRow> rows);
+  // Sorts by a column (-1: the order the rows were given in).
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+  int sortColumn() const { return sortColumn_; }
+  Qt::SortOrder sortOrder() const { return sortOrder_; }
   void clearRows();
   int count() const { return static_cast<int>(rows_.size()); }
   const ListRow& row(int i) const { return rows_.at(static_cast<std::size_t>(i)); }
@@ -80,6 +88,10 @@ class FileListModel : public QAbstractTableModel {
 
  private:
   void setColumns(Columns c, bool sizeRight);
+  void applySort();
+  int sortColumn_ = -1;
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+  std::vector<std::size_t> given_;  // each row's place in the order given
   Columns columns_ = Columns::None;
   bool sizeRight_ = true;
   bool renameEnabled_ = false;

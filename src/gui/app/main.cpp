@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
@@ -28,6 +29,9 @@ int screenshot(osprin::gui::MainWindow& w, int step, const QString& file) {
     std::fprintf(stderr, "osprin-gui: cannot reach step %d: %s\n", step, qPrintable(error));
     return 1;
   }
+  // The browse step's list sorted by name, as a click on its title does.
+  if (step == 3)
+    if (auto* list = w.findChild<QTableView*>("fileList")) list->sortByColumn(0, Qt::AscendingOrder);
   // Let the last reports of the workers and the layout settle.
   for (int i = 0; i < 20; ++i) {
     QApplication::processEvents();
@@ -55,6 +59,8 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("osprin-gui");
+  QApplication::setOrganizationName("osprin");
+  QApplication::setApplicationVersion(OSPRIN_VERSION);
   QCommandLineParser parser;
   parser.setApplicationDescription("Recovers files from FAT16, FAT32 and NTFS disks and disk images");
   parser.addHelpOption();

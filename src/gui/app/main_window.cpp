@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -23,7 +22,8 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProcess>
+#include <QSettings>
+#include <QShortcut>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,7 +47,11 @@
 #include "app/file_list_model.h"
 #include "app/help_tips.h"
 #include "app/info_panel.h"
+#include "app/gui_texts.h"
+#include "app/list_order.h"
 #include "app/qt_observer.h"
+#include "app/settings_store.h"
+#include "app/wizard_controller.h"
 #include "app/texts.h"
 #include "widgets/message_box.h"
 
@@ -56,55 +60,9 @@ namespace osprin::gui {
 namespace {
 
 constexpr int kItemRole = Qt::UserRole + 1;  // drive, partition, found file system or folder item number
-constexpr const char* kHelpFileName = "Vantrel Osprin for FAT and NTFS.chm";
-constexpr const char* kUpdaterName = "Osprin Live Update.exe";
-constexpr const char* kHomePage = "https://example.com/osprin";
-constexpr const char* kBuyPage = "https://example.com/osprin/buy";
-
-MainWindow::UrlOpener& urlOpener() {
-  static MainWindow::UrlOpener o;
-  return o;
-}
-MainWindow::ProgramStarter& programStarter() {
-  static MainWindow::ProgramStarter s;
-  return s;
-}
-
-MainWindow::FileOpener& fileOpener() {
-  static MainWindow::FileOpener o;
-  return o;
-}
+constexpr const char* kHomePage = OSPRIN_HOME_PAGE;
 
 QIcon styleIcon(QStyle::StandardPixmap p) { return QApplication::style()->standardIcon(p); }
-
-// Passes a job's reports on to the window's observer. Before an information
-// box (the standard scan's closing hint) it lets the window show the tree
-// that was found, so the box appears over the finished listing.
-class JobObserver : public Observer {
- public:
-  JobObserver(Observer& to, QObject* window) : to_(to), window_(window) {}
-  std::function<void()> beforeInfo;
-
-  void progress(int p) override { to_.progress(p); }
-  void progressVisible(bool v) override { to_.progressVisible(v); }
-  void counter(std::string_view l, std::uint64_t v) override { to_.counter(l, v); }
-  void text(std::string_view l, std::string_view v) override { to_.text(l, v); }
-  void status(std::string_view t) override { to_.status(t); }
-  void stopVisible(bool v) override { to_.stopVisible(v); }
-  void message(MsgKind kind, std::string_view t) override {
-    if (kind == MsgKind::Info && beforeInfo) {
-      auto fn = beforeInfo;
-      if (QThread::currentThread() == window_->thread()) fn();
-      else QMetaObject::invokeMethod(window_, fn, Qt::BlockingQueuedConnection);
-    }
-    to_.message(kind, t);
-  }
-  bool ask(std::string_view t) override { return to_.ask(t); }
-
- private:
-  Observer& to_;
-  QObject* window_;
-};
 
 QString quickHelpDisplay(std::string_view text) {
   QString t = qs(text);
@@ -128,44 +86,43 @@ class ListRenameDelegate : public RenameDelegate {
 
 }  // namespace
 
-void MainWindow::setUrlOpener(UrlOpener opener) { urlOpener() = std::move(opener); }
-void MainWindow::setProgramStarter(ProgramStarter starter) { programStarter() = std::move(starter); }
-void MainWindow::setFileOpener(FileOpener opener) { fileOpener() = std::move(opener); }
-
 // ---- construction ---------------------------------------------------------------------
 
-MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString& sysRoot) : QMainWindow(parent) {
+MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString& sysRoot, DesktopIntegration desktop)
+    : QMainWindow(parent),
+      ctl_(new WizardController(this, this)),
+      session_(ctl_->session()),
+      observer_(ctl_->observer()),
+      desktop_(desktop.withDefaults()) {
   setObjectName("mainWindow");
   setWindowTitle(qs(texts::kCaption));
   setWindowIcon(styleIcon(QStyle::SP_DriveHDIcon));
 
-  jobs_ = new JobRunner(this);
-  observer_ = new QtObserver(this, this);
   connect(observer_, &QtObserver::progressChanged, this, [this](int p) { progress_->setValue(std::min(p, 100)); });
   connect(observer_, &QtObserver::progressShown, this, [this](bool v) { progress_->setVisible(v); });
   connect(observer_, &QtObserver::counterChanged, this, &MainWindow::onCounter);
   connect(observer_, &QtObserver::textChanged, this, &MainWindow::onText);
   connect(observer_, &QtObserver::statusChanged, this, [this](const QString& t) {
-    if (job_ == Job::None) return;  // a late report of a job that has ended
+    if (ctl_->job() == Job::None) return;  // a late report of a job that has ended
     status_->setText(t);
     status_->setVisible(!t.isEmpty());
   });
   connect(observer_, &QtObserver::stopShown, this, [this](bool v) {
-    if (job_ != Job::None) showButton(stopButton_, v);
+    if (ctl_->job() != Job::None) showButton(stopButton_, v);
   });
 
   buildCentral();
   buildMenus();
   buildToolbar();
 
-  // Start-up: the drive list (step -1 while it is built), then step 0.
-  session_.enumerateDrives({}, sysRoot.toStdString());
-  for (const QString& img : images) {
-    std::string err;
-    if (!session_.addImage(us(img), err)) startupErrors_ << img + ": " + qs(err);
-  }
+  ctl_->setDeviceOpener(desktop_.openDevice);
+  connect(ctl_, &WizardController::jobStarted, this, [this] { jobStarted(); });
+  connect(ctl_, &WizardController::jobEnded, this, [this] { jobEnded(); });
+
+  // Start-up: the drive list (no step while it is built), then the Disk step.
+  sysRoot_ = sysRoot;
+  ctl_->listDrives(images, sysRoot, startupErrors_);
   fillDriveTree();
-  step_ = 0;
   diskLayout();
   applyMenuState(MenuState::Disk);
   panel_->setMode(InfoPanel::Mode::Drive);
@@ -174,11 +131,44 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   showButton(nextButton_, false);
   showButton(stopButton_, false);
   resize(940, 680);
+  // The panes get the room; the information area and the quick help what they need.
+  vSplit_->setSizes({440, infoArea_->sizeHint().height(), quickHelp_->fontMetrics().lineSpacing() * 5 + 8});
+  loadRecoverySettings(session_.settings);
+  restoreLayout();
+}
+
+void MainWindow::restoreLayout() {
+  const WindowLayout l = loadWindowLayout();
+  if (!l.geometry.isEmpty()) restoreGeometry(l.geometry);
+  if (!l.panes.isEmpty()) paneSplit_->restoreState(l.panes);
+  if (!l.sections.isEmpty()) vSplit_->restoreState(l.sections);
+  actInfoPanel_->setChecked(l.infoPanel);
+  actQuickHelp_->setChecked(l.quickHelp);
+  infoArea_->setVisible(l.infoPanel);
+  quickHelp_->setVisible(l.quickHelp);
+  viewMode_ = l.viewMode;
+  setViewMode(viewMode_);
+  if (l.sortColumn >= 0 && l.sortColumn < FileListModel::ColumnCount)
+    detailsView_->sortByColumn(l.sortColumn, l.sortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void MainWindow::saveLayout() {
+  WindowLayout l;
+  l.geometry = saveGeometry();
+  l.panes = paneSplit_->saveState();
+  l.sections = vSplit_->saveState();
+  l.viewMode = viewMode_;
+  l.infoPanel = actInfoPanel_->isChecked();
+  l.quickHelp = actQuickHelp_->isChecked();
+  l.sortColumn = listModel_->sortColumn();
+  l.sortDescending = listModel_->sortOrder() == Qt::DescendingOrder;
+  saveWindowLayout(l);
+  saveRecoverySettings(session_.settings);
 }
 
 MainWindow::~MainWindow() {
-  stop_.store(1);
-  jobs_->wait();
+  ctl_->requestStop();
+  ctl_->waitForJob();
 }
 
 QTreeWidget* MainWindow::makeTree(const QString& name) {
@@ -214,8 +204,26 @@ void MainWindow::buildCentral() {
   foundTree_ = makeTree("foundTree");
   folderTree_ = makeTree("folderTree");
 
-  // Right pane: the file list (or a blank page while it is hidden).
-  listStack_ = new QStackedWidget(split);
+  // Right pane: the filter mark over the file list (or a blank page while
+  // it is hidden).
+  auto* right = new QWidget(split);
+  auto* rightLayout = new QVBoxLayout(right);
+  rightLayout->setContentsMargins(0, 0, 0, 0);
+  rightLayout->setSpacing(2);
+  filterMark_ = new QLabel(right);
+  filterMark_->setObjectName("filterMark");
+  filterMark_->setTextFormat(Qt::PlainText);
+  filterMark_->setAutoFillBackground(true);
+  filterMark_->setMargin(3);
+  {
+    QPalette fp = filterMark_->palette();
+    fp.setColor(QPalette::Window, QColor(255, 236, 179));
+    filterMark_->setPalette(fp);
+  }
+  filterMark_->hide();
+  rightLayout->addWidget(filterMark_);
+  listStack_ = new QStackedWidget(right);
+  rightLayout->addWidget(listStack_, 1);
   listStack_->setObjectName("listStack");
   auto* blank = new QFrame(listStack_);
   blank->setObjectName("listBlank");
@@ -247,6 +255,13 @@ void MainWindow::buildCentral() {
   detailsView_->setTabKeyNavigation(false);
   detailsView_->setIconSize(QSize(16, 16));
   detailsView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  // Column titles sort; columns can be resized and are fitted to each folder.
+  detailsView_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  detailsView_->horizontalHeader()->setSortIndicatorShown(true);
+  detailsView_->horizontalHeader()->setSectionsClickable(true);
+  detailsView_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  detailsView_->setSortingEnabled(true);
+  detailsView_->setTextElideMode(Qt::ElideMiddle);
   iconView_ = new QListView(viewStack_);
   iconView_->setObjectName("fileIcons");
   iconView_->setModel(listModel_);
@@ -273,17 +288,27 @@ void MainWindow::buildCentral() {
   listStack_->addWidget(viewStack_);
   listStack_->setCurrentWidget(viewStack_);
   split->addWidget(treeStack_);
-  split->addWidget(listStack_);
+  split->addWidget(right);
   split->setStretchFactor(0, 0);
   split->setStretchFactor(1, 1);
   split->setSizes({250, 650});
-  v->addWidget(split, 1);
+  paneSplit_ = split;
+  // The panes over the information area and the quick help: both can be
+  // shrunk or closed (View menu), so the list gets the room on small screens.
+  vSplit_ = new QSplitter(Qt::Vertical, central);
+  vSplit_->setObjectName("mainSplitter");
+  vSplit_->setChildrenCollapsible(true);
+  vSplit_->addWidget(split);
+  v->addWidget(vSplit_, 1);
 
   // The information panel and the controls of the selection steps.
-  auto* mid = new QHBoxLayout;
-  panel_ = new InfoPanel(central);
+  infoArea_ = new QWidget(vSplit_);
+  infoArea_->setObjectName("infoArea");
+  auto* mid = new QHBoxLayout(infoArea_);
+  mid->setContentsMargins(0, 0, 0, 0);
+  panel_ = new InfoPanel(infoArea_);
   panel_->setTitle("Information");
-  panel_->setMinimumWidth(360);
+  panel_->setMinimumWidth(240);
   mid->addWidget(panel_, 1);
 
   scanTypeGroup_ = new QGroupBox(central);
@@ -346,37 +371,40 @@ void MainWindow::buildCentral() {
   controls->addWidget(scanTypeGroup_);
   controls->addWidget(rangeGroup_);
   controls->addStretch(1);
-  auto* controlsBox = new QWidget(central);
+  auto* controlsBox = new QWidget(infoArea_);
   controlsBox->setLayout(controls);
-  controlsBox->setMinimumWidth(300);
+  controlsBox->setMinimumWidth(220);
   mid->addWidget(controlsBox, 0);
-  v->addLayout(mid);
+  vSplit_->addWidget(infoArea_);
 
   // Quick help.
-  quickHelp_ = new QLabel(central);
+  quickHelp_ = new QLabel(vSplit_);
   quickHelp_->setObjectName("quickHelp");
   quickHelp_->setTextFormat(Qt::PlainText);
   quickHelp_->setWordWrap(true);
   quickHelp_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   quickHelp_->setFrameShape(QFrame::StyledPanel);
-  quickHelp_->setMinimumHeight(quickHelp_->fontMetrics().lineSpacing() * 5 + 8);
+  quickHelp_->setMinimumHeight(quickHelp_->fontMetrics().lineSpacing() * 2 + 8);
   quickHelp_->setAutoFillBackground(true);
   QPalette qp = quickHelp_->palette();
   qp.setColor(QPalette::Window, QColor(255, 255, 231));
   quickHelp_->setPalette(qp);
-  v->addWidget(quickHelp_);
+  vSplit_->addWidget(quickHelp_);
+  vSplit_->setStretchFactor(0, 1);
+  vSplit_->setStretchFactor(1, 0);
+  vSplit_->setStretchFactor(2, 0);
 
   // Status line, progress and the wizard's buttons.
   auto* bottom = new QHBoxLayout;
   status_ = new QLabel(central);
   status_->setObjectName("statusLine");
-  status_->setMinimumWidth(220);
+  status_->setMinimumWidth(120);
   status_->hide();
   progress_ = new QProgressBar(central);
   progress_->setObjectName("progressBar");
   progress_->setRange(0, 100);
   progress_->setValue(0);
-  progress_->setMinimumWidth(200);
+  progress_->setMinimumWidth(120);
   progress_->hide();
   bottom->addWidget(status_);
   bottom->addWidget(progress_, 1);
@@ -394,17 +422,17 @@ void MainWindow::buildCentral() {
   searchButton_ = new QPushButton("Search Partitions", central);
   searchButton_->setObjectName("searchButton");
   searchButton_->setToolTip("Click here to make a quick search of lost partitions");
-  backButton_ = new QPushButton("< Back", central);
+  backButton_ = new QPushButton("< &Back", central);
   backButton_->setObjectName("backButton");
   backButton_->setToolTip("Go to previous step");
-  nextButton_ = new QPushButton("Next >", central);
+  nextButton_ = new QPushButton("&Next >", central);
   nextButton_->setObjectName("nextButton");
   nextButton_->setToolTip("Go to next step");
   nextButton_->setDefault(true);
   stopButton_ = new QPushButton("Stop", central);
   stopButton_->setObjectName("stopButton");
   stopButton_->setToolTip("Stops the current process");
-  for (QPushButton* b : {searchButton_, backButton_, nextButton_, stopButton_}) b->setMinimumWidth(90);
+  for (QPushButton* b : {searchButton_, backButton_, nextButton_, stopButton_}) b->setMinimumWidth(80);
   connect(searchButton_, &QPushButton::clicked, this, &MainWindow::searchPartitions);
   connect(backButton_, &QPushButton::clicked, this, &MainWindow::back);
   connect(nextButton_, &QPushButton::clicked, this, &MainWindow::next);
@@ -432,14 +460,18 @@ void MainWindow::buildMenus() {
   QMenu* recovery = bar->addMenu("&Recovery");
   recovery->setObjectName("menuRecovery");
   actRecoverSelected_ = add(recovery, "&Recover Selected...", "actRecoverSelected", &MainWindow::recoverSelected);
+  actRecoverSelected_->setShortcut(QKeySequence("Ctrl+R"));
   actRecoverAll_ = add(recovery, "Recover &All...", "actRecoverAll", &MainWindow::recoverAll);
   recovery->addSeparator();
   actSaveSnapshot_ = add(recovery, "&Save Recovery Snapshot...", "actSaveSnapshot", &MainWindow::saveSnapshot);
   actLoadSnapshot_ = add(recovery, "&Load Recovery Snapshot...", "actLoadSnapshot", &MainWindow::loadSnapshot);
   recovery->addSeparator();
   actOpenImage_ = add(recovery, "Open Disk Image...", "actOpenImage", &MainWindow::openDiskImage);
+  actRescan_ = add(recovery, "Sca&n Again", "actRescan", &MainWindow::rescan);
+  actRescan_->setShortcut(QKeySequence(Qt::Key_F5));
   recovery->addSeparator();
   actExit_ = add(recovery, "E&xit...", "actExit", &MainWindow::exitCommand);
+  actExit_->setShortcut(QKeySequence("Ctrl+Q"));
 
   QMenu* view = bar->addMenu("&View");
   view->setObjectName("menuView");
@@ -452,10 +484,22 @@ void MainWindow::buildMenus() {
     modes->addAction(a);
   }
   actDetails_->setChecked(true);
+  view->addSeparator();
+  actInfoPanel_ = view->addAction("&Information Panel");
+  actInfoPanel_->setObjectName("actInfoPanel");
+  actInfoPanel_->setCheckable(true);
+  actInfoPanel_->setChecked(true);
+  connect(actInfoPanel_, &QAction::toggled, this, [this](bool on) { infoArea_->setVisible(on); });
+  actQuickHelp_ = view->addAction("&Quick Help");
+  actQuickHelp_->setObjectName("actQuickHelp");
+  actQuickHelp_->setCheckable(true);
+  actQuickHelp_->setChecked(true);
+  connect(actQuickHelp_, &QAction::toggled, this, [this](bool on) { quickHelp_->setVisible(on); });
 
   QMenu* tools = bar->addMenu("&Tools");
   tools->setObjectName("menuTools");
   actFindFiles_ = add(tools, "&Find Files...", "actFindFiles", &MainWindow::findFiles);
+  actFindFiles_->setShortcut(QKeySequence("Ctrl+F"));
   actFileFilters_ = add(tools, "File Fi&lters...", "actFileFilters", &MainWindow::fileFilters);
   actSettings_ = add(tools, "Se&ttings...", "actSettings", &MainWindow::settings);
   tools->addSeparator();
@@ -469,6 +513,7 @@ void MainWindow::buildMenus() {
   actContents_->setShortcut(QKeySequence(Qt::Key_F1));
   actContents_->setShortcutContext(Qt::ApplicationShortcut);
   actBuyOnline_ = add(help, "Buy &Online", "actBuyOnline", &MainWindow::buyOnline);
+  actHomePage_ = add(help, "&Home Page", "actHomePage", &MainWindow::homePage);
   actAbout_ = add(help, "&About Vantrel Osprin...", "actAbout", &MainWindow::about);
 }
 
@@ -516,7 +561,7 @@ void MainWindow::fillDriveTree() {
   root->setIcon(0, styleIcon(QStyle::SP_ComputerIcon));
   root->setData(0, kItemRole, -1);
   for (std::size_t k = 0; k < session_.drives.size(); ++k) {
-    auto* it = new QTreeWidgetItem(root, {qs(driveLabel(k))});
+    auto* it = new QTreeWidgetItem(root, {driveItemLabel(k)});
     it->setIcon(0, styleIcon(QStyle::SP_DriveHDIcon));
     it->setData(0, kItemRole, static_cast<int>(k));
     it->setToolTip(0, qs(session_.drives[k].path));
@@ -524,9 +569,16 @@ void MainWindow::fillDriveTree() {
   root->setExpanded(true);
 }
 
+QString MainWindow::driveItemLabel(std::size_t k) const {
+  // "Storage Device0 \u2014 WDC WD20EZRZ (1.8 TB)": the name, the model and the size.
+  const DriveInfo& d = session_.drives[k];
+  return qs(driveLabel(k)) + " \u2014 " + qs(d.model).simplified() + " (" +
+         humanSize(d.trueSectors * std::uint64_t{kSectorSize}) + ")";
+}
+
 void MainWindow::resetPartitionTree() {
   partitionTree_->clear();
-  auto* root = new QTreeWidgetItem(partitionTree_, {"Storage Device " + QString::number(selectedDrive_)});
+  auto* root = new QTreeWidgetItem(partitionTree_, {"Storage Device " + QString::number(ctl_->selectedDrive())});
   root->setIcon(0, styleIcon(QStyle::SP_DriveHDIcon));
   root->setData(0, kItemRole, -1);
   root->setExpanded(true);
@@ -591,9 +643,17 @@ void MainWindow::fillFolderTree() {
     auto* it = new QTreeWidgetItem(parent, {qs(ti.label)});
     it->setIcon(0, icon);
     it->setData(0, kItemRole, static_cast<uint>(id));
+    if (folderDeleted(ti)) it->setForeground(0, QBrush(QColor(255, 0, 0)));  // as in the list
     folderItems_[id] = it;
   }
   root->setExpanded(true);
+}
+
+bool MainWindow::folderDeleted(const TreeItem& ti) const {
+  if (ti.folder < 0) return false;
+  const auto k = static_cast<std::size_t>(ti.folder);
+  if (session_.isFat()) return k < session_.tree.fatFolders.size() && session_.tree.fatFolders[k].deleted;
+  return k < session_.tree.ntfsFolders.size() && session_.tree.ntfsFolders[k].deleted;
 }
 
 QTreeWidgetItem* MainWindow::folderItem(std::uint32_t item) const {
@@ -606,9 +666,11 @@ ScanType MainWindow::scanType() const {
   return advanceRadio_->isChecked() ? ScanType::Advanced : ScanType::Standard;
 }
 
-bool MainWindow::busy() const { return jobs_->running() || job_ != Job::None; }
+bool MainWindow::busy() const { return ctl_->busy(); }
+int MainWindow::step() const { return static_cast<int>(ctl_->step()); }
+int MainWindow::selectedDrive() const { return ctl_->selectedDrive(); }
 
-void MainWindow::waitForJob() { jobs_->wait(); }
+void MainWindow::waitForJob() { ctl_->waitForJob(); }
 
 QString MainWindow::quickHelpText() const { return quickHelp_->text(); }
 QString MainWindow::statusText() const { return status_->text(); }
@@ -616,8 +678,10 @@ QString MainWindow::statusText() const { return status_->text(); }
 void MainWindow::setQuickHelp(std::string_view text) { quickHelp_->setText(quickHelpDisplay(text)); }
 
 void MainWindow::showButton(QPushButton* b, bool on) {
+  // Back, Next and Stop keep their places: they are disabled, never hidden.
+  // Search Partitions, left of them, belongs to the partition step only.
   b->setEnabled(on);
-  b->setVisible(on);
+  if (b == searchButton_) b->setVisible(on || step() == 1);
 }
 
 void MainWindow::setEnabledAction(QAction* menu, QAction* tool, bool on) {
@@ -634,8 +698,8 @@ void MainWindow::applyMenuState(MenuState s) {
   for (QAction* a : {actIcons_, actList_, actDetails_, actFindFiles_, actFileFilters_, actDriveInfo_})
     a->setEnabled(browse);
   tbFindFiles_->setEnabled(browse);
-  setEnabledAction(actSettings_, tbSettings_, s == MenuState::Disk ? step_ == 0 : true);
-  actOpenImage_->setEnabled(s == MenuState::Disk && step_ == 0 && job_ == Job::None);
+  setEnabledAction(actSettings_, tbSettings_, s == MenuState::Disk ? step() == 0 : true);
+  actOpenImage_->setEnabled(s == MenuState::Disk && step() == 0 && ctl_->job() == Job::None);
 }
 
 QAbstractItemView* MainWindow::listView() const {
@@ -700,7 +764,6 @@ void MainWindow::browseLayout(bool sizeRightAligned) {
   showButton(searchButton_, false);
   showButton(nextButton_, false);
   listModel_->setFileColumns(sizeRightAligned);
-  for (int c = 0; c < 6; ++c) detailsView_->setColumnWidth(c, FileListModel::kFileColumnWidths[c]);
   detailsView_->horizontalHeader()->show();
   listModel_->setRenameEnabled(true);
   setListShown(true);
@@ -763,10 +826,10 @@ void MainWindow::fullDiskToggled(bool on) {
 
 void MainWindow::treeItemChosen(QTreeWidget* tree, QTreeWidgetItem* item) {
   if (!item || busy()) return;
-  if (tree == driveTree_ && step_ == 0) driveChosen(item);
-  else if (tree == partitionTree_ && step_ == 1) partitionChosen(item);
-  else if (tree == foundTree_ && step_ == 2) foundFsChosen(item);
-  else if (tree == folderTree_ && step_ == 3) folderChosen(item);
+  if (tree == driveTree_ && step() == 0) driveChosen(item);
+  else if (tree == partitionTree_ && step() == 1) partitionChosen(item);
+  else if (tree == foundTree_ && step() == 2) foundFsChosen(item);
+  else if (tree == folderTree_ && step() == 3) folderChosen(item);
 }
 
 void MainWindow::chooseTreeItem(QTreeWidgetItem* item) {
@@ -781,7 +844,7 @@ void MainWindow::chooseTreeItem(QTreeWidgetItem* item) {
 void MainWindow::driveChosen(QTreeWidgetItem* item) {
   int k = item->data(0, kItemRole).toInt();
   if (!item->parent() || k < 0 || static_cast<std::size_t>(k) >= session_.drives.size()) return;
-  selectedDrive_ = k;
+  ctl_->chooseDrive(k);
   panel_->setMode(InfoPanel::Mode::Drive);
   panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(k)]));
   panel_->setImageRows(imageInfoPanel(session_.drives[static_cast<std::size_t>(k)]));
@@ -827,10 +890,56 @@ void MainWindow::folderChosen(QTreeWidgetItem* item) {
 
 // ---- the list ----------------------------------------------------------------------------------
 
+void MainWindow::updateFilterMark() {
+  if (session_.filters.empty() || step() != 3) {
+    filterMark_->hide();
+    return;
+  }
+  // How many of the volume's files pass the filter.
+  std::uint64_t total = 0, shown = 0;
+  if (session_.isFat()) {
+    for (const FatFileNode& f : session_.tree.fatFiles) {
+      ++total;
+      if (session_.filters.passes(f.name)) ++shown;
+    }
+  } else {
+    NtfsFileSet set = session_.ntfsFiles();
+    if (set.valid())
+      for (const NtfsFileNode& f : set.list())
+        if (set.includes(f)) {
+          ++total;
+          if (session_.filters.passes(f.name)) ++shown;
+        }
+  }
+  QStringList patterns;
+  for (const std::string& f : session_.filters.filters()) patterns << qs(f);
+  QString count = exactBytes(shown);
+  count.chop(count.endsWith(" bytes") ? 6 : 5);
+  QString all = exactBytes(total);
+  all.chop(all.endsWith(" bytes") ? 6 : 5);
+  filterMark_->setText(QString("Filter: %1 \u2014 %2 of %3 files shown").arg(patterns.join(", "), count, all));
+  filterMark_->show();
+}
+
 void MainWindow::listIdentity(std::uint32_t identity) {
   listModel_->setRows(session_.listFolder(identity));
   backPressed_ = false;
   setListShown(true);
+  fitColumns();
+  if (viewMode_ != 2) setViewMode(viewMode_);
+}
+
+void MainWindow::fitColumns() {
+  // Each column as wide as its title and the widest value shown, the name
+  // column at most half the view.
+  if (listModel_->columns() != FileListModel::Columns::Files) return;
+  QHeaderView* h = detailsView_->horizontalHeader();
+  const int maxName = std::max(200, detailsView_->viewport()->width() / 2);
+  for (int c = 0; c < FileListModel::ColumnCount; ++c) {
+    int wanted = std::max(h->sectionSizeHint(c), static_cast<QAbstractItemView*>(detailsView_)->sizeHintForColumn(c)) + 8;
+    if (c == FileListModel::NameCol) wanted = std::min(std::max(wanted, 150), maxName);
+    detailsView_->setColumnWidth(c, wanted);
+  }
 }
 
 void MainWindow::selectFolderItem(QTreeWidgetItem* it) {
@@ -888,11 +997,11 @@ std::vector<ListRow> MainWindow::allRows() const {
 void MainWindow::listDoubleClicked() {
   openWith_ = false;
   openFromTree_ = 0;
-  if (step_ == 3) openSelectedItem();
+  if (step() == 3) openSelectedItem();
 }
 
 void MainWindow::openSelectedItem() {
-  if (step_ != 3 || busy() || renaming_) return;
+  if (step() != 3 || busy() || renaming_) return;
   if (openFromTree_ == 1) {
     QTreeWidgetItem* it = folderTree_->currentItem();
     if (!it) return;
@@ -906,12 +1015,11 @@ void MainWindow::openSelectedItem() {
     openFolderItem(static_cast<std::uint32_t>(row.id));
     return;
   }
-  if (fileOpener()) fileOpener()(row, openWith_);
-  else openFileRow(this, session_, row, openWith_);
+  desktop_.openFile(this, session_, row, openWith_);
 }
 
 QMenu* MainWindow::buildListContextMenu() {
-  if (step_ != 3 || openFromTree_ != 0 || backPressed_ || busy()) return nullptr;
+  if (step() != 3 || openFromTree_ != 0 || backPressed_ || busy()) return nullptr;
   int r = currentRow();
   if (r < 0) return nullptr;
   auto* m = new QMenu(this);
@@ -950,7 +1058,7 @@ void MainWindow::showListContextMenu(const QPoint& globalPos) {
 }
 
 bool MainWindow::renameRow(int row, const QString& name) {
-  if (step_ != 3 || row < 0 || row >= listModel_->count()) return false;
+  if (step() != 3 || row < 0 || row >= listModel_->count()) return false;
   const ListRow r = listModel_->row(row);
   std::string newName = us(name);
   if (session_.renameRow(r, newName) && r.folder) {
@@ -965,21 +1073,30 @@ void MainWindow::setViewMode(int mode) {
     viewStack_->setCurrentWidget(detailsView_);
     actDetails_->setChecked(true);
   } else {
+    // Names are shown whole where there is room: the cells are as wide as
+    // the longest name (up to a limit, past which the middle is left out).
+    const QFontMetrics fm = iconView_->fontMetrics();
+    int longest = 0;
+    for (int r = 0; r < listModel_->count() && r < 5000; ++r)
+      longest = std::max(longest, fm.horizontalAdvance(qs(listModel_->row(r).name)));
     if (mode == 0) {
       iconView_->setViewMode(QListView::IconMode);
       iconView_->setFlow(QListView::LeftToRight);
       iconView_->setWrapping(true);
       iconView_->setIconSize(QSize(32, 32));
-      iconView_->setGridSize(QSize(96, 64));
+      const int width = std::clamp(longest / 2 + 16, 96, 200);  // up to two lines of the longest
+      iconView_->setGridSize(QSize(width, 32 + 8 + fm.lineSpacing() * 3));
       iconView_->setWordWrap(true);
+      iconView_->setTextElideMode(Qt::ElideMiddle);
       actIcons_->setChecked(true);
     } else {
       iconView_->setViewMode(QListView::ListMode);
       iconView_->setFlow(QListView::TopToBottom);
       iconView_->setWrapping(true);
       iconView_->setIconSize(QSize(16, 16));
-      iconView_->setGridSize(QSize());
+      iconView_->setGridSize(QSize(std::clamp(longest + 16 + 16, 120, 420), fm.lineSpacing() + 6));
       iconView_->setWordWrap(false);
+      iconView_->setTextElideMode(Qt::ElideMiddle);
       actList_->setChecked(true);
     }
     iconView_->setMovement(QListView::Static);
@@ -988,37 +1105,6 @@ void MainWindow::setViewMode(int mode) {
 }
 
 // ---- jobs ---------------------------------------------------------------------------------------
-
-bool MainWindow::startJob(Job kind, std::function<void(Observer&)> work, std::function<void()> done) {
-  if (busy()) return false;
-  job_ = kind;
-  stop_.store(0);
-  jobStarted();
-  auto obs = std::make_shared<JobObserver>(*observer_, this);
-  if (kind == Job::StandardScan) obs->beforeInfo = [this] { standardScanShowTree(); };
-  bool ok = jobs_->start(
-      [obs, work = std::move(work)] {
-        try {
-          work(*obs);
-        } catch (const std::bad_alloc&) {
-          obs->message(MsgKind::Error, texts::kOutOfMemory);
-          std::_Exit(1);  // running out of memory is a failure of the program, never a success
-        } catch (const std::exception& e) {
-          // A fault of the core must not take the window down with it.
-          obs->message(MsgKind::Error, std::string("The operation failed: ") + e.what());
-        }
-      },
-                         [this, done = std::move(done)] {
-                           done();
-                           job_ = Job::None;
-                           jobEnded();
-                         });
-  if (!ok) {
-    job_ = Job::None;
-    jobEnded();
-  }
-  return ok;
-}
 
 void MainWindow::jobStarted() {
   // Nothing that starts other work, or changes what a worker reads, is
@@ -1029,31 +1115,31 @@ void MainWindow::jobStarted() {
 
 void MainWindow::jobEnded() {
   showButton(stopButton_, false);
-  actOpenImage_->setEnabled(step_ == 0);
+  actOpenImage_->setEnabled(step() == 0);
 }
 
 void MainWindow::onCounter(const QString& label, quint64 value) {
-  if (job_ == Job::None) return;
-  if (job_ == Job::StandardScan && panel_->mode() != InfoPanel::Mode::StandardScan &&
+  if (ctl_->job() == Job::None) return;
+  if (ctl_->job() == Job::StandardScan && panel_->mode() != InfoPanel::Mode::StandardScan &&
       InfoPanel::labelsOf(InfoPanel::Mode::StandardScan).contains(label))
     standardScanWalking();
   panel_->setValue(label, QString::number(value));
 }
 
 void MainWindow::onText(const QString& label, const QString& value) {
-  if (job_ == Job::None) return;
+  if (ctl_->job() == Job::None) return;
   panel_->setValue(label, value);
 }
 
 void MainWindow::stopCommand() {
   if (!busy()) return;
-  if (yesNoBox(this, qs(texts::kStopQuestion))) stop_.store(1);
+  if (yesNoBox(this, qs(texts::kStopQuestion))) ctl_->requestStop();
 }
 
 // Lost partition search.
 
 void MainWindow::searchPartitions() {
-  if (step_ != 1 || busy()) return;
+  if (step() != 1 || busy()) return;
   startLostSearch();
 }
 
@@ -1065,9 +1151,7 @@ void MainWindow::startLostSearch() {
   partitionTree_->setEnabled(false);
   // The old entries go, even when the search is stopped early.
   if (QTreeWidgetItem* root = partitionTree_->topLevelItem(0)) qDeleteAll(root->takeChildren());
-  startJob(
-      Job::LostSearch, [this](Observer& o) { session_.searchLostPartitions(stop_, o); },
-      [this] { lostSearchDone(); });
+  ctl_->startLostSearch([this] { lostSearchDone(); });
 }
 
 void MainWindow::lostSearchDone() {
@@ -1076,8 +1160,12 @@ void MainWindow::lostSearchDone() {
   status_->hide();
   fillPartitionItems();
   const bool advanced = scanType() == ScanType::Advanced;
-  if (session_.partitions.empty())
+  if (session_.partitions.empty()) {
     okBox(this, MsgKind::Info, qs(advanced ? texts::kNoPartitionAdvanced : texts::kNoPartitionStandard));
+  } else {
+    status_->setText(tr(guitexts::kPartitionsFound, nullptr, static_cast<int>(session_.partitions.size())));
+    status_->show();
+  }
   if (advanced) {
     if (!fullDiskCheck_->isChecked()) fillRangeFirstPartition();
     showButton(nextButton_, true);
@@ -1086,7 +1174,6 @@ void MainWindow::lostSearchDone() {
   showButton(searchButton_, true);
   partitionTree_->setEnabled(true);
   setQuickHelp(texts::kHelpPartition);
-  stop_.store(0);
   applyMenuState(MenuState::Selection);
 }
 
@@ -1096,19 +1183,16 @@ void MainWindow::startStandardScan() {
   setQuickHelp(texts::kHelpStandardScan);
   resetFolderTree();
   scanTreeShown_ = false;
-  scanOutcome_ = ScanOutcome::Failed;
   partitionTree_->setEnabled(false);
   showButton(searchButton_, false);
   showButton(backButton_, false);
   showButton(nextButton_, false);
-  startJob(
-      Job::StandardScan, [this](Observer& o) { scanOutcome_ = session_.standardScan(stop_, o); },
-      [this] { standardScanDone(); });
+  ctl_->startStandardScan([this] { standardScanShowTree(); }, [this] { standardScanDone(); });
 }
 
 void MainWindow::standardScanWalking() {
   panel_->setMode(InfoPanel::Mode::StandardScan);
-  step_ = 3;
+  ctl_->setStep(Step::Browse);
   applyMenuState(MenuState::Disk);
 }
 
@@ -1127,7 +1211,7 @@ void MainWindow::standardScanShowTree() {
 }
 
 void MainWindow::standardScanDone() {
-  if (scanOutcome_ == ScanOutcome::Done) {
+  if (ctl_->scanOutcome() == ScanOutcome::Done) {
     standardScanShowTree();
     setQuickHelp(texts::kHelpBrowse);
     applyMenuState(MenuState::Browse);
@@ -1136,7 +1220,7 @@ void MainWindow::standardScanDone() {
     status_->hide();
   } else {
     // No usable geometry: the partition can be chosen again.
-    step_ = 1;
+    ctl_->setStep(Step::Partition);
     partitionTree_->setEnabled(true);
     showButton(backButton_, true);
     showButton(nextButton_, true);
@@ -1144,7 +1228,6 @@ void MainWindow::standardScanDone() {
     status_->hide();
     applyMenuState(MenuState::Selection);
   }
-  stop_.store(0);
 }
 
 // Deep scan.
@@ -1165,8 +1248,7 @@ void MainWindow::startDeepScan() {
   progress_->setValue(0);
   progress_->hide();
   panel_->setMode(session_.sel.fsType == FsType::Ntfs ? InfoPanel::Mode::DeepScanNtfs : InfoPanel::Mode::DeepScanFat);
-  startJob(
-      Job::DeepScan, [this](Observer& o) { session_.deepScan(stop_, o); }, [this] { deepScanDone(); });
+  ctl_->startDeepScan([this] { deepScanDone(); });
 }
 
 void MainWindow::deepScanDone() {
@@ -1175,11 +1257,10 @@ void MainWindow::deepScanDone() {
   fillFoundItems();
   foundFsLayout();
   panel_->setMode(session_.sel.fsType == FsType::Ntfs ? InfoPanel::Mode::FoundFsNtfs : InfoPanel::Mode::FoundFsFat);
-  step_ = 2;
+  ctl_->setStep(Step::FoundFs);
   if (session_.deep.foundFsCount() != 0) applyMenuState(MenuState::Selection);
   showButton(nextButton_, false);
   setQuickHelp(texts::kHelpFoundFs);
-  stop_.store(0);
 }
 
 // Mount of a found file system.
@@ -1190,15 +1271,14 @@ void MainWindow::startMount() {
   foundTree_->setEnabled(false);
   showButton(backButton_, false);
   showButton(nextButton_, false);
-  startJob(
-      Job::Mount, [this](Observer& o) { session_.mountFound(stop_, o); }, [this] { mountDone(); });
+  ctl_->startMount([this] { mountDone(); });
 }
 
 void MainWindow::mountDone() {
   setQuickHelp(texts::kHelpBrowse);
   applyMenuState(MenuState::Browse);
   panel_->setMode(InfoPanel::Mode::None);
-  step_ = 3;
+  ctl_->setStep(Step::Browse);
   fillFolderTree();
   browseLayout(false);
   openFromTree_ = 0;
@@ -1207,35 +1287,33 @@ void MainWindow::mountDone() {
   showButton(backButton_, true);
   status_->clear();
   status_->hide();
-  stop_.store(0);
 }
 
 // ---- Next and Back --------------------------------------------------------------------------------
 
 void MainWindow::next() {
-  if (busy() || !nextButton_->isVisibleTo(this) || !nextButton_->isEnabled()) return;
+  if (busy() || !nextButton_->isEnabled()) return;
   session_.filters.clear();
+  filterMark_->hide();
   showButton(nextButton_, false);
-  switch (step_) {
+  switch (step()) {
     case 0: {
-      if (selectedDrive_ < 0) return;
       std::string err;
-      if (!session_.openDrive(selectedDrive_, err)) {
+      ctl_->setScanType(scanType());
+      const auto outcome = ctl_->openChosenDrive(err);
+      if (outcome == WizardController::OpenOutcome::Failed) {
         okBox(this, MsgKind::Error, qs(err));
         showButton(nextButton_, true);
         return;
       }
-      session_.sel = Selection{};
       resetPartitionTree();
-      step_ = 1;
-      bool found = session_.readPartitionTables();
       fillPartitionItems();
       partitionLayout();
       applyMenuState(MenuState::Selection);
       panel_->setMode(InfoPanel::Mode::Partition);
       setQuickHelp(texts::kHelpPartition);
-      if (!found) {
-        okBox(this, MsgKind::Error, qs(texts::kNoPartitionsSearching));
+      if (outcome == WizardController::OpenOutcome::NoPartitions) {
+        okBox(this, MsgKind::Info, qs(texts::kNoPartitionsSearching));
         startLostSearch();
       }
       return;
@@ -1267,67 +1345,101 @@ void MainWindow::next() {
 }
 
 void MainWindow::back() {
-  if (busy() || step_ <= 0 || !backButton_->isVisibleTo(this) || !backButton_->isEnabled()) return;
+  if (busy() || step() <= 0 || !backButton_->isEnabled()) return;
   backPressed_ = true;
   showButton(nextButton_, false);
+  filterMark_->hide();
   listModel_->clearRows();
   setListShown(false);
-  if (step_ == 1) {
-    session_.closeDrive();
-    step_ = 0;
-    diskLayout();
-    applyMenuState(MenuState::Disk);
-    panel_->setMode(InfoPanel::Mode::Drive);
-    if (selectedDrive_ >= 0 && static_cast<std::size_t>(selectedDrive_) < session_.drives.size()) {
-      panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(selectedDrive_)]));
-      panel_->setImageRows(imageInfoPanel(session_.drives[static_cast<std::size_t>(selectedDrive_)]));
-    }
-    setQuickHelp(texts::kHelpDisk);
-  } else if (step_ == 3) {
+  const int from = step();
+  if (from == 3) {
     listModel_->setDetailsColumn();
     listModel_->setRenameEnabled(false);
     detailsView_->setColumnWidth(0, FileListModel::kDetailsWidth);
-    session_.freeTrees();
     resetFolderTree();
-    if (session_.scanType == ScanType::Advanced) {
+  } else if (from == 2) {
+    resetFoundTree();
+  }
+  // What was chosen in the step gone back to stays chosen, and Next takes it.
+  switch (ctl_->back()) {
+    case Step::Disk:
+      diskLayout();
+      applyMenuState(MenuState::Disk);
+      panel_->setMode(InfoPanel::Mode::Drive);
+      if (ctl_->selectedDrive() >= 0 && static_cast<std::size_t>(ctl_->selectedDrive()) < session_.drives.size()) {
+        panel_->setRows(driveInfoPanel(session_.drives[static_cast<std::size_t>(ctl_->selectedDrive())]));
+        panel_->setImageRows(imageInfoPanel(session_.drives[static_cast<std::size_t>(ctl_->selectedDrive())]));
+        showButton(nextButton_, true);
+      }
+      setQuickHelp(texts::kHelpDisk);
+      break;
+    case Step::FoundFs:
       foundFsLayout();
-      step_ = 2;
       showFoundFsPanel();
       applyMenuState(MenuState::Selection);
       setQuickHelp(texts::kHelpFoundFs);
-    } else {
+      if (session_.chosenFsIndex != 0) {
+        if (QTreeWidgetItem* root = foundTree_->topLevelItem(0); root && session_.chosenFsIndex <= root->childCount()) {
+          syncingTree_ = true;
+          foundTree_->setCurrentItem(root->child(session_.chosenFsIndex - 1));
+          syncingTree_ = false;
+        }
+        showButton(nextButton_, true);
+      }
+      break;
+    case Step::Partition: {
+      const Selection kept = session_.sel;
       partitionLayout();
-      if (scanType() == ScanType::Standard) showButton(nextButton_, false);
-      step_ = 1;
       applyMenuState(MenuState::Selection);
       showPartitionPanel();
       setQuickHelp(texts::kHelpPartition);
+      if (kept.fsType != FsType::None) {
+        QTreeWidgetItem* root = partitionTree_->topLevelItem(0);
+        for (int i = 0; root && i < root->childCount(); ++i) {
+          const auto k = static_cast<std::size_t>(i);
+          if (k < session_.partitions.size() && session_.partitions[k].start == kept.rangeStart) {
+            syncingTree_ = true;
+            partitionTree_->setCurrentItem(root->child(i));
+            syncingTree_ = false;
+            break;
+          }
+        }
+        selectComboFor(kept.fsType);
+        startEdit_->setText(QString::number(kept.rangeStart));
+        endEdit_->setText(QString::number(kept.rangeEnd));
+        showButton(nextButton_, true);
+      }
+      break;
     }
-  } else if (step_ == 2) {
-    step_ = 1;
-    session_.freeDeepScan();
-    resetFoundTree();
-    partitionLayout();
-    applyMenuState(MenuState::Selection);
-    showPartitionPanel();
-    setQuickHelp(texts::kHelpPartition);
+    default:
+      break;
   }
 }
 
 // ---- commands -------------------------------------------------------------------------------------
 
 void MainWindow::recoverSelected() {
-  if (busy() || step_ != 3 || !actRecoverSelected_->isEnabled()) return;
-  recoverRows(this, session_, selectedRows());
+  if (busy() || step() != 3 || !actRecoverSelected_->isEnabled()) return;
+  recoverRows(this, session_, selectedRows(), {}, desktop_.openUrl);
 }
 
 void MainWindow::recoverAll() {
-  if (busy() || step_ != 3 || !actRecoverAll_->isEnabled()) return;
-  recoverRows(this, session_, allRows());
+  if (busy() || step() != 3 || !actRecoverAll_->isEnabled()) return;
+  recoverRows(this, session_, recoverAllRows(), {}, desktop_.openUrl);
+}
+
+std::vector<ListRow> MainWindow::recoverAllRows() const {
+  std::vector<ListRow> rows = allRows();
+  // The NTFS system files of the root ($MFT, $LogFile, ..., $Extend) stay
+  // out unless the settings ask for them; Recover Selected takes them.
+  const bool root = folderTree_->currentItem() == folderItem(FolderTree::kRoot);
+  if (root && session_.vp.fsType == FsType::Ntfs && !session_.settings.includeSystemFiles)
+    std::erase_if(rows, [](const ListRow& r) { return !r.name.empty() && r.name.front() == '$'; });
+  return rows;
 }
 
 void MainWindow::saveSnapshot() {
-  if (busy() || step_ != 3 || !actSaveSnapshot_->isEnabled()) return;
+  if (busy() || step() != 3 || !actSaveSnapshot_->isEnabled()) return;
   saveSnapshotCommand(this, session_);
 }
 
@@ -1344,8 +1456,7 @@ void MainWindow::loadSnapshot() {
   panel_->setMode(InfoPanel::Mode::StandardScan);
   panel_->setValue("Folder(s) Found", QString::number(session_.tree.folderCount));
   panel_->setValue("File(s) Found", QString::number(session_.tree.fileCount));
-  step_ = 3;
-  stop_.store(0);
+  ctl_->setStep(Step::Browse);
   fillFolderTree();
   browseLayout(session_.scanType != ScanType::Advanced);
   applyMenuState(MenuState::Browse);
@@ -1357,7 +1468,7 @@ void MainWindow::loadSnapshot() {
 }
 
 void MainWindow::openDiskImage() {
-  if (busy() || step_ != 0) return;
+  if (busy() || step() != 0) return;
   QString path = QFileDialog::getOpenFileName(this, "Open Disk Image", QString(), qs(imageFileFilter()));
   if (path.isEmpty()) return;
   addImage(path);
@@ -1372,11 +1483,13 @@ bool MainWindow::addImage(const QString& path) {
   }
   std::size_t k = session_.drives.size() - 1;
   QTreeWidgetItem* root = driveTree_->topLevelItem(0);
-  auto* it = new QTreeWidgetItem(root, {qs(driveLabel(k))});
+  auto* it = new QTreeWidgetItem(root, {driveItemLabel(k)});
   it->setIcon(0, styleIcon(QStyle::SP_DriveHDIcon));
   it->setData(0, kItemRole, static_cast<int>(k));
   it->setToolTip(0, path);
   root->setExpanded(true);
+  // The image just added is the one to scan: chosen at once.
+  if (step() == 0) chooseTreeItem(it);
   return true;
 }
 
@@ -1389,8 +1502,8 @@ void MainWindow::freeAll() {
 void MainWindow::exitCommand() {
   if (!yesNoBox(this, qs(texts::kExitQuestion))) return;
   exitConfirmed_ = true;
-  stop_.store(1);
-  jobs_->wait();
+  ctl_->requestStop();
+  ctl_->waitForJob();
   freeAll();
   close();
   QCoreApplication::quit();
@@ -1403,10 +1516,11 @@ void MainWindow::closeEvent(QCloseEvent* e) {
       return;
     }
     exitConfirmed_ = true;
-    stop_.store(1);
-    jobs_->wait();
+    ctl_->requestStop();
+    ctl_->waitForJob();
     freeAll();
   }
+  saveLayout();
   e->accept();
 }
 
@@ -1421,27 +1535,61 @@ void MainWindow::setViewDetails() {
 }
 
 void MainWindow::findFiles() {
-  if (busy() || step_ != 3 || !actFindFiles_->isEnabled()) return;
-  showFindFiles(this, session_);
+  if (busy() || step() != 3 || !actFindFiles_->isEnabled()) return;
+  FindActions actions;
+  actions.goTo = [this](const FindHit& h) { goToHit(h); };
+  actions.recover = [this](const std::vector<ListRow>& rows) { recoverRows(this, session_, rows, {}, desktop_.openUrl); };
+  actions.open = [this](const ListRow& row, bool openWith) { desktop_.openFile(this, session_, row, openWith); };
+  showFindFiles(this, session_, std::move(actions));
+}
+
+bool MainWindow::goToHit(const FindHit& h) {
+  if (step() != 3 || busy() || h.path.empty()) return false;
+  // "/A/B": down the folder tree by the labels.
+  QTreeWidgetItem* it = folderItem(FolderTree::kRoot);
+  for (const QString& part : qs(h.path).split('/', Qt::SkipEmptyParts)) {
+    QTreeWidgetItem* next = nullptr;
+    for (int i = 0; it && i < it->childCount() && !next; ++i)
+      if (it->child(i)->text(0) == part) next = it->child(i);
+    if (!next) return false;
+    it = next;
+  }
+  if (!it) return false;
+  openFolderItem(it->data(0, kItemRole).toUInt());
+  for (int r = 0; r < listModel_->count(); ++r) {
+    const ListRow& row = listModel_->row(r);
+    if (!row.folder && row.id == h.id && row.name == h.name) {
+      QAbstractItemView* v = listView();
+      v->selectionModel()->setCurrentIndex(listModel_->index(r, FileListModel::NameCol),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      v->scrollTo(listModel_->index(r, FileListModel::NameCol));
+      v->setFocus(Qt::OtherFocusReason);
+      openFromTree_ = 0;
+      return true;
+    }
+  }
+  return false;
 }
 
 void MainWindow::fileFilters() {
-  if (busy() || step_ != 3 || !actFileFilters_->isEnabled()) return;
+  if (busy() || step() != 3 || !actFileFilters_->isEnabled()) return;
   showFileFilters(this, session_);
   // The filter takes effect at once: the root folder, listed again.
   folderTree_->setFocus(Qt::OtherFocusReason);
   selectFolderItem(folderItem(FolderTree::kRoot));
   openFromTree_ = 1;
   listIdentity(session_.rootIdentity());
+  updateFilterMark();
 }
 
 void MainWindow::settings() {
   if (busy() || !actSettings_->isEnabled()) return;
   showRecoverySettings(this, session_);
+  saveRecoverySettings(session_.settings);
 }
 
 void MainWindow::driveInformation() {
-  if (busy() || step_ != 3 || !actDriveInfo_->isEnabled()) return;
+  if (busy() || step() != 3 || !actDriveInfo_->isEnabled()) return;
   showDriveInformation(this, session_);
 }
 
@@ -1458,7 +1606,7 @@ void MainWindow::openWithCommand() {
 }
 
 void MainWindow::renameCommand() {
-  if (step_ != 3 || openFromTree_ != 0 || renaming_ || busy()) return;
+  if (step() != 3 || openFromTree_ != 0 || renaming_ || busy()) return;
   int r = currentRow();
   if (r < 0) return;
   QAbstractItemView* v = listView();
@@ -1469,52 +1617,78 @@ void MainWindow::renameCommand() {
 }
 
 void MainWindow::propertiesCommand() {
-  if (step_ != 3 || busy()) return;
+  if (step() != 3 || busy()) return;
   int r = currentRow();
   if (r < 0) return;
   showProperties(this, session_, listModel_->row(r));
 }
 
 bool MainWindow::openUrl(const QUrl& url) {
-  if (urlOpener()) return urlOpener()(url);
-  return QDesktopServices::openUrl(url);
+  return desktop_.openUrl(url);
 }
 
 void MainWindow::liveUpdate() {
-  if (busy()) return;
-  if (!yesNoBox(this, qs(texts::kLiveUpdateQuestion))) return;
-  QString updater = QDir(QCoreApplication::applicationDirPath()).filePath(kUpdaterName);
-  if (!QFileInfo::exists(updater)) {
-    okBox(this, MsgKind::Error, qs(texts::kLiveUpdateMissing));
-    return;
-  }
-  const QStringList args{"<ZQRT>"};
-  bool started = programStarter() ? programStarter()(updater, args) : QProcess::startDetached(updater, args);
-  if (!started) {
-    okBox(this, MsgKind::Error, qs(texts::kLiveUpdateMissing));
-    return;
-  }
-  exitConfirmed_ = true;
-  stop_.store(1);
-  jobs_->wait();
-  freeAll();
-  close();
-  QCoreApplication::quit();
+  // Updates come with the system's packages; the window says so and which
+  // version runs.
+  okBox(this, MsgKind::Info, QString::fromUtf8(guitexts::kLiveUpdate).arg(QString::fromLatin1(OSPRIN_VERSION)));
+}
+
+QString MainWindow::manualPath() {
+  for (const char* p : {OSPRIN_MANUAL_INSTALLED, OSPRIN_MANUAL_BUILD})
+    if (QFileInfo::exists(QString::fromLocal8Bit(p))) return QString::fromLocal8Bit(p);
+  // Installed beside the program (a relocated install).
+  QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("../share/doc/osprin/osprin-manual.html");
+  return QFileInfo::exists(beside) ? QFileInfo(beside).canonicalFilePath() : QString();
 }
 
 void MainWindow::helpContents() {
-  QString file = QDir(QCoreApplication::applicationDirPath()).filePath(kHelpFileName);
-  if (!QFileInfo::exists(file) || !openUrl(QUrl::fromLocalFile(file)))
-    okBox(this, MsgKind::Error, qs(texts::kHelpFileMissing));
+  const QString file = manualPath();
+  if (file.isEmpty()) {
+    okBox(this, MsgKind::Error, QString::fromUtf8(guitexts::kManualMissing).arg(QString::fromLocal8Bit(OSPRIN_MANUAL_INSTALLED)));
+    return;
+  }
+  if (!openUrl(QUrl::fromLocalFile(file)))
+    okBox(this, MsgKind::Info, QString::fromUtf8(guitexts::kNoBrowser).arg(file));
 }
 
-void MainWindow::buyOnline() { openUrl(QUrl(kBuyPage)); }
-void MainWindow::homePage() { openUrl(QUrl(kHomePage)); }
+void MainWindow::openProjectPage() {
+  if (!openUrl(QUrl(QString::fromLatin1(kHomePage))))
+    okBox(this, MsgKind::Info, QString::fromUtf8(guitexts::kNoBrowser).arg(QString::fromLatin1(kHomePage)));
+}
+
+void MainWindow::buyOnline() { openProjectPage(); }
+void MainWindow::homePage() { openProjectPage(); }
 
 void MainWindow::about() {
   okBox(this, MsgKind::Info,
-        "Vantrel Osprin FAT and NTFS\n\nRecovers files and folders from FAT16, FAT32 and NTFS disks and disk images. "
-        "The disk is only ever read.");
+        QString::fromUtf8(guitexts::kAbout).arg(QString::fromLatin1(OSPRIN_VERSION), QString::fromLatin1(kHomePage)));
+}
+
+void MainWindow::rescan() {
+  if (busy()) return;
+  if (step() == 0) {
+    // The drive list again (a disk plugged in since), images kept.
+    std::vector<DriveInfo> images;
+    for (const DriveInfo& d : session_.drives)
+      if (d.isImage) images.push_back(d);
+    QStringList errors;
+    ctl_->listDrives({}, sysRoot_, errors);
+    for (DriveInfo& d : images) session_.drives.push_back(std::move(d));
+    fillDriveTree();
+    ctl_->chooseDrive(-1);
+    showButton(nextButton_, false);
+    return;
+  }
+  if (step() == 1 && ctl_->job() == Job::None) {
+    searchPartitions();
+    return;
+  }
+  if (step() == 3 && session_.scanType == ScanType::Standard && session_.sel.fsType != FsType::None &&
+      backButton_->isEnabled()) {
+    // The same partition, scanned again.
+    back();
+    if (step() == 1 && nextButton_->isEnabled()) next();
+  }
 }
 
 // ---- keyboard -------------------------------------------------------------------------------------
@@ -1533,12 +1707,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   const bool isList = watched == detailsView_ || watched == iconView_;
   const bool isFolderTree = watched == folderTree_;
   if (k->key() == Qt::Key_Escape) return true;
+  if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && step() < 3 &&
+      (watched == driveTree_ || watched == partitionTree_ || watched == foundTree_)) {
+    // Enter in the tree of a selection step chooses the item and goes on.
+    auto* tree = static_cast<QTreeWidget*>(watched);
+    if (QTreeWidgetItem* it = tree->currentItem()) treeItemChosen(tree, it);
+    next();
+    return true;
+  }
   if (qobject_cast<QTreeWidget*>(watched)) {
     // Keyboard moves in a tree choose the item as a click does.
     treeKeyNav_ = true;
     QTimer::singleShot(0, this, [this] { treeKeyNav_ = false; });
   }
-  if (step_ != 3 || !(isList || isFolderTree)) return QMainWindow::eventFilter(watched, e);
+  if (step() != 3 || !(isList || isFolderTree)) return QMainWindow::eventFilter(watched, e);
   switch (k->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:

@@ -1,8 +1,8 @@
 #pragma once
-// The desktop program's one window, run as a wizard: 0 choose a disk and a
-// scan type, 1 choose a partition or a range, 2 choose a found file system
-// (advanced scan), 3 browse the rebuilt tree and recover. The window owns the
-// Session and runs its long jobs on a worker thread, one at a time.
+// The desktop program's one window, run as a wizard (WizardController holds
+// the steps, the Session and the running job): 0 choose a disk and a scan
+// type, 1 choose a partition or a range, 2 choose a found file system
+// (advanced scan), 3 browse the rebuilt tree and recover.
 #include <QMainWindow>
 #include <QStringList>
 #include <QUrl>
@@ -11,7 +11,9 @@
 #include <memory>
 #include <vector>
 
+#include "app/desktop_integration.h"
 #include "app/session.h"
+#include "tree/folder_tree.h"
 
 class QAction;
 class QAbstractItemView;
@@ -26,6 +28,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QStackedWidget;
 class QTableView;
 class QToolBar;
@@ -39,20 +42,25 @@ class FileListModel;
 class InfoPanel;
 class JobRunner;
 class QtObserver;
+class WizardController;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   // `images` are listed as drives after the machine's disks (found under
   // `sysRoot`; tests pass a folder without disks).
-  explicit MainWindow(const QStringList& images, QWidget* parent = nullptr, const QString& sysRoot = "/sys/block");
+  // `desktop`: how web pages, files and programs are opened (members left
+  // empty use the running desktop's).
+  explicit MainWindow(const QStringList& images, QWidget* parent = nullptr, const QString& sysRoot = "/sys/block",
+                      DesktopIntegration desktop = {});
   ~MainWindow() override;
 
   // Images of the command line that could not be opened, with the reason.
   const QStringList& startupErrors() const { return startupErrors_; }
 
   // ---- state, for the tests and the screenshot mode ----------------------------
-  int step() const { return step_; }
+  int step() const;
+  WizardController& controller() { return *ctl_; }
   ScanType scanType() const;
   Session& session() { return session_; }
   bool busy() const;
@@ -62,7 +70,7 @@ class MainWindow : public QMainWindow {
   int openFromTree() const { return openFromTree_; }
   bool backPressed() const { return backPressed_; }
   bool renaming() const { return renaming_; }
-  int selectedDrive() const { return selectedDrive_; }
+  int selectedDrive() const;
   FileListModel* listModel() const { return listModel_; }
   // The list view shown now (Details: the table; Icons and List: the list view).
   QAbstractItemView* listView() const;
@@ -82,15 +90,15 @@ class MainWindow : public QMainWindow {
   // The folder tree item of a tree item number (nullptr when none).
   QTreeWidgetItem* folderItem(std::uint32_t item) const;
 
-  // How files and web pages are handed to the desktop (tests replace it).
-  using UrlOpener = std::function<bool(const QUrl&)>;
-  static void setUrlOpener(UrlOpener opener);
-  // How Live Update starts the updater (tests replace it).
-  using ProgramStarter = std::function<bool(const QString& program, const QStringList& args)>;
-  static void setProgramStarter(ProgramStarter starter);
-  // How a file row is opened (tests replace it; normally openFileRow).
-  using FileOpener = std::function<void(const ListRow& row, bool openWith)>;
-  static void setFileOpener(FileOpener opener);
+  // The installed manual, or the one of the build tree ("" when neither is there).
+  static QString manualPath();
+  // The rows Recover All copies: the list shown, without the NTFS system
+  // files of the root unless the settings ask for them.
+  std::vector<ListRow> recoverAllRows() const;
+  // A hit of Find: its folder listed with the file selected; false when it
+  // is not reachable (a file whose folder is not in the tree, or filtered out).
+  bool goToHit(const FindHit& hit);
+  QLabel* filterMark() const { return filterMark_; }
 
  public slots:
   // Wizard buttons.
@@ -118,6 +126,9 @@ class MainWindow : public QMainWindow {
   void buyOnline();
   void homePage();
   void about();
+  // F5: the drive list again (Disk step), the partition search (Partition
+  // step), the same standard scan again (Browse step).
+  void rescan();
   void openCommand();
   void openWithCommand();
   void renameCommand();
@@ -136,7 +147,6 @@ class MainWindow : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
-  enum class Job { None, LostSearch, StandardScan, DeepScan, Mount };
   enum class MenuState { Disk, Selection, Browse };
 
   void buildMenus();
@@ -145,6 +155,7 @@ class MainWindow : public QMainWindow {
   QTreeWidget* makeTree(const QString& name);
   void showTree(QTreeWidget* t);
   void fillDriveTree();
+  QString driveItemLabel(std::size_t k) const;
   void resetPartitionTree();
   void fillPartitionItems();
   void resetFoundTree();
@@ -178,6 +189,7 @@ class MainWindow : public QMainWindow {
 
   // The list.
   void listIdentity(std::uint32_t identity);
+  void fitColumns();
   void openFolderItem(std::uint32_t item);
   void selectFolderItem(QTreeWidgetItem* it);
   int currentRow() const;
@@ -190,7 +202,6 @@ class MainWindow : public QMainWindow {
   void setViewMode(int mode);
 
   // Jobs.
-  bool startJob(Job kind, std::function<void(Observer&)> work, std::function<void()> done);
   void jobStarted();
   void jobEnded();
   void startLostSearch();
@@ -207,12 +218,27 @@ class MainWindow : public QMainWindow {
   void onText(const QString& label, const QString& value);
 
   bool openUrl(const QUrl& url);
+  void openProjectPage();
+  void updateFilterMark();
+  bool folderDeleted(const TreeItem& ti) const;
+  void restoreLayout();
+  void saveLayout();
   void freeAll();
 
-  Session session_;
+  WizardController* ctl_;
+  Session& session_;
+  QtObserver* observer_;
+  DesktopIntegration desktop_;
   QStringList startupErrors_;
-  int step_ = -1;
-  int selectedDrive_ = -1;
+  QString sysRoot_;
+  QSplitter* paneSplit_ = nullptr;
+  QSplitter* vSplit_ = nullptr;
+  QWidget* infoArea_ = nullptr;
+  QLabel* filterMark_ = nullptr;
+  QAction* actRescan_ = nullptr;
+  QAction* actInfoPanel_ = nullptr;
+  QAction* actQuickHelp_ = nullptr;
+  QAction* actHomePage_ = nullptr;
   int openFromTree_ = 0;
   bool openWith_ = false;
   bool renaming_ = false;
@@ -220,13 +246,7 @@ class MainWindow : public QMainWindow {
   bool exitConfirmed_ = false;
   bool syncingTree_ = false;
   bool treeKeyNav_ = false;
-  StopFlag stop_{0};
-  Job job_ = Job::None;
-  ScanOutcome scanOutcome_ = ScanOutcome::Done;
   bool scanTreeShown_ = false;
-
-  JobRunner* jobs_ = nullptr;
-  QtObserver* observer_ = nullptr;
 
   // Left pane.
   QStackedWidget* treeStack_ = nullptr;
