@@ -306,6 +306,7 @@ TEST(CliRecover, FilesNotWrittenWholeAreNamedWithTheirZeroFilledRanges) {
   recoverCli(img + " --partition 2 --to " + q(dest3) + " /Documents/report.bin --bad-sectors-map " + q(map), &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(recoverStderr().find("map"), std::string::npos);
+}
 
 // ---- verdicts and reports --------------------------------------------------
 
