@@ -17,7 +17,9 @@
 #      volume with over 50,000 entries, against `fls -r -p`;
 #   3. recovery of every file of an NTFS and a FAT32 volume holding 1.1 GiB
 #      of files, against `tsk_recover -a` and against `cat` of the same bytes
-#      into one file (and, for scale, `cp -r` of the same files);
+#      into one file (and, for scale, `cp -r` of the same files), and
+#      `recover --all --report` (SHA-256 and MD5 of every byte) against
+#      `recover --all`;
 #   4. peak memory of a deep scan that records 5,000,000 NTFS file records,
 #      per record;
 #   5. deep scan of an EnCase (E01) image of the first 512 MiB of the NTFS
@@ -366,6 +368,9 @@ rec_cmp() {  # label image fs key
   n_out=0
   run "${key}_o" "$osprin" recover "$img" --fs "$fs" --start 0 --end $((s - 1)) --to @OUT@/osprin --all --force
   local got; got=$(find "$out/$n_out/osprin" -type f | wc -l)
+  # The same with a report: every byte hashed (SHA-256 and MD5) on its way.
+  run "${key}_r" "$osprin" recover "$img" --fs "$fs" --start 0 --end $((s - 1)) --to @OUT@/osprin --all --force \
+    --report @OUT@/report.json
   if have tsk_recover; then
     run "${key}_t" tsk_recover -a "$img" @OUT@/tsk
   fi
@@ -380,6 +385,7 @@ rec_cmp() {  # label image fs key
   local to="T_${key}_o" tc="T_${key}_c"
   cmp "$label: osprin / tsk_recover -a" "${key}_o" "${key}_t"
   cmp "$label: osprin / cat" "${key}_o" "${key}_c"
+  cmp "$label: osprin --report / osprin" "${key}_r" "${key}_o"
   cmp "$label: osprin / cp -r of the files" "${key}_o" "${key}_p"
   printf '  %-44s %s files, %s MB; osprin %s MB/s, cat %s MB/s\n' "" "$got" "$((bytes / 1000000))" \
     "$(mbps "$bytes" "${!to}")" "$(mbps "$bytes" "${!tc}")"

@@ -1,8 +1,9 @@
 // The whole program's flow over a small damaged disk, as the desktop program
 // and the command line run it through a Session: the partition list (or the
-// lost partition search), the standard scan of a partition, recovery of
-// every file, a snapshot saved and loaded back, then the deep scan of the
-// whole disk, the mount of the file systems it found and recovery again.
+// lost partition search), the standard scan of a partition, the verdicts of
+// the deleted files, recovery of every file with a report, a snapshot saved
+// and loaded back, then the deep scan of the whole disk, the mount of the
+// file systems it found and recovery again.
 //
 // Input: see fuzz_image.h (at most 16 MiB of disk). Options: bits 0-1 what
 // to scan: 0 a partition of the partition list (bits 2-3 choose which), 1
@@ -117,7 +118,8 @@ void recoverEverything(Session& s, bool open) {
     rows = s.listItem(FolderTree::kRoot);
   else
     rows = fileRows(s, kMaxFiles);
-  RecoveryResult r = s.recoverRows(rows, dest, flags, obs);
+  std::unique_ptr<RecoveryReport> report = s.makeReport();
+  RecoveryResult r = s.recoverRows(rows, dest, flags, obs, report.get());
   check(!r.stopped);
   // A file is whole only when it holds all its bytes, none of them zeros
   // for unreadable sectors; only files given their names are counted.
@@ -127,6 +129,11 @@ void recoverEverything(Session& s, bool open) {
     if (f.outcome == FileOutcome::Whole || f.outcome == FileOutcome::Incomplete) ++named;
   }
   check(named == r.filesSaved);
+  // The report: a hash for every file written whole.
+  for (const ReportEntry& e : report->entries()) check(e.outcome != "whole" || e.sha256.size() == 64);
+  (void)report->dfxml();
+  (void)report->csv();
+  (void)report->json();
   // A damaged NTFS root record that is not named "." is listed as a folder
   // (of the root when it names itself as parent, else wherever its parent
   // leads); its row shows the root's files again, and recovering it copies
@@ -148,6 +155,11 @@ void recoverEverything(Session& s, bool open) {
 
 // Find Files, the folder statistics and the drive information.
 void browse(Session& s) {
+  // Verdicts: deleted records only.
+  const VerdictCounts v = s.assessRecoverability();
+  (void)v;
+  for (const auto& f : s.tree.fatFiles) check(f.deleted || f.recoverable.verdict == Verdict::None);
+  for (const auto& f : s.tree.ntfsFolders) check(f.deleted || f.recoverable.verdict == Verdict::None);
   StopFlag cancel{0};
   std::uint64_t hits = 0;
   s.findFiles("*", cancel, [&](const FindHit&) { ++hits; }, nullObserver());

@@ -48,6 +48,23 @@ void appendJsonString(std::string& out, std::string_view s) {
   out += '"';
 }
 
+// A fraction as JSON: 0, 1, or up to four decimals.
+void appendFraction(std::string& out, double f) {
+  if (f <= 0) {
+    out += '0';
+    return;
+  }
+  if (f >= 1) {
+    out += '1';
+    return;
+  }
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%.4f", f);
+  std::string t = buf;
+  while (!t.empty() && t.back() == '0') t.pop_back();
+  out += t;
+}
+
 // A stored time in ISO 8601 as the volume implies it (FAT: local time
 // without an offset; NTFS: UTC with "Z"), or null when it names no time.
 void appendIsoTime(std::string& out, const StoredTime& t) {
@@ -70,6 +87,7 @@ void runList(const Args& a) {
   Session s;
   TerminalObserver term;
   if (!mountVolume(a.disk, a.volume, s, term)) return;
+  s.assessRecoverability(&stopFlag());
 
   if (!a.saveSnapshot.empty()) {
     std::string err, written;
@@ -89,7 +107,10 @@ void runList(const Args& a) {
     out.reserve(kOutputChunk + 4096);
     bool first = true;
     walkRows(s, [&](const std::string& path, const ListRow& row) {
-      out += first ? "\n {\"created\":" : ",\n {\"created\":";
+      const Recoverability& rv = row.recoverable;
+      out += first ? "\n {" : ",\n {";
+      if (rv.verdict != Verdict::None && rv.guessedChain) out += "\"chain_guessed\":true,";
+      out += "\"created\":";
       appendIsoTime(out, row.createdAt);
       out += row.deleted ? ",\"deleted\":true,\"id\":" : ",\"deleted\":false,\"id\":";
       appendUnsigned(out, row.id);
@@ -97,8 +118,17 @@ void runList(const Args& a) {
              : row.stream.empty() ? ",\"kind\":\"file\",\"modified\":"
                                   : ",\"kind\":\"stream\",\"modified\":";
       appendIsoTime(out, row.modifiedAt);
+      if (rv.verdict != Verdict::None && rv.verdict != Verdict::Unknown) {
+        out += ",\"overwritten_fraction\":";
+        appendFraction(out, rv.claimedFraction());
+      }
       out += ",\"path\":";
       appendJsonString(out, path);
+      if (rv.verdict != Verdict::None) {
+        out += ",\"recoverable\":\"";
+        out += verdictWord(rv.verdict);
+        out += '"';
+      }
       out += ",\"size\":";
       appendUnsigned(out, row.size);
       out += '}';
@@ -114,16 +144,18 @@ void runList(const Args& a) {
   }
 
   std::uint64_t folders = 0, files = 0, deleted = 0;
-  std::printf("%-14s %12s  %-20s %-20s %s\n", "Type", "Size", "Created", "Modified", "Path");
+  std::printf("%-14s %12s  %-20s %-20s %-22s %s\n", "Type", "Size", "Created", "Modified", "Recoverable", "Path");
   walkRows(s, [&](const std::string& path, const ListRow& row) {
     (row.folder ? folders : files)++;
     if (row.deleted) ++deleted;
     const std::string type = rowTypeText(row, row.stream.empty() ? "File" : "Stream");
     const std::string size = row.folder ? "" : std::to_string(row.size);
+    std::string verdict = verdictText(row.recoverable);
+    if (row.recoverable.guessedChain && row.recoverable.verdict != Verdict::Guessed) verdict += " (guessed)";
     // A name can hold control characters and escape sequences: quoted as ls
     // does, it can neither drive the terminal nor fake a line of the list.
-    std::printf("%-14s %12s  %-20s %-20s %s\n", type.c_str(), size.c_str(), trimmed(row.created).c_str(),
-                trimmed(row.modified).c_str(), terminalQuoted(path).c_str());
+    std::printf("%-14s %12s  %-20s %-20s %-22s %s\n", type.c_str(), size.c_str(), trimmed(row.created).c_str(),
+                trimmed(row.modified).c_str(), verdict.c_str(), terminalQuoted(path).c_str());
   });
   std::printf("%llu folder(s), %llu file(s), %llu of them deleted\n", static_cast<unsigned long long>(folders),
               static_cast<unsigned long long>(files), static_cast<unsigned long long>(deleted));

@@ -2,6 +2,8 @@
 // and copies files and folders out of it, as "Recover All" and "Recover
 // Selected" do in the desktop program.
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -14,6 +16,7 @@
 #include "common/text.h"
 #include "recovery/destination.h"
 #include "recovery/extract.h"
+#include "recovery/report.h"
 #include "recovery/settings.h"
 #include "search/match.h"
 #include "tree/file_list.h"
@@ -35,6 +38,8 @@ struct RecoverArgs {
   unsigned retries = 0;  // 0: keep the default
   bool json = false;
   bool streams = false;
+  bool onlyIntact = false;
+  std::string report;
 };
 
 // Forwards to the terminal and turns an interrupt into "&Stop Saving".
@@ -68,6 +73,16 @@ class SaveObserver : public Observer {
   TerminalObserver& term_;
   RecoveryFlags& flags_;
 };
+
+// The command line as the process was started, for the report.
+std::string commandLine() {
+  std::ifstream f("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  while (!all.empty() && all.back() == '\0') all.pop_back();
+  for (char& c : all)
+    if (c == '\0') c = ' ';
+  return all;
+}
 
 std::vector<std::string> splitPath(const std::string& path) {
   std::vector<std::string> parts;
@@ -104,6 +119,7 @@ std::vector<ListRow> rowsForPath(Session& s, const std::string& path) {
 
 void runRecover(const RecoverArgs& a) {
   installInterruptHandler();
+  const std::string started = isoTimeNow();
   if (a.all == !a.paths.empty()) {
     fail("give either --all or one or more paths to recover");
     return;
@@ -122,6 +138,11 @@ void runRecover(const RecoverArgs& a) {
   settings.duplicatePolicy = *dup;
   settings.deletedPolicy = *del;
   settings.recoverStreams = a.streams;
+  settings.onlyIntact = a.onlyIntact;
+  if (!a.report.empty() && !reportFormatKnown(a.report)) {
+    fail("the report's name must end in .json, .csv or .xml: " + a.report);
+    return;
+  }
   if (a.retries != 0 && !settings.setBadSectorRetries(a.retries)) {
     fail("--retries must be between 1 and 10");
     return;
@@ -151,6 +172,16 @@ void runRecover(const RecoverArgs& a) {
          "--force to write there anyway.");
     return;
   }
+  if (!a.report.empty()) {
+    const auto slash = a.report.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : a.report.substr(0, slash);
+    DestinationCheck reportWhere = checkDestination(folder, a.disk);
+    if (reportWhere.onSource && !a.force) {
+      fail("The report: " + reportWhere.reason +
+           " Writing there can overwrite the data being recovered: choose another place, or give --force.");
+      return;
+    }
+  }
 
   Session s;
   s.settings = settings;
@@ -161,6 +192,8 @@ void runRecover(const RecoverArgs& a) {
     fail("the scan was stopped; nothing was recovered", kExitInterrupted);
     return;
   }
+  // The verdicts decide --only-intact and go into the report.
+  if (a.onlyIntact || !a.report.empty()) s.assessRecoverability(&stopFlag());
   if (!makeDirectoryPath(a.to)) {
     fail("cannot create the destination folder " + a.to);
     return;
@@ -183,11 +216,23 @@ void runRecover(const RecoverArgs& a) {
   RecoveryFlags flags;
   SaveObserver saveObs(term, flags);
   RecoveryResult result;
+  std::unique_ptr<RecoveryReport> report;
+  if (!a.report.empty()) {
+    report = s.makeReport();
+    report->info.commandLine = commandLine();
+    report->info.started = started;
+  }
   setRecoveryFlags(&flags);
-  if (!rows.empty()) result = s.recoverRows(rows, a.to, flags, saveObs);
+  if (!rows.empty()) result = s.recoverRows(rows, a.to, flags, saveObs, report.get());
   setRecoveryFlags(nullptr);
   term.finish();
   errors.insert(errors.end(), result.errors.begin(), result.errors.end());
+  if (report) {
+    if (report->info.finished.empty()) report->info.finished = isoTimeNow();
+    std::string err;
+    if (!report->write(a.report, err)) errors.push_back(err);
+    else if (!a.json) std::fprintf(stderr, "Report written to %s\n", a.report.c_str());
+  }
   const bool stopped = interrupted();
   const std::size_t problems = result.problemCount();
 
@@ -267,6 +312,10 @@ void addRecoverCommand(CLI::App& app) {
   cmd->add_flag("--json", args->json, "print the result as JSON");
   cmd->add_flag("--streams", args->streams,
                 "NTFS: recover each file's named streams with it, as NAME:STREAM beside the file");
+  cmd->add_flag("--only-intact", args->onlyIntact,
+                "take deleted files only when their clusters are all free (verdict intact)");
+  cmd->add_option("--report", args->report,
+                  "write a report of the files copied, with SHA-256 and MD5 (FILE.json, FILE.csv or DFXML FILE.xml)");
   cmd->callback([args] { runRecover(*args); });
 }
 

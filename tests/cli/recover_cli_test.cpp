@@ -308,5 +308,140 @@ TEST(CliRecover, FilesNotWrittenWholeAreNamedWithTheirZeroFilledRanges) {
   EXPECT_NE(recoverStderr().find("map"), std::string::npos);
 }
 
+// ---- verdicts and reports --------------------------------------------------
+
+struct ReuseVolume {
+  const char* name;
+  const char* fs;
+  const char* range;
+  const char* oldDir;
+};
+const ReuseVolume kReuse[] = {
+    {"reuse_fat16", "FAT16", "--fs FAT16 --start 0 --end 16383", "/OLD"},
+    {"reuse_fat32", "FAT32", "--fs FAT32 --start 0 --end 67583", "/OLD"},
+    {"reuse_ntfs", "NTFS", "--fs NTFS --start 0 --end 16383", "/old"},
+};
+
+class CliReport : public testing::TestWithParam<ReuseVolume> {};
+
+// --only-intact takes the deleted files whose verdict is intact, and no
+// other deleted file.
+TEST_P(CliReport, OnlyIntactTakesIntactDeletedFiles) {
+  const ReuseVolume& v = GetParam();
+  const std::string img = test::fixtureImage(v.name);
+  const std::string dest = test::makeTempDir("intact");
+  int status = -1;
+  recoverCli(q(img) + " " + v.range + " --to " + q(dest) + " --deleted only --only-intact " + v.oldDir, &status);
+  ASSERT_EQ(status, 0) << recoverStderr();
+  std::vector<std::string> want;
+  for (const auto& e : test::readManifestEntries(v.name))
+    if (e.deleted && e.kind == "file" && e.recoverable) want.push_back(e.path);
+  std::ifstream mf(test::fixtureManifestPath(v.name));
+  const auto manifest = nlohmann::json::parse(mf);
+  std::vector<std::string> intact;
+  for (const auto& e : manifest["volumes"][v.name]["entries"])
+    if (e.value("verdict", "") == "intact") intact.push_back(lower(e["path"].get<std::string>()));
+  std::sort(intact.begin(), intact.end());
+  EXPECT_EQ(filesUnder(dest), intact);
+}
+
+// The report's hashes are those of the files written; the byte runs of the
+// DFXML read back from the image give the same SHA-256; the JSON and CSV
+// forms carry the same files.
+TEST_P(CliReport, HashesAndByteRunsMatchTheFilesWritten) {
+  const ReuseVolume& v = GetParam();
+  const std::string img = test::fixtureImage(v.name);
+  std::map<std::string, nlohmann::json> byDest;
+  for (const char* ext : {"json", "csv", "xml"}) {
+    SCOPED_TRACE(ext);
+    const std::string dest = test::makeTempDir("report");
+    const std::string report = dest + ".report." + ext;
+    int status = -1;
+    recoverCli(q(img) + " " + v.range + " --to " + q(dest) + " --all --report " + q(report), &status);
+    ASSERT_EQ(status, 0) << recoverStderr();
+    if (std::string(ext) == "json") {
+      std::ifstream f(report);
+      const auto j = nlohmann::json::parse(f);
+      EXPECT_EQ(j["disk"]["path"], img);
+      EXPECT_EQ(j["volume"]["type"], v.fs);
+      EXPECT_FALSE(j["started"].get<std::string>().empty());
+      EXPECT_FALSE(j["finished"].get<std::string>().empty());
+      std::size_t deleted = 0, withVerdict = 0;
+      for (const auto& f : j["files"]) {
+        const std::string path = f["destination"];
+        SCOPED_TRACE(path);
+        EXPECT_EQ(f["sha256"], test::sha256File(path));
+        const std::string md5 = test::runCommand("md5sum " + q(path));
+        EXPECT_EQ(f["md5"], md5.substr(0, 32));
+        EXPECT_EQ(f["outcome"], "whole");
+        if (f["deleted"].get<bool>()) {
+          ++deleted;
+          if (f.contains("recoverable")) ++withVerdict;
+        } else {
+          EXPECT_FALSE(f.contains("recoverable")) << "live files get no verdict";
+        }
+        byDest[path.substr(dest.size())] = f;
+      }
+      EXPECT_GT(deleted, 0u);
+      EXPECT_EQ(withVerdict, deleted);
+    } else if (std::string(ext) == "csv") {
+      const std::string csv = test::readFile(report);
+      EXPECT_EQ(csv.substr(0, csv.find('\n')),
+                "source,destination,size,deleted,recoverable,overwritten_fraction,created,modified,accessed,changed,"
+                "outcome,reason,written,zero_filled,runs,sha256,md5");
+      for (const auto& [rel, f] : byDest)
+        EXPECT_NE(csv.find(f["sha256"].get<std::string>()), std::string::npos) << rel;
+    } else {
+      // Python's XML parser reads the DFXML; each fileobject has the main
+      // elements, and its byte runs read from the image hash to its SHA-256.
+      const std::string script = R"PY(
+import hashlib, sys, xml.etree.ElementTree as ET
+ns = {'d': 'http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML', 'o': 'urn:osprin:recovery-report'}
+root = ET.parse(sys.argv[1]).getroot()
+assert root.tag == '{%s}dfxml' % ns['d'], root.tag
+assert root.find('d:creator/d:program', ns).text == 'osprin'
+assert root.find('d:source/d:image_filename', ns).text == sys.argv[2]
+img = open(sys.argv[2], 'rb').read()
+n = 0
+for fo in root.iter('{%s}fileobject' % ns['d']):
+    name = fo.find('d:filename', ns).text
+    size = int(fo.find('d:filesize', ns).text)
+    runs = fo.find('d:byte_runs', ns)
+    h = {x.get('type'): x.text for x in fo.findall('d:hashdigest', ns)}
+    data = b''
+    for r in runs.findall('d:byte_run', ns):
+        ln = int(r.get('len'))
+        data += b'\0' * ln if r.get('fill') is not None else img[int(r.get('img_offset')):int(r.get('img_offset')) + ln]
+    data = data[:size]
+    written = open(fo.find('o:recovered_to', ns).text, 'rb').read()
+    assert hashlib.sha256(data).hexdigest() == h['sha256'], name
+    assert hashlib.sha256(written).hexdigest() == h['sha256'], name
+    assert hashlib.md5(written).hexdigest() == h['md5'], name
+    n += 1
+print(n)
+)PY";
+      const std::string py = dest + ".check.py";
+      std::ofstream(py) << script;
+      int pyStatus = -1;
+      const std::string out = test::runCommand("python3 " + q(py) + " " + q(report) + " " + q(img) + " 2>&1", &pyStatus);
+      EXPECT_EQ(pyStatus, 0) << out;
+      EXPECT_EQ(std::stoul(out), byDest.size()) << out;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Reuse, CliReport, testing::ValuesIn(kReuse),
+                         [](const testing::TestParamInfo<ReuseVolume>& i) { return std::string(i.param.name); });
+
+TEST(CliReport, UnknownExtensionIsRefused) {
+  const std::string img = test::fixtureImage("reuse_fat16");
+  int status = -1;
+  recoverCli(q(img) + " --fs FAT16 --start 0 --end 16383 --to " + q(test::makeTempDir("r")) +
+                 " --all --report " + q(test::scratchDir() + "/report.txt"),
+             &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(recoverStderr().find(".json, .csv or .xml"), std::string::npos) << recoverStderr();
+}
+
 }  // namespace
 }  // namespace osprin

@@ -167,6 +167,12 @@ std::vector<ListRow> Session::listFolder(std::uint32_t identity) {
   return {};
 }
 
+VerdictCounts Session::assessRecoverability(const StopFlag* stop) {
+  if (!reader) return {};
+  return osprin::assessRecoverability(*reader, vp, tree, ntfsFiles(), scanType == ScanType::Standard ? mftRuns : MftRuns{},
+                                      stop);
+}
+
 bool Session::renameRow(const ListRow& row, std::string_view newName) {
   if (newName.empty()) return false;
   if (row.folder) {
@@ -198,10 +204,96 @@ RecoveryContext Session::recoveryContext() {
 }
 
 RecoveryResult Session::recoverRows(const std::vector<ListRow>& rows, const std::string& destination,
-                                    RecoveryFlags& flags, Observer& obs) {
+                                    RecoveryFlags& flags, Observer& obs, RecoveryReport* report) {
   if (reader) reader->setBadSectorRetries(settings.badSectorRetries);
   RecoveryContext ctx = recoveryContext();
-  return recoverListRows(ctx, rows, destination, flags, obs);
+  if (report) {
+    ReportInfo& in = report->info;
+    in.version = OSPRIN_VERSION;
+    if (const DriveInfo* d = drive()) {
+      in.diskPath = d->path;
+      in.diskModel = d->model;
+    }
+    in.diskBytes = reader ? reader->totalSectors() * kSectorSize : 0;
+    in.sectorSize = kSectorSize;
+    in.fsType = std::string(fsTypeText(vp.fsType));
+    in.deepScan = scanType == ScanType::Advanced;
+    in.sectorsPerCluster = vp.sectorsPerCluster;
+    in.clusterBase = vp.clusterBase;
+    in.fat1Start = vp.fat1Start;
+    in.fat2Start = vp.fat2Start;
+    in.mftStart = vp.mftStart;
+    if (vp.fsType == FsType::Ntfs)
+      in.volumeStartSector = vp.clusterBase;
+    else if (in.deepScan && vp.fat1Start >= vp.reservedSectors && vp.fat1Start != 0)
+      in.volumeStartSector = vp.fat1Start - vp.reservedSectors;
+    else
+      in.volumeStartSector = sel.rangeStart;
+    if (!in.deepScan)
+      in.volumeSectors = sel.rangeLength;
+    else if (vp.volumeEnd > in.volumeStartSector)
+      in.volumeSectors = vp.volumeEnd - in.volumeStartSector;
+    in.destination = destination;
+    if (in.started.empty()) in.started = isoTimeNow();
+    ctx.sink = report;
+  }
+  RecoveryResult result = recoverListRows(ctx, rows, destination, flags, obs);
+  if (report) report->info.finished = isoTimeNow();
+  return result;
+}
+
+std::string Session::filePath(std::size_t index) {
+  std::string path;
+  std::uint32_t parent;
+  if (isFat()) {
+    if (index >= tree.fatFiles.size()) return "";
+    path = "/" + tree.fatFiles[index].name;
+    parent = tree.fatFiles[index].parentCluster;
+  } else {
+    NtfsFileSet files = ntfsFiles();
+    if (!files.valid() || index >= files.list().size()) return "";
+    path = "/" + files.list()[index].name;
+    parent = files.list()[index].parentRecord;
+  }
+  // Up the parents to the root; a damaged chain of parents ends after as
+  // many steps as there are folders.
+  const std::size_t limit = isFat() ? tree.fatFolders.size() : tree.ntfsFolders.size();
+  for (std::size_t step = 0; step <= limit && parent != rootIdentity(); ++step) {
+    const std::int64_t f = isFat() ? tree.findFatFolder(parent) : tree.findNtfsFolder(parent);
+    if (f < 0) break;
+    const auto i = static_cast<std::size_t>(f);
+    if (isFat()) {
+      path = "/" + tree.fatFolders[i].name + path;
+      parent = tree.fatFolders[i].parentCluster;
+    } else {
+      path = "/" + tree.ntfsFolders[i].name + path;
+      parent = tree.ntfsFolders[i].parentRecord;
+    }
+  }
+  return path;
+}
+
+std::unique_ptr<RecoveryReport> Session::makeReport() {
+  return std::make_unique<RecoveryReport>([this](const FileCopyRequest& req, ReportEntry& e) {
+    if (req.record < 0) {
+      e.sourcePath = "/" + req.name;
+      return;
+    }
+    const auto i = static_cast<std::size_t>(req.record);
+    e.sourcePath = filePath(i);
+    if (isFat()) {
+      if (i >= tree.fatFiles.size()) return;
+      const FatFileNode& f = tree.fatFiles[i];
+      e.modified = isoFatTime(f.writeDate, 0, false);
+      e.accessed = isoFatTime(f.accessDate, 0, false);
+    } else {
+      NtfsFileSet files = ntfsFiles();
+      if (!files.valid() || i >= files.list().size()) return;
+      const NtfsFileNode& f = files.list()[i];
+      e.created = isoFileTime(f.creationTime);
+      e.changed = isoFileTime(f.changeTime);
+    }
+  });
 }
 
 CopyResult Session::openRow(const ListRow& row, const std::string& folder, RecoveryFlags& flags, Observer& obs) {

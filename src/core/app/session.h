@@ -17,7 +17,9 @@
 #include "disk/sector_reader.h"
 #include "partition/partition_table.h"
 #include "recovery/extract.h"
+#include "recovery/report.h"
 #include "recovery/settings.h"
+#include "recovery/verdict.h"
 #include "search/find_files.h"
 #include "search/match.h"
 #include "snapshot/snapshot.h"
@@ -108,12 +110,23 @@ class Session {
   std::vector<ListRow> listFolder(std::uint32_t identity);
   // The rows of the folder of a tree item.
   std::vector<ListRow> listItem(std::uint32_t item) { return listFolder(identityOfItem(item)); }
+  // Judges whether each deleted file and folder of the tree in use can still
+  // be recovered (from the FAT or $Bitmap, without reading file data); the
+  // verdicts stay in the records and show in the rows.
+  VerdictCounts assessRecoverability(const StopFlag* stop = nullptr);
   // Gives the record of a row a new name (and its tree item for folders).
   bool renameRow(const ListRow& row, std::string_view newName);
 
   // ---- recovery, open, find ---------------------------------------------------
+  // With a report, every file copied is entered in it (source runs, outcome,
+  // hashes of the bytes written) and its disk, volume and times are filled.
   RecoveryResult recoverRows(const std::vector<ListRow>& rows, const std::string& destination, RecoveryFlags& flags,
-                             Observer& obs);
+                             Observer& obs, RecoveryReport* report = nullptr);
+  // A report that describes the files of this session's tree.
+  std::unique_ptr<RecoveryReport> makeReport();
+  // The path of a file record on the volume ("/DIR/a.txt"): an index into
+  // tree.fatFiles, or into the NTFS file list in use.
+  std::string filePath(std::size_t index);
   CopyResult openRow(const ListRow& row, const std::string& folder, RecoveryFlags& flags, Observer& obs);
   FindResult findFiles(std::string_view pattern, const std::atomic<int>& cancel,
                        const std::function<void(const FindHit&)>& onHit, Observer& obs);

@@ -423,6 +423,7 @@ bool Extractor::existsInFolder(const std::string& target) {
 bool Extractor::applyPolicies(FileCopyRequest& req, std::string& target) {
   if (!ctx_.filters.passes(req.name)) return false;
   if (!ctx_.settings.takesDeletedState(req.deleted)) return false;
+  if (req.deleted && ctx_.settings.onlyIntact && req.recoverable.verdict != Verdict::Intact) return false;
   if (!existsInFolder(target)) return true;
   switch (ctx_.settings.duplicatePolicy) {
     case DuplicatePolicy::Skip:
@@ -480,6 +481,8 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
   const std::uint64_t unit = readUnit(ctx_.vp.sectorsPerCluster);
   const std::uint64_t total = ctx_.reader.totalSectors();
   std::uint64_t done = 0;
+  if (ctx_.sink && out.written < size)
+    ctx_.sink->source(firstSector * kSectorSize, std::min(sectors * kSectorSize, size - out.written), false);
   while (out.written < size && done < sectors) {
     if (interrupted()) {
       out.interrupted = true;
@@ -507,8 +510,17 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
     if (n == 0) return Stretch::PastEnd;  // cannot happen; every pass must advance
     const std::uint64_t want = std::min<std::uint64_t>(n * kSectorSize, remaining);
     // From an image file the kernel copies the bytes itself, without a trip
-    // through our buffer; whatever it did not copy goes the usual way.
-    const std::uint64_t copied = copyInKernel(out, start, want);
+    // through our buffer; whatever it did not copy goes the usual way. A
+    // sink sees the bytes of our own read of the chunk (writing them from
+    // the buffer would cost far more than the kernel's copy).
+    std::vector<SectorRange> unread;
+    bool chunkRead = false, chunkOk = true;
+    if (ctx_.sink) {
+      chunkOk = ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data(), &unread);
+      chunkRead = true;
+    }
+    const std::uint64_t writtenBefore = out.written;
+    const std::uint64_t copied = chunkOk ? copyInKernel(out, start, want) : 0;
     if (copied > 0) {
       out.written += copied;
       const std::uint64_t whole = copied / kSectorSize;
@@ -527,13 +539,15 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
           return Stretch::WriteFailed;
         }
       }
+      if (ctx_.sink) ctx_.sink->data(buf_.data(), static_cast<std::size_t>(out.written - writtenBefore));
       progress(out.written, size, mode);
       continue;
     }
     // A sector that cannot be read is written as zeros, never as the bytes
     // of an earlier read; the file's ranges of them are kept.
-    std::vector<SectorRange> unread;
-    if (!ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data(), &unread)) {
+    const bool readOk =
+        chunkRead ? chunkOk : ctx_.reader.readSectorsClearing(start, static_cast<std::uint32_t>(n), buf_.data(), &unread);
+    if (!readOk) {
       // A stop while bad sectors were narrowed down leaves sectors unread
       // that are not known to be bad: the file ends here.
       if (interrupted()) {
@@ -550,6 +564,14 @@ Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector
       out.zeroFilledAt(out.written + from, std::min(r.count * kSectorSize, bytes - from));
     }
     if (!out.writeAll(buf_.data(), static_cast<std::size_t>(bytes))) return Stretch::WriteFailed;
+    if (ctx_.sink) {
+      for (const SectorRange& r : unread) {
+        const std::uint64_t from = (r.first - start) * kSectorSize;
+        if (from >= bytes) break;
+        ctx_.sink->unreadable(out.written + from, std::min(r.count * kSectorSize, bytes - from));
+      }
+      ctx_.sink->data(buf_.data(), static_cast<std::size_t>(bytes));
+    }
     out.written += bytes;
     done += n;
     progress(out.written, size, mode);
@@ -821,6 +843,10 @@ CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size
         break;
       }
       out.holes = true;
+      if (ctx_.sink) {
+        ctx_.sink->source(0, bytes, true);
+        ctx_.sink->zeros(bytes);
+      }
       out.written += bytes;
       progress(out.written, size, mode);
       continue;
@@ -965,7 +991,25 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
       r.outcome = FileOutcome::Failed;
       return r;
     }
-    if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) out.written = req.size;
+    if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) {
+      out.written = req.size;
+      if (ctx_.sink) {
+        // On the disk the last two bytes of each sector of the record hold
+        // the update sequence number; their true bytes are in the update
+        // sequence array, and the source runs say so.
+        const std::uint64_t at = static_cast<std::uint64_t>(req.location) * kSectorSize;
+        const std::size_t usa = rd16(record, 4);
+        const std::size_t end = value + static_cast<std::size_t>(req.size);
+        for (std::size_t pos = value; pos < end;) {
+          const std::size_t sector = pos / kSectorSize;
+          const std::size_t tail = (sector + 1) * kSectorSize - 2;
+          const std::size_t n = pos < tail ? std::min(end, tail) - pos : std::min(end, tail + 2) - pos;
+          ctx_.sink->source(pos < tail ? at + pos : at + usa + 2 + 2 * sector + (pos - tail), n, false);
+          pos += n;
+        }
+        ctx_.sink->data(rec.data() + value, static_cast<std::size_t>(req.size));
+      }
+    }
     finishFile(out, r, req.size, req);
     if (form != StoredForm::Plain) notDecoded(r, req.recoverMode);
     return r;
@@ -1138,7 +1182,9 @@ void Extractor::copyFatRecord(std::size_t index, const std::string& folder) {
   req.deleted = f.deleted;
   req.fatDate = f.writeDate;
   req.fatTime = f.writeTime;
-  copyFatFile(req);
+  req.record = static_cast<std::int64_t>(index);
+  req.recoverable = f.recoverable;
+  copyWatched(req, true);
 }
 
 void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
@@ -1152,7 +1198,20 @@ void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
   req.deleted = f.deleted;
   req.fileTime = f.changeTime;  // the last write, as Windows shows it
   req.stream = std::string(streamNameOf(f));
-  copyNtfsFile(req);
+  req.record = static_cast<std::int64_t>(index);
+  req.recoverable = f.recoverable;
+  copyWatched(req, false);
+}
+
+CopyResult Extractor::copyWatched(FileCopyRequest& req, bool fat) {
+  if (!ctx_.sink) return fat ? copyFatFile(req) : copyNtfsFile(req);
+  const std::size_t errorsBefore = result_.errors.size();
+  ctx_.sink->begin(req);
+  CopyResult r = fat ? copyFatFile(req) : copyNtfsFile(req);
+  const std::vector<std::string> problems(result_.errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore),
+                                          result_.errors.end());
+  ctx_.sink->end(req, r, problems);
+  return r;
 }
 
 void Extractor::copyStreamsOf(std::size_t index, const std::string& folder) {
@@ -1310,10 +1369,12 @@ void Extractor::recoverRows(std::span<const ListRow> rows, const std::string& de
       const NtfsFileNode& f = ctx_.ntfsFiles.list()[static_cast<std::size_t>(idx)];
       req.deleted = f.deleted;
       req.fileTime = f.changeTime;
+      req.record = idx;
+      req.recoverable = f.recoverable;
     } else {
       req.hasTime = false;
     }
-    copyNtfsFile(req);
+    copyWatched(req, false);
     if (idx >= 0 && row.stream.empty()) copyStreamsOf(static_cast<std::size_t>(idx), destination);
   }
 }

@@ -23,6 +23,7 @@
 #include "search/match.h"
 #include "tree/file_list.h"
 #include "tree/file_tree.h"
+#include "tree/file_nodes.h"
 #include "tree/ntfs_file_set.h"
 #include "volume/volume_params.h"
 
@@ -57,6 +58,10 @@ struct FileCopyRequest {
   // NTFS: the named stream to copy (its $DATA attribute of that name); empty
   // for the file's own data.
   std::string stream;
+  // The file's record: an index into the tree's fatFiles, or into the NTFS
+  // file list in use; -1 when not known. Its verdict, for "--only-intact".
+  std::int64_t record = -1;
+  Recoverability recoverable;
 };
 
 enum class CopyStatus {
@@ -132,6 +137,27 @@ struct RecoveryResult {
   std::size_t problemCount() const;
 };
 
+struct CopyResult;
+
+// Watches the copies of a recovery run (the report): for each file, begin,
+// then the stretches of the disk it is read from and every byte written (in
+// file order), then end. Only recovery copies are watched, not Open.
+class CopySink {
+ public:
+  virtual ~CopySink() = default;
+  virtual void begin(const FileCopyRequest& req) = 0;
+  // The next part of the file comes from length bytes at a byte offset of
+  // the disk; a sparse part is a hole, written as zeros (offset 0).
+  virtual void source(std::uint64_t diskOffset, std::uint64_t length, bool sparse) = 0;
+  // Bytes written to the file, in order; zeros() for holes left by lseek.
+  virtual void data(const std::uint8_t* p, std::size_t n) = 0;
+  virtual void zeros(std::uint64_t n) = 0;
+  // [fileOffset, fileOffset + length) was written as zeros: sectors there did not read.
+  virtual void unreadable(std::uint64_t fileOffset, std::uint64_t length) = 0;
+  // The copy ended; problems are the run's error lines that this file added.
+  virtual void end(const FileCopyRequest& req, const CopyResult& r, const std::vector<std::string>& problems) = 0;
+};
+
 // Everything a copy reads. ntfsFiles are the NTFS files of the tree in use
 // (the standard scan's list, or the deep scan's records of the chosen file
 // system); tree.folderTree() must be built for the file system in use.
@@ -143,6 +169,7 @@ struct RecoveryContext {
   ScanType scanType = ScanType::Standard;
   const RecoverySettings& settings;
   const FilterTable& filters;
+  CopySink* sink = nullptr;  // the report's, when one is written
 };
 
 // One data run of a non-resident NTFS attribute.
@@ -266,6 +293,8 @@ class Extractor {
   void copyStreamsOf(std::size_t index, const std::string& folder);
   void copyFatRecord(std::size_t index, const std::string& folder);
   void copyNtfsRecord(std::size_t index, const std::string& folder);
+  // A recovery copy with the sink told of its beginning and end.
+  CopyResult copyWatched(FileCopyRequest& req, bool fat);
   std::int64_t ntfsFileBySector(SectorNo s, std::string_view stream = {});
   void progress(std::uint64_t done, std::uint64_t total, RecoverMode mode);
   // The open folder of a path: a folder made by this run, or one given by

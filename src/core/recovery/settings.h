@@ -39,6 +39,9 @@ struct RecoverySettings {
   // Whether copying a folder takes the NTFS system files of the volume's
   // root ($MFT, $LogFile, ...); a file chosen by itself is always copied.
   bool includeSystemFiles = false;
+  // Deleted files are taken only when their verdict is "intact" (the
+  // verdicts must have been assessed first).
+  bool onlyIntact = false;
 
   // True when every field holds one of its allowed values.
   bool valid() const;

@@ -194,7 +194,7 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
     rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
                            fatDateTimeText(f.writeDate, f.writeTime), f.treeItem,
                            fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
-                           fatStoredDateTime(f.writeDate, f.writeTime), {}});
+                           fatStoredDateTime(f.writeDate, f.writeTime), {}, f.recoverable});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
@@ -203,7 +203,7 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
                            fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
                            fatDateTimeText(f.writeDate, f.writeTime), f.fileIndex,
                            fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
-                           fatStoredDateTime(f.writeDate, f.writeTime), {}});
+                           fatStoredDateTime(f.writeDate, f.writeTime), {}, f.recoverable});
   }
   return rows;
 }
@@ -214,14 +214,14 @@ std::vector<ListRow> listNtfsFolder(FileTree& tree, const NtfsFileSet& files, st
   for (std::uint32_t i : tree.ntfsFolderChildren(parent)) {
     const auto& f = tree.ntfsFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
-                           f.treeItem, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), {}});
+                           f.treeItem, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime), {}, f.recoverable});
   }
   files.forEachChild(parent, [&](std::size_t i) {
     const auto& f = files.list()[i];
     if (filter && !filter(f.name)) return;
     rows.push_back(ListRow{f.name, false, f.deleted, f.size, ntfsTimeText(f.creationTime), ntfsTimeText(f.changeTime),
                            f.dataRecordSector, fileTimeStored(f.creationTime), fileTimeStored(f.changeTime),
-                           std::string(streamNameOf(f))});
+                           std::string(streamNameOf(f)), f.recoverable});
   });
   return rows;
 }

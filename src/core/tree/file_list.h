@@ -36,6 +36,7 @@ struct ListRow {
   StoredTime createdAt;    // the values behind created and modified
   StoredTime modifiedAt;
   std::string stream;      // NTFS: the stream name of a NAME:STREAM row; empty otherwise
+  Recoverability recoverable{};  // of deleted records, once assessed
 };
 
 // Decides whether a file name passes the filter table (folders always pass).

@@ -30,6 +30,27 @@ struct FatTimes {
 // The FAT nodes keep writeDate and accessDate first (the fields every FAT
 // node has had); the other times of FatTimes follow after the node's own
 // fields. times() and setTimes() move them as one.
+// Whether a deleted file's data is still on the volume, judged from the
+// volume's allocation state (the FAT, or NTFS's $Bitmap, and the clusters
+// live files claim) without reading the data. Live files have None.
+enum class Verdict : std::uint8_t {
+  None,         // live, or not assessed
+  Intact,       // every cluster the file needs is free
+  Partial,      // some of them are claimed
+  Overwritten,  // all of them are claimed
+  Guessed,      // FAT: the chain is gone; the clusters after the first are assumed contiguous, all free
+  Unknown,      // the allocation state could not be read
+};
+
+struct Recoverability {
+  Verdict verdict = Verdict::None;
+  bool guessedChain = false;    // FAT: the clusters were assumed contiguous (also for Partial, Overwritten)
+  std::uint32_t clusters = 0;   // clusters the file needs (counted, at most 2^32 - 1)
+  std::uint32_t claimed = 0;    // of them, claimed by live files or marked in use
+  // The fraction of the clusters claimed (0 for no clusters).
+  double claimedFraction() const { return clusters == 0 ? 0.0 : static_cast<double>(claimed) / clusters; }
+};
+
 struct FatFolderNode {
   std::string name;
   std::uint32_t firstCluster = 0;   // identity, unique in the list
@@ -52,6 +73,7 @@ struct FatFolderNode {
     writeTime = t.writeTime;
     accessDate = t.accessDate;
   }
+  Recoverability recoverable{};  // deleted records only
 };
 
 struct FatFileNode {
@@ -77,6 +99,7 @@ struct FatFileNode {
     writeTime = t.writeTime;
     accessDate = t.accessDate;
   }
+  Recoverability recoverable{};  // deleted records only
 };
 
 // NTFS times are those Windows shows: creation and last write of
@@ -89,6 +112,7 @@ struct NtfsFolderNode {
   std::uint64_t changeTime = 0;    // last write
   std::uint32_t treeItem = 0;
   bool deleted = false;
+  Recoverability recoverable{};  // deleted records only
 };
 
 // An NTFS file of a standard scan, and also the deep scan's file record:
@@ -106,6 +130,7 @@ struct NtfsFileNode {
   std::uint64_t size = 0;
   bool deleted = false;
   bool stream = false;
+  Recoverability recoverable{};  // deleted records only
 };
 using NtfsFileRecord = NtfsFileNode;
 
