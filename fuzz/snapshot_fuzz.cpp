@@ -17,13 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  SnapshotSource src{first.selection, first.params, first.chosenFsIndex, &first.tree, {}};
+  SnapshotSource src{first.selection, first.params, first.chosenFsIndex, &first.tree, {}, {}};
   std::vector<std::uint8_t> saved;
   if (!encodeSnapshot(src, saved, error)) __builtin_trap();  // a loaded tree always saves
 
   LoadedSnapshot second;
   if (loadSnapshotBytes(saved, second, error) != SnapshotLoadStatus::Ok) __builtin_trap();
-  SnapshotSource again{second.selection, second.params, second.chosenFsIndex, &second.tree, {}};
+  SnapshotSource again{second.selection, second.params, second.chosenFsIndex, &second.tree, {}, {}};
   std::vector<std::uint8_t> resaved;
   if (!encodeSnapshot(again, resaved, error) || resaved != saved) __builtin_trap();
 

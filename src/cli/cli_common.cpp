@@ -243,10 +243,12 @@ bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, T
       fail("--snapshot replaces the scan: give no --partition, --fs or --deep with it");
       return false;
     }
-    if (s.loadSnapshot(a.snapshot, err) != SnapshotLoadStatus::Ok) {
+    std::string otherDisk;
+    if (s.loadSnapshot(a.snapshot, err, &otherDisk) != SnapshotLoadStatus::Ok) {
       fail(err);
       return false;
     }
+    if (!otherDisk.empty()) term.warning(otherDisk);
     return true;
   }
 

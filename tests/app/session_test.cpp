@@ -100,7 +100,9 @@ TEST(Session, RecoverSnapshotAndRecoverAgain) {
 
   // A new session on the same disk loads it without scanning.
   SampleSession u;
-  ASSERT_EQ(u.s.loadSnapshot(written, err), SnapshotLoadStatus::Ok) << err;
+  std::string otherDisk = "unset";
+  ASSERT_EQ(u.s.loadSnapshot(written, err, &otherDisk), SnapshotLoadStatus::Ok) << err;
+  EXPECT_EQ(otherDisk, "");
   EXPECT_EQ(u.s.vp.fsType, FsType::Ntfs);
   EXPECT_EQ(u.s.sel.rangeTag, 1);
   EXPECT_EQ(walk(u.s).size(), walk(t.s).size());
@@ -123,6 +125,50 @@ TEST(Session, RecoverSnapshotAndRecoverAgain) {
   EXPECT_EQ(u.s.loadSnapshot(snapDir + "/missing.ZQRT", err), SnapshotLoadStatus::OpenFailed);
   EXPECT_EQ(err, texts::kUnableToOpen);
 }
+
+struct OtherDiskCase {
+  const char* what;
+  std::uint64_t grow;    // bytes appended to the copy of the disk
+  bool touchBootSector;  // one byte of the volume's boot code changed
+  const char* warning;   // a part of the warning; "" for none
+};
+
+class SnapshotOfOtherDisk : public ::testing::TestWithParam<OtherDiskCase> {};
+
+// A snapshot records the disk it was taken from; using it on another disk
+// is warned about, and on the same disk it is not.
+TEST_P(SnapshotOfOtherDisk, IsWarnedAbout) {
+  SampleSession t;
+  ASSERT_TRUE(t.s.readPartitionTables());
+  ASSERT_TRUE(t.s.selectPartition(1));  // NTFS
+  ASSERT_EQ(t.s.standardScan(t.stop, nullObserver()), ScanOutcome::Done);
+  const std::string dir = test::makeTempDir("otherdisk");
+  std::string err, written;
+  ASSERT_TRUE(t.s.saveSnapshot(dir + "/scan", err, &written)) << err;
+
+  std::string disk = test::readFile(test::fixtureImage("sample"));
+  if (GetParam().touchBootSector) disk[t.s.vp.clusterBase * 512 + 0x100] ^= 0x5a;
+  disk.append(GetParam().grow, '\0');
+  const std::string copy = dir + "/copy.img";
+  { std::ofstream(copy, std::ios::binary) << disk; }
+  Session s;
+  s.enumerateDrives({copy}, test::makeTempDir("nosys"));
+  ASSERT_TRUE(s.openDrive(0, err)) << err;
+  std::string warning = "unset";
+  ASSERT_EQ(s.loadSnapshot(written, err, &warning), SnapshotLoadStatus::Ok) << err;
+  if (*GetParam().warning == '\0') {
+    EXPECT_EQ(warning, "");
+  } else {
+    EXPECT_NE(warning.find("another disk"), std::string::npos) << warning;
+    EXPECT_NE(warning.find(GetParam().warning), std::string::npos) << warning;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SnapshotOfOtherDisk,
+                         ::testing::Values(OtherDiskCase{"SameBytes", 0, false, ""},
+                                           OtherDiskCase{"Larger", 1 << 20, false, "in sectors of 512 bytes"},
+                                           OtherDiskCase{"OtherBootSector", 0, true, "first sector differs"}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST(Session, FiltersRenameAndFolderStats) {
   SampleSession t;

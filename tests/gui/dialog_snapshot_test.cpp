@@ -219,3 +219,29 @@ TEST_F(Snapshots, WithSeveralChosenTheLastIsLoaded) {
   EXPECT_TRUE(chosen.last().endsWith("FIRST.ZQRT"));
   EXPECT_TRUE(boxes.empty()) << boxTexts().join('|').toStdString();
 }
+
+TEST_F(Snapshots, ASnapshotOfAnotherDiskIsUsedOnlyWhenTheUserSaysSo) {
+  auto s = sampleSession(1);
+  const std::string dir = osprin::test::makeTempDir("otherdisk");
+  save(*s, dir, "case1");
+  std::string disk = osprin::test::readFile(osprin::test::fixtureImage("sample"));
+  disk.append(1 << 20, '\0');
+  writeBytes(dir + "/larger.img", disk);
+  Session t;
+  t.enumerateDrives({dir + "/larger.img"}, osprin::test::makeTempDir("nosys"));
+  std::string err;
+  ASSERT_TRUE(t.openDrive(0, err)) << err;
+
+  EXPECT_FALSE(load(t, dir + "/CASE1.ZQRT"));  // answered No
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].kind, BoxKind::Question);
+  EXPECT_TRUE(boxes[0].text.contains("another disk")) << boxes[0].text.toStdString();
+  EXPECT_EQ(t.vp.fsType, FsType::None);
+
+  boxes.clear();
+  answer = [](BoxKind, const QString&) { return int(QMessageBox::Yes); };
+  EXPECT_TRUE(load(t, dir + "/CASE1.ZQRT"));
+  answer = nullptr;
+  EXPECT_EQ(t.vp.fsType, FsType::Ntfs);
+  EXPECT_EQ(t.tree.fileCount, s->tree.fileCount);
+}

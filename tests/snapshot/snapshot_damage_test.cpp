@@ -18,7 +18,7 @@ const std::string kDamagedPrefix = "The snapshot file is damaged: ";
 std::vector<std::uint8_t> fatImage() {
   FileTree tree;
   fillFatTree(tree);
-  SnapshotSource src{sampleSelection(FsType::Fat16), sampleParams(FsType::Fat16), 1, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Fat16), sampleParams(FsType::Fat16), 1, &tree, {}, {}};
   std::vector<std::uint8_t> b;
   std::string error;
   EXPECT_TRUE(encodeSnapshot(src, b, error)) << error;
@@ -28,7 +28,7 @@ std::vector<std::uint8_t> fatImage() {
 std::vector<std::uint8_t> ntfsImage() {
   FileTree tree;
   fillNtfsTree(tree);
-  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 1, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 1, &tree, {}, {}};
   std::vector<std::uint8_t> b;
   std::string error;
   EXPECT_TRUE(encodeSnapshot(src, b, error)) << error;
@@ -44,7 +44,7 @@ struct Sentinel {
     tree.addFatFolder("KEEP", 9, 0, 1, 2, false);
     tree.addFatFile("keep.txt", 10, 9, 3, 4, 5, false);
     ++tree.fileCount;
-    SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 6, &tree, {}};
+    SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 6, &tree, {}, {}};
     std::string error;
     EXPECT_TRUE(encodeSnapshot(src, bytes, error));
     EXPECT_EQ(loadSnapshotBytes(bytes, state, error), SnapshotLoadStatus::Ok);
@@ -52,7 +52,7 @@ struct Sentinel {
   }
   void expectUntouched() const {
     // Re-encoding gives the very same bytes, and the fields outside the file too.
-    SnapshotSource src{state.selection, state.params, state.chosenFsIndex, &state.tree, {}};
+    SnapshotSource src{state.selection, state.params, state.chosenFsIndex, &state.tree, {}, {}};
     std::vector<std::uint8_t> now;
     std::string error;
     ASSERT_TRUE(encodeSnapshot(src, now, error));
@@ -90,7 +90,7 @@ TEST(SnapshotLoad, DuplicateFolderRecordsDoNotMultiplyTheTree) {
   tree.addNtfsFile(100, "deep.txt", 70, 66, 0, 0, false, 5);
   ++tree.fileCount;
   ASSERT_EQ(tree.ntfsFolders.size(), 60u);
-  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 1, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 1, &tree, {}, {}};
   std::vector<std::uint8_t> b;
   std::string error;
   ASSERT_TRUE(encodeSnapshot(src, b, error)) << error;
@@ -295,7 +295,7 @@ TEST(SnapshotLoad, RecordLengthBelowTheFixedPartIsRefused) {
 // A FAT snapshot with a single folder of the given raw name bytes.
 std::vector<std::uint8_t> fatWithFolderName(const std::string& name, std::uint16_t lengthField) {
   FileTree tree;
-  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}, {}};
   std::vector<std::uint8_t> b;
   std::string error;
   EXPECT_TRUE(encodeSnapshot(src, b, error));
@@ -390,7 +390,7 @@ TEST(SnapshotLoad, BitFlipsNeverCrashAndFailuresChangeNothing) {
           continue;
         }
         // What loads is a consistent tree that saves again.
-        SnapshotSource src{s.state.selection, s.state.params, s.state.chosenFsIndex, &s.state.tree, {}};
+        SnapshotSource src{s.state.selection, s.state.params, s.state.chosenFsIndex, &s.state.tree, {}, {}};
         std::vector<std::uint8_t> again;
         ASSERT_TRUE(encodeSnapshot(src, again, error)) << error;
         LoadedSnapshot twice;
@@ -427,7 +427,7 @@ TEST(SnapshotSave, RefusesNamesItCouldNotLoadAgain) {
     FileTree tree;
     tree.addNtfsFolder("fine", 40, 5, 0, 0, false, ScanType::Standard);
     tree.addNtfsFile(100, bad, 1, 40, 0, 0, false, 0);
-    SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 0, &tree, {}};
+    SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 0, &tree, {}, {}};
     std::vector<std::uint8_t> b;
     std::string error;
     EXPECT_FALSE(encodeSnapshot(src, b, error));
@@ -438,7 +438,7 @@ TEST(SnapshotSave, RefusesNamesItCouldNotLoadAgain) {
 
 TEST(SnapshotSave, RefusesATreeWithoutAFileSystemCode) {
   FileTree tree;
-  SnapshotSource src{sampleSelection(FsType::Fat16), sampleParams(FsType::Fat16), 0, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Fat16), sampleParams(FsType::Fat16), 0, &tree, {}, {}};
   src.params.fsType = FsType::None;
   std::vector<std::uint8_t> b;
   std::string error;
@@ -473,7 +473,7 @@ TEST(SnapshotSave, AFileNameOfTheLongestLengthSaves) {
   // The temporary file's name must not be longer than the target's.
   FileTree tree;
   fillFatTree(tree);
-  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}, {}};
   std::string path = snapshotFileName(makeTempDir("long") + "/" + std::string(250, 'n'));
   ASSERT_EQ(path.size() - path.rfind('/') - 1, 255u);
   std::string error;
@@ -485,7 +485,7 @@ TEST(SnapshotSave, AFileNameOfTheLongestLengthSaves) {
 TEST(SnapshotSave, TargetThatIsAFolderOrUnderAFileFails) {
   FileTree tree;
   fillFatTree(tree);
-  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}, {}};
   std::string dir = makeTempDir("target");
   std::string error;
   EXPECT_FALSE(saveSnapshot(dir, src, error));
@@ -505,7 +505,7 @@ TEST(SnapshotSave, FailedSaveLeavesTheEarlierSnapshotIntact) {
   // A tree that cannot be written: refused before the file is touched.
   FileTree bad;
   bad.addFatFile(std::string(800, 'x'), 2, 0, 0, 0, 0, false);
-  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &bad, {}};
+  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &bad, {}, {}};
   std::string error;
   EXPECT_FALSE(saveSnapshot(earlier.path, src, error));
   earlier.expectIntact();
@@ -518,7 +518,7 @@ TEST(SnapshotSave, WriteErrorLeavesTheEarlierSnapshotIntact) {
     tree.addFatFile("file number " + std::to_string(i), 2 + i, 0, 0, 0, 0, false);
     ++tree.fileCount;
   }
-  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &tree, {}, {}};
 
   // The file-size limit makes the write fail part way (EFBIG), as a full
   // disk would.

@@ -34,7 +34,7 @@ TEST_P(ScannedFixture, RoundTripsThroughASnapshotFile) {
   ASSERT_FALSE(tree.fatFiles.empty() && tree.ntfsFiles.empty());
 
   ParentIndex index;
-  SnapshotSource src{sel, vp, 0, &tree, {}};
+  SnapshotSource src{sel, vp, 0, &tree, {}, {}};
   if (v.fsType == FsType::Ntfs) src.ntfsFiles = NtfsFileSet(tree.ntfsFiles, index);
   std::string path = snapshotFileName(makeTempDir("fixture") + "/" + v.fixture);
   std::string error;

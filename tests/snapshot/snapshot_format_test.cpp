@@ -211,6 +211,7 @@ struct ExtensionCase {
   const char* what;
   const char* extension;  // the bytes after chosenFsIndex, up to the folder count
   bool loads;
+  bool disk = false;  // holds the disk field (tag 1)
 };
 
 class SnapshotHeaderExtension : public ::testing::TestWithParam<ExtensionCase> {};
@@ -231,6 +232,32 @@ TEST_P(SnapshotHeaderExtension, UnknownTagsAreSkipped) {
   ASSERT_EQ(st, SnapshotLoadStatus::Ok) << error;
   TinyFat fat;
   expectSameFat(got.tree, fat.tree);
+  EXPECT_EQ(got.disk.has_value(), GetParam().disk);
+  if (got.disk) {
+    EXPECT_EQ(got.disk->diskBytes, 0x10000u);
+    EXPECT_EQ(got.disk->sectorSize, 512u);
+    EXPECT_EQ(got.disk->bootSha256[0], 0xaa);
+    EXPECT_EQ(got.disk->bootSha256[31], 0xbb);
+  }
+}
+
+// The disk a snapshot was taken from, written and read back.
+TEST(SnapshotLayout, TheDiskFieldRoundTrips) {
+  TinyFat fat;
+  SnapshotSource src = fat.src;
+  SnapshotDisk d;
+  d.diskBytes = 3ull << 40;
+  d.sectorSize = 4096;
+  d.bootSha256.fill(0x42);
+  src.disk = d;
+  std::vector<std::uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(encodeSnapshot(src, bytes, error)) << error;
+  LoadedSnapshot got;
+  ASSERT_EQ(loadSnapshotBytes(bytes, got, error), SnapshotLoadStatus::Ok) << error;
+  ASSERT_TRUE(got.disk.has_value());
+  EXPECT_EQ(*got.disk, d);
+  expectSameFat(got.tree, fat.tree);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -238,6 +265,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ExtensionCase{"empty", "00 00 00 00", true},
                       ExtensionCase{"one field", "07 00 00 00 | 34 12 03 00 | aa bb cc", true},
                       ExtensionCase{"two fields, one empty", "0a 00 00 00 | 01 00 00 00 | 02 00 02 00 | ff ff", true},
+                      ExtensionCase{"the disk field",
+                                    "30 00 00 00 | 01 00 2c 00 | 00 00 01 00 00 00 00 00 | 00 02 00 00 | "
+                                    "aa 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+                                    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 bb",
+                                    true, true},
                       ExtensionCase{"a field longer than the extension", "06 00 00 00 | 01 00 05 00 | aa bb", false},
                       ExtensionCase{"a tag cut short", "02 00 00 00 | 01 00", false},
                       ExtensionCase{"longer than the file", "00 00 01 00", false}),

@@ -167,8 +167,8 @@ TEST(SnapshotRoundTrip, ASecondSaveReplacesTheFirst) {
   fillFatTree(fat);
   FileTree ntfs;
   fillNtfsTree(ntfs);
-  SnapshotSource a{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &fat, {}};
-  SnapshotSource b{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 0, &ntfs, {}};
+  SnapshotSource a{sampleSelection(FsType::Fat32), sampleParams(FsType::Fat32), 0, &fat, {}, {}};
+  SnapshotSource b{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 0, &ntfs, {}, {}};
   std::string error;
   ASSERT_TRUE(saveSnapshot(path, a, error)) << error;
   ASSERT_TRUE(saveSnapshot(path, b, error)) << error;
@@ -189,7 +189,7 @@ TEST(SnapshotRoundTrip, ManyRecords) {
     tree.addNtfsFile(50000 + 2 * i, "f" + std::to_string(i), 0, 100 + i % 20000, i, i, i % 3 == 0, i);
     ++tree.fileCount;
   }
-  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 0, &tree, {}};
+  SnapshotSource src{sampleSelection(FsType::Ntfs), sampleParams(FsType::Ntfs), 0, &tree, {}, {}};
   LoadedSnapshot got = saveAndLoad(src);
   expectSameNtfsFolders(got.tree.ntfsFolders, tree.ntfsFolders);
   expectSameNtfsFiles(got.tree.ntfsFiles, tree.ntfsFiles);

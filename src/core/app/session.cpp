@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <openssl/evp.h>
+
 #include "app/texts.h"
 #include "common/text.h"
 #include "deepscan/deep_scan.h"
@@ -308,6 +310,27 @@ FindResult Session::findFiles(std::string_view pattern, const std::atomic<int>& 
 
 // ---- snapshots ------------------------------------------------------------------------
 
+std::optional<SnapshotDisk> Session::diskIdentity(const VolumeParams& params, const Selection& selection) {
+  if (!reader || !reader->isOpen()) return std::nullopt;
+  // The volume's first sector: the boot sector NTFS counts its clusters
+  // from, or the one before FAT's reserved sectors.
+  SectorNo first = selection.rangeStart;
+  if (params.fsType == FsType::Ntfs && params.clusterBase != 0)
+    first = params.clusterBase;
+  else if (params.fsType != FsType::Ntfs && params.fat1Start >= params.reservedSectors && params.fat1Start != 0)
+    first = params.fat1Start - params.reservedSectors;
+  std::vector<std::uint8_t> sector(kSectorSize);
+  if (!reader->readSectors64(first, 1, sector.data())) return std::nullopt;
+  SnapshotDisk d;
+  d.diskBytes = reader->source() ? reader->source()->sizeBytes() : 0;
+  d.sectorSize = kSectorSize;
+  unsigned int len = 0;
+  if (EVP_Digest(sector.data(), sector.size(), d.bootSha256.data(), &len, EVP_sha256(), nullptr) != 1 ||
+      len != d.bootSha256.size())
+    return std::nullopt;
+  return d;
+}
+
 bool Session::saveSnapshot(const std::string& path, std::string& error, std::string* written) {
   SnapshotSource src;
   src.selection = sel;
@@ -315,15 +338,36 @@ bool Session::saveSnapshot(const std::string& path, std::string& error, std::str
   src.chosenFsIndex = chosenFsIndex;
   src.tree = &tree;
   if (vp.fsType == FsType::Ntfs) src.ntfsFiles = ntfsFiles();
+  src.disk = diskIdentity(vp, sel);
   std::string target = snapshotFileName(path);
   if (written) *written = target;
   return osprin::saveSnapshot(target, src, error);
 }
 
-SnapshotLoadStatus Session::loadSnapshot(const std::string& path, std::string& error) {
-  LoadedSnapshot loaded;
-  SnapshotLoadStatus st = osprin::loadSnapshot(path, loaded, error);
-  if (st != SnapshotLoadStatus::Ok) return st;
+std::string Session::otherDiskWarning(const LoadedSnapshot& loaded) {
+  if (!loaded.disk) return {};
+  const auto here = diskIdentity(loaded.params, loaded.selection);
+  const SnapshotDisk& then = *loaded.disk;
+  std::string why;
+  if (!here) {
+    why = "the volume's first sector cannot be read on this disk";
+  } else if (here->diskBytes != then.diskBytes || here->sectorSize != then.sectorSize) {
+    why = "that disk had " + dec(then.diskBytes) + " bytes in sectors of " + dec(then.sectorSize) +
+          " bytes; this one has " + dec(here->diskBytes) + " bytes in sectors of " +
+          dec(here->sectorSize) + " bytes";
+  } else if (here->bootSha256 != then.bootSha256) {
+    why = "the volume's first sector differs";
+  } else {
+    return {};
+  }
+  return "The snapshot was taken from another disk: " + why + ".";
+}
+
+SnapshotLoadStatus Session::readSnapshot(const std::string& path, LoadedSnapshot& out, std::string& error) {
+  return osprin::loadSnapshot(path, out, error);
+}
+
+void Session::useSnapshot(LoadedSnapshot&& loaded) {
   sel = loaded.selection;
   std::uint32_t keepRoot = vp.rootDirStart;
   vp = loaded.params;
@@ -338,6 +382,14 @@ SnapshotLoadStatus Session::loadSnapshot(const std::string& path, std::string& e
   } else if (isFat()) {
     tree.buildFatFolderTree();
   }
+}
+
+SnapshotLoadStatus Session::loadSnapshot(const std::string& path, std::string& error, std::string* otherDisk) {
+  LoadedSnapshot loaded;
+  SnapshotLoadStatus st = readSnapshot(path, loaded, error);
+  if (st != SnapshotLoadStatus::Ok) return st;
+  if (otherDisk) *otherDisk = otherDiskWarning(loaded);
+  useSnapshot(std::move(loaded));
   return st;
 }
 

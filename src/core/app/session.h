@@ -138,7 +138,22 @@ class Session {
   // chosenFsIndex and the tree are replaced, the MFT runs re-read for NTFS,
   // scanType becomes Standard and the folder tree is built. On failure
   // nothing changes.
-  SnapshotLoadStatus loadSnapshot(const std::string& path, std::string& error);
+  // *otherDisk, when given, is set to a warning when the snapshot records a
+  // disk that is not the one open (empty otherwise); the snapshot is used
+  // all the same.
+  SnapshotLoadStatus loadSnapshot(const std::string& path, std::string& error, std::string* otherDisk = nullptr);
+  // The two halves of loadSnapshot, for a caller that asks the user before
+  // using a snapshot of another disk: reads the file without changing the
+  // session, then takes the loaded content over.
+  SnapshotLoadStatus readSnapshot(const std::string& path, LoadedSnapshot& out, std::string& error);
+  void useSnapshot(LoadedSnapshot&& loaded);
+  // What identifies the open disk for the volume in work (its size, sector
+  // size and the hash of the volume's first sector); none without a disk or
+  // when that sector cannot be read.
+  std::optional<SnapshotDisk> diskIdentity(const VolumeParams& params, const Selection& selection);
+  // Empty when the snapshot names no disk or names the open one; otherwise
+  // what differs, for the user.
+  std::string otherDiskWarning(const LoadedSnapshot& loaded);
 
   // ---- going back ---------------------------------------------------------------
   // Frees both trees (Back from the browse step).

@@ -71,6 +71,7 @@ inline constexpr std::string_view kDestinationOnSourceQuestion =
 // Asked when the snapshot's final name (upper case, ".ZQRT") names an existing
 // file that the save dialog did not ask about.
 inline constexpr std::string_view kReplaceExistingFile = " already exists.\nDo you want to replace it ?";
+inline constexpr std::string_view kUseSnapshotAnyway = "\nDo you want to use it all the same ?";
 inline constexpr std::string_view kOpenWithTitle = "Open With";
 inline constexpr std::string_view kOpenWithPrompt = "Choose the program you want to use to open this file:";
 inline constexpr std::string_view kOpenWithCommand = "Or type the command to run:";

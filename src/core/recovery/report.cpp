@@ -268,13 +268,18 @@ void RecoveryReport::end(const FileCopyRequest& req, const CopyResult& r, const 
   switch (r.status) {
     case CopyStatus::Refused:
     case CopyStatus::Stopped:
-    case CopyStatus::Empty:  // NTFS files of 0 bytes are not created (nor checked against the policies)
+    case CopyStatus::Empty:
       return;  // not copied: not in the report
     case CopyStatus::Written:
       e.sha256 = sha;
       e.md5 = md5;
       e.outcome = r.complete && e.zeroFilled.empty() ? "whole" : "incomplete";
       if (r.written < req.size && reason.empty()) reason = "stopped or skipped before the end";
+      break;
+    case CopyStatus::NotDecoded:  // written as stored: the hashes are of those bytes
+      e.sha256 = sha;
+      e.md5 = md5;
+      e.outcome = "not decoded";
       break;
     case CopyStatus::NothingToWrite:
     case CopyStatus::NoData:

@@ -40,6 +40,8 @@ std::string sysError(int err) { return std::strerror(err); }
 // ---------------------------------------------------------------- writing
 
 // Little-endian field output into a byte vector.
+constexpr std::uint16_t kDiskFieldSize = 44;  // tag 1: u64 size, u32 sector size, SHA-256
+
 class Encoder {
  public:
   explicit Encoder(std::vector<std::uint8_t>& out) : out_(out) {}
@@ -318,7 +320,7 @@ class Parser {
     if (!knownCode(volCode)) return damaged("unknown file-system code " + dec(volCode) + " of the volume");
     s.selection.fsType = static_cast<FsType>(selCode);
     p.fsType = static_cast<FsType>(volCode);
-    if (!v10_ && !headerExtension()) return status_;
+    if (!v10_ && !headerExtension(s)) return status_;
 
     bool ok = p.fsType == FsType::Ntfs ? ntfsBody(s.tree) : fatBody(s.tree);
     if (!ok) return status_;
@@ -404,10 +406,9 @@ class Parser {
   }
 
   // Version 1.1: the header extension, u32 N and N bytes of tagged fields
-  // {u16 tag, u16 length, length bytes}. No tag is defined yet; unknown
-  // tags are skipped, so later versions of the program can add fields that
-  // this one passes over.
-  bool headerExtension() {
+  // {u16 tag, u16 length, length bytes}. Unknown tags are skipped, so later
+  // versions of the program can add fields that this one passes over.
+  bool headerExtension(LoadedSnapshot& s) {
     std::uint8_t nb[4];
     if (!need(nb, 4, "the header extension length")) return false;
     const std::uint32_t n = rd32(Bytes(nb, 4), 0);
@@ -421,8 +422,20 @@ class Parser {
       if (n - done < 4) return fail("the header extension ends inside a field's tag");
       if (!need(th, 4, "the header extension")) return false;
       done += 4;
+      const std::uint16_t tag = rd16(Bytes(th, 4), 0);
       const std::uint32_t len = rd16(Bytes(th, 4), 2);
       if (len > n - done) return fail("a field of the header extension runs past its end");
+      if (tag == kSnapshotTagDisk && len == kDiskFieldSize) {
+        if (!need(field, len, "the disk field")) return false;
+        const Bytes f(field, len);
+        SnapshotDisk d;
+        d.diskBytes = rd64(f, 0);
+        d.sectorSize = rd32(f, 8);
+        std::copy(field + 12, field + 44, d.bootSha256.begin());
+        s.disk = d;
+        done += len;
+        continue;
+      }
       for (std::uint32_t left = len; left > 0;) {
         const std::uint32_t k = std::min<std::uint32_t>(left, sizeof field);
         if (!need(field, k, "the header extension")) return false;
@@ -598,7 +611,16 @@ bool encodeSnapshot(const SnapshotSource& src, std::vector<std::uint8_t>& out, s
                           p.sectorsPerIndexRecord, p.volumeEnd})
     e.u32(v);
   e.u16(src.chosenFsIndex);
-  e.u32(0);  // the header extension: no tagged fields
+  if (src.disk) {  // the header extension: the disk's identity
+    e.u32(4 + kDiskFieldSize);
+    e.u16(kSnapshotTagDisk);
+    e.u16(kDiskFieldSize);
+    e.u64(src.disk->diskBytes);
+    e.u32(src.disk->sectorSize);
+    for (std::uint8_t b : src.disk->bootSha256) e.u8(b);
+  } else {
+    e.u32(0);
+  }
 
   bool ok = p.fsType == FsType::Ntfs ? encodeNtfsBody(e, *src.tree, src.ntfsFiles, error)
                                      : encodeFatBody(e, *src.tree, error);

@@ -10,8 +10,10 @@
 //   mftMirrorStart, sectorsPerMftRecord, sectorsPerIndexRecord, volumeEnd
 //   (u32 each; rootDirStart is not stored), chosenFsIndex (u16).
 //   header extension: u32 N, then N bytes of tagged fields {u16 tag,
-//   u16 length, length bytes}; a loader skips tags it does not know. No tag
-//   is defined yet (N = 0).
+//   u16 length, length bytes}; a loader skips tags it does not know.
+//   Tag 1, the disk the snapshot was taken from (44 bytes): the disk's size
+//   in bytes (u64), its sector size (u32) and the SHA-256 of the volume's
+//   first sector (32 bytes).
 //   FAT body: folder count (u32) and records {u16 L = name + 22, name,
 //   firstCluster, parentCluster, writeDate, accessDate, deleted (u8),
 //   2 reserved bytes, writeTime, createDate, createTime (u16),
@@ -28,8 +30,10 @@
 // Version 1.0 files still load: they have no header extension, and their FAT
 // records end after fileIndex / the reserved bytes (L = name + 21 / + 15),
 // so their folders and files get write time and creation times 0.
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -51,6 +55,15 @@ constexpr std::size_t kSnapshotHeaderSize = 78;  // before the header extension
 // bytes. Longer names are neither written nor accepted.
 constexpr std::size_t kSnapshotMaxName = 765;
 
+// What identifies the disk a snapshot was taken from.
+struct SnapshotDisk {
+  std::uint64_t diskBytes = 0;
+  std::uint32_t sectorSize = 0;
+  std::array<std::uint8_t, 32> bootSha256{};  // of the volume's first sector
+  bool operator==(const SnapshotDisk&) const = default;
+};
+constexpr std::uint16_t kSnapshotTagDisk = 1;
+
 // What a snapshot is written from.
 struct SnapshotSource {
   Selection selection;
@@ -62,6 +75,7 @@ struct SnapshotSource {
   // chosen file system (clusterBase < sector <= volumeEnd). When left
   // invalid, every record of tree->ntfsFiles is written.
   NtfsFileSet ntfsFiles;
+  std::optional<SnapshotDisk> disk;  // written as tag 1 when known
 };
 
 // The content of a snapshot file, loaded into fresh objects. The caller
@@ -76,6 +90,8 @@ struct LoadedSnapshot {
   // ntfsFolders/ntfsFiles as a standard-scan tree. folderCount and fileCount
   // are set; the folder tree is not built yet.
   FileTree tree;
+  // The disk it was taken from, when the file records it (tag 1).
+  std::optional<SnapshotDisk> disk;
 };
 
 enum class SnapshotLoadStatus {

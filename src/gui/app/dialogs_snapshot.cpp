@@ -44,10 +44,14 @@ bool loadSnapshotCommand(QWidget* parent, Session& s) {
   if (chosen.isEmpty()) return false;
 
   std::string error;
-  if (s.loadSnapshot(us(chosen), error) != SnapshotLoadStatus::Ok) {
+  LoadedSnapshot loaded;
+  if (s.readSnapshot(us(chosen), loaded, error) != SnapshotLoadStatus::Ok) {
     okBox(parent, MsgKind::Error, error.empty() ? qs(texts::kUnableToOpen) : qs(error));
     return false;
   }
+  const std::string otherDisk = s.otherDiskWarning(loaded);
+  if (!otherDisk.empty() && !yesNoBox(parent, qs(otherDisk) + qs(texts::kUseSnapshotAnyway))) return false;
+  s.useSnapshot(std::move(loaded));
   return true;
 }
 
