@@ -42,8 +42,9 @@ void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::u
   std::printf("%-22s %12s %12s %12s %10s\n", "Partition", "Start", "End", "Length", "Size");
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const auto& p = parts[i];
-    std::printf("%-22s %12u %12u %12u %7u MB\n", partitionLabel(i, p).c_str(), p.start,
-                static_cast<SectorNo>(p.start + p.length - 1), p.length, p.length / 2048);
+    std::printf("%-22s %12llu %12llu %12llu %7llu MB\n", partitionLabel(i, p).c_str(),
+                static_cast<unsigned long long>(p.start), static_cast<unsigned long long>(p.start + p.length - 1),
+                static_cast<unsigned long long>(p.length), static_cast<unsigned long long>(p.length / 2048));
   }
 }
 

@@ -126,7 +126,7 @@ TEST_P(ImageFormatsCli, DrivesNamesTheFormat) {
   const auto& d = drives.back();
   EXPECT_EQ(d["path"], imagePath(GetParam()));
   EXPECT_TRUE(d["image"].get<bool>());
-  EXPECT_GE(d["device_sectors"].get<std::uint64_t>(), 262144u);
+  EXPECT_GE(d["total_sectors"].get<std::uint64_t>(), 262144u);
   static const std::map<std::string, std::string> names{{"E01", "EnCase (EWF)"}, {"vhd", "VHD"},
                                                         {"vhdx", "VHDX"},        {"vmdk", "VMDK"},
                                                         {"qcow2", "QCOW"},       {"split", "Split raw"}};

@@ -20,7 +20,7 @@ TEST_F(WizardTest, StartsAtTheDiskStepWithTheImageListed) {
   // The name, the model and the size.
   const DriveInfo& d0 = w->session().drives[0];
   EXPECT_EQ(childLabels(t), QStringList{"Storage Device0 \u2014 Disk image sample.img (" +
-                                        humanSize(d0.trueSectors * 512) + ")"});
+                                        humanSize(d0.totalSectors * 512) + ")"});
   EXPECT_EQ(w->currentTree(), t);
   EXPECT_TRUE(find<QRadioButton>("standardRadio")->isChecked());
   EXPECT_EQ(w->scanType(), ScanType::Standard);

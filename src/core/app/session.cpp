@@ -103,8 +103,8 @@ void Session::selectWholeDrive(FsType fsType) {
 
 std::string Session::setScanRange(FsType fsType, std::string_view startText, std::string_view endText) {
   std::uint64_t start = 0, end = 0;
-  if (!parseUnsigned(startText, start) || start > 0xFFFFFFFFull) return std::string(texts::kStartInvalid);
-  if (!parseUnsigned(endText, end) || end > 0xFFFFFFFFull) return std::string(texts::kEndInvalid);
+  if (!parseUnsigned(startText, start) || start >= kSectorNoLimit) return std::string(texts::kStartInvalid);
+  if (!parseUnsigned(endText, end) || end >= kSectorNoLimit) return std::string(texts::kEndInvalid);
   if (start >= end) return std::string(texts::kEndNotBigger);
   sel.fsType = fsType;
   sel.rangeStart = static_cast<SectorNo>(start);
@@ -369,7 +369,7 @@ SnapshotLoadStatus Session::readSnapshot(const std::string& path, LoadedSnapshot
 
 void Session::useSnapshot(LoadedSnapshot&& loaded) {
   sel = loaded.selection;
-  std::uint32_t keepRoot = vp.rootDirStart;
+  const SectorNo keepRoot = vp.rootDirStart;
   vp = loaded.params;
   vp.rootDirStart = keepRoot;
   chosenFsIndex = loaded.chosenFsIndex;

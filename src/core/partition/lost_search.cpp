@@ -26,7 +26,6 @@ std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const Dri
     if (stop.load() == 1) break;
     obs.progress(static_cast<int>(std::min<std::uint64_t>(99, static_cast<std::uint64_t>(c) * 100 / cylinders)));
     const std::uint64_t s = c * cylSize;
-    if (s + 63 > 0xFFFFFFFFull) break;  // beyond what 32-bit sector numbers reach
     // An unreadable sector counts as one without a signature.
     std::uint64_t p = s + 63;
     bool ok = reader.readSectors(static_cast<SectorNo>(p), 1, buf.data()) && hasBootSignature(Bytes(buf));

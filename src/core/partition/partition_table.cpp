@@ -7,6 +7,7 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "ntfs/boot_sector.h"
 
 namespace osprin {
 
@@ -57,14 +58,16 @@ BareVolume bareVolumeAt(Bytes s) {
   if (!hasBootSignature(s)) return v;
   const std::uint8_t jump = rd8(s, 0);
   if (jump != 0xEB && jump != 0xE9) return v;
-  if (rd16(s, 11) != kSectorSize || !isPowerOfTwoClusterSize(rd8(s, 13))) return v;
+  if (rd16(s, 11) != kSectorSize) return v;
   if (hasText(s, 3, "NTFS    ")) {
+    // Clusters of 64 KiB to 2 MiB have their own code in byte 13.
     const std::uint64_t total = rd64(s, 40);
-    if (total == 0 || total >= 0xFFFFFFFFull) return v;
+    if (ntfsSectorsPerCluster(rd8(s, 13)) == 0 || total == 0 || total >= kSectorNoLimit) return v;
     v.fsType = FsType::Ntfs;
     v.length = static_cast<SectorNo>(total + 1);  // the backup boot sector follows the counted sectors
     return v;
   }
+  if (!isPowerOfTwoClusterSize(rd8(s, 13))) return v;
   const std::uint32_t reserved = rd16(s, 14);
   const std::uint32_t fats = rd8(s, 16);
   const std::uint8_t media = rd8(s, 21);

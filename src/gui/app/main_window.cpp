@@ -573,7 +573,7 @@ QString MainWindow::driveItemLabel(std::size_t k) const {
   // "Storage Device0 \u2014 WDC WD20EZRZ (1.8 TB)": the name, the model and the size.
   const DriveInfo& d = session_.drives[k];
   return qs(driveLabel(k)) + " \u2014 " + qs(d.model).simplified() + " (" +
-         humanSize(d.trueSectors * std::uint64_t{kSectorSize}) + ")";
+         humanSize(d.totalSectors * std::uint64_t{kSectorSize}) + ")";
 }
 
 void MainWindow::resetPartitionTree() {
