@@ -254,6 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BootCase{"ClusterCountedRecords", 512, 2, 1, 4, 1 << 20, true, 2, 1024, 4096},
                       BootCase{"ClustersOver2M", 512, 0xF3, 0xF6, 0xF4, 1 << 22, false, 0, 0, 0},
                       BootCase{"ClusterCodeNotAPower", 512, 3, 0xF6, 0xF4, 1 << 20, false, 0, 0, 0},
+                      BootCase{"ClusterCodeNeverWritten", 512, 0xFF, 0xF6, 0xF4, 1 << 20, false, 0, 0, 0},
                       BootCase{"NoSectors", 512, 8, 0xF6, 0xF4, 0, false, 0, 0, 0},
                       BootCase{"SectorsPastAnyDisk", 512, 8, 0xF6, 0xF4, kSectorNoLimit, false, 0, 0, 0},
                       BootCase{"OddSectorSize", 520, 8, 0xF6, 0xF4, 1 << 20, false, 0, 0, 0},

@@ -10,7 +10,7 @@ bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 std::uint32_t ntfsSectorsPerCluster(std::uint8_t v) {
   if (v >= 1 && v <= 128 && isPowerOfTwo(v)) return v;
-  if (v >= 0xF4) return std::uint32_t{1} << (256 - v);  // 0xF4: 4,096 sectors
+  if (v >= 0xF4 && v <= 0xF8) return std::uint32_t{1} << (256 - v);  // 0xF8: 256 sectors, 0xF4: 4,096
   return 0;
 }
 

@@ -21,8 +21,8 @@ struct NtfsBootSector {
 };
 
 // The sectors per cluster that the boot sector's byte 13 codes: 1 to 128 as
-// they stand, or 2^(256 - v) for v of 0xF4 to 0xFF (clusters of 64 KiB and
-// more on 512-byte sectors). 0 when v codes neither.
+// they stand, or 2^(256 - v) for v of 0xF4 to 0xF8 (256 to 4,096 sectors,
+// clusters of 128 KiB to 2 MiB on 512-byte sectors). 0 for anything else.
 std::uint32_t ntfsSectorsPerCluster(std::uint8_t v);
 
 // A record or block size field (bytes 64 and 68): a positive value counts

@@ -398,7 +398,7 @@ std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, Sec
   for (std::uint32_t n : refs) {
     if (n == base || (out.size() > 0 && rd32(out[0].bytes, 44) == n)) continue;
     const std::int64_t at = static_cast<std::int64_t>(baseSector) + 2 * (static_cast<std::int64_t>(n) - base);
-    if (at <= 0 || at > static_cast<std::int64_t>(std::numeric_limits<SectorNo>::max())) continue;
+    if (at <= 0 || at >= static_cast<std::int64_t>(kSectorNoLimit)) continue;
     LocatedRecord e;
     e.sector = static_cast<SectorNo>(at);
     if (!readRecordAt(reader, e.sector, e.bytes)) continue;
