@@ -2,37 +2,83 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
+#include <vector>
 
 #include "common/bytes.h"
+#include "gpt/gpt.h"
 
 namespace osprin {
 
-std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const DriveInfo& drive, StopFlag& stop,
-                                                 Observer& obs) {
-  std::vector<PartitionEntry> found;
+namespace {
+
+constexpr std::uint64_t kAlign = 8;             // 4 KiB in 512-byte sectors
+constexpr std::uint32_t kChunkSectors = 2048;   // 1 MiB per read request
+constexpr std::size_t kFat32BackupField = 50;   // BPB: sector of the backup boot sector
+constexpr std::size_t kReservedField = 14;     // BPB: reserved sectors before the first FAT
+
+// The partitions found so far, in the order found.
+struct Found {
+  std::vector<PartitionEntry> list;
+  std::uint64_t diskSectors = 0;
+  bool has(std::uint64_t start) const {
+    return std::any_of(list.begin(), list.end(), [&](const PartitionEntry& e) { return e.start == start; });
+  }
+  // True when sector q lies inside a partition found so far that fits on the
+  // disk (a volume's own sectors are not searched for other volumes).
+  bool covers(std::uint64_t q) const {
+    for (const auto& e : list) {
+      const std::uint64_t end = std::uint64_t{e.start} + e.length;
+      if (e.length != 0 && (diskSectors == 0 || end <= diskSectors) && q >= e.start && q < end) return true;
+    }
+    return false;
+  }
+};
+
+// Restores the reader's retry count when the search ends: the search reads
+// each candidate once.
+class RetriesOff {
+ public:
+  explicit RetriesOff(SectorReader& r) : r_(r), saved_(r.badSectorRetries()) { r_.setBadSectorRetries(1); }
+  ~RetriesOff() { r_.setBadSectorRetries(saved_); }
+  RetriesOff(const RetriesOff&) = delete;
+  RetriesOff& operator=(const RetriesOff&) = delete;
+
+ private:
+  SectorReader& r_;
+  std::uint16_t saved_;
+};
+
+bool fitsSectorNo(std::uint64_t start, std::uint64_t length) {
+  return start <= std::numeric_limits<SectorNo>::max() && length <= std::numeric_limits<SectorNo>::max();
+}
+
+// The probes of the cylinder geometry: the sector behind the first track of
+// each cylinder, or the cylinder's first sector when that one holds no
+// signature. The boot sector is taken by its type texts alone.
+void searchCylinders(SectorReader& reader, const DriveInfo& drive, StopFlag& stop, Observer& obs, Found& found,
+                     std::vector<std::uint64_t>& probed) {
   std::uint32_t cylinders = drive.cylinders;
   std::uint32_t heads = drive.heads;
   if (drive.sectorsPerTrack != 63) {
     heads = 255;
     cylinders = static_cast<std::uint32_t>(drive.cylinders * drive.heads * drive.sectorsPerTrack) / 16065u;
   }
-  stop.store(0);
-  obs.status("Searching For Partitions");
-  obs.progressVisible(true);
-  obs.progress(0);
   const std::uint64_t cylSize = static_cast<std::uint64_t>(heads) * 63;
   std::array<std::uint8_t, kSectorSize> buf{};
   for (std::uint32_t c = 0; c < cylinders; ++c) {
     if (stop.load() == 1) break;
-    obs.progress(static_cast<int>(std::min<std::uint64_t>(99, static_cast<std::uint64_t>(c) * 100 / cylinders)));
+    obs.progress(static_cast<int>(static_cast<std::uint64_t>(c) * 10 / cylinders));
     const std::uint64_t s = c * cylSize;
-    if (s + 63 > 0xFFFFFFFFull) break;  // beyond what 32-bit sector numbers reach
+    if (s + 63 > std::numeric_limits<SectorNo>::max()) break;  // beyond what sector numbers reach
+    probed.push_back(s);
+    probed.push_back(s + 63);
     // An unreadable sector counts as one without a signature.
     std::uint64_t p = s + 63;
-    bool ok = reader.readSectors(static_cast<SectorNo>(p), 1, buf.data()) && hasBootSignature(Bytes(buf));
+    bool ok = reader.readSectorsClearing(p, 1, buf.data()) && hasBootSignature(Bytes(buf));
     if (!ok) {
       p = s;
-      ok = reader.readSectors(static_cast<SectorNo>(p), 1, buf.data()) && hasBootSignature(Bytes(buf));
+      ok = reader.readSectorsClearing(p, 1, buf.data()) && hasBootSignature(Bytes(buf));
     }
     if (!ok) continue;
     Bytes b(buf);
@@ -52,23 +98,124 @@ std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const Dri
     } else {
       continue;
     }
-    if (e.length == 0) continue;  // a boot sector that counts no sectors is no partition
-    found.push_back(e);
-    obs.counter("Partitions Found", found.size());
-    if (found.size() >= kMaxPartitions) break;
+    if (e.length == 0 || found.has(e.start)) continue;  // a boot sector that counts no sectors is no partition
+    found.list.push_back(e);
+    obs.counter("Partitions Found", found.list.size());
+    if (found.list.size() >= kMaxPartitions) break;
   }
+}
+
+// A damaged GPT: the backup header at the disk's last sector still lists
+// the partitions (the primary one too, when sector 0 alone was lost).
+void searchGpt(SectorReader& reader, Observer& obs, Found& found) {
+  const auto table = gpt::readTable(reader);
+  if (!table) return;
+  for (auto& e : gptPartitions(reader, *table)) {
+    if (found.list.size() >= kMaxPartitions) break;
+    if (found.has(e.start)) continue;
+    found.list.push_back(std::move(e));
+    obs.counter("Partitions Found", found.list.size());
+  }
+}
+
+// The pass over the whole disk, 1 MiB per request: every 4 KiB boundary
+// (which includes every 1 MiB boundary) is a candidate start, and the
+// backup boot sectors name the start of a volume whose first sector is gone
+// (FAT32: the sector that BPB field 50 names, normally 6; NTFS: the sector
+// after the counted ones, the volume's last).
+class BoundaryPass {
+ public:
+  BoundaryPass(Found& found, std::vector<std::uint64_t> cylinderProbes)
+      : found_(found), cylinder_(std::move(cylinderProbes)) {
+    std::sort(cylinder_.begin(), cylinder_.end());
+  }
+
+  void run(SectorReader& reader, StopFlag& stop, Observer& obs) {
+    const std::uint64_t total = reader.totalSectors();
+    std::vector<std::uint8_t> buf(std::size_t{kChunkSectors} * kSectorSize);
+    for (std::uint64_t base = 0; base < total; base += kChunkSectors) {
+      if (stop.load() == 1 || found_.list.size() >= kMaxPartitions) return;
+      obs.progress(static_cast<int>(std::min<std::uint64_t>(99, 10 + base * 90 / total)));
+      const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkSectors, total - base));
+      // Sectors that do not read come back as zeros: no signature.
+      reader.readSectorsClearing(base, n, buf.data());
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const Bytes s(buf.data() + std::size_t{i} * kSectorSize, kSectorSize);
+        if (!hasBootSignature(s)) continue;
+        examine(base + i, s, obs);
+        if (found_.list.size() >= kMaxPartitions) return;
+      }
+    }
+  }
+
+ private:
+  bool isCandidate(std::uint64_t q) const {
+    return q % kAlign == 0 || std::binary_search(cylinder_.begin(), cylinder_.end(), q);
+  }
+
+  void add(std::uint64_t start, const BareVolume& v, Observer& obs) {
+    if (!fitsSectorNo(start, v.length) || found_.has(start)) return;
+    found_.list.push_back({static_cast<SectorNo>(start), v.length, v.fsType});
+    obs.counter("Partitions Found", found_.list.size());
+  }
+
+  void examine(std::uint64_t q, Bytes s, Observer& obs) {
+    if (found_.covers(q)) return;  // inside a volume already found (its own backup, or files)
+    const BareVolume v = bareVolumeAt(s);
+    if (v.fsType == FsType::None) return;
+    // The volume's first sector on a boundary.
+    if (q % kAlign == 0) {
+      add(q, v, obs);
+      return;
+    }
+    // A backup boot sector whose volume starts on a boundary.
+    std::uint64_t back = 0;
+    if (v.fsType == FsType::Fat32) {
+      back = rd16(s, kFat32BackupField);
+      if (back >= rd16(s, kReservedField)) return;  // the backup lies in the reserved sectors
+    } else if (v.fsType == FsType::Ntfs) {
+      back = v.length - 1;  // the counted sectors; the backup follows them
+    }
+    if (back == 0 || back > q) return;
+    const std::uint64_t start = q - back;
+    if (isCandidate(start)) add(start, v, obs);
+  }
+
+  Found& found_;
+  std::vector<std::uint64_t> cylinder_;
+};
+
+}  // namespace
+
+std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const DriveInfo& drive, StopFlag& stop,
+                                                 Observer& obs) {
+  Found found;
+  found.diskSectors = reader.totalSectors();
+  stop.store(0);
+  obs.status("Searching For Partitions");
+  obs.progressVisible(true);
+  obs.progress(0);
+  {
+    RetriesOff once(reader);
+    std::vector<std::uint64_t> probed;
+    searchCylinders(reader, drive, stop, obs, found, probed);
+    if (stop.load() != 1 && found.list.size() < kMaxPartitions) searchGpt(reader, obs, found);
+    if (stop.load() != 1 && found.list.size() < kMaxPartitions) BoundaryPass(found, std::move(probed)).run(reader, stop, obs);
+  }
+  std::stable_sort(found.list.begin(), found.list.end(),
+                   [](const PartitionEntry& a, const PartitionEntry& b) { return a.start < b.start; });
   obs.progressVisible(false);
   obs.status("");
   stop.store(0);
-  return found;
+  return found.list;
 }
 
 PartitionDiscovery discoverPartitions(SectorReader& reader, const DriveInfo& drive, StopFlag& stop, Observer& obs) {
   PartitionDiscovery d;
-  for (SectorNo table : {0u, 0u, 61u, 62u}) {
-    d.partitions = readPartitionTable(reader, table);
-    if (!d.partitions.empty()) return d;
-  }
+  std::vector<std::string> warnings;
+  d.partitions = readPartitionTables(reader, &warnings);
+  for (const auto& w : warnings) obs.warning(w);
+  if (!d.partitions.empty()) return d;
   d.searched = true;
   d.partitions = searchLostPartitions(reader, drive, stop, obs);
   return d;
