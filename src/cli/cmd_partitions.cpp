@@ -1,11 +1,13 @@
 // osprin partitions DISK [--json]
 // osprin search-partitions DISK [--json]
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "cli_common.h"
 #include "commands.h"
+#include "common/text.h"
 #include "partition/lost_search.h"
 
 namespace osprin::cli {
@@ -24,10 +26,15 @@ void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::u
       const auto& p = parts[i];
       nlohmann::json row = {{"index", i + 1},
                             {"label", partitionLabel(i, p)},
-                            {"type", std::string(fsTypeText(p.fsType))},
+                            {"type", p.fsType == FsType::None ? std::string("unknown") : std::string(fsTypeText(p.fsType))},
                             {"start", p.start},
                             {"length", p.length},
                             {"end", static_cast<SectorNo>(p.start + p.length - 1)}};
+      // GPT partitions: their name and type GUID.
+      if (!p.typeGuid.empty()) {
+        row["name"] = p.name;
+        row["type_guid"] = p.typeGuid;
+      }
       if (const std::string w = partitionBeyondDiskWarning(p, diskSectors); !w.empty())
         row["warnings"] = nlohmann::json::array({w});
       out.push_back(std::move(row));
@@ -39,11 +46,14 @@ void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::u
     std::printf("No partition found.\n");
     return;
   }
-  std::printf("%-22s %12s %12s %12s %10s\n", "Partition", "Start", "End", "Length", "Size");
+  // A GPT disk's partitions have names: a column of their own.
+  const bool names = std::any_of(parts.begin(), parts.end(), [](const PartitionEntry& p) { return !p.name.empty(); });
+  std::printf("%-22s %12s %12s %12s %10s%s\n", "Partition", "Start", "End", "Length", "Size", names ? "  Name" : "");
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const auto& p = parts[i];
-    std::printf("%-22s %12u %12u %12u %7u MB\n", partitionLabel(i, p).c_str(), p.start,
-                static_cast<SectorNo>(p.start + p.length - 1), p.length, p.length / 2048);
+    std::printf("%-22s %12u %12u %12u %7u MB%s\n", partitionLabel(i, p).c_str(), p.start,
+                static_cast<SectorNo>(p.start + p.length - 1), p.length, p.length / 2048,
+                names ? ("  " + terminalQuoted(p.name)).c_str() : "");
   }
 }
 
