@@ -16,6 +16,7 @@ constexpr std::uint64_t kAlign = 8;             // 4 KiB in 512-byte sectors
 constexpr std::uint32_t kChunkSectors = 2048;   // 1 MiB per read request
 constexpr std::size_t kFat32BackupField = 50;   // BPB: sector of the backup boot sector
 constexpr std::size_t kReservedField = 14;     // BPB: reserved sectors before the first FAT
+constexpr std::size_t kNtfsMftClusterField = 48;  // NTFS: cluster of the MFT
 
 // The partitions found so far, in the order found.
 struct Found {
@@ -142,7 +143,7 @@ class BoundaryPass {
       for (std::uint32_t i = 0; i < n; ++i) {
         const Bytes s(buf.data() + std::size_t{i} * kSectorSize, kSectorSize);
         if (!hasBootSignature(s)) continue;
-        examine(base + i, s, obs);
+        examine(reader, base + i, s, obs);
         if (found_.list.size() >= kMaxPartitions) return;
       }
     }
@@ -159,26 +160,41 @@ class BoundaryPass {
     obs.counter("Partitions Found", found_.list.size());
   }
 
-  void examine(std::uint64_t q, Bytes s, Observer& obs) {
+  // True when the sector where an NTFS volume starting at start keeps its
+  // MFT (boot sector s) holds a file record. One read.
+  bool mftAt(SectorReader& reader, std::uint64_t start, Bytes s) const {
+    const std::uint64_t lcn = rd64(s, kNtfsMftClusterField);
+    const std::uint64_t spc = rd8(s, 13);
+    if (lcn == 0 || spc == 0 || lcn > (~std::uint64_t{0} - start) / spc) return false;
+    std::array<std::uint8_t, kSectorSize> rec{};
+    return reader.readSectorsClearing(start + lcn * spc, 1, rec.data()) && hasText(Bytes(rec), 0, "FILE");
+  }
+
+  void examine(SectorReader& reader, std::uint64_t q, Bytes s, Observer& obs) {
     if (found_.covers(q)) return;  // inside a volume already found (its own backup, or files)
     const BareVolume v = bareVolumeAt(s);
     if (v.fsType == FsType::None) return;
-    // The volume's first sector on a boundary.
-    if (q % kAlign == 0) {
-      add(q, v, obs);
-      return;
-    }
-    // A backup boot sector whose volume starts on a boundary.
+    // How far a backup boot sector lies behind its volume's first sector.
     std::uint64_t back = 0;
     if (v.fsType == FsType::Fat32) {
       back = rd16(s, kFat32BackupField);
-      if (back >= rd16(s, kReservedField)) return;  // the backup lies in the reserved sectors
+      if (back >= rd16(s, kReservedField)) back = 0;  // the backup lies in the reserved sectors
     } else if (v.fsType == FsType::Ntfs) {
       back = v.length - 1;  // the counted sectors; the backup follows them
     }
-    if (back == 0 || back > q) return;
-    const std::uint64_t start = q - back;
-    if (isCandidate(start)) add(start, v, obs);
+    const bool behind = back != 0 && back <= q;
+    // The backup of a volume found already (an NTFS volume's last sector
+    // lies just past the sectors it counts).
+    if (behind && found_.has(q - back)) return;
+    bool asFirst = q % kAlign == 0;
+    bool asBackup = behind && isCandidate(q - back);
+    // Both fit: an NTFS volume keeps its MFT where the boot sector says.
+    if (asFirst && asBackup && v.fsType == FsType::Ntfs && !mftAt(reader, q, s) && mftAt(reader, q - back, s))
+      asFirst = false;
+    if (asFirst)
+      add(q, v, obs);
+    else if (asBackup)
+      add(q - back, v, obs);
   }
 
   Found& found_;
