@@ -28,9 +28,9 @@ std::string recoverStderr() { return test::readFile(test::scratchDir() + "/recov
 std::string q(const std::string& s) { return "'" + s + "'"; }
 
 // The live files of a manifest volume, by path.
-std::map<std::string, std::string> liveFiles(const std::string& volume) {
+std::map<std::string, std::string> liveFiles(const std::string& volume, const std::string& fixture = "sample") {
   std::map<std::string, std::string> m;
-  for (const auto& e : test::readManifestEntries("sample", volume))
+  for (const auto& e : test::readManifestEntries(fixture, volume))
     if (e.kind == "file" && !e.deleted) m[e.path] = e.sha256;
   return m;
 }
@@ -76,6 +76,37 @@ TEST(CliRecover, AllOfAFatAndAnNtfsPartition) {
     }
   }
 }
+
+// Partitions of a GPT disk, also when its primary header is gone: every
+// file comes out byte for byte.
+struct GptVolume {
+  const char* fixture;
+  int partition;
+  const char* volume;
+};
+
+class CliRecoverGpt : public ::testing::TestWithParam<GptVolume> {};
+
+TEST_P(CliRecoverGpt, EveryFileIsByteIdentical) {
+  const auto& c = GetParam();
+  const std::string dest = test::makeTempDir("cli-gpt");
+  int status = -1;
+  auto out = nlohmann::json::parse(recoverCli(test::fixtureImage(c.fixture) + " --partition " +
+                                                  std::to_string(c.partition) + " --to " + q(dest) + " --all --json",
+                                              &status));
+  EXPECT_EQ(status, 0) << recoverStderr();
+  EXPECT_TRUE(out["errors"].empty());
+  const auto live = liveFiles(c.volume, c.fixture);
+  ASSERT_FALSE(live.empty());
+  for (const auto& [path, sha] : live) EXPECT_EQ(test::sha256File(caseless(dest, path)), sha) << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, CliRecoverGpt,
+                         ::testing::Values(GptVolume{"gpt_disk", 1, "p1"}, GptVolume{"gpt_disk", 2, "p2"},
+                                           GptVolume{"gpt_backup", 1, "p1"}, GptVolume{"gpt_backup", 2, "p2"}),
+                         [](const auto& info) {
+                           return std::string(info.param.fixture) + "_" + info.param.volume;
+                         });
 
 TEST(CliRecover, PathsNameFilesAndFolders) {
   const std::string img = test::fixtureImage("sample");
