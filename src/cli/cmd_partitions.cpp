@@ -86,7 +86,7 @@ void addPartitionsCommands(CLI::App& app) {
   });
 
   auto b = std::make_shared<Args>();
-  auto* search = app.add_subcommand("search-partitions", "search a disk cylinder by cylinder for lost partitions");
+  auto* search = app.add_subcommand("search-partitions", "search a disk for lost partitions: at cylinder starts, on 4 KiB boundaries, from backup boot sectors and a GPT's backup header");
   search->add_option("DISK", b->disk, "disk device or image file")->required();
   search->add_flag("--json", b->json, "print JSON");
   search->callback([b] {
