@@ -255,6 +255,14 @@ INSTANTIATE_TEST_SUITE_P(
                        fat32(d, 4096, 1000);  // a volume image kept as a file
                      },
                      {{2048, 8000, FsType::Fat32}}},
+        BoundaryCase{"a type text at a cylinder probe hides nothing",
+                     [](test::MemDisk& d) {
+                       d.text(63, 82, "FAT32   ");  // listed, as the cylinder probes always listed it
+                       d.put32(63, 32, 10000);
+                       d.signature(63);
+                       fat32(d, 4096, 1000);
+                     },
+                     {{63, 10000, FsType::Fat32}, {4096, 1000, FsType::Fat32}}},
         BoundaryCase{"a bare text is no volume",
                      [](test::MemDisk& d) {
                        d.text(4096, 82, "FAT32   ");

@@ -21,16 +21,25 @@ constexpr std::size_t kNtfsMftClusterField = 48;  // NTFS: cluster of the MFT
 // The partitions found so far, in the order found.
 struct Found {
   std::vector<PartitionEntry> list;
+  // Per entry: its sectors are not searched for other volumes (a boot sector
+  // that bareVolumeAt accepts, or a GPT entry; not a bare type text).
+  std::vector<bool> masks;
   std::uint64_t diskSectors = 0;
+  void push(PartitionEntry e, bool mask) {
+    list.push_back(std::move(e));
+    masks.push_back(mask);
+  }
   bool has(std::uint64_t start) const {
     return std::any_of(list.begin(), list.end(), [&](const PartitionEntry& e) { return e.start == start; });
   }
   // True when sector q lies inside a partition found so far that fits on the
   // disk (a volume's own sectors are not searched for other volumes).
   bool covers(std::uint64_t q) const {
-    for (const auto& e : list) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const PartitionEntry& e = list[i];
       const std::uint64_t end = std::uint64_t{e.start} + e.length;
-      if (e.length != 0 && (diskSectors == 0 || end <= diskSectors) && q >= e.start && q < end) return true;
+      if (masks[i] && e.length != 0 && (diskSectors == 0 || end <= diskSectors) && q >= e.start && q < end)
+        return true;
     }
     return false;
   }
@@ -100,7 +109,7 @@ void searchCylinders(SectorReader& reader, const DriveInfo& drive, StopFlag& sto
       continue;
     }
     if (e.length == 0 || found.has(e.start)) continue;  // a boot sector that counts no sectors is no partition
-    found.list.push_back(e);
+    found.push(e, bareVolumeAt(b).fsType != FsType::None);
     obs.counter("Partitions Found", found.list.size());
     if (found.list.size() >= kMaxPartitions) break;
   }
@@ -114,7 +123,7 @@ void searchGpt(SectorReader& reader, Observer& obs, Found& found) {
   for (auto& e : gptPartitions(reader, *table)) {
     if (found.list.size() >= kMaxPartitions) break;
     if (found.has(e.start)) continue;
-    found.list.push_back(std::move(e));
+    found.push(std::move(e), true);
     obs.counter("Partitions Found", found.list.size());
   }
 }
@@ -156,7 +165,7 @@ class BoundaryPass {
 
   void add(std::uint64_t start, const BareVolume& v, Observer& obs) {
     if (!fitsSectorNo(start, v.length) || found_.has(start)) return;
-    found_.list.push_back({static_cast<SectorNo>(start), v.length, v.fsType});
+    found_.push({static_cast<SectorNo>(start), v.length, v.fsType}, true);
     obs.counter("Partitions Found", found_.list.size());
   }
 
