@@ -278,15 +278,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LostSearch, DamagedGptIsReadFromItsBackupHeader) {
   test::GptDisk d(20000);
   d.protectiveMbr();
-  d.write({{2048, 6143, u"data"}, {8192, 10239, u"other"}});
+  // The third starts behind the first track of cylinder 1, where the
+  // cylinder probes find it too: it keeps its GPT name.
+  d.write({{2048, 6143, u"data"}, {8192, 10239, u"other"}, {16128, 17999, u"at a cylinder"}});
   test::MemDisk boot(1);
   fat32(boot, 0, 4096);
   std::memcpy(d.at(2048), boot.at(0), kSectorSize);
+  std::memcpy(d.at(16128), boot.at(0), kSectorSize);
   std::memset(d.at(0), 0, 2 * kSectorSize);  // the MBR and the primary header
   SectorReader r(std::make_unique<MemoryBlockSource>(d.bytes));
   StopFlag stop{0};
   auto check = [](const std::vector<PartitionEntry>& list) {
-    ASSERT_EQ(list.size(), 2u);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[2].start, 16128u);
+    EXPECT_EQ(list[2].name, "at a cylinder");
     EXPECT_EQ(partitionLabel(0, list[0]), "Partition 1 - FAT32");
     EXPECT_EQ(list[0].name, "data");
     EXPECT_EQ(list[0].length, 4096u);  // as the GPT has it
@@ -294,7 +299,7 @@ TEST(LostSearch, DamagedGptIsReadFromItsBackupHeader) {
     EXPECT_EQ(list[1].start, 8192u);
     EXPECT_EQ(list[1].name, "other");
   };
-  check(searchLostPartitions(r, geometry(1, 255, 63), stop, nullObserver()));
+  check(searchLostPartitions(r, geometry(2, 255, 63), stop, nullObserver()));
   // The partition list finds the backup header itself, and says so.
   class Warnings : public Observer {
    public:

@@ -223,8 +223,9 @@ std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const Dri
   {
     RetriesOff once(reader);
     std::vector<std::uint64_t> probed;
-    searchCylinders(reader, drive, stop, obs, found, probed);
-    if (stop.load() != 1 && found.list.size() < kMaxPartitions) searchGpt(reader, obs, found);
+    // The GPT first: its entries keep their names when a probe finds the same start.
+    searchGpt(reader, obs, found);
+    if (found.list.size() < kMaxPartitions) searchCylinders(reader, drive, stop, obs, found, probed);
     if (stop.load() != 1 && found.list.size() < kMaxPartitions) BoundaryPass(found, std::move(probed)).run(reader, stop, obs);
   }
   std::stable_sort(found.list.begin(), found.list.end(),
