@@ -175,6 +175,13 @@ bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const Dri
       return false;
     }
     const auto& p = found.partitions[args.partition - 1];
+    if (p.fsType == FsType::None) {
+      fail("partition " + std::to_string(args.partition) +
+           " holds no FAT16, FAT32 or NTFS volume (its first sector is none of their boot sectors); "
+           "a deep scan of its range may still find one: --deep --fs TYPE --start " + std::to_string(p.start) +
+           " --end " + std::to_string(std::uint64_t{p.start} + p.length - 1));
+      return false;
+    }
     sel.fsType = p.fsType;
     sel.rangeStart = p.start;
     sel.rangeLength = p.length;

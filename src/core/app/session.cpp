@@ -65,16 +65,15 @@ const DriveInfo* Session::drive() const {
 
 bool Session::readPartitionTables() {
   partitions.clear();
+  partitionWarnings.clear();
   if (!reader) return false;
-  for (SectorNo table : {0u, 0u, 61u, 62u}) {
-    partitions = readPartitionTable(*reader, table);
-    if (!partitions.empty()) return true;
-  }
-  return false;
+  partitions = osprin::readPartitionTables(*reader, &partitionWarnings);
+  return !partitions.empty();
 }
 
 void Session::searchLostPartitions(StopFlag& stop, Observer& obs) {
   partitions.clear();
+  partitionWarnings.clear();
   const DriveInfo* d = drive();
   if (!reader || !d) return;
   SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
