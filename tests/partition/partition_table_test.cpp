@@ -293,35 +293,6 @@ TEST(PartitionTableGpt, WipedSectorZeroInFrontOfAGpt) {
   EXPECT_TRUE(readPartitionTables(r2).empty());
 }
 
-TEST(PartitionTableGpt, WindowsGptDiskMatchesTheSleuthKit) {
-  auto img = test::corpusImage("vss_1_vol.raw");
-  if (!img) GTEST_SKIP() << "corpus not available";
-  int status = 0;
-  std::string mmls = test::runCommand("mmls " + *img + " 2>/dev/null", &status);
-  if (status != 0) GTEST_SKIP() << "mmls not available";
-  // mmls rows of partitions: "004:  000       0000000034   0000032767   0000032734   Microsoft reserved partition"
-  std::vector<std::pair<SectorNo, SectorNo>> expected;
-  std::istringstream in(mmls);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream ls(line);
-    std::string slot, part;
-    unsigned long long start = 0, end = 0, len = 0;
-    ls >> slot >> part >> start >> end >> len;
-    if (part.empty() || !std::isdigit(static_cast<unsigned char>(part[0]))) continue;
-    expected.emplace_back(static_cast<SectorNo>(start), static_cast<SectorNo>(len));
-  }
-  ASSERT_FALSE(expected.empty());
-  auto r = test::openReader(*img);
-  auto list = readPartitionTable(*r, 0);
-  ASSERT_EQ(list.size(), expected.size());
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    EXPECT_EQ(list[i].start, expected[i].first) << i;
-    EXPECT_EQ(list[i].length, expected[i].second) << i;
-  }
-  EXPECT_TRUE(std::any_of(list.begin(), list.end(), [](const PartitionEntry& p) { return p.fsType == FsType::Ntfs; }));
-}
-
 // Volumes made without a partition table: sector 0 is their boot sector,
 // whose boot code is no table. The one volume is listed, to its own end.
 struct BareCase {
@@ -419,34 +390,56 @@ TEST(PartitionTable, APartitionPastTheDiskIsNamedInAWarning) {
   EXPECT_EQ(partitionBeyondDiskWarning(PartitionEntry{100, 901, FsType::Fat16}, 0), "");  // size unknown
 }
 
-TEST(PartitionTable, WindowsDiskMatchesTheSleuthKit) {
-  auto img = test::corpusImage("mbr-win-512.raw");
+struct WindowsDisk {
+  const char* image;     // in the shared corpus
+  const char* mmlsKind;  // the mmls rows that are partitions: "" for every numbered slot
+  FsType fs;             // the file system every partition has (None: not checked) ...
+  FsType someFs;         // ... or that at least one has
+};
+
+class PartitionTableWindows : public ::testing::TestWithParam<WindowsDisk> {};
+
+// Disks partitioned by Windows (MBR, GPT) list what The Sleuth Kit lists.
+TEST_P(PartitionTableWindows, MatchesTheSleuthKit) {
+  const WindowsDisk& c = GetParam();
+  auto img = test::corpusImage(c.image);
   if (!img) GTEST_SKIP() << "corpus not available";
-  auto r = test::openReader(*img);
-  auto list = readPartitionTable(*r, 0);
   int status = 0;
   std::string mmls = test::runCommand("mmls " + *img + " 2>/dev/null", &status);
   if (status != 0) GTEST_SKIP() << "mmls not available";
-  // mmls rows: "002:  000:000   0000000128   0000xxxxx   0000xxxxx   DOS FAT16 (0x06)"
+  // mmls rows: "004:  000       0000000034   0000032767   0000032734   Microsoft reserved partition"
   std::vector<std::pair<SectorNo, SectorNo>> expected;
   std::istringstream in(mmls);
   std::string line;
   while (std::getline(in, line)) {
-    if (line.find("FAT16") == std::string::npos && line.find("FAT12") == std::string::npos) continue;
     std::istringstream ls(line);
     std::string slot, part;
-    unsigned long long start, end, len;
+    unsigned long long start = 0, end = 0, len = 0;
     ls >> slot >> part >> start >> end >> len;
-    expected.emplace_back(static_cast<SectorNo>(start), static_cast<SectorNo>(len));
+    if (part.empty() || !std::isdigit(static_cast<unsigned char>(part[0]))) continue;
+    if (*c.mmlsKind != '\0' && line.find(c.mmlsKind) == std::string::npos) continue;
+    expected.emplace_back(start, len);
   }
   ASSERT_FALSE(expected.empty());
+  auto r = test::openReader(*img);
+  auto list = readPartitionTable(*r, 0);
   ASSERT_EQ(list.size(), expected.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
     EXPECT_EQ(list[i].start, expected[i].first) << i;
     EXPECT_EQ(list[i].length, expected[i].second) << i;
-    EXPECT_EQ(list[i].fsType, FsType::Fat16);
+    if (c.fs != FsType::None) {
+      EXPECT_EQ(list[i].fsType, c.fs) << i;
+    }
+  }
+  if (c.someFs != FsType::None) {
+    EXPECT_TRUE(std::any_of(list.begin(), list.end(), [&](const PartitionEntry& p) { return p.fsType == c.someFs; }));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Corpus, PartitionTableWindows,
+                         ::testing::Values(WindowsDisk{"mbr-win-512.raw", "FAT1", FsType::Fat16, FsType::None},
+                                           WindowsDisk{"vss_1_vol.raw", "", FsType::None, FsType::Ntfs}),
+                         [](const auto& info) { return info.index == 0 ? std::string("Mbr") : std::string("Gpt"); });
 
 TEST(PartitionTable, NtfsIndexDiskFromWindows7) {
   auto img = test::corpusImage("ntfs_index.raw");
