@@ -88,6 +88,10 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
   systemFilesCheck->setObjectName("systemFilesCheck");
   systemRow->addWidget(systemFilesCheck);
   top->addWidget(systemBox);
+  onlyIntactCheck = new QCheckBox("Recover only files whose data is &intact", this);
+  onlyIntactCheck->setObjectName("onlyIntactCheck");
+  onlyIntactCheck->setToolTip("Deleted files are copied only when the Recoverable column says Intact");
+  top->addWidget(onlyIntactCheck);
 
   auto* buttons = new QDialogButtonBox(this);
   okButton = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
@@ -108,6 +112,7 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
   if (auto* b = duplicateGroup->button(static_cast<int>(settings_.duplicatePolicy))) b->setChecked(true);
   if (auto* b = deletedGroup->button(static_cast<int>(settings_.deletedPolicy))) b->setChecked(true);
   systemFilesCheck->setChecked(settings_.includeSystemFiles);
+  onlyIntactCheck->setChecked(settings_.onlyIntact);
 }
 
 void RecoverySettingsDialog::accept() {
@@ -118,6 +123,7 @@ void RecoverySettingsDialog::accept() {
   if (deletedGroup->checkedId() > 0) settings_.setDeletedPolicy(static_cast<std::uint32_t>(deletedGroup->checkedId()));
   if (auto* streams = findChild<QCheckBox*>("streamsCheck")) settings_.recoverStreams = streams->isChecked();
   settings_.includeSystemFiles = systemFilesCheck->isChecked();
+  settings_.onlyIntact = onlyIntactCheck->isChecked();
   QDialog::accept();
 }
 
