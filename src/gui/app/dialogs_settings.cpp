@@ -73,10 +73,16 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
                             {duplicatePolicyText(DuplicatePolicy::Rename), duplicatePolicyText(DuplicatePolicy::Overwrite),
                              duplicatePolicyText(DuplicatePolicy::Skip)},
                             duplicateGroup, "duplicateGroup"));
-  top->addWidget(radioGroup(this, "Setting for deleted file(s)",
-                            {deletedPolicyText(DeletedPolicy::Include), deletedPolicyText(DeletedPolicy::OnlyDeleted),
-                             deletedPolicyText(DeletedPolicy::ExcludeDeleted)},
-                            deletedGroup, "deletedGroup"));
+  QGroupBox* deletedBox = radioGroup(this, "Setting for deleted file(s)",
+                                     {deletedPolicyText(DeletedPolicy::Include), deletedPolicyText(DeletedPolicy::OnlyDeleted),
+                                      deletedPolicyText(DeletedPolicy::ExcludeDeleted)},
+                                     deletedGroup, "deletedGroup");
+  // Under the deleted-file policy it narrows.
+  onlyIntactCheck = new QCheckBox("Recover only files whose data is &intact", deletedBox);
+  onlyIntactCheck->setObjectName("onlyIntactCheck");
+  onlyIntactCheck->setToolTip("Deleted files are copied only when the Recoverable column says Intact");
+  deletedBox->layout()->addWidget(onlyIntactCheck);
+  top->addWidget(deletedBox);
   top->addWidget(numberGroup(this, "Setting for bad sectors", "Number of retries on bad sector(s)", retriesCombo));
   auto* streams = new QCheckBox("Recover named streams with their files (NTFS)", this);
   streams->setObjectName("streamsCheck");
@@ -88,10 +94,6 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
   systemFilesCheck->setObjectName("systemFilesCheck");
   systemRow->addWidget(systemFilesCheck);
   top->addWidget(systemBox);
-  onlyIntactCheck = new QCheckBox("Recover only files whose data is &intact", this);
-  onlyIntactCheck->setObjectName("onlyIntactCheck");
-  onlyIntactCheck->setToolTip("Deleted files are copied only when the Recoverable column says Intact");
-  top->addWidget(onlyIntactCheck);
 
   auto* buttons = new QDialogButtonBox(this);
   okButton = buttons->addButton("OK", QDialogButtonBox::AcceptRole);

@@ -32,13 +32,14 @@ int screenshot(osprin::gui::MainWindow& w, int step, const QString& file) {
     return 1;
   }
   // The browse step's list sorted by name, as a click on its title does.
-  // A text file selected, so that the preview beside the list shows it.
+  // A live text file selected, so that the preview beside the list shows it.
   if (step == 3)
     if (auto* list = w.findChild<QTableView*>("fileList")) {
       list->sortByColumn(0, Qt::AscendingOrder);
       osprin::gui::FileListModel* m = w.listModel();
       for (int r = 0; r < m->count(); ++r)
-        if (!m->row(r).folder && QString::fromStdString(m->row(r).name).endsWith(".txt", Qt::CaseInsensitive)) {
+        if (!m->row(r).folder && !m->row(r).deleted &&
+            QString::fromStdString(m->row(r).name).endsWith(".txt", Qt::CaseInsensitive)) {
           list->selectRow(r);
           break;
         }
