@@ -11,6 +11,7 @@
 #include <openssl/evp.h>
 
 #include "app/texts.h"
+#include "recovery/destination.h"
 #include "common/text.h"
 #include "deepscan/deep_scan.h"
 #include "partition/lost_search.h"
@@ -365,10 +366,26 @@ Session::Preview Session::previewRow(const ListRow& row, std::size_t limit, cons
   SectorReader own(std::move(src));
   own.setBadSectorRetries(1);
   own.setUnreadable(reader->unreadable());
-  const char* tmp = std::getenv("TMPDIR");
-  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/osprin-preview-XXXXXX";
-  if (!::mkdtemp(folder.data())) {
-    p.error = "cannot make a temporary folder: " + std::string(std::strerror(errno));
+  // The copy passes through a temporary folder, in memory where the system
+  // has one ($XDG_RUNTIME_DIR, /dev/shm), and never on the disk being read:
+  // writing there could overwrite the deleted files.
+  std::string folder;
+  std::vector<std::string> places;
+  if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v) places.emplace_back(v);
+  places.emplace_back("/dev/shm");
+  if (const char* v = std::getenv("TMPDIR"); v && *v) places.emplace_back(v);
+  places.emplace_back("/tmp");
+  for (const std::string& place : places) {
+    std::string f = place + "/osprin-preview-XXXXXX";
+    if (!::mkdtemp(f.data())) continue;
+    if (!checkDestination(f, drive()->path).onSource) {
+      folder = std::move(f);
+      break;
+    }
+    ::rmdir(f.c_str());
+  }
+  if (folder.empty()) {
+    p.error = "no temporary folder off the disk being recovered";
     return p;
   }
   RecoveryFlags flags;

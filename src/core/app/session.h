@@ -133,8 +133,9 @@ class Session {
   // unreadable sectors), read into memory through a reader of its own on
   // the open disk, so that it may run beside the window's work on the same
   // tree (but not beside a change of the tree). The file passes through a
-  // temporary folder of $TMPDIR, removed at the end. `cancel` non-zero
-  // stops it early.
+  // temporary folder, in memory where the system has one ($XDG_RUNTIME_DIR,
+  // /dev/shm, then $TMPDIR, /tmp), never on the disk being read, and
+  // removed at the end. `cancel` non-zero stops it early.
   struct Preview {
     bool ok = false;
     std::vector<std::uint8_t> bytes;
