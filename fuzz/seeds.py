@@ -16,6 +16,7 @@ import argparse
 import gzip
 import os
 import struct
+import zlib
 
 SECTOR = 512
 
@@ -261,6 +262,56 @@ def partition_seeds(c, vols, fx):
     # Bare volumes: boot code that is no table.
     for name in ('fatwin16', 'fat32vol', 'ntfs'):
         c.add('bare-' + name, fx[name][:2 * SECTOR])
+    gpt_seeds(c, fx['fat32vol'][:SECTOR], fx['ntfs'][:SECTOR], disk, table)
+
+
+def gpt_seeds(c, fat32, ntfs, disk, table):
+    """Small GUID partition tables: a sound one, one whose primary header is
+    gone, a hybrid MBR, one with larger entries, and the backup alone."""
+    def gpt(n, parts, count=4, size=128):
+        array = bytearray(-(-count * size // SECTOR) * SECTOR)
+        for i, (first, last, name) in enumerate(parts):
+            e = i * size
+            array[e:e + 16] = bytes([0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                                     0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7])
+            array[e + 16:e + 32] = bytes([i + 1] * 16)
+            struct.pack_into('<QQQ', array, e + 32, first, last, 0)
+            nm = name.encode('utf-16-le')[:72]
+            array[e + 56:e + 56 + len(nm)] = nm
+        arr_sectors = len(array) // SECTOR
+        arr_crc = zlib.crc32(bytes(array[:count * size]))
+
+        def header(lba, alt, arr_lba):
+            h = bytearray(SECTOR)
+            h[0:8] = b'EFI PART'
+            struct.pack_into('<IIIIQQQQ', h, 8, 0x00010000, 92, 0, 0, lba, alt, 2 + arr_sectors,
+                             n - 2 - arr_sectors)
+            h[56:72] = bytes(range(0xD0, 0xE0))
+            struct.pack_into('<QIII', h, 72, arr_lba, count, size, arr_crc)
+            struct.pack_into('<I', h, 16, zlib.crc32(bytes(h[:92])))
+            return bytes(h)
+
+        d = bytearray(disk(n, []))
+        d[SECTOR:2 * SECTOR] = header(1, n - 1, 2)
+        d[2 * SECTOR:(2 + arr_sectors) * SECTOR] = array
+        back = n - 1 - arr_sectors
+        d[back * SECTOR:(back + arr_sectors) * SECTOR] = array
+        d[(n - 1) * SECTOR:] = header(n - 1, 1, back)
+        return d
+
+    def put(d, at, s):
+        d = bytearray(d)
+        d[at * SECTOR:(at + 1) * SECTOR] = s
+        return bytes(d)
+
+    parts = [(12, 29, 'FAT32 data'), (30, 49, 'Windows'), (50, 55, 'linux')]
+    sound = put(put(put(gpt(64, parts), 0, table([(0xEE, 1, 63)])), 12, fat32), 30, ntfs)
+    c.add('gpt', sound)
+    c.add('gpt-primary-gone', put(sound, 1, bytes(SECTOR)))
+    c.add('gpt-hybrid', put(sound, 0, table([(0xEE, 1, 11), (0x0C, 12, 18)])))
+    c.add('gpt-no-mbr', put(sound, 0, bytes(SECTOR)))
+    big = put(put(put(gpt(96, parts, count=8, size=512), 0, table([(0xEE, 1, 95)])), 12, fat32), 30, ntfs)
+    c.add('gpt-512-byte-entries', big)
 
 
 def volume_params_seeds(c, vols, fx):

@@ -1,13 +1,14 @@
 // Volume geometry from an arbitrary small disk: readVolumeParams for each
 // file-system kind (from the disk's first sector, and from a selection that
 // the options byte moves), and calculateVolumeParams over the whole image
-// for FAT16 and FAT32. Input: see fuzz_image.h (at most 4 MiB of disk).
+// for FAT16 and FAT32, and the NTFS boot sector parser. Input: see fuzz_image.h (at most 4 MiB of disk).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "disk/sector_reader.h"
 #include "fuzz_image.h"
+#include "ntfs/boot_sector.h"
 #include "volume/volume_params.h"
 #include "fuzz_check.h"
 
@@ -49,9 +50,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (ok && t == FsType::Ntfs) {
         // A mounted NTFS volume has a confirmed MFT or mirror and a cluster size.
         check(vp.mftStart != 0 || vp.mftMirrorStart != 0);
-        check(vp.sectorsPerCluster >= 1 && vp.sectorsPerCluster <= 128);
+        const std::uint32_t k = vp.sectorsPerCluster;
+        check(k >= 1 && k <= 4096 && (k & (k - 1)) == 0);  // clusters of up to 2 MiB
         check(vp.sectorsPerMftRecord == 2);
       }
+    }
+  }
+
+  // The NTFS boot sector parser on the image's first sector.
+  if (sectors > 0) {
+    const auto* first = reinterpret_cast<const std::uint8_t*>(img.data());
+    if (const auto b = parseNtfsBootSector(Bytes(first, kSectorSize))) {
+      check(b->sectorsPerCluster >= 1 && b->sectorsPerCluster <= 4096);
+      check(std::uint64_t{b->sectorsPerCluster} * b->bytesPerSector <= (2u << 20));
+      check(b->totalSectors > 0 && b->totalSectors < kSectorNoLimit);
+      check(b->mftRecordBytes >= 256 && b->mftRecordBytes <= 65536);
+      check(b->indexBlockBytes >= 256 && b->indexBlockBytes <= 65536);
     }
   }
 

@@ -155,10 +155,6 @@ std::optional<OpenDisk> openDisk(const std::string& path, const std::string& bad
     }
     d.reader->setUnreadable(std::move(unreadable));
   }
-  if (d.drive.truncated())
-    std::fprintf(stderr,
-                 "osprin: warning: %s has %llu sectors; only the first 2 TiB (4294967295 sectors) can be addressed\n",
-                 path.c_str(), static_cast<unsigned long long>(d.drive.trueSectors));
   return d;
 }
 
@@ -179,6 +175,13 @@ bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const Dri
       return false;
     }
     const auto& p = found.partitions[args.partition - 1];
+    if (p.fsType == FsType::None) {
+      fail("partition " + std::to_string(args.partition) +
+           " holds no FAT16, FAT32 or NTFS volume (its first sector is none of their boot sectors); "
+           "a deep scan of its range may still find one: --deep --fs TYPE --start " + std::to_string(p.start) +
+           " --end " + std::to_string(std::uint64_t{p.start} + p.length - 1));
+      return false;
+    }
     sel.fsType = p.fsType;
     sel.rangeStart = p.start;
     sel.rangeLength = p.length;
@@ -195,8 +198,8 @@ bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const Dri
     fail("--fs must be FAT16, FAT32 or NTFS, not " + args.fs);
     return false;
   }
-  if (*args.start > 0xFFFFFFFFull || *args.end > 0xFFFFFFFFull) {
-    fail("sector numbers must be below 4294967296");
+  if (*args.start >= kSectorNoLimit || *args.end >= kSectorNoLimit) {
+    fail("sector numbers must be below " + std::to_string(kSectorNoLimit));
     return false;
   }
   if (*args.start > *args.end) {
@@ -227,10 +230,6 @@ bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, T
     fail(err);
     return false;
   }
-  if (s.drive()->truncated())
-    std::fprintf(stderr,
-                 "osprin: warning: %s has %llu sectors; only the first 2 TiB (4294967295 sectors) can be addressed\n",
-                 diskPath.c_str(), static_cast<unsigned long long>(s.drive()->trueSectors));
   if (!a.badSectorsMap.empty() && !s.setBadSectorsMap(a.badSectorsMap, err)) {
     fail(err);
     return false;

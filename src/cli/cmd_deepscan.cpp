@@ -103,9 +103,12 @@ void printResults(const DeepScanResults& r, FsType fsType, bool json, const std:
   std::printf("\n");
   for (std::size_t i = 0; i < r.foundFileSystems.size(); ++i) {
     const FoundFileSystem& fs = r.foundFileSystems[i];
-    std::printf("%-4zu %-18s %12u %8u %12s", i + 1, fs.label.c_str(), fs.clusterBase, fs.sectorsPerCluster,
+    std::printf("%-4zu %-18s %12llu %8u %12s", i + 1, fs.label.c_str(),
+                static_cast<unsigned long long>(fs.clusterBase), fs.sectorsPerCluster,
                 foundFileSystemSizeText(fs).c_str());
-    if (fs.fsType == FsType::Ntfs) std::printf(" %12u %12u", fs.mftStart, fs.mftMirrorStart);
+    if (fs.fsType == FsType::Ntfs)
+      std::printf(" %12llu %12llu", static_cast<unsigned long long>(fs.mftStart),
+                  static_cast<unsigned long long>(fs.mftMirrorStart));
     std::printf("\n");
   }
 }
@@ -129,8 +132,8 @@ void addDeepScanCommand(CLI::App& app) {
     Selection sel;
     sel.fsType = parseFsType(a->fs);
     if (sel.fsType == FsType::None) return fail("--fs must be FAT16, FAT32 or NTFS, not " + a->fs);
-    if (*a->start > 0xFFFFFFFFull || *a->end > 0xFFFFFFFFull)
-      return fail("sector numbers must be below 4294967296");
+    if (*a->start >= kSectorNoLimit || *a->end >= kSectorNoLimit)
+      return fail("sector numbers must be below " + std::to_string(kSectorNoLimit));
     if (*a->start >= *a->end) return fail("End sector should be bigger than start sector");
     auto disk = openDisk(a->disk, a->badSectorsMap);
     if (!disk) return;

@@ -41,9 +41,7 @@ void addDrivesCommand(CLI::App& app) {
                        {"cylinders", d.cylinders},
                        {"heads", d.heads},
                        {"sectors_per_track", d.sectorsPerTrack},
-                       {"total_sectors", d.totalSectors},
-                       {"device_sectors", d.trueSectors},
-                       {"truncated", d.truncated()}});
+                       {"total_sectors", d.totalSectors}});
         if (d.isImage) {
           auto& o = out.back();
           o["format"] = imageFormatName(d.image.format);

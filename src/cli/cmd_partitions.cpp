@@ -1,11 +1,13 @@
 // osprin partitions DISK [--json]
 // osprin search-partitions DISK [--json]
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "cli_common.h"
 #include "commands.h"
+#include "common/text.h"
 #include "partition/lost_search.h"
 
 namespace osprin::cli {
@@ -24,10 +26,15 @@ void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::u
       const auto& p = parts[i];
       nlohmann::json row = {{"index", i + 1},
                             {"label", partitionLabel(i, p)},
-                            {"type", std::string(fsTypeText(p.fsType))},
+                            {"type", p.fsType == FsType::None ? std::string("unknown") : std::string(fsTypeText(p.fsType))},
                             {"start", p.start},
                             {"length", p.length},
                             {"end", static_cast<SectorNo>(p.start + p.length - 1)}};
+      // GPT partitions: their name and type GUID.
+      if (!p.typeGuid.empty()) {
+        row["name"] = p.name;
+        row["type_guid"] = p.typeGuid;
+      }
       if (const std::string w = partitionBeyondDiskWarning(p, diskSectors); !w.empty())
         row["warnings"] = nlohmann::json::array({w});
       out.push_back(std::move(row));
@@ -39,11 +46,15 @@ void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::u
     std::printf("No partition found.\n");
     return;
   }
-  std::printf("%-22s %12s %12s %12s %10s\n", "Partition", "Start", "End", "Length", "Size");
+  // A GPT disk's partitions have names: a column of their own.
+  const bool names = std::any_of(parts.begin(), parts.end(), [](const PartitionEntry& p) { return !p.name.empty(); });
+  std::printf("%-22s %12s %12s %12s %10s%s\n", "Partition", "Start", "End", "Length", "Size", names ? "  Name" : "");
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const auto& p = parts[i];
-    std::printf("%-22s %12u %12u %12u %7u MB\n", partitionLabel(i, p).c_str(), p.start,
-                static_cast<SectorNo>(p.start + p.length - 1), p.length, p.length / 2048);
+    std::printf("%-22s %12llu %12llu %12llu %7llu MB%s\n", partitionLabel(i, p).c_str(),
+                static_cast<unsigned long long>(p.start), static_cast<unsigned long long>(p.start + p.length - 1),
+                static_cast<unsigned long long>(p.length), static_cast<unsigned long long>(p.length / 2048),
+                names ? ("  " + terminalQuoted(p.name)).c_str() : "");
   }
 }
 
@@ -76,7 +87,7 @@ void addPartitionsCommands(CLI::App& app) {
   });
 
   auto b = std::make_shared<Args>();
-  auto* search = app.add_subcommand("search-partitions", "search a disk cylinder by cylinder for lost partitions");
+  auto* search = app.add_subcommand("search-partitions", "search a disk for lost partitions: at cylinder starts, on 4 KiB boundaries, from backup boot sectors and a GPT's backup header");
   search->add_option("DISK", b->disk, "disk device or image file")->required();
   search->add_flag("--json", b->json, "print JSON");
   search->callback([b] {

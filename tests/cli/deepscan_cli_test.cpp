@@ -101,8 +101,9 @@ TEST(CliDeepScan, BadRangesAndKindsAreClearErrors) {
   cli("deep-scan " + img + " --fs EXT4 --start 0 --end 100", &status);
   EXPECT_NE(status, 0);
   EXPECT_NE(lastStderr().find("FAT16, FAT32 or NTFS"), std::string::npos);
-  cli("deep-scan " + img + " --fs FAT16 --start 0 --end 4294967296", &status);
+  cli("deep-scan " + img + " --fs FAT16 --start 0 --end 281474976710656", &status);
   EXPECT_NE(status, 0);
+  EXPECT_NE(lastStderr().find("sector numbers must be below 281474976710656"), std::string::npos);
   cli("deep-scan " + img + " --fs FAT16 --start 0 --end 100 --sectors-per-read 0", &status);
   EXPECT_NE(status, 0);
   cli("deep-scan /no/such/disk.img --fs FAT16 --start 0 --end 100", &status);

@@ -74,12 +74,12 @@ std::string onImage(const std::string& format, const std::string& argsAfterDisk)
 class ImageFormatsCli : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ImageFormatsCli, PartitionsAndTheLostPartitionSearch) {
-  // (The sample's partitions lie off the cylinder starts that the lost
-  // partition search probes: both searches walk the whole disk and find none.)
+  // (The sample's partitions start on 1 MiB boundaries: the lost partition
+  // search, which reads the whole disk, finds the four volumes too.)
   for (const char* cmd : {"partitions --json", "search-partitions --json"}) {
     SCOPED_TRACE(cmd);
     const std::string raw = rawOutput(cmd);
-    EXPECT_EQ(nlohmann::json::parse(raw).size(), std::string(cmd) == "partitions --json" ? 4u : 0u);
+    EXPECT_EQ(nlohmann::json::parse(raw).size(), 4u);
     EXPECT_EQ(onImage(GetParam(), cmd), raw);
   }
 }
@@ -126,7 +126,7 @@ TEST_P(ImageFormatsCli, DrivesNamesTheFormat) {
   const auto& d = drives.back();
   EXPECT_EQ(d["path"], imagePath(GetParam()));
   EXPECT_TRUE(d["image"].get<bool>());
-  EXPECT_GE(d["device_sectors"].get<std::uint64_t>(), 262144u);
+  EXPECT_GE(d["total_sectors"].get<std::uint64_t>(), 262144u);
   static const std::map<std::string, std::string> names{{"E01", "EnCase (EWF)"}, {"vhd", "VHD"},
                                                         {"vhdx", "VHDX"},        {"vmdk", "VMDK"},
                                                         {"qcow2", "QCOW"},       {"split", "Split raw"}};

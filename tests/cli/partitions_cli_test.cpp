@@ -14,18 +14,72 @@ std::string cli(const std::string& args, int* status) {
 }
 std::string lastStderr() { return test::readFile(test::scratchDir() + "/stderr.txt"); }
 
-TEST(CliPartitions, JsonMatchesTheManifest) {
-  std::string img = test::fixtureImage("sample");
+// The manifests hold what mmls lists for each disk (for the wiped ones,
+// before the table was wiped; `partitions` then falls back to the search).
+struct ListCase {
+  const char* fixture;
+  const char* warning;  // a warning expected on stderr, "" for none
+};
+
+class CliPartitionList : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(CliPartitionList, JsonMatchesTheManifest) {
+  const auto& c = GetParam();
+  std::string img = test::fixtureImage(c.fixture);
   int status = -1;
   auto out = nlohmann::json::parse(cli("partitions " + img + " --json", &status));
   EXPECT_EQ(status, 0);
-  std::ifstream in(test::fixtureManifestPath("sample"));
+  std::ifstream in(test::fixtureManifestPath(c.fixture));
   auto expected = nlohmann::json::parse(in)["partitions"];
   ASSERT_EQ(out.size(), expected.size());
   for (std::size_t i = 0; i < out.size(); ++i) {
     for (const char* key : {"index", "label", "type", "start", "length", "end"})
       EXPECT_EQ(out[i][key], expected[i][key]) << key << " of " << i;
+    // GPT partitions carry their name and type GUID; MBR ones neither.
+    EXPECT_EQ(out[i].contains("name"), expected[i].contains("name"));
+    EXPECT_EQ(out[i].contains("type_guid"), expected[i].contains("name"));
+    if (expected[i].contains("name")) {
+      EXPECT_EQ(out[i]["name"], expected[i]["name"]);
+    }
   }
+  if (std::string(c.warning).empty())
+    EXPECT_EQ(lastStderr().find("warning"), std::string::npos) << lastStderr();
+  else
+    EXPECT_NE(lastStderr().find(c.warning), std::string::npos) << lastStderr();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, CliPartitionList,
+    ::testing::Values(ListCase{"sample", ""}, ListCase{"gpt_disk", ""},
+                      ListCase{"gpt_backup",
+                               "osprin: warning: The primary GPT header is damaged (no \"EFI PART\" signature); the "
+                               "partitions come from the backup header at sector 108543."},
+                      ListCase{"aligned_wiped", ""}, ListCase{"backup_boot", ""}),
+    [](const auto& info) { return std::string(info.param.fixture); });
+
+// The text table gets a Name column on a GPT disk only.
+TEST(CliPartitions, GptNamesInTheTextTable) {
+  int status = -1;
+  const std::string gpt = cli("partitions " + test::fixtureImage("gpt_disk"), &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(gpt.find("  Name\n"), std::string::npos) << gpt;
+  EXPECT_NE(gpt.find("Partition 1 - FAT32"), std::string::npos);
+  EXPECT_NE(gpt.find("MB  Données FAT32\n"), std::string::npos) << gpt;
+  EXPECT_NE(gpt.find("Partition 3 - Unknown        104448       106495         2048       1 MB  linux"),
+            std::string::npos)
+      << gpt;
+  const std::string mbr = cli("partitions " + test::fixtureImage("sample"), &status);
+  EXPECT_EQ(mbr.find("Name"), std::string::npos) << mbr;
+}
+
+// A partition whose file system is none of FAT16, FAT32, NTFS is listed but
+// not read.
+TEST(CliPartitions, AnUnknownPartitionIsRefusedWithItsRange) {
+  int status = -1;
+  cli("list " + test::fixtureImage("gpt_disk") + " --partition 3", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(lastStderr().find("partition 3 holds no FAT16, FAT32 or NTFS volume"), std::string::npos) << lastStderr();
+  EXPECT_NE(lastStderr().find("--start 104448 --end 106495"), std::string::npos) << lastStderr();
 }
 
 TEST(CliPartitions, WipedTableFallsBackToTheSearch) {

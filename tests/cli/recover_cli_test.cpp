@@ -28,9 +28,9 @@ std::string recoverStderr() { return test::readFile(test::scratchDir() + "/recov
 std::string q(const std::string& s) { return "'" + s + "'"; }
 
 // The live files of a manifest volume, by path.
-std::map<std::string, std::string> liveFiles(const std::string& volume) {
+std::map<std::string, std::string> liveFiles(const std::string& volume, const std::string& fixture = "sample") {
   std::map<std::string, std::string> m;
-  for (const auto& e : test::readManifestEntries("sample", volume))
+  for (const auto& e : test::readManifestEntries(fixture, volume))
     if (e.kind == "file" && !e.deleted) m[e.path] = e.sha256;
   return m;
 }
@@ -74,6 +74,64 @@ TEST(CliRecover, AllOfAFatAndAnNtfsPartition) {
     if (part == 1) {
       EXPECT_EQ(out["files_saved"], live.size());  // NTFS adds its metadata files
     }
+  }
+}
+
+// Partitions of a GPT disk, also when its primary header is gone: every
+// file comes out byte for byte.
+struct GptVolume {
+  const char* fixture;
+  int partition;
+  const char* volume;
+};
+
+class CliRecoverGpt : public ::testing::TestWithParam<GptVolume> {};
+
+TEST_P(CliRecoverGpt, EveryFileIsByteIdentical) {
+  const auto& c = GetParam();
+  const std::string dest = test::makeTempDir("cli-gpt");
+  int status = -1;
+  auto out = nlohmann::json::parse(recoverCli(test::fixtureImage(c.fixture) + " --partition " +
+                                                  std::to_string(c.partition) + " --to " + q(dest) + " --all --json",
+                                              &status));
+  EXPECT_EQ(status, 0) << recoverStderr();
+  EXPECT_TRUE(out["errors"].empty());
+  const auto live = liveFiles(c.volume, c.fixture);
+  ASSERT_FALSE(live.empty());
+  for (const auto& [path, sha] : live) EXPECT_EQ(test::sha256File(caseless(dest, path)), sha) << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, CliRecoverGpt,
+                         ::testing::Values(GptVolume{"gpt_disk", 1, "p1"}, GptVolume{"gpt_disk", 2, "p2"},
+                                           GptVolume{"gpt_backup", 1, "p1"}, GptVolume{"gpt_backup", 2, "p2"}),
+                         [](const auto& info) {
+                           return std::string(info.param.fixture) + "_" + info.param.volume;
+                         });
+
+// A sparse 3 TiB GPT disk (kept as a sparse tar) whose FAT32 partition
+// starts past 2 TiB: both partitions listed as mmls lists them, and every
+// file of both recovered byte for byte.
+TEST(CliRecover, ThreeTebibyteGptDisk) {
+  int status = -1;
+  const std::string img = test::fixtureImage("huge_gpt");
+  ASSERT_FALSE(img.empty());
+  auto parts = nlohmann::json::parse(
+      test::runCommand(std::string(OSPRIN_CLI) + " partitions " + q(img) + " --json 2>/dev/null", &status));
+  EXPECT_EQ(status, 0);
+  std::ifstream in(test::fixtureManifestPath("huge_gpt"));
+  const auto expected = nlohmann::json::parse(in)["partitions"];
+  ASSERT_EQ(parts.size(), expected.size());
+  for (std::size_t i = 0; i < parts.size(); ++i)
+    for (const char* key : {"label", "type", "start", "length", "end", "name"})
+      EXPECT_EQ(parts[i][key], expected[i][key]) << key << " of " << i;
+  for (auto [part, volume] : {std::pair{1, "p1"}, std::pair{2, "p2"}}) {
+    SCOPED_TRACE(volume);
+    const std::string dest = test::makeTempDir("gpt-3tib-out");
+    recoverCli(q(img) + " --partition " + std::to_string(part) + " --to " + q(dest) + " --all", &status);
+    EXPECT_EQ(status, 0) << recoverStderr();
+    const auto live = liveFiles(volume, "huge_gpt");
+    ASSERT_FALSE(live.empty());
+    for (const auto& [path, sha] : live) EXPECT_EQ(test::sha256File(caseless(dest, path)), sha) << path;
   }
 }
 

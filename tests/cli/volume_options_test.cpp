@@ -94,5 +94,60 @@ TEST(CliVolumeOptions, DeepScanPickListsAndRecoversAFoundFileSystem) {
   EXPECT_NE(err().find("--pick"), std::string::npos);
 }
 
+struct HugeVolume {
+  const char* key;  // the manifest's volume
+  const char* fs;
+  std::uint64_t start, end;
+};
+
+class CliHugeDisk : public ::testing::TestWithParam<HugeVolume> {};
+
+// A 3 TiB disk whose FAT32 volume starts at 2.5 TiB, past 2^32 sectors: a
+// range given by sector numbers, its snapshot and its deep scan work as
+// anywhere else (recovery through the partition list is a recover test).
+TEST_P(CliHugeDisk, VolumesAreReadWhereverTheyStart) {
+  const HugeVolume& v = GetParam();
+  const std::string img = test::fixtureImage("huge_gpt");
+  ASSERT_FALSE(img.empty());
+  ASSERT_EQ(std::filesystem::file_size(img), 3ull << 40);
+  const std::string range =
+      std::string(" --fs ") + v.fs + " --start " + std::to_string(v.start) + " --end " + std::to_string(v.end);
+  auto rows = json("list " + img + range + " --json");
+  std::set<std::string> live;
+  bool anyDeleted = false;
+  for (const auto& r : rows) {
+    if (r["deleted"].get<bool>())
+      anyDeleted = true;
+    else
+      live.insert(r["path"].get<std::string>());
+  }
+  EXPECT_TRUE(anyDeleted);  // the deleted file and folder are listed too
+  for (const auto& e : test::readManifestEntries("huge_gpt", v.key)) {
+    if (e.kind == "file" && !e.deleted) {
+      EXPECT_TRUE(live.count(e.path)) << e.path;
+    }
+  }
+
+  // The snapshot of a volume past 2^32 sectors holds its sector numbers whole.
+  const std::string dir = test::makeTempDir("hugesnap");
+  EXPECT_EQ(json("list " + img + range + " --json --save-snapshot " + dir + "/huge"), rows);
+  const std::string snap = test::readFile(dir + "/HUGE.ZQRT");
+  ASSERT_GE(snap.size(), 10u);
+  EXPECT_EQ(snap.substr(7, 3), v.start > 0xFFFFFFFFu ? "1.2" : "1.1");
+  EXPECT_EQ(json("list " + img + " --snapshot " + dir + "/HUGE.ZQRT --json"), rows);
+
+  // The deep scan finds the volume at its true place.
+  auto found = json("deep-scan " + img + range + " --json");
+  ASSERT_FALSE(found["file_systems"].empty());
+  bool atStart = false;
+  for (const auto& f : found["file_systems"]) atStart = atStart || f["start"].get<std::uint64_t>() >= v.start;
+  EXPECT_TRUE(atStart) << found.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, CliHugeDisk,
+                         ::testing::Values(HugeVolume{"p1", "NTFS", 2048, 67583},
+                                           HugeVolume{"p2", "FAT32", 5368709120ull, 5368848383ull}),
+                         [](const auto& info) { return std::string(info.param.fs); });
+
 }  // namespace
 }  // namespace osprin

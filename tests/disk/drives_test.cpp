@@ -59,8 +59,7 @@ TEST(Drives, EnumeratesWholeDisksAndImagesInOrder) {
   EXPECT_EQ(drives[0].heads, 255u);
   EXPECT_EQ(drives[0].sectorsPerTrack, 63u);
   EXPECT_EQ(drives[0].cylinders, 1027u);
-  EXPECT_EQ(drives[0].totalSectors, drives[0].trueSectors);
-  EXPECT_GT(drives[0].totalSectors, 1027u * 255 * 63);
+  EXPECT_EQ(drives[0].totalSectors, 16514064u);
 }
 
 TEST(Drives, PanelTexts) {
@@ -80,16 +79,12 @@ TEST(Drives, PanelTexts) {
   EXPECT_EQ(rows[4].label, "Sectors Per Track");
 }
 
-TEST(Drives, DisksBeyondTwoTebibytesDoNotWrap) {
-  // 8 TB: 15,625,000,000 sectors would wrap to a small number in 32 bits.
+TEST(Drives, DisksBeyondTwoTebibytesAreCountedWhole) {
+  // 8 TB: 15,625,000,000 sectors, which would wrap to a small number in 32 bits.
   DriveInfo d = translatedGeometry(15625000000ull);
-  EXPECT_TRUE(d.truncated());
-  EXPECT_EQ(d.totalSectors, 0xFFFFFFFFu);
+  EXPECT_EQ(d.totalSectors, 15625000000ull);
   auto rows = driveInfoPanel(d);
-  EXPECT_EQ(rows[1].value.rfind("7629394 MB ( Approx )", 0), 0u);
-  EXPECT_NE(rows[1].value.find("only the first 2 TiB"), std::string::npos);
-  DriveInfo small = translatedGeometry(1000000);
-  EXPECT_FALSE(small.truncated());
+  EXPECT_EQ(rows[1].value, "7629394 MB ( Approx )");
 }
 
 TEST(Drives, ImagePathErrors) {

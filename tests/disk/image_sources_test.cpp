@@ -87,7 +87,7 @@ TEST_P(ImageFormats, ReadsBackAsTheRawDisk) {
   // The drive list takes the image's own size, not the file's.
   DriveInfo drive;
   ASSERT_TRUE(driveInfoForPath(path, drive, err)) << err;
-  EXPECT_EQ(drive.trueSectors, src->sizeBytes() / 512);
+  EXPECT_EQ(drive.totalSectors, src->sizeBytes() / 512);
   EXPECT_EQ(drive.image.format, c.format);
   EXPECT_EQ(imageInfoPanel(drive).at(0).label, "Image Format");
 }

@@ -1,11 +1,12 @@
-// LZNT1 chunks and the compression units of a compressed stream, on inputs
-// built by hand; real volumes written by ntfs-3g and Windows are in the
-// recovery tests.
+// LZNT1 chunks, the compression units of a compressed stream and the boot
+// sector's geometry, on inputs built by hand; real volumes written by
+// ntfs-3g and Windows are in the recovery tests.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "ntfs/boot_sector.h"
 #include "ntfs/compression.h"
 #include "ntfs/data_attr.h"
 #include "ntfs/lznt1.h"
@@ -205,6 +206,60 @@ TEST(DataAttributes, StreamsSizesAndStoredForms) {
   const Buf link = recordWith({reparsePoint(0xA000000C), nonResidentData(0, 0, 5000, 5000)});
   EXPECT_EQ(storedFormOf(link, findDataAttribute(link, "")), StoredForm::Plain);
 }
+
+struct BootCase {
+  const char* what;
+  std::uint16_t bytesPerSector;
+  std::uint8_t clusterCode, recordCode, indexCode;
+  std::uint64_t totalSectors;
+  bool valid;
+  std::uint32_t sectorsPerCluster, recordBytes, indexBytes;
+};
+
+class NtfsBoot : public ::testing::TestWithParam<BootCase> {};
+
+// The geometry fields as mkntfs and Windows write them, cluster sizes of
+// 64 KiB to 2 MiB included, and the values no volume has.
+TEST_P(NtfsBoot, DecodesTheGeometry) {
+  const BootCase& c = GetParam();
+  std::vector<std::uint8_t> s(512, 0);
+  const std::string oem = "NTFS    ";
+  std::copy(oem.begin(), oem.end(), s.begin() + 3);
+  s[11] = static_cast<std::uint8_t>(c.bytesPerSector);
+  s[12] = static_cast<std::uint8_t>(c.bytesPerSector >> 8);
+  s[13] = c.clusterCode;
+  for (int i = 0; i < 8; ++i) s[40 + i] = static_cast<std::uint8_t>(c.totalSectors >> (8 * i));
+  s[48] = 4;  // the MFT at cluster 4, its mirror at cluster 2
+  s[56] = 2;
+  s[64] = c.recordCode;
+  s[68] = c.indexCode;
+  s[510] = 0x55;
+  s[511] = 0xAA;
+  const auto b = parseNtfsBootSector(Bytes(s));
+  ASSERT_EQ(b.has_value(), c.valid);
+  if (!b) return;
+  EXPECT_EQ(b->sectorsPerCluster, c.sectorsPerCluster);
+  EXPECT_EQ(b->mftRecordBytes, c.recordBytes);
+  EXPECT_EQ(b->indexBlockBytes, c.indexBytes);
+  EXPECT_EQ(b->mftCluster, 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NtfsBoot,
+    ::testing::Values(BootCase{"Clusters4K", 512, 8, 0xF6, 0xF4, 1 << 20, true, 8, 1024, 4096},
+                      BootCase{"Clusters64K", 512, 128, 0xF6, 0xF4, 1 << 22, true, 128, 1024, 4096},
+                      BootCase{"Clusters128K", 512, 0xF8, 0xF6, 0xF4, 1 << 22, true, 256, 1024, 4096},
+                      BootCase{"Clusters2M", 512, 0xF4, 0xF6, 0xF4, 1 << 21, true, 4096, 1024, 4096},
+                      BootCase{"Records4K", 4096, 1, 0xF4, 1, 1 << 20, true, 1, 4096, 4096},
+                      BootCase{"ClusterCountedRecords", 512, 2, 1, 4, 1 << 20, true, 2, 1024, 4096},
+                      BootCase{"ClustersOver2M", 512, 0xF3, 0xF6, 0xF4, 1 << 22, false, 0, 0, 0},
+                      BootCase{"ClusterCodeNotAPower", 512, 3, 0xF6, 0xF4, 1 << 20, false, 0, 0, 0},
+                      BootCase{"ClusterCodeNeverWritten", 512, 0xFF, 0xF6, 0xF4, 1 << 20, false, 0, 0, 0},
+                      BootCase{"NoSectors", 512, 8, 0xF6, 0xF4, 0, false, 0, 0, 0},
+                      BootCase{"SectorsPastAnyDisk", 512, 8, 0xF6, 0xF4, kSectorNoLimit, false, 0, 0, 0},
+                      BootCase{"OddSectorSize", 520, 8, 0xF6, 0xF4, 1 << 20, false, 0, 0, 0},
+                      BootCase{"RecordOf3Clusters", 512, 8, 3, 0xF4, 1 << 20, false, 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
 }  // namespace osprin

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <fstream>
 
@@ -9,6 +11,7 @@
 #include "partition/lost_search.h"
 #include "partition/partition_table.h"
 #include "support/fixtures.h"
+#include "support/gpt_builder.h"
 
 namespace osprin {
 namespace {
@@ -141,20 +144,183 @@ void expectManifestPartitions(const std::string& name, const std::vector<Partiti
     EXPECT_EQ(partitionLabel(i, got[i]), p["label"].get<std::string>());
     EXPECT_EQ(got[i].start, p["start"].get<SectorNo>());
     EXPECT_EQ(got[i].length, p["length"].get<SectorNo>());
+    EXPECT_EQ(got[i].name, p.value("name", std::string())) << i;
   }
 }
 
 // sample: logical partitions; ebr_loop: a chain that links to itself;
 // ebr_slots: links in slot 4 of their record and a logical volume in slot 2
-// (mmls reads them all).
+// (mmls reads them all); gpt_disk: a GPT with FAT32, NTFS and an unknown
+// partition, named; gpt_backup: the same with its primary header zeroed.
 class PartitionFixture : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PartitionFixture, ListsTheManifestPartitions) {
   auto r = test::openReader(test::fixtureImage(GetParam()));
-  expectManifestPartitions(GetParam(), readPartitionTable(*r, 0));
+  std::vector<std::string> warnings;
+  expectManifestPartitions(GetParam(), readPartitionTable(*r, 0, &warnings));
+  if (std::string(GetParam()) == "gpt_backup") {
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0],
+              "The primary GPT header is damaged (no \"EFI PART\" signature); the partitions come from the backup "
+              "header at sector 108543.");
+  } else {
+    EXPECT_TRUE(warnings.empty());
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, PartitionFixture, ::testing::Values("sample", "ebr_loop", "ebr_slots"));
+INSTANTIATE_TEST_SUITE_P(Fixtures, PartitionFixture,
+                         ::testing::Values("sample", "ebr_loop", "ebr_slots", "gpt_disk", "gpt_backup"));
+
+// GPT partitions from crafted tables: the file system from each one's first
+// sector, the MBR's own entries ignored (hybrid MBR) unless the GPT cannot
+// be read, a wiped sector 0 in front of a sound GPT.
+void fat32Boot(test::GptDisk& d, std::uint64_t at, std::uint32_t sectors) {
+  const unsigned char boot[] = {0xEB, 0x58, 0x90, 'M', 'S', 'W', 'I', 'N', '4', '.', '1', 0x00, 0x02, 1, 32, 0, 2,
+                                0x00, 0x00, 0x00, 0x00, 0xF8, 0, 0};
+  std::memcpy(d.at(at), boot, sizeof boot);
+  test::GptDisk::put32(d.at(at) + 32, sectors);
+  test::GptDisk::put32(d.at(at) + 36, 100);  // sectors per FAT
+  d.at(at)[510] = 0x55;
+  d.at(at)[511] = static_cast<char>(0xAA);
+}
+
+TEST(PartitionTableGpt, FileSystemsNamesAndUnknownPartitions) {
+  test::GptDisk d(2000);
+  d.protectiveMbr();
+  d.write({{100, 599, u"data"}, {600, 999, u"linux"}, {1000, 1099, u""}});
+  fat32Boot(d, 100, 500);
+  std::memset(d.at(1000), 0x66, kSectorSize);  // garbage
+  auto r = SectorReader(std::make_unique<MemoryBlockSource>(d.bytes));
+  std::vector<std::string> warnings;
+  auto list = readPartitionTable(r, 0, &warnings);
+  EXPECT_TRUE(warnings.empty());
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(partitionLabel(0, list[0]), "Partition 1 - FAT32");
+  EXPECT_EQ(list[0].name, "data");
+  EXPECT_EQ(list[0].start, 100u);
+  EXPECT_EQ(list[0].length, 500u);
+  EXPECT_EQ(list[0].typeGuid, "131211A2-1514-1716-1819-1A1B1C1D1E1F");
+  EXPECT_EQ(partitionLabel(1, list[1]), "Partition 2 - Unknown");
+  EXPECT_EQ(list[1].fsType, FsType::None);
+  EXPECT_EQ(partitionLabel(2, list[2]), "Partition 3 - Unknown");
+  EXPECT_EQ(list[2].length, 100u);
+  // The discovery takes the GPT as it is and does not search.
+  StopFlag stop{0};
+  auto found = discoverPartitions(r, translatedGeometry(2000), stop, nullObserver());
+  EXPECT_FALSE(found.searched);
+  EXPECT_EQ(found.partitions.size(), 3u);
+}
+
+TEST(PartitionTableGpt, ManyEntriesAreAllListed) {
+  test::GptDisk d(4000);
+  d.protectiveMbr();
+  std::vector<test::GptPart> parts;
+  for (std::uint64_t i = 0; i < 100; ++i) parts.push_back({100 + 30 * i, 100 + 30 * i + 29, u"p"});
+  d.write(parts);
+  auto r = SectorReader(std::make_unique<MemoryBlockSource>(d.bytes));
+  EXPECT_EQ(readPartitionTable(r, 0).size(), 100u);
+}
+
+struct HybridCase {
+  const char* what;
+  bool breakGpt;
+  std::size_t listed;
+  FsType first;
+  const char* warning;  // the start of the one warning, "" for none
+};
+
+class HybridMbr : public ::testing::TestWithParam<HybridCase> {};
+
+TEST_P(HybridMbr, TheGptIsAuthoritative) {
+  const auto& c = GetParam();
+  test::GptDisk d(2000);
+  d.protectiveMbr(0x0C, 100, 500);  // the MBR also lists the FAT32 volume
+  d.write({{100, 599, u"fat"}, {600, 999, u"other"}});
+  fat32Boot(d, 100, 500);
+  if (c.breakGpt) {
+    d.at(1)[0] = 0;
+    d.at(1999)[0] = 0;
+  }
+  auto r = SectorReader(std::make_unique<MemoryBlockSource>(d.bytes));
+  std::vector<std::string> warnings;
+  auto list = readPartitionTable(r, 0, &warnings);
+  ASSERT_EQ(list.size(), c.listed);
+  EXPECT_EQ(list[0].fsType, c.first);
+  EXPECT_EQ(list[0].start, 100u);
+  if (std::string(c.warning).empty()) {
+    EXPECT_TRUE(warnings.empty());
+  } else {
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind(c.warning, 0), 0u) << warnings[0];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HybridMbr,
+                         ::testing::Values(HybridCase{"sound", false, 2, FsType::Fat32, ""},
+                                           HybridCase{"gpt_broken", true, 1, FsType::Fat32,
+                                                      "Sector 0 announces a GPT, but the primary GPT header is damaged "
+                                                      "(no \"EFI PART\" signature) and so is the backup header (no "
+                                                      "\"EFI PART\" signature); the partitions come from the MBR entries."}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST(PartitionTableGpt, ProtectiveMbrWithoutAUsableGptListsNothingAndSaysWhy) {
+  test::GptDisk d(2000);
+  d.protectiveMbr();
+  auto r = SectorReader(std::make_unique<MemoryBlockSource>(d.bytes));
+  std::vector<std::string> warnings;
+  EXPECT_TRUE(readPartitionTables(r, &warnings).empty());
+  ASSERT_EQ(warnings.size(), 1u);  // once, though sector 0 is read twice
+  EXPECT_NE(warnings[0].find("no partition is listed from it"), std::string::npos);
+}
+
+TEST(PartitionTableGpt, WipedSectorZeroInFrontOfAGpt) {
+  test::GptDisk d(2000);
+  d.write({{100, 599, u"fat"}});
+  fat32Boot(d, 100, 500);
+  auto r = SectorReader(std::make_unique<MemoryBlockSource>(d.bytes));
+  EXPECT_TRUE(readPartitionTable(r, 0).empty());  // no protective MBR: no table in sector 0
+  std::vector<std::string> warnings;
+  auto list = readPartitionTables(r, &warnings);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].fsType, FsType::Fat32);
+  EXPECT_EQ(list[0].name, "fat");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0], "Sector 0 holds no protective MBR; the partitions come from the GPT header at sector 1.");
+  // An MBR that is there but lists nothing of interest is no wiped sector 0.
+  d.at(0)[510] = 0x55;
+  d.at(0)[511] = static_cast<char>(0xAA);
+  auto r2 = SectorReader(std::make_unique<MemoryBlockSource>(d.bytes));
+  EXPECT_TRUE(readPartitionTables(r2).empty());
+}
+
+TEST(PartitionTableGpt, WindowsGptDiskMatchesTheSleuthKit) {
+  auto img = test::corpusImage("vss_1_vol.raw");
+  if (!img) GTEST_SKIP() << "corpus not available";
+  int status = 0;
+  std::string mmls = test::runCommand("mmls " + *img + " 2>/dev/null", &status);
+  if (status != 0) GTEST_SKIP() << "mmls not available";
+  // mmls rows of partitions: "004:  000       0000000034   0000032767   0000032734   Microsoft reserved partition"
+  std::vector<std::pair<SectorNo, SectorNo>> expected;
+  std::istringstream in(mmls);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream ls(line);
+    std::string slot, part;
+    unsigned long long start = 0, end = 0, len = 0;
+    ls >> slot >> part >> start >> end >> len;
+    if (part.empty() || !std::isdigit(static_cast<unsigned char>(part[0]))) continue;
+    expected.emplace_back(static_cast<SectorNo>(start), static_cast<SectorNo>(len));
+  }
+  ASSERT_FALSE(expected.empty());
+  auto r = test::openReader(*img);
+  auto list = readPartitionTable(*r, 0);
+  ASSERT_EQ(list.size(), expected.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    EXPECT_EQ(list[i].start, expected[i].first) << i;
+    EXPECT_EQ(list[i].length, expected[i].second) << i;
+  }
+  EXPECT_TRUE(std::any_of(list.begin(), list.end(), [](const PartitionEntry& p) { return p.fsType == FsType::Ntfs; }));
+}
 
 // Volumes made without a partition table: sector 0 is their boot sector,
 // whose boot code is no table. The one volume is listed, to its own end.

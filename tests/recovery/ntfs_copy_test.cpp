@@ -67,8 +67,11 @@ TEST(NtfsRuns, FirstOffsetIsUnsigned) {
   EXPECT_EQ(runs.runs[0].startCluster, 0xF0);
 }
 
-TEST(NtfsRuns, FieldsWiderThanFourBytesEndTheList) {
-  for (Blob bad : {Blob{0x15, 1, 0, 0, 0, 0, 9}, Blob{0x51, 1, 1, 2, 3, 4, 5}, Blob{0x10, 5}}) {
+TEST(NtfsRuns, FieldsWiderThanEightBytesEndTheList) {
+  // Fields of up to 8 bytes are read (clusters past 2 TiB); wider ones, a
+  // length of no bytes and a run past any disk are damage.
+  for (Blob bad : {Blob{0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 9}, Blob{0x91, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9}, Blob{0x10, 5},
+                   Blob{0x81, 1, 0, 0, 0, 0, 0, 0, 1, 0}}) {
     Blob rec = test::fileRecord({test::nonResidentData(test::cat({test::run(1, 1, 80, 1), bad}), 10)});
     test::putLE(rec, 510, rec[50] | (rec[51] << 8), 2);
     RunList runs = decodeDataRuns(rec, findUnnamedData(rec).offset);
@@ -190,7 +193,7 @@ TEST(NtfsCopy, FragmentedFileAcrossManyReads) {
 TEST(NtfsCopy, DamagedRunListKeepsWhatWasWrittenAndReportsIt) {
   CraftedNtfs v(1, 200);
   SectorNo s = v.addRecord(test::fileRecord({test::nonResidentData(
-      test::cat({test::run(1, 1, 100, 1), Blob{0x51, 1, 1, 2, 3, 4, 5}}), 3 * 512)}));
+      test::cat({test::run(1, 1, 100, 1), Blob{0x91, 1, 1, 2, 3, 4, 5, 6, 7, 8, 9}}), 3 * 512)}));
   v.addFile("wide.bin", s, 3 * 512);
   NtfsRun run;
   auto dest = test::makeTempDir("wide");

@@ -184,7 +184,8 @@ void checkAgainstManifest(const std::string& fixture, const std::string& volumeK
 }
 
 bool fixturePresent(const std::string& name) {
-  return fs::exists(std::string(OSPRIN_SOURCE_DIR) + "/tests/fixtures/data/" + name + ".img.gz");
+  const std::string base = std::string(OSPRIN_SOURCE_DIR) + "/tests/fixtures/data/" + name;
+  return fs::exists(base + ".img.gz") || fs::exists(base + ".img.tar.gz");
 }
 
 TEST(RecoverVolumes, Fat16FixtureMatchesItsManifest) {
@@ -214,7 +215,8 @@ TEST(RecoverVolumes, PartitionedDiskMatchesItsManifest) {
 class RecoverNtfsFixture : public ::testing::TestWithParam<const char*> {};
 
 // ntfs: POSIX names, attribute lists, fragments; ntfs_windows: compressed
-// files, named streams, valid data length, empty files.
+// files, named streams, valid data length, empty files; ntfs_2m: clusters of
+// 2 MiB; huge_gpt: a 3 TiB disk whose FAT32 volume starts past 2^32 sectors.
 TEST_P(RecoverNtfsFixture, MatchesItsManifest) {
   const std::string name = GetParam();
   if (!fixturePresent(name)) GTEST_SKIP() << "fixture " << name << " not built";
@@ -225,7 +227,7 @@ TEST_P(RecoverNtfsFixture, MatchesItsManifest) {
                          vol["start"].get<SectorNo>(), vol["end"].get<SectorNo>());
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, RecoverNtfsFixture, ::testing::Values("ntfs", "ntfs_windows"));
+INSTANTIATE_TEST_SUITE_P(Fixtures, RecoverNtfsFixture, ::testing::Values("ntfs", "ntfs_windows", "ntfs_2m", "huge_gpt"));
 
 // The Sleuth Kit as oracle: every live regular file that fls lists is
 // recovered with the bytes that icat gives.

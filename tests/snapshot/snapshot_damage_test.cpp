@@ -174,7 +174,7 @@ TEST(SnapshotLoad, WrongMagicShowsTheBytesRead) {
 }
 
 TEST(SnapshotLoad, WrongVersion) {
-  for (const char* v : {"1.2", "2.0", "1,1", "\0\0\0"}) {
+  for (const char* v : {"1.3", "2.0", "1,1", "\0\0\0"}) {
     Sentinel s;
     std::vector<std::uint8_t> b = fatImage();
     std::copy(v, v + 3, b.begin() + 7);

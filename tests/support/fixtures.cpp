@@ -89,6 +89,9 @@ std::string makeTempDir(const std::string& hint) {
 
 std::string fixtureImage(const std::string& name) {
   std::string archive = std::string(OSPRIN_SOURCE_DIR) + "/tests/fixtures/data/" + name + ".img.gz";
+  // Disks of terabytes come as sparse tar archives, which unpack to sparse files.
+  const std::string sparse = std::string(OSPRIN_SOURCE_DIR) + "/tests/fixtures/data/" + name + ".img.tar.gz";
+  if (!fs::exists(archive) && fs::exists(sparse)) archive = sparse;
   if (!fs::exists(archive)) {
     ADD_FAILURE() << "missing fixture " << archive << " (run tests/fixtures/make-fixtures.sh)";
     return "";

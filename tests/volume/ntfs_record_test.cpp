@@ -388,18 +388,24 @@ TEST(NtfsMftRuns, FragmentedWithNegativeOffsetAndSparseRun) {
   EXPECT_EQ(runs.runStart, (std::vector<SectorNo>{1400, 0, 1160, 1800}));
 }
 
-TEST(NtfsMftRuns, WideFieldsEndTheList) {
-  // Second run's offset field has 5 bytes: the list ends after the first.
+TEST(NtfsMftRuns, WideFieldsReachPastTwoTebibytes) {
+  // The second run's offset field has 5 bytes: a cluster past 2^32 sectors.
   std::vector<std::uint8_t> runs = {0x11, 0x08, 0x10, 0x51, 0x04, 1, 2, 3, 4, 5, 0x11, 0x02, 0x20, 0x00};
-  Record rec0 = RecordBuilder().nonResident(0x80, 12 * 4096, runs).finish();
+  Record rec0 = RecordBuilder().nonResident(0x80, 14 * 4096, runs).finish();
   test::SynthDisk disk(512);
   disk.putRecord(32, rec0);
   auto reader = disk.reader();
   MftRuns got = readMftRuns(*reader, 0, 32, 2);
-  EXPECT_EQ(got.runStart, (std::vector<SectorNo>{32}));
-  EXPECT_EQ(got.runLength, (std::vector<std::uint32_t>{16}));
-  // A length field of 5 bytes too.
-  runs = {0x11, 0x08, 0x10, 0x15, 1, 0, 0, 0, 0, 0x10, 0x00};
+  const SectorNo far = 32 + 2 * SectorNo{0x0504030201};
+  EXPECT_EQ(got.runStart, (std::vector<SectorNo>{32, far, far + 0x40}));
+  EXPECT_EQ(got.runLength, (std::vector<std::uint32_t>{16, 8, 4}));
+  // A length field of 9 bytes ends the list, and so does a run past any
+  // disk (2^48 sectors).
+  runs = {0x11, 0x08, 0x10, 0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x00};
+  disk.putRecord(32, RecordBuilder().nonResident(0x80, 4096, runs).finish());
+  reader = disk.reader();
+  EXPECT_EQ(readMftRuns(*reader, 0, 32, 2).size(), 1u);
+  runs = {0x11, 0x08, 0x10, 0x81, 0x01, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0x00};
   disk.putRecord(32, RecordBuilder().nonResident(0x80, 4096, runs).finish());
   reader = disk.reader();
   EXPECT_EQ(readMftRuns(*reader, 0, 32, 2).size(), 1u);

@@ -72,16 +72,15 @@ const DriveInfo* Session::drive() const {
 
 bool Session::readPartitionTables() {
   partitions.clear();
+  partitionWarnings.clear();
   if (!reader) return false;
-  for (SectorNo table : {0u, 0u, 61u, 62u}) {
-    partitions = readPartitionTable(*reader, table);
-    if (!partitions.empty()) return true;
-  }
-  return false;
+  partitions = osprin::readPartitionTables(*reader, &partitionWarnings);
+  return !partitions.empty();
 }
 
 void Session::searchLostPartitions(StopFlag& stop, Observer& obs) {
   partitions.clear();
+  partitionWarnings.clear();
   const DriveInfo* d = drive();
   if (!reader || !d) return;
   SectorReader::StopScope scope(*reader, [&stop] { return stop.load() == 1; });
@@ -110,8 +109,8 @@ void Session::selectWholeDrive(FsType fsType) {
 
 std::string Session::setScanRange(FsType fsType, std::string_view startText, std::string_view endText) {
   std::uint64_t start = 0, end = 0;
-  if (!parseUnsigned(startText, start) || start > 0xFFFFFFFFull) return std::string(texts::kStartInvalid);
-  if (!parseUnsigned(endText, end) || end > 0xFFFFFFFFull) return std::string(texts::kEndInvalid);
+  if (!parseUnsigned(startText, start) || start >= kSectorNoLimit) return std::string(texts::kStartInvalid);
+  if (!parseUnsigned(endText, end) || end >= kSectorNoLimit) return std::string(texts::kEndInvalid);
   if (start >= end) return std::string(texts::kEndNotBigger);
   sel.fsType = fsType;
   sel.rangeStart = static_cast<SectorNo>(start);
@@ -471,7 +470,7 @@ SnapshotLoadStatus Session::readSnapshot(const std::string& path, LoadedSnapshot
 
 void Session::useSnapshot(LoadedSnapshot&& loaded) {
   sel = loaded.selection;
-  std::uint32_t keepRoot = vp.rootDirStart;
+  const SectorNo keepRoot = vp.rootDirStart;
   vp = loaded.params;
   vp.rootDirStart = keepRoot;
   chosenFsIndex = loaded.chosenFsIndex;

@@ -59,12 +59,18 @@ class Session {
   Selection sel;
   ScanType scanType = ScanType::Standard;
 
+  // What reading the partition list had to say (a GPT read from its backup
+  // header, one that could not be read); the window shows it.
+  std::vector<std::string> partitionWarnings;
+
   // Reads the partition tables at sectors 0, 0, 61, 62 (the first that lists
-  // something wins). True when a partition was found.
+  // something wins; a protective MBR gives the GPT), then a GPT behind a wiped
+  // sector 0. True when a partition was found.
   bool readPartitionTables();
   // The lost partition search; replaces the partition list.
   void searchLostPartitions(StopFlag& stop, Observer& obs);
-  // Sets the selection from partition i (rangeTag = i).
+  // Sets the selection from partition i (rangeTag = i). A partition of an
+  // unknown file system gives fsType None: a range for the advanced scan only.
   bool selectPartition(std::size_t i);
   // The whole drive as a range (0 .. the drive's sector count), as the
   // drive item of the partition step sets it.

@@ -40,6 +40,9 @@ inline constexpr std::string_view kNoPartitionStandard = "No partition found, us
 inline constexpr std::string_view kNoPartitionAdvanced =
     "No partition found, select file system type, and press next to search the full disk or you can define the "
     "searching range";
+inline constexpr std::string_view kPartitionUnknownFs =
+    "This partition holds no FAT16, FAT32 or NTFS file system that a standard scan can read. Use the advanced mode "
+    "to search its range for a lost or damaged file system.";
 inline constexpr std::string_view kStopQuestion = "Do you want to stop the current process ?";
 inline constexpr std::string_view kExitQuestion = "Do you really want to exit ?";
 inline constexpr std::string_view kStartInvalid = "      Start sector value is not valid, It should be a positive number";

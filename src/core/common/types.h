@@ -7,9 +7,14 @@
 namespace osprin {
 
 // Absolute number of a 512-byte sector on the selected disk. Every sector
-// address in the core goes through this one type; arithmetic on it wraps in
-// 32 bits as the on-disk formulas expect.
-using SectorNo = std::uint32_t;
+// address in the core goes through this one type, 64 bits wide, so that
+// disks past 2 TiB are read to their end.
+using SectorNo = std::uint64_t;
+
+// Sector numbers typed by users and read from the disk stay below this
+// (2^48 sectors, 128 PiB of 512-byte sectors), so that byte offsets and
+// sums of sector numbers never wrap.
+constexpr SectorNo kSectorNoLimit = SectorNo{1} << 48;
 
 constexpr unsigned kSectorSize = 512;
 

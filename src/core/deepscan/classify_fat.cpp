@@ -24,7 +24,7 @@ int sizeSlot(std::uint32_t spc) {
 }
 
 // For each cluster size k, the heads by the cluster base they imply,
-// sector - k * firstCluster (in 32-bit arithmetic): the heads of one file
+// sector - k * firstCluster (modulo 2^64): the heads of one file
 // system share that value. Replaces walks of the whole head list by a
 // binary search; the entries of one base come in list order, which is
 // ascending sector order.
@@ -32,9 +32,9 @@ class HeadIndex {
  public:
   explicit HeadIndex(const std::vector<DirHeadHit>& hits) : hits_(hits) {}
 
-  using Entry = std::pair<std::uint32_t, std::uint32_t>;  // (implied base, index into hits)
+  using Entry = std::pair<SectorNo, std::uint32_t>;  // (implied base, index into hits)
 
-  std::pair<const Entry*, const Entry*> withBase(int slot, std::uint32_t base) {
+  std::pair<const Entry*, const Entry*> withBase(int slot, SectorNo base) {
     auto& v = table(slot);
     auto lo = std::lower_bound(v.begin(), v.end(), Entry{base, 0});
     auto hi = std::upper_bound(v.begin(), v.end(), Entry{base, 0xFFFFFFFFu});
@@ -45,7 +45,7 @@ class HeadIndex {
   std::vector<Entry>& table(int slot) {
     auto& v = tables_[static_cast<std::size_t>(slot)];
     if (!built_[static_cast<std::size_t>(slot)]) {
-      const std::uint32_t k = kClusterSizes[static_cast<std::size_t>(slot)];
+      const SectorNo k = kClusterSizes[static_cast<std::size_t>(slot)];
       v.reserve(hits_.size());
       for (std::size_t i = 0; i < hits_.size(); ++i)
         v.emplace_back(hits_[i].sector - k * hits_[i].firstCluster, static_cast<std::uint32_t>(i));
@@ -71,12 +71,14 @@ struct Analysis {
   }
 };
 
-// H = hits[h] with a later unexamined head Q: do they fit one geometry? The
-// tests are those of the 32-bit arithmetic of the on-disk formulas.
-bool fits(std::uint32_t a, std::uint32_t b, std::uint32_t d, std::uint32_t e, std::uint32_t& k) {
+// H = hits[h] with a later unexamined head Q: do they fit one geometry? a
+// and e are sectors, b and d the first clusters their heads name.
+bool fits(SectorNo a, SectorNo b, SectorNo d, SectorNo e, std::uint32_t& k) {
   if (!(d > b && e > a && d < e && b < a)) return false;
   if ((e - a) % (d - b) != 0) return false;
-  k = (e - a) / (d - b);
+  const SectorNo ratio = (e - a) / (d - b);
+  if (ratio > 128) return false;
+  k = static_cast<std::uint32_t>(ratio);
   if (!isClusterSize(k)) return false;
   return a > k * b && e > k * d && a - k * b == e - k * d;
 }
@@ -84,13 +86,13 @@ bool fits(std::uint32_t a, std::uint32_t b, std::uint32_t d, std::uint32_t e, st
 bool fitFatGeometry(Analysis& an, FsType fsType, std::size_t h) {
   auto& hits = an.r.dirHeadHits;
   if (an.r.foundFileSystems.size() >= kMaxFoundFileSystems) return false;
-  const std::uint32_t a = hits[h].sector, b = hits[h].firstCluster;
+  const SectorNo a = hits[h].sector, b = hits[h].firstCluster;
   // The first later head (in list order) that qualifies. A qualifying head
   // implies the same base as H for its cluster size, so it is among the
   // heads of that base in one of the eight tables.
   std::size_t best = hits.size();
   for (int slot = 0; slot < 8; ++slot) {
-    const std::uint32_t k = kClusterSizes[static_cast<std::size_t>(slot)];
+    const SectorNo k = kClusterSizes[static_cast<std::size_t>(slot)];
     auto [lo, hi] = an.heads.withBase(slot, a - k * b);
     const HeadIndex::Entry* it =
         std::upper_bound(lo, hi, HeadIndex::Entry{a - k * b, static_cast<std::uint32_t>(h)});
@@ -106,7 +108,7 @@ bool fitFatGeometry(Analysis& an, FsType fsType, std::size_t h) {
 
   std::uint32_t spc = 0;
   fits(a, b, hits[best].firstCluster, hits[best].sector, spc);
-  const std::uint32_t base = a - spc * b;
+  const SectorNo base = a - spc * b;
   const auto mark = static_cast<std::int16_t>(an.r.foundFileSystems.size() + 1);
   std::uint32_t largest = 0;
   auto [lo, hi] = an.heads.withBase(sizeSlot(spc), base);
@@ -168,7 +170,7 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
       fields.clusterBase = fields.rootDirStart + rootSectors - 2 * spc;
     }
     const SectorNo base = fields.clusterBase;
-    if (base < 63 || base == 0xFFFFFFFFu) continue;
+    if (base < 63 || base >= end) continue;  // a cluster base outside the volume
 
     // The heads not yet claimed whose sector is base + spc * firstCluster,
     // up to the volume's end (the heads are in ascending sector order).

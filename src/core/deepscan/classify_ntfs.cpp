@@ -16,6 +16,7 @@
 #include "deepscan/classify_fat.h"
 #include "deepscan/progress.h"
 #include "deepscan/signature_scan.h"
+#include "ntfs/boot_sector.h"
 #include "volume/ntfs_record.h"
 
 namespace osprin {
@@ -94,16 +95,16 @@ void numberFromEntries(std::span<const IndexDirEntry> entries, const std::string
 
 // --- classification ------------------------------------------------------
 
-// Records by a 32-bit key, in list order within a key, with the records that
+// Records by a sector key, in list order within a key, with the records that
 // left the candidates skipped in amortised constant time.
 struct PairTable {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // (key, record index), sorted
+  std::vector<std::pair<SectorNo, std::uint32_t>> entries;  // (key, record index), sorted
   std::vector<std::uint32_t> next;  // next[i] == i: entry i may still be a candidate
 
   // Appends to out the records with this key after record `after` for which
   // alive() holds; records that fail alive() are skipped from now on.
   template <class Alive>
-  void collect(std::uint32_t key, std::uint32_t after, Alive alive, std::vector<std::uint32_t>& out) {
+  void collect(SectorNo key, std::uint32_t after, Alive alive, std::vector<std::uint32_t>& out) {
     auto from = std::upper_bound(entries.begin(), entries.end(), std::make_pair(key, after));
     const std::size_t hi = static_cast<std::size_t>(
         std::upper_bound(entries.begin(), entries.end(), std::make_pair(key, 0xFFFFFFFFu)) - entries.begin());
@@ -256,20 +257,17 @@ void Classifier::byBootSector() {
     if (!roomForMore()) break;
     std::array<std::uint8_t, kSectorSize> buf{};
     reader_.readSectors(at, 1, buf.data());
-    const Bytes s(buf);
-    const std::uint32_t spc = s[13];
-    if (!isClusterSize(spc)) continue;
-    const std::uint32_t total = rd32(s, 40);
-    const std::uint32_t perIndex = rd32(s, 68);
-    if (perIndex == 0 || total == 0) continue;
+    const auto boot = parseNtfsBootSector(Bytes(buf));
+    if (!boot || boot->bytesPerSector != kSectorSize) continue;
+    const std::uint32_t spc = boot->sectorsPerCluster;
     VolumeParams fields;
     fields.fsType = FsType::Ntfs;
     fields.sectorsPerCluster = spc;
     fields.clusterBase = at;
-    fields.mftStart = at + spc * rd32(s, 48);
-    fields.mftMirrorStart = at + spc * rd32(s, 56);
-    fields.sectorsPerIndexRecord = perIndex == 244 ? 8 : spc * perIndex;
-    fields.volumeEnd = at + total;
+    fields.mftStart = at + spc * boot->mftCluster;
+    fields.mftMirrorStart = at + spc * boot->mftMirrorCluster;
+    fields.sectorsPerIndexRecord = boot->indexBlockBytes / kSectorSize;
+    fields.volumeEnd = at + boot->totalSectors;
     if (confirm(spc, at, fields.volumeEnd)) addFoundFileSystem(r_, "NTFS @" + dec(at), fields);
   }
 }
@@ -297,7 +295,7 @@ void Classifier::byIndexBlocks(SectorNo rangeEnd) {
   // partners are then tried in list order with the full tests.
   std::array<PairTable, 8> tables;
   for (std::size_t slot = 0; slot < 8; ++slot) {
-    const std::uint32_t k = 1u << slot;
+    const SectorNo k = SectorNo{1} << slot;
     auto& t = tables[slot];
     for (std::size_t i = 0; i < recs.size(); ++i) {
       SectorNo f = 0;
@@ -321,10 +319,10 @@ void Classifier::byIndexBlocks(SectorNo rangeEnd) {
       recs[p].fsIndex = -1;
       continue;
     }
-    const std::uint32_t c = recs[p].indexLcn;
+    const SectorNo c = recs[p].indexLcn;
     partners.clear();
     for (std::size_t slot = 0; slot < 8; ++slot) {
-      const std::uint32_t k = 1u << slot;
+      const SectorNo k = SectorNo{1} << slot;
       tables[slot].collect(d - k * c, static_cast<std::uint32_t>(p),
                            [&](std::uint32_t i) { return eligible(i); }, partners);
     }
@@ -332,21 +330,24 @@ void Classifier::byIndexBlocks(SectorNo rangeEnd) {
     partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
     for (std::uint32_t s : partners) {
       if (!eligible(s)) continue;  // claimed by a confirmation of this walk
-      const std::uint32_t e = recs[s].indexLcn;
+      const SectorNo e = recs[s].indexLcn;
       SectorNo f = 0;
       if (blockOf(recs[s].recordNumber, f) && f != 0 && f != d && e != c) {
-        std::uint32_t k = 0;
+        SectorNo ratio = 0;
         bool ok = false;
+        // Both blocks lie the same cluster size apart as their clusters,
+        // in the same direction.
         if (e < c) {
-          ok = (d - f) % (c - e) == 0;
-          if (ok) k = (d - f) / (c - e);
+          ok = d > f && (d - f) % (c - e) == 0;
+          if (ok) ratio = (d - f) / (c - e);
         } else {
-          ok = (f - d) % (e - c) == 0;
-          if (ok) k = (f - d) / (e - c);
+          ok = f > d && (f - d) % (e - c) == 0;
+          if (ok) ratio = (f - d) / (e - c);
         }
-        const SectorNo start = d - k * c;
-        if (ok && static_cast<std::int32_t>(k) > 0 && static_cast<std::int32_t>(start) >= 0 && isClusterSize(k) &&
-            roomForMore() && confirm(k, start, rangeEnd)) {
+        ok = ok && ratio > 0 && ratio <= 128 && ratio * c <= d;  // the volume starts on the disk
+        const auto k = static_cast<std::uint32_t>(ratio);
+        const SectorNo start = ok ? d - ratio * c : 0;
+        if (ok && isClusterSize(k) && roomForMore() && confirm(k, start, rangeEnd)) {
           VolumeParams fields;
           fields.fsType = FsType::Ntfs;
           fields.sectorsPerCluster = k;
@@ -418,7 +419,7 @@ void assignRecordNumbers(SectorReader& reader, DeepScanResults& results, Observe
       if (previousSector == 0 || (gap & 1) != 0)
         d.recordNumber = previousNumber + 1;
       else
-        d.recordNumber = previousNumber + gap / 2;
+        d.recordNumber = previousNumber + static_cast<std::uint32_t>(std::min<SectorNo>(gap / 2, 0xFFFFFFF0u));
     }
     previousNumber = d.recordNumber;
     previousSector = d.sector;

@@ -86,7 +86,7 @@ bool findFatCopies(SectorReader& reader, VolumeParams& vp, Observer& obs) {
   int found = 0;
   SectorNo first = 0;
   for (SectorNo s = start; s < base;) {
-    const std::uint32_t count = std::min<std::uint32_t>(kPiece, base - s);
+    const auto count = static_cast<std::uint32_t>(std::min<SectorNo>(kPiece, base - s));
     readClean(reader, s, count, buf);
     for (std::uint32_t i = 0; i < count; ++i, ++s) {
       const Bytes sec = Bytes(buf).subspan(static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
@@ -96,7 +96,7 @@ bool findFatCopies(SectorReader& reader, VolumeParams& vp, Observer& obs) {
         } else {
           vp.fat1Start = first;
           vp.fat2Start = s;
-          vp.sectorsPerFat = vp.fat2Start - vp.fat1Start;
+          vp.sectorsPerFat = static_cast<std::uint32_t>(vp.fat2Start - vp.fat1Start);  // less than the window
           if (vp.fsType == FsType::Fat16) vp.rootDirStart = vp.fat2Start + vp.sectorsPerFat;
           return true;
         }
@@ -132,7 +132,7 @@ void oneFatCopyExtent(VolumeParams& vp, std::uint64_t diskSectors) {
   }
   if (fat16) {
     sectors = std::min<std::uint64_t>(sectors, 256);  // 65,536 entries
-    if (vp.rootDirStart == 0) vp.rootDirStart = static_cast<SectorNo>(fatsEnd);
+    if (vp.rootDirStart == 0) vp.rootDirStart = fatsEnd;
   }
   vp.sectorsPerFat = static_cast<std::uint32_t>(sectors);
 }
@@ -152,7 +152,7 @@ void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree
     // The fixed root directory: the sectors its boot sector gives, 32 (512
     // entries) when it is not known.
     const std::uint32_t rootSectors = vp.rootDirSectors != 0 ? std::min<std::uint32_t>(vp.rootDirSectors, 4096) : 32;
-    if (vp.rootDirStart != 0 && vp.rootDirStart < 0xFFFFFFFFu - rootSectors) {
+    if (vp.rootDirStart != 0 && vp.rootDirStart < ~SectorNo{0} - rootSectors) {
       dir.begin();
       for (std::uint32_t o = 0; o < rootSectors && !dir.end; o += 8)
         dir.piece(vp.rootDirStart + o, std::min<std::uint32_t>(8, rootSectors - o), 0, false, false);
@@ -160,7 +160,7 @@ void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree
   } else {
     if (vp.rootDirStart == 0) vp.rootDirStart = 2;
     dir.begin();
-    const ClusterChain root = readDirectoryChain(reader, vp, vp.rootDirStart);
+    const ClusterChain root = readDirectoryChain(reader, vp, static_cast<std::uint32_t>(vp.rootDirStart));  // a cluster
     for (std::size_t j = 0; j < root.size(); ++j) {
       const std::uint32_t k = root[j];
       if (!read.take(k) && j > 0) break;

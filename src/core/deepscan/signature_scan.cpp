@@ -113,7 +113,10 @@ void readLoop(SectorReader& reader, const Selection& sel, std::uint32_t sectorsP
   obs.progressVisible(true);
   const std::uint32_t perRead = std::clamp<std::uint32_t>(sectorsPerRead, 1, kMaxSectorsPerRead);
   const std::uint64_t start = sel.rangeStart;
-  const std::uint64_t length = sel.rangeLength;
+  // Sectors past the end of the disk hold nothing: the scan ends there.
+  std::uint64_t length = sel.rangeLength;
+  const std::uint64_t total = reader.totalSectors();
+  if (total != 0 && length > 0 && start + length > total) length = start < total ? total - start : 0;
   stop.store(0);
   std::uint64_t done = 0;
   int batchCounter = 0;
@@ -130,7 +133,6 @@ void readLoop(SectorReader& reader, const Selection& sel, std::uint32_t sectorsP
       Bytes batch = batches.batch(done);
       for (std::uint32_t i = 0; i < perRead; ++i) {
         const std::uint64_t lba = start + done + i;
-        if (lba > 0xFFFFFFFFull) break;  // beyond what a sector number addresses
         if (!recognise(batch.subspan(static_cast<std::size_t>(i) * kSectorSize, kSectorSize),
                        static_cast<SectorNo>(lba), batches.window()))
           break;

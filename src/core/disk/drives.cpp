@@ -49,14 +49,11 @@ bool isWholeDiskName(const std::string& name, const fs::path& sysDir) {
 // cylinders are information only: the sector count is the whole disk's,
 // sectors after the last whole cylinder included.
 void fillGeometry(DriveInfo& d, std::uint64_t sectors, std::uint32_t heads, std::uint32_t spt) {
-  d.trueSectors = sectors;
   d.heads = heads;
   d.sectorsPerTrack = spt;
   std::uint64_t cyl = (heads && spt) ? sectors / (static_cast<std::uint64_t>(heads) * spt) : 0;
   d.cylinders = static_cast<std::uint32_t>(std::min<std::uint64_t>(cyl, 0xFFFFFFFFull));
-  // Beyond 2^32 sectors the 32-bit count would wrap; it is held at the
-  // largest addressable sector count instead and truncated() says so.
-  d.totalSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFull));
+  d.totalSectors = sectors;
 }
 
 std::string sysModel(const fs::path& sysDir) {
@@ -191,8 +188,7 @@ std::vector<DriveInfo> enumerateDrives(const std::vector<std::string>& images, c
 }
 
 std::vector<PanelRow> driveInfoPanel(const DriveInfo& d) {
-  std::string capacity = dec((d.truncated() ? d.trueSectors : d.totalSectors) / 2048) + " MB ( Approx )";
-  if (d.truncated()) capacity += ", only the first 2 TiB can be read";
+  const std::string capacity = dec(d.totalSectors / 2048) + " MB ( Approx )";
   return {{"Model", d.model},
           {"Capacity", capacity},
           {"Cylinders", dec(d.cylinders)},

@@ -14,18 +14,14 @@ struct DriveInfo {
   std::uint32_t cylinders = 0;
   std::uint32_t heads = 0;
   std::uint32_t sectorsPerTrack = 0;
-  std::uint32_t totalSectors = 0;  // every sector of the disk, held at 2^32 - 1 (truncated() says when)
+  std::uint64_t totalSectors = 0;  // every sector of the disk
   std::string model;               // product text, "USB Device", "Media missing or not inserted", ...
   std::string path;                // /dev/sda or the image file
   bool isImage = false;
   // False when the program may not open the device itself (no rights): it
   // is listed from /sys/block all the same, geometry by translation.
   bool readable = true;
-  std::uint64_t trueSectors = 0;   // the device's real size in sectors
   ImageInfo image;                 // an image file's format and own details (EnCase case data, hashes)
-  // True when the disk has more sectors than 32-bit sector numbers address
-  // (only the first 2 TiB are reachable).
-  bool truncated() const { return trueSectors > 0xFFFFFFFFull; }
 };
 
 // Lists the whole disks under sysRoot (normally "/sys/block") and then the

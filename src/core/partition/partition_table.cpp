@@ -1,12 +1,14 @@
 #include "partition/partition_table.h"
 
 #include <array>
+#include <limits>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "ntfs/boot_sector.h"
 
 namespace osprin {
 
@@ -57,14 +59,16 @@ BareVolume bareVolumeAt(Bytes s) {
   if (!hasBootSignature(s)) return v;
   const std::uint8_t jump = rd8(s, 0);
   if (jump != 0xEB && jump != 0xE9) return v;
-  if (rd16(s, 11) != kSectorSize || !isPowerOfTwoClusterSize(rd8(s, 13))) return v;
+  if (rd16(s, 11) != kSectorSize) return v;
   if (hasText(s, 3, "NTFS    ")) {
+    // Clusters of 64 KiB to 2 MiB have their own code in byte 13.
     const std::uint64_t total = rd64(s, 40);
-    if (total == 0 || total >= 0xFFFFFFFFull) return v;
+    if (ntfsSectorsPerCluster(rd8(s, 13)) == 0 || total == 0 || total >= kSectorNoLimit) return v;
     v.fsType = FsType::Ntfs;
     v.length = static_cast<SectorNo>(total + 1);  // the backup boot sector follows the counted sectors
     return v;
   }
+  if (!isPowerOfTwoClusterSize(rd8(s, 13))) return v;
   const std::uint32_t reserved = rd16(s, 14);
   const std::uint32_t fats = rd8(s, 16);
   const std::uint8_t media = rd8(s, 21);
@@ -110,10 +114,54 @@ std::string partitionBeyondDiskWarning(const PartitionEntry& e, std::uint64_t di
 }
 
 std::string partitionLabel(std::size_t index, const PartitionEntry& e) {
-  return "Partition " + std::to_string(index + 1) + " - " + std::string(fsTypeText(e.fsType));
+  return "Partition " + std::to_string(index + 1) + " - " +
+         (e.fsType == FsType::None ? std::string("Unknown") : std::string(fsTypeText(e.fsType)));
 }
 
-std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo tableSector) {
+std::vector<PartitionEntry> gptPartitions(SectorReader& reader, const gpt::Table& table) {
+  std::vector<PartitionEntry> list;
+  Sector boot{};
+  for (const gpt::Entry& g : table.entries) {
+    // Sectors past any disk cannot be selected.
+    if (g.lastLba >= kSectorNoLimit) continue;
+    PartitionEntry e;
+    e.start = static_cast<SectorNo>(g.firstLba);
+    e.length = static_cast<SectorNo>(g.lastLba - g.firstLba + 1);
+    e.name = g.name;
+    e.typeGuid = g.typeGuid.text();
+    boot.fill(0);  // an unreadable first sector holds no file system
+    reader.readSectorsClearing(g.firstLba, 1, boot.data());
+    e.fsType = bareVolumeAt(Bytes(boot)).fsType;
+    list.push_back(std::move(e));
+  }
+  return list;
+}
+
+namespace {
+
+// The GPT of a disk whose sector 0 is a protective or hybrid MBR (mbr).
+// Empty with a warning when neither header can be used; a hybrid MBR then
+// gives its own entries (hybrid set).
+std::vector<PartitionEntry> readGptOf(SectorReader& reader, std::vector<std::string>* warnings, bool& useMbr,
+                                      bool hybrid) {
+  useMbr = false;
+  std::string why;
+  const auto table = gpt::readTable(reader, &why);
+  if (!table) {
+    useMbr = hybrid;
+    if (warnings)
+      warnings->push_back("Sector 0 announces a GPT, but " + why +
+                          (hybrid ? "; the partitions come from the MBR entries." : "; no partition is listed from it."));
+    return {};
+  }
+  if (table->fromBackup && warnings) warnings->push_back(gpt::backupWarning(*table));
+  return gptPartitions(reader, *table);
+}
+
+}  // namespace
+
+std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo tableSector,
+                                               std::vector<std::string>* warnings) {
   std::vector<PartitionEntry> list;
   Sector table{}, boot{};
   reader.readSectors(tableSector, 1, table.data());
@@ -125,6 +173,13 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
       bare.fsType != FsType::None && !isConsistentTable(Bytes(table), reader.totalSectors())) {
     list.push_back({tableSector, bare.length, bare.fsType});
     return list;
+  }
+
+  // A protective MBR, or a hybrid one: the GPT is authoritative.
+  if (tableSector == 0 && gpt::hasProtectiveEntry(Bytes(table))) {
+    bool useMbr = false;
+    list = readGptOf(reader, warnings, useMbr, !gpt::isProtectiveOnly(Bytes(table)));
+    if (!useMbr) return list;
   }
 
   bool haveExtended = false;
@@ -172,6 +227,30 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
         link = true;
         o = rel;
       }
+    }
+  }
+  return list;
+}
+
+std::vector<PartitionEntry> readPartitionTables(SectorReader& reader, std::vector<std::string>* warnings) {
+  std::vector<PartitionEntry> list;
+  bool first = true;
+  for (SectorNo tableSector : {0u, 0u, 61u, 62u}) {
+    // Warnings of the first read only: the second read of sector 0 would repeat them.
+    list = readPartitionTable(reader, tableSector, first ? warnings : nullptr);
+    first = false;
+    if (!list.empty()) return list;
+  }
+  // Sector 0 gone (no signature) but a GPT behind it.
+  Sector mbr{};
+  reader.readSectorsClearing(0, 1, mbr.data());
+  if (hasBootSignature(Bytes(mbr))) return list;
+  if (const auto table = gpt::readTable(reader)) {
+    list = gptPartitions(reader, *table);
+    if (!list.empty() && warnings) {
+      warnings->push_back("Sector 0 holds no protective MBR; the partitions come from the GPT header at sector " +
+                          dec(table->headerLba) + ".");
+      if (table->fromBackup) warnings->push_back(gpt::backupWarning(*table));
     }
   }
   return list;

@@ -1,26 +1,38 @@
 #pragma once
 // Partitions of interest (FAT16, FAT32, NTFS) from the master boot record
-// and its chain of extended boot records.
+// and its chain of extended boot records, or every used entry of a GUID
+// partition table.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/bytes.h"
 #include "common/types.h"
 #include "disk/drives.h"
 #include "disk/sector_reader.h"
+#include "gpt/gpt.h"
 
 namespace osprin {
 
 struct PartitionEntry {
+  PartitionEntry() = default;
+  PartitionEntry(SectorNo s, SectorNo l, FsType t, std::string n = {}, std::string g = {})
+      : start(s), length(l), fsType(t), name(std::move(n)), typeGuid(std::move(g)) {}
   SectorNo start = 0;
   SectorNo length = 0;
+  // None: a GPT partition whose first sector is no FAT or NTFS boot sector
+  // (listed, but not offered for a standard scan).
   FsType fsType = FsType::None;
+  std::string name;      // GPT: the entry's name (UTF-8); empty otherwise
+  std::string typeGuid;  // GPT: the partition type GUID; empty for MBR partitions
 };
 
+// MBR disks: at most this many partitions (primaries and the extended chain).
 constexpr std::size_t kMaxPartitions = 25;
 
-// "Partition " + (index + 1) + " - " + type text.
+// "Partition " + (index + 1) + " - " + type text ("Unknown" for a partition
+// whose file system is none of FAT16, FAT32, NTFS).
 std::string partitionLabel(std::size_t index, const PartitionEntry& e);
 
 // Reads the partition table in tableSector and the extended chain behind it.
@@ -28,7 +40,23 @@ std::string partitionLabel(std::size_t index, const PartitionEntry& e);
 // links to the next record. When the sector is the boot sector of a bare
 // FAT or NTFS volume (bareVolumeAt) and its entries are not a consistent
 // table, the list is that one volume from tableSector to the volume's end.
-std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo tableSector);
+//
+// When tableSector is 0 and one of its slots is of type 0xEE (a protective
+// or hybrid MBR), the GUID partition table is read instead (gpt/gpt.h): each
+// used entry is listed with its name and the file system its first sector
+// holds. A damaged primary GPT gives way to the backup header; that, and a
+// GPT that cannot be read at all, are told in *warnings (when given).
+std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo tableSector,
+                                               std::vector<std::string>* warnings = nullptr);
+
+// The partition list of a disk as the wizard reads it: the tables at
+// sectors 0, 0, 61, 62 (the first that lists something wins), then a GPT
+// whose sector 0 is no protective MBR (wiped), told in *warnings.
+std::vector<PartitionEntry> readPartitionTables(SectorReader& reader, std::vector<std::string>* warnings = nullptr);
+
+// The used entries of a GPT as partitions; fsType from each one's first
+// sector (bareVolumeAt). Entries whose sectors do not fit SectorNo are left out.
+std::vector<PartitionEntry> gptPartitions(SectorReader& reader, const gpt::Table& table);
 
 // The file system and length of a volume whose boot sector is s: a FAT boot
 // sector (jump, 512 bytes per sector, a cluster size, reserved sectors, one

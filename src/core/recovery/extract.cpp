@@ -206,7 +206,7 @@ RunList decodeDataRuns(Bytes rec, std::size_t attrOffset) {
     if (header == 0) break;
     const unsigned lenWidth = header & 0x0Fu;
     const unsigned offWidth = header >> 4;
-    if (lenWidth == 0 || lenWidth > 4 || offWidth > 4 || limit - pos < 1 + lenWidth + offWidth) {
+    if (lenWidth == 0 || lenWidth > 8 || offWidth > 8 || limit - pos < 1 + lenWidth + offWidth) {
       out.damaged = true;
       break;
     }
@@ -224,11 +224,13 @@ RunList decodeDataRuns(Bytes rec, std::size_t attrOffset) {
         delta = static_cast<std::int64_t>(raw);
       } else {
         const unsigned bits = 8 * offWidth;
-        delta = (raw & (1ULL << (bits - 1))) ? static_cast<std::int64_t>(raw | (~0ULL << bits))
-                                             : static_cast<std::int64_t>(raw);
+        delta = (bits < 64 && (raw & (1ULL << (bits - 1)))) ? static_cast<std::int64_t>(raw | (~0ULL << bits))
+                                                            : static_cast<std::int64_t>(raw);
       }
-      const std::int64_t start = previous + delta;
-      if (start < 0) {  // a run before the start of the volume
+      // A run before the start of the volume, or past any disk.
+      const bool outside = delta > 0 ? previous > INT64_MAX - delta - 1 : previous + delta < 0;
+      const std::int64_t start = outside ? -1 : previous + delta;
+      if (start < 0 || static_cast<std::uint64_t>(start) >= kSectorNoLimit) {
         out.damaged = true;
         break;
       }
@@ -776,11 +778,12 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
   const std::uint64_t clusterSectors = spc;
   // An entry without a first cluster (an empty file) has nothing to read;
   // one that claims a size without a cluster ends short and is reported.
-  if (size > 0 && req.location >= 2) {
+  if (size > 0 && req.location >= 2 && req.location <= 0xFFFFFFFFu) {  // a FAT cluster number
     const std::uint64_t clusters = (size + clusterSectors * kSectorSize - 1) / (clusterSectors * kSectorSize);
     const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, UINT32_MAX - 1));
-    std::vector<std::uint32_t> chain = buildClusterChain(req.location, k, 1);
-    if (chain.size() != k) chain = buildClusterChain(req.location, k, 2);
+    const auto first = static_cast<std::uint32_t>(req.location);
+    std::vector<std::uint32_t> chain = buildClusterChain(first, k, 1);
+    if (chain.size() != k) chain = buildClusterChain(first, k, 2);
     if (chain.size() != k) chain.clear();  // read contiguously from the first cluster
 
     auto stretchOf = [&](std::uint64_t cluster) { return ctx_.vp.clusterBase + cluster * clusterSectors; };

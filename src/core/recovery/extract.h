@@ -45,7 +45,7 @@ struct FileCopyRequest {
   std::string targetFolder;
   std::string name;  // replaced by the name actually written (renamed duplicates)
   std::uint64_t size = 0;
-  std::uint32_t location = 0;  // FAT: first cluster; NTFS: sector of the 1024-byte MFT record
+  std::uint64_t location = 0;  // FAT: first cluster; NTFS: sector of the 1024-byte MFT record
   std::uint32_t listId = 0;    // FAT: the file's fileIndex (carried along)
   RecoverMode recoverMode = RecoverMode::Recover;
   bool deleted = false;

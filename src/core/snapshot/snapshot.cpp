@@ -27,6 +27,8 @@ constexpr std::size_t kFatFolderFixed = kFatFolderFixed10 + kFatTimesExtra;
 constexpr std::size_t kFatFileFixed = kFatFileFixed10 + kFatTimesExtra;
 constexpr std::size_t kNtfsFolderFixed = 27;
 constexpr std::size_t kNtfsFileFixed = 37;
+constexpr std::size_t kNtfsFileFixedWide = 41;  // version 1.2: the data-record sector in 64 bits
+constexpr std::size_t kWideHeaderSize = 114;   // version 1.2: the nine sector fields in 64 bits
 
 const char kOpenFailed[] = "Unable to open the file";
 const char kBadMagic[] = "    Invalid version of the file found : ";
@@ -107,6 +109,24 @@ FatTimes readFatTimes(Bytes b, std::size_t at, std::uint16_t writeDate, std::uin
   return t;
 }
 
+// Version 1.2 is written only when a sector number does not fit in 32 bits
+// (a volume past 2 TiB); everything else stays version 1.1.
+bool needsWideFields(const SnapshotSource& src) {
+  const Selection& sel = src.selection;
+  const VolumeParams& p = src.params;
+  for (SectorNo v : {sel.rangeStart, sel.rangeLength, sel.rangeEnd, p.clusterBase, p.fat1Start, p.fat2Start,
+                     p.mftStart, p.mftMirrorStart, p.volumeEnd})
+    if (v > 0xFFFFFFFFu) return true;
+  if (p.fsType != FsType::Ntfs || !src.tree) return false;
+  bool wide = false;
+  auto check = [&](const NtfsFileNode& f) { wide = wide || f.dataRecordSector > 0xFFFFFFFFu; };
+  if (src.ntfsFiles.valid())
+    src.ntfsFiles.forEach([&](std::size_t i) { check(src.ntfsFiles.list()[i]); });
+  else
+    for (const NtfsFileNode& f : src.tree->ntfsFiles) check(f);
+  return wide;
+}
+
 bool encodeFatBody(Encoder& e, const FileTree& t, std::string& error) {
   if (!checkCount(t.fatFolders.size(), "folders", error) || !checkCount(t.fatFiles.size(), "files", error))
     return false;
@@ -142,7 +162,7 @@ bool encodeFatBody(Encoder& e, const FileTree& t, std::string& error) {
   return true;
 }
 
-bool encodeNtfsBody(Encoder& e, const FileTree& t, const NtfsFileSet& set, std::string& error) {
+bool encodeNtfsBody(Encoder& e, const FileTree& t, const NtfsFileSet& set, bool wide, std::string& error) {
   if (!checkCount(t.ntfsFolders.size(), "folders", error)) return false;
   e.u32(static_cast<std::uint32_t>(t.ntfsFolders.size()));
   for (std::size_t i = 0; i < t.ntfsFolders.size(); ++i) {
@@ -177,8 +197,11 @@ bool encodeNtfsBody(Encoder& e, const FileTree& t, const NtfsFileSet& set, std::
       ok = false;
       return;
     }
-    e.u16(recordLength(f.name, kNtfsFileFixed));
-    e.u32(f.dataRecordSector);
+    e.u16(recordLength(f.name, wide ? kNtfsFileFixedWide : kNtfsFileFixed));
+    if (wide)
+      e.u64(f.dataRecordSector);
+    else
+      e.u32(static_cast<std::uint32_t>(f.dataRecordSector));
     e.text(f.name);
     e.u32(f.recordNumber);
     e.u32(f.parentRecord);
@@ -286,6 +309,8 @@ class Parser {
     if (src_.error()) return readFailed();
     if (got == sizeof version && sameIgnoringCase(version, kSnapshotVersion))
       v10_ = false;
+    else if (got == sizeof version && sameIgnoringCase(version, kSnapshotVersionWide))
+      wide_ = true;
     else if (got == sizeof version && sameIgnoringCase(version, kSnapshotVersion10))
       v10_ = true;
     else {
@@ -293,29 +318,34 @@ class Parser {
       return SnapshotLoadStatus::BadVersion;
     }
 
-    std::uint8_t h[kSnapshotHeaderSize - 10];
-    if (!need(h, sizeof h, "the header")) return status_;
-    Bytes hb(h, sizeof h);
-    const std::uint16_t selCode = rd16(hb, 0);
-    s.selection.rangeStart = rd32(hb, 2);
-    s.selection.rangeLength = rd32(hb, 6);
-    s.selection.rangeEnd = rd32(hb, 10);
-    s.selection.rangeTag = rd16(hb, 14);
-    const std::uint16_t volCode = rd16(hb, 16);
+    std::uint8_t h[kWideHeaderSize - 10];
+    const std::size_t headerSize = (wide_ ? kWideHeaderSize : kSnapshotHeaderSize) - 10;
+    if (!need(h, headerSize, "the header")) return status_;
+    Bytes hb(h, headerSize);
+    std::size_t at = 0;
+    auto u16 = [&] { return rd16(hb, (at += 2) - 2); };
+    auto u32 = [&] { return rd32(hb, (at += 4) - 4); };
+    auto sector = [&]() -> SectorNo { return wide_ ? rd64(hb, (at += 8) - 8) : u32(); };
+    const std::uint16_t selCode = u16();
+    s.selection.rangeStart = sector();
+    s.selection.rangeLength = sector();
+    s.selection.rangeEnd = sector();
+    s.selection.rangeTag = u16();
+    const std::uint16_t volCode = u16();
     VolumeParams& p = s.params;
-    p.sectorsPerFat = rd32(hb, 18);
-    p.sectorsPerCluster = rd32(hb, 22);
-    p.rootDirSectors = rd32(hb, 26);
-    p.reservedSectors = rd32(hb, 30);
-    p.clusterBase = rd32(hb, 34);
-    p.fat1Start = rd32(hb, 38);
-    p.fat2Start = rd32(hb, 42);
-    p.mftStart = rd32(hb, 46);
-    p.mftMirrorStart = rd32(hb, 50);
-    p.sectorsPerMftRecord = rd32(hb, 54);
-    p.sectorsPerIndexRecord = rd32(hb, 58);
-    p.volumeEnd = rd32(hb, 62);
-    s.chosenFsIndex = rd16(hb, 66);
+    p.sectorsPerFat = u32();
+    p.sectorsPerCluster = u32();
+    p.rootDirSectors = u32();
+    p.reservedSectors = u32();
+    p.clusterBase = sector();
+    p.fat1Start = sector();
+    p.fat2Start = sector();
+    p.mftStart = sector();
+    p.mftMirrorStart = sector();
+    p.sectorsPerMftRecord = u32();
+    p.sectorsPerIndexRecord = u32();
+    p.volumeEnd = sector();
+    s.chosenFsIndex = u16();
     if (!knownCode(selCode)) return damaged("unknown file-system code " + dec(selCode) + " in the selection");
     if (!knownCode(volCode)) return damaged("unknown file-system code " + dec(volCode) + " of the volume");
     s.selection.fsType = static_cast<FsType>(selCode);
@@ -492,14 +522,17 @@ class Parser {
       t.addNtfsFolder(name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), rd8(b, 24) != 0, ScanType::Advanced);
     }
     std::uint32_t m = 0;
-    if (!count(m, "file", 2 + kNtfsFileFixed, 0)) return false;
-    std::uint8_t lead[4];
+    const std::size_t fixed = wide_ ? kNtfsFileFixedWide : kNtfsFileFixed;
+    const std::size_t leadSize = wide_ ? 8 : 4;
+    if (!count(m, "file", 2 + fixed, 0)) return false;
+    std::uint8_t lead[8];
     for (std::uint32_t i = 0; i < m; ++i) {
-      if (!record("file", i, m, kNtfsFileFixed, 4, lead, name, f)) return false;
-      Bytes b(f, kNtfsFileFixed - 4);
+      if (!record("file", i, m, fixed, leadSize, lead, name, f)) return false;
+      Bytes b(f, fixed - leadSize);
       const std::uint8_t flags = rd8(b, 24);
       const bool stream = (flags & 2) != 0 && name.find(':') != std::string::npos;
-      t.addNtfsFile(rd32(Bytes(lead, 4), 0), name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), (flags & 1) != 0,
+      const SectorNo recordSector = wide_ ? rd64(Bytes(lead, 8), 0) : rd32(Bytes(lead, 4), 0);
+      t.addNtfsFile(recordSector, name, rd32(b, 0), rd32(b, 4), rd64(b, 8), rd64(b, 16), (flags & 1) != 0,
                     rd64(b, 25), stream);
       if (!stream) ++t.fileCount;
     }
@@ -509,7 +542,8 @@ class Parser {
   Source& src_;
   std::string& error_;
   SnapshotLoadStatus status_ = SnapshotLoadStatus::Ok;
-  bool v10_ = false;  // a file of version 1.0: no header extension, FAT records without the 1.1 times
+  bool v10_ = false;   // a file of version 1.0: no header extension, FAT records without the 1.1 times
+  bool wide_ = false;  // a file of version 1.2: sector numbers in 64 bits
 };
 
 template <class Source>
@@ -596,20 +630,28 @@ bool encodeSnapshot(const SnapshotSource& src, std::vector<std::uint8_t>& out, s
     error = "Unable to save the snapshot: the file system in work is not FAT16, FAT32 or NTFS";
     return false;
   }
+  const VolumeParams& p = src.params;
+  const bool wide = needsWideFields(src);
   Encoder e(out);
   e.text(kSnapshotMagic);
-  e.text(kSnapshotVersion);
+  e.text(wide ? kSnapshotVersionWide : kSnapshotVersion);
+  auto sector = [&](SectorNo v) {
+    if (wide)
+      e.u64(v);
+    else
+      e.u32(static_cast<std::uint32_t>(v));
+  };
   e.u16(selCode);
-  e.u32(src.selection.rangeStart);
-  e.u32(src.selection.rangeLength);
-  e.u32(src.selection.rangeEnd);
+  sector(src.selection.rangeStart);
+  sector(src.selection.rangeLength);
+  sector(src.selection.rangeEnd);
   e.u16(src.selection.rangeTag);
   e.u16(volCode);
-  const VolumeParams& p = src.params;
-  for (std::uint32_t v : {p.sectorsPerFat, p.sectorsPerCluster, p.rootDirSectors, p.reservedSectors, p.clusterBase,
-                          p.fat1Start, p.fat2Start, p.mftStart, p.mftMirrorStart, p.sectorsPerMftRecord,
-                          p.sectorsPerIndexRecord, p.volumeEnd})
-    e.u32(v);
+  for (std::uint32_t v : {p.sectorsPerFat, p.sectorsPerCluster, p.rootDirSectors, p.reservedSectors}) e.u32(v);
+  for (SectorNo v : {p.clusterBase, p.fat1Start, p.fat2Start, p.mftStart, p.mftMirrorStart}) sector(v);
+  e.u32(p.sectorsPerMftRecord);
+  e.u32(p.sectorsPerIndexRecord);
+  sector(p.volumeEnd);
   e.u16(src.chosenFsIndex);
   if (src.disk) {  // the header extension: the disk's identity
     e.u32(4 + kDiskFieldSize);
@@ -622,7 +664,7 @@ bool encodeSnapshot(const SnapshotSource& src, std::vector<std::uint8_t>& out, s
     e.u32(0);
   }
 
-  bool ok = p.fsType == FsType::Ntfs ? encodeNtfsBody(e, *src.tree, src.ntfsFiles, error)
+  bool ok = p.fsType == FsType::Ntfs ? encodeNtfsBody(e, *src.tree, src.ntfsFiles, wide, error)
                                      : encodeFatBody(e, *src.tree, error);
   if (!ok) out.clear();
   return ok;

@@ -27,6 +27,11 @@
 //   dataRecordSector, name, recordNumber, parentRecord, creationTime,
 //   changeTime, deleted (u8), size (u64)}.
 // Names are stored as the records hold them (UTF-8), without terminator.
+// Version 1.2, written only when a sector number does not fit in 32 bits
+// (a volume past 2 TiB), is 1.1 with rangeStart, rangeLength, rangeEnd,
+// clusterBase, fat1Start, fat2Start, mftStart, mftMirrorStart, volumeEnd and
+// the NTFS files' dataRecordSector as u64 (a header of 114 bytes, NTFS file
+// records of L = name + 41).
 // Version 1.0 files still load: they have no header extension, and their FAT
 // records end after fileIndex / the reserved bytes (L = name + 21 / + 15),
 // so their folders and files get write time and creation times 0.
@@ -49,6 +54,8 @@ namespace osprin {
 constexpr std::string_view kSnapshotMagic = "zqr4.03";
 constexpr std::string_view kSnapshotVersion = "1.1";
 constexpr std::string_view kSnapshotVersion10 = "1.0";  // still loaded
+// Written instead of 1.1 when a sector number needs more than 32 bits.
+constexpr std::string_view kSnapshotVersionWide = "1.2";
 constexpr std::string_view kSnapshotExtension = ".ZQRT";
 constexpr std::size_t kSnapshotHeaderSize = 78;  // before the header extension
 // A file name is at most 255 UTF-16 units, whose UTF-8 takes at most 765

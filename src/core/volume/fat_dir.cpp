@@ -255,7 +255,7 @@ bool isValidName(std::string_view name, bool fromLongName) {
 
 void parseDirectorySector(Bytes sector, const DirContext& ctx, std::uint32_t parentCluster, bool& end,
                           SectorNo sectorNo, bool parentDeleted, int firstEntry, FileTree& tree,
-                          std::uint32_t progressDivisor, Observer& obs) {
+                          std::uint64_t progressDivisor, Observer& obs) {
   obs.counter("Current Sector", sectorNo);
   const int entries = static_cast<int>(std::min<std::size_t>(kEntriesPerSector, sector.size() / kEntrySize));
   const std::uint64_t divisor = progressDivisor == 0 ? 1 : progressDivisor;

@@ -52,7 +52,7 @@ struct DirContext {
 // "Last File/Folder" and progress through obs.
 void parseDirectorySector(Bytes sector, const DirContext& ctx, std::uint32_t parentCluster, bool& end,
                           SectorNo sectorNo, bool parentDeleted, int firstEntry, FileTree& tree,
-                          std::uint32_t progressDivisor, Observer& obs);
+                          std::uint64_t progressDivisor, Observer& obs);
 
 // Deep-scan variant over a buffer of several sectors: folder entries rename
 // folders already listed (renameFatFolder) instead of adding them; no

@@ -85,7 +85,7 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
   obs.progressVisible(true);
 
   const std::uint32_t spc = vp.sectorsPerCluster;
-  const std::uint32_t divisor = spc == 0 ? 0 : sel.rangeLength / spc;
+  const std::uint64_t divisor = spc == 0 ? 0 : sel.rangeLength / spc;
   DirectoryReader dir(reader, vp.fsType);
   bool end = false;
   // Sectors of the directory in work that could not be read: named in a
@@ -137,7 +137,7 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
   dir.restart();
   end = false;
   if (vp.fsType == FsType::Fat32) {
-    walkChain(readDirectoryChain(reader, vp, vp.rootDirStart), kFatRootCluster, false, 0, false, false);
+    walkChain(readDirectoryChain(reader, vp, static_cast<std::uint32_t>(vp.rootDirStart)), kFatRootCluster, false, 0, false, false);
     warnUnreadable("the root folder");
   } else {
     const SectorNo rootFirst = sel.rangeStart + vp.reservedSectors + 2 * vp.sectorsPerFat;

@@ -74,8 +74,8 @@ struct SectorRun {
 // sectors. The first run's offset counts from cluster 0 (clusterBase), each
 // later one from the start of the last run that was not sparse. The list
 // ends at a header byte of 0, at the end of the attribute, at a field wider
-// than 4 bytes (not addressable in 32-bit sectors), at a length field of no
-// bytes, at a run whose sector count does not fit 32 bits, or after maxRuns.
+// than 8 bytes, at a length field of no bytes, at a run whose sector count
+// does not fit 32 bits, at a run outside any disk, or after maxRuns.
 void decodeSectorRuns(Bytes rec, std::size_t attr, SectorNo clusterBase, std::uint32_t sectorsPerCluster,
                       std::size_t maxRuns, std::vector<SectorRun>& out) {
   if (rd8(rec, attr + 8) == 0) return;  // resident: no runs
@@ -87,9 +87,10 @@ void decodeSectorRuns(Bytes rec, std::size_t attr, SectorNo clusterBase, std::ui
     const std::uint8_t h = a[pos];
     if (h == 0) break;
     const unsigned lenWidth = h & 0x0F, offWidth = h >> 4;
-    if (lenWidth == 0 || lenWidth > 4 || offWidth > 4) break;
+    if (lenWidth == 0 || lenWidth > 8 || offWidth > 8) break;
     if (a.size() - pos < 1u + lenWidth + offWidth) break;
     const std::uint64_t clusters = readUnsigned(a, pos + 1, lenWidth);
+    if (clusters > std::numeric_limits<std::uint32_t>::max()) break;
     const std::uint64_t sectors = clusters * sectorsPerCluster;
     if (sectors > std::numeric_limits<std::uint32_t>::max()) break;
     SectorRun run;
@@ -97,10 +98,14 @@ void decodeSectorRuns(Bytes rec, std::size_t attr, SectorNo clusterBase, std::ui
     if (offWidth != 0) {
       std::uint64_t raw = readUnsigned(a, pos + 1 + lenWidth, offWidth);
       const unsigned bits = 8 * offWidth;
-      std::int64_t delta = static_cast<std::int64_t>(raw);
-      if (raw & (std::uint64_t{1} << (bits - 1))) delta -= static_cast<std::int64_t>(std::uint64_t{1} << bits);
-      // Sector arithmetic wraps in 32 bits like every sector formula.
-      run.start = last + static_cast<SectorNo>(static_cast<std::uint64_t>(delta * std::int64_t{sectorsPerCluster}));
+      if (bits < 64 && (raw & (std::uint64_t{1} << (bits - 1)))) raw |= ~std::uint64_t{0} << bits;
+      const auto delta = static_cast<std::int64_t>(raw);
+      // A run outside any disk ends the list.
+      constexpr std::int64_t kLimit = static_cast<std::int64_t>(kSectorNoLimit);
+      if (delta >= kLimit || delta <= -kLimit) break;
+      const std::int64_t start = static_cast<std::int64_t>(last) + delta * std::int64_t{sectorsPerCluster};
+      if (start < 0 || start >= kLimit) break;
+      run.start = static_cast<SectorNo>(start);
       last = run.start;
     }
     out.push_back(run);
@@ -393,7 +398,7 @@ std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, Sec
   for (std::uint32_t n : refs) {
     if (n == base || (out.size() > 0 && rd32(out[0].bytes, 44) == n)) continue;
     const std::int64_t at = static_cast<std::int64_t>(baseSector) + 2 * (static_cast<std::int64_t>(n) - base);
-    if (at <= 0 || at > static_cast<std::int64_t>(std::numeric_limits<SectorNo>::max())) continue;
+    if (at <= 0 || at >= static_cast<std::int64_t>(kSectorNoLimit)) continue;
     LocatedRecord e;
     e.sector = static_cast<SectorNo>(at);
     if (!readRecordAt(reader, e.sector, e.bytes)) continue;

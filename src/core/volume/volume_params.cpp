@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "ntfs/boot_sector.h"
 
 namespace osprin {
 
@@ -99,7 +100,8 @@ std::uint32_t indexRecordSectors(Bytes boot, std::uint32_t spc) {
     const std::uint32_t shift = 256 - v;
     if (shift >= 9 && shift <= 31) return 1u << (shift - 9);
   }
-  return v * spc;
+  const std::uint64_t sectors = std::uint64_t{v} * spc;
+  return sectors <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(sectors) : 0;
 }
 
 bool isFileRecord(SectorReader& reader, SectorNo lba) { return hasText(view(readOne(reader, lba)), 0, "FILE"); }
@@ -116,30 +118,37 @@ bool readNtfs(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
   }
   Sector lastBoot = boot;  // the boot-sector copy read last
 
-  std::uint32_t spc = rd8(view(boot), 13);
-  if (!validSectorsPerCluster(spc)) {
+  std::uint32_t spc = ntfsSectorsPerCluster(rd8(view(boot), 13));
+  if (spc == 0) {
     hand ^= 1;
     boot = readOne(reader, where[hand]);
     lastBoot = boot;
-    spc = rd8(view(boot), 13);
-    if (!validSectorsPerCluster(spc)) return false;
+    spc = ntfsSectorsPerCluster(rd8(view(boot), 13));
+    if (spc == 0) return false;
   }
+  // The sector of the cluster that a boot sector's field names; 0 (never a
+  // file record) when it lies beyond any disk.
+  auto clusterAt = [&](const Sector& b, std::size_t field) -> SectorNo {
+    const std::uint64_t lcn = rd64(view(b), field);
+    if (lcn >= kSectorNoLimit / spc) return 0;
+    return sel.rangeStart + lcn * spc;
+  };
 
-  SectorNo mft = sel.rangeStart + spc * rd32(view(boot), 48);
-  if (!isFileRecord(reader, mft)) {
+  SectorNo mft = clusterAt(boot, 48);
+  if (mft == 0 || !isFileRecord(reader, mft)) {
     hand ^= 1;
     boot = readOne(reader, where[hand]);
     lastBoot = boot;
-    mft = sel.rangeStart + spc * rd32(view(boot), 48);
-    if (!isFileRecord(reader, mft)) mft = 0;
+    mft = clusterAt(boot, 48);
+    if (mft == 0 || !isFileRecord(reader, mft)) mft = 0;
   }
 
-  SectorNo mirror = sel.rangeStart + spc * rd32(view(boot), 56);
-  if (!isFileRecord(reader, mirror)) {
+  SectorNo mirror = clusterAt(boot, 56);
+  if (mirror == 0 || !isFileRecord(reader, mirror)) {
     Sector other = readOne(reader, where[hand ^ 1]);
     lastBoot = other;
-    mirror = sel.rangeStart + spc * rd32(view(other), 56);
-    if (!isFileRecord(reader, mirror)) mirror = 0;
+    mirror = clusterAt(other, 56);
+    if (mirror == 0 || !isFileRecord(reader, mirror)) mirror = 0;
   }
 
   if (mft == 0 && mirror == 0) return false;
@@ -187,7 +196,7 @@ bool calculateVolumeParams(SectorReader& reader, const Selection& sel, VolumePar
   for (std::uint32_t i = 0; i < windowSize; ++i) {
     Sector s = readOne(reader, windowFirst + i);
     if (s[0] == 0xF8 && s[1] == 0xFF) {
-      reserved = windowFirst + i - sel.rangeStart;
+      reserved = static_cast<std::uint32_t>(windowFirst + i - sel.rangeStart);  // under 60
       break;
     }
   }
@@ -239,19 +248,24 @@ bool calculateVolumeParams(SectorReader& reader, const Selection& sel, VolumePar
       const SectorNo s2 = s;
       const std::uint32_t c2 = c;
       if (c2 == invalid || c2 <= c1) continue;
-      const std::uint32_t dc = c2 - c1;
-      const std::uint32_t ds = s2 - s1;
+      const SectorNo dc = c2 - c1;
+      const SectorNo ds = s2 - s1;
       if (ds % dc != 0) continue;
       if (!(c2 < s2 && c2 < s1)) continue;
-      const std::uint32_t k = ds / dc;
+      if (ds / dc > 128) continue;
+      const auto k = static_cast<std::uint32_t>(ds / dc);
       if (!validSectorsPerCluster(k)) continue;
-      if (s1 - k * c1 != s2 - k * c2) continue;
-      const std::uint32_t a1 = s1 - k * (c1 - 2) - sel.rangeStart - reserved - rootArea;
-      const std::uint32_t a2 = s2 - k * (c2 - 2) - sel.rangeStart - reserved - rootArea;
-      vp.clusterBase = s1 - k * c1;
+      const SectorNo k64 = k;
+      if (k64 * c1 > s1) continue;  // the cluster base would lie before the disk
+      // The sectors of the two FATs, from each head: the same when both fit.
+      const SectorNo fixed = sel.rangeStart + reserved + rootArea;
+      const SectorNo end1 = s1 - k64 * (c1 - 2), end2 = s2 - k64 * (c2 - 2);
+      if (end1 < fixed || end1 != end2) continue;
+      const SectorNo a1 = end1 - fixed;
+      vp.clusterBase = s1 - k64 * c1;
       vp.sectorsPerCluster = k;
-      if (a1 != a2) continue;
-      vp.sectorsPerFat = a1 / 2;
+      if (a1 / 2 > 0xFFFFFFFFu) continue;
+      vp.sectorsPerFat = static_cast<std::uint32_t>(a1 / 2);
       vp.fat1Start = sel.rangeStart + reserved;
       vp.fat2Start = vp.fat1Start + vp.sectorsPerFat;
       if (!fat32) vp.rootDirStart = vp.fat2Start + vp.sectorsPerFat;

@@ -23,7 +23,7 @@ struct VolumeParams {
   std::uint32_t sectorsPerFat = 0;
   std::uint32_t sectorsPerCluster = 0;
   std::uint32_t rootDirSectors = 0;  // FAT16: sectors of the fixed root directory
-  std::uint32_t rootDirStart = 0;    // FAT16: first root sector; FAT32: root cluster
+  SectorNo rootDirStart = 0;         // FAT16: first root sector; FAT32: root cluster
   std::uint32_t reservedSectors = 0;
   SectorNo clusterBase = 0;  // cluster n begins at clusterBase + n * sectorsPerCluster
   SectorNo fat1Start = 0;
@@ -34,7 +34,7 @@ struct VolumeParams {
   std::uint32_t sectorsPerIndexRecord = 0;
   SectorNo volumeEnd = 0;  // deep scan only
 
-  SectorNo clusterSector(std::uint32_t cluster) const { return clusterBase + cluster * sectorsPerCluster; }
+  SectorNo clusterSector(std::uint64_t cluster) const { return clusterBase + cluster * sectorsPerCluster; }
 };
 
 // Fills vp from the boot sector (or its backup). True when filled (or when

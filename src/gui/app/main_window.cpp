@@ -605,7 +605,7 @@ QString MainWindow::driveItemLabel(std::size_t k) const {
   // "Storage Device0 \u2014 WDC WD20EZRZ (1.8 TB)": the name, the model and the size.
   const DriveInfo& d = session_.drives[k];
   return qs(driveLabel(k)) + " \u2014 " + qs(d.model).simplified() + " (" +
-         humanSize(d.trueSectors * std::uint64_t{kSectorSize}) + ")";
+         humanSize(d.totalSectors * std::uint64_t{kSectorSize}) + ")";
 }
 
 void MainWindow::resetPartitionTree() {
@@ -621,7 +621,11 @@ void MainWindow::fillPartitionItems() {
   if (!root) return;
   qDeleteAll(root->takeChildren());
   for (std::size_t i = 0; i < session_.partitions.size(); ++i) {
-    auto* it = new QTreeWidgetItem(root, {qs(partitionLabel(i, session_.partitions[i]))});
+    const PartitionEntry& p = session_.partitions[i];
+    // A GPT partition's name follows its label.
+    QString label = qs(partitionLabel(i, p));
+    if (!p.name.empty()) label += " (" + qs(p.name) + ")";
+    auto* it = new QTreeWidgetItem(root, {label});
     it->setIcon(0, styleIcon(QStyle::SP_DirIcon));
     it->setData(0, kItemRole, static_cast<int>(i));
   }
@@ -815,10 +819,13 @@ void MainWindow::browseLayout(bool sizeRightAligned) {
   folderTree_->setEnabled(true);
 }
 
-void MainWindow::showPartitionPanel() {
+void MainWindow::showPartitionPanel(const PartitionEntry* chosen) {
   panel_->setMode(InfoPanel::Mode::Partition);
   const Selection& s = session_.sel;
-  if (s.fsType != FsType::None) panel_->setRows(partitionInfoPanel(s.fsType, s.rangeStart, s.rangeEnd, s.rangeLength));
+  if (s.fsType != FsType::None || chosen)
+    panel_->setRows(partitionInfoPanel(s.fsType, s.rangeStart, s.rangeEnd, s.rangeLength));
+  if (chosen && chosen->fsType == FsType::None) panel_->setValue("Partition Type", "Unknown");
+  if (chosen && !chosen->name.empty()) panel_->setImageRows({{"Partition Name", chosen->name}});
 }
 
 void MainWindow::showFoundFsPanel() {
@@ -896,6 +903,7 @@ void MainWindow::driveChosen(QTreeWidgetItem* item) {
 }
 
 void MainWindow::partitionChosen(QTreeWidgetItem* item) {
+  const PartitionEntry* chosen = nullptr;
   if (!item->parent()) {
     // The drive itself: the whole disk as the range of an advanced scan.
     if (scanType() != ScanType::Advanced) return;
@@ -903,12 +911,19 @@ void MainWindow::partitionChosen(QTreeWidgetItem* item) {
   } else {
     int i = item->data(0, kItemRole).toInt();
     if (i < 0 || !session_.selectPartition(static_cast<std::size_t>(i))) return;
+    chosen = &session_.partitions[static_cast<std::size_t>(i)];
   }
   const Selection& s = session_.sel;
   selectComboFor(s.fsType);
   startEdit_->setText(QString::number(s.rangeStart));
   endEdit_->setText(QString::number(s.rangeEnd));
-  showPartitionPanel();
+  showPartitionPanel(chosen);
+  // A partition of no known file system: a range for the advanced scan only.
+  if (s.fsType == FsType::None && scanType() != ScanType::Advanced) {
+    showButton(nextButton_, false);
+    okBox(this, MsgKind::Error, qs(texts::kPartitionUnknownFs));
+    return;
+  }
   showButton(nextButton_, true);
 }
 
@@ -1358,6 +1373,8 @@ void MainWindow::next() {
       applyMenuState(MenuState::Selection);
       panel_->setMode(InfoPanel::Mode::Partition);
       setQuickHelp(texts::kHelpPartition);
+      // A GPT read from its backup header, or one that could not be read.
+      for (const std::string& w : session_.partitionWarnings) okBox(this, MsgKind::Warning, qs(w));
       if (outcome == WizardController::OpenOutcome::NoPartitions) {
         okBox(this, MsgKind::Info, qs(texts::kNoPartitionsSearching));
         startLostSearch();

@@ -175,7 +175,7 @@ class MainWindow : public QMainWindow {
   void partitionLayout();
   void foundFsLayout();
   void browseLayout(bool sizeRightAligned);
-  void showPartitionPanel();
+  void showPartitionPanel(const PartitionEntry* chosen = nullptr);
   void showFoundFsPanel();
   void fillRangeFullDisk();
   void fillRangeFirstPartition();
