@@ -421,13 +421,13 @@ INSTANTIATE_TEST_SUITE_P(
                      return std::pair{std::uint64_t{300}, v.content({170}, 300)};
                    },
                    true},
-        // A run whose offset field is wider than any volume needs: no run
-        // decodes, nothing is written, and the report says failed as the
-        // summary does.
+        // A run whose offset field is wider than 8 bytes: no run decodes,
+        // nothing is written, and the report says failed as the summary does.
         DecodeCase{"damaged_runs_write_nothing",
                    [](CraftedNtfs& v, SectorNo& s) {
                      s = v.addRecord(test::fileRecord(
-                         {test::stdInfoAttr(), test::nonResidentData(Blob{0x51, 0x01, 1, 0, 0, 0, 0, 0x00}, 300)}));
+                         {test::stdInfoAttr(),
+                          test::nonResidentData(Blob{0x91, 0x01, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x00}, 300)}));
                      return std::pair{std::uint64_t{300}, std::string()};
                    },
                    false, true}),
