@@ -242,5 +242,70 @@ TEST(Session, DeepScanFindsTheFat32PartitionAndMountsIt) {
   EXPECT_TRUE(t.s.deep.foundFileSystems.empty());
 }
 
+// ---- preview ---------------------------------------------------------------
+
+struct PreviewCase {
+  const char* fixture;
+  const char* volume;     // manifest key
+  int partition;          // -1: the volume is a range
+  FsType fs;
+  const char* start;
+  const char* end;
+};
+
+class PreviewBytes : public ::testing::TestWithParam<PreviewCase> {};
+
+// The preview of every file with known bytes (compressed NTFS files, files
+// with streams, deleted files that can still be recovered) is what recovery
+// writes: the whole file when the limit allows it, its first bytes otherwise.
+TEST_P(PreviewBytes, AreTheBytesRecoveryWrites) {
+  const PreviewCase& c = GetParam();
+  Session s;
+  s.enumerateDrives({test::fixtureImage(c.fixture)}, test::makeTempDir("nosys"));
+  std::string err;
+  ASSERT_TRUE(s.openDrive(0, err)) << err;
+  if (c.partition >= 0) {
+    ASSERT_TRUE(s.readPartitionTables());
+    ASSERT_TRUE(s.selectPartition(static_cast<std::size_t>(c.partition)));
+  } else {
+    ASSERT_EQ(s.setScanRange(c.fs, c.start, c.end), "");
+  }
+  StopFlag stop{0};
+  ASSERT_EQ(s.standardScan(stop, nullObserver()), ScanOutcome::Done);
+  const auto rows = walk(s);
+  std::atomic<int> cancel{0};
+  int checked = 0;
+  for (const auto& e : test::readManifestEntries(c.fixture, c.volume)) {
+    if (e.kind != "file" || e.sha256.empty() || (e.deleted && (!e.recoverable || s.isFat()))) continue;
+    auto it = rows.find(s.isFat() ? lower(e.path) : e.path);
+    ASSERT_NE(it, rows.end()) << e.path;
+    const Session::Preview whole = s.previewRow(it->second, static_cast<std::size_t>(e.size) + 1, cancel);
+    ASSERT_TRUE(whole.ok) << e.path << ": " << whole.error;
+    EXPECT_EQ(test::sha256Hex(std::string(whole.bytes.begin(), whole.bytes.end())), e.sha256) << e.path;
+    const Session::Preview head = s.previewRow(it->second, 100, cancel);
+    ASSERT_TRUE(head.ok) << e.path;
+    EXPECT_EQ(head.bytes.size(), std::min<std::size_t>(100, whole.bytes.size())) << e.path;
+    EXPECT_TRUE(std::equal(head.bytes.begin(), head.bytes.end(), whole.bytes.begin())) << e.path;
+    ++checked;
+  }
+  EXPECT_GE(checked, 3);
+  // A folder has no preview, and a cancelled one gives nothing.
+  ListRow folder;
+  folder.folder = true;
+  EXPECT_FALSE(s.previewRow(folder, 10, cancel).ok);
+  cancel.store(1);
+  for (const auto& [path, row] : rows)
+    if (!row.folder && row.size > 0) {
+      EXPECT_FALSE(s.previewRow(row, 10, cancel).ok) << path;
+      break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, PreviewBytes,
+                         ::testing::Values(PreviewCase{"sample", "p1", 0, FsType::None, "", ""},
+                                           PreviewCase{"sample", "p2", 1, FsType::None, "", ""},
+                                           PreviewCase{"ntfs_windows", "ntfs_windows", -1, FsType::Ntfs, "0", "12287"}),
+                         [](const auto& i) { return std::string(i.param.fixture) + "_" + i.param.volume; });
+
 }  // namespace
 }  // namespace osprin

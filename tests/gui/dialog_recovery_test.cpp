@@ -3,7 +3,10 @@
 // dialog around the copy.
 #include <sys/stat.h>
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <nlohmann/json.hpp>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -167,6 +170,89 @@ TEST_F(Recovery, TheChooserAndGoingBackToIt) {
   EXPECT_TRUE(recoverRows(nullptr, *s, {*findRow(rows, "readme.txt")}));
   EXPECT_EQ(warnings(), 0);
   EXPECT_EQ(filesUnder(dest).count("/readme.txt"), 1u);
+}
+
+// "Save report": the same report as `osprin recover --report`, in the
+// format of its name, with the hashes of the files written.
+TEST_F(Recovery, SaveReportWritesTheReportOfTheCopyInEachFormat) {
+  auto s = sampleSession(0);
+  s->assessRecoverability();
+  const auto rows = s->listFolder(s->rootIdentity());
+  for (const char* ext : {"json", "csv", "xml"}) {
+    const std::string dest = osprin::test::makeTempDir("report");
+    const std::string report = dest + "-report." + ext;
+    ASSERT_TRUE(recoverRows(nullptr, *s, rows, QString::fromStdString(dest), {}, QString::fromStdString(report)));
+    const auto written = filesUnder(dest);
+    ASSERT_FALSE(written.empty());
+    const std::string text = osprin::test::readFile(report);
+    if (std::string(ext) == "json") {
+      const auto j = nlohmann::json::parse(text);
+      EXPECT_EQ(j["files"].size(), written.size());
+      for (const auto& f : j["files"]) {
+        EXPECT_EQ(f["outcome"], "whole") << f["source"];
+        EXPECT_EQ(f["sha256"], osprin::test::sha256File(f["destination"].get<std::string>())) << f["source"];
+        EXPECT_EQ(f["md5"].get<std::string>().size(), 32u);
+      }
+      EXPECT_EQ(j["program"]["command_line"], "osprin-gui");
+    }
+    // Every format names every file's SHA-256.
+    for (const auto& [path, sha] : written) EXPECT_NE(text.find(sha), std::string::npos) << ext << " " << path;
+  }
+  EXPECT_TRUE(boxes.empty() || warnings() == static_cast<int>(boxes.size())) << boxTexts().join('|').toStdString();
+}
+
+// A report that cannot be written is an error shown to the user; the
+// files are written all the same.
+TEST_F(Recovery, AReportThatCannotBeWrittenIsAnError) {
+  auto s = sampleSession(0);
+  const auto rows = s->listFolder(s->rootIdentity());
+  const std::string dest = osprin::test::makeTempDir("noreport");
+  const std::string report = dest + "-missing/folder/report.json";
+  ASSERT_TRUE(recoverRows(nullptr, *s, {*findRow(rows, "readme.txt")}, QString::fromStdString(dest), {},
+                          QString::fromStdString(report)));
+  EXPECT_EQ(filesUnder(dest).count("/readme.txt"), 1u);
+  int errors = 0;
+  for (const Box& b : boxes)
+    if (b.kind == BoxKind::Error && b.text.startsWith("The report was not saved: ") && b.text.contains("report.json"))
+      ++errors;
+  EXPECT_EQ(errors, 1) << boxTexts().join('|').toStdString();
+  EXPECT_FALSE(fs::exists(report));
+}
+
+// The chooser's "Save report": checked with a name without an extension,
+// the report is written as JSON beside the chosen folder.
+TEST_F(Recovery, TheChoosersSaveReport) {
+  auto s = sampleSession(0);
+  const auto rows = s->listFolder(s->rootIdentity());
+  const std::string dest = osprin::test::makeTempDir("chosenreport");
+  bool wasOff = false;
+  onModal<QFileDialog>([&](QFileDialog* d) {
+    auto* check = d->findChild<QCheckBox*>("reportCheck");
+    auto* edit = d->findChild<QLineEdit*>("reportEdit");
+    ASSERT_TRUE(check && edit);
+    wasOff = !check->isChecked() && !edit->isEnabled();
+    check->setChecked(true);
+    EXPECT_TRUE(edit->isEnabled());
+    edit->setText("typed-report");
+    chooseInFileDialog(d, QString::fromStdString(dest));
+  });
+  EXPECT_TRUE(recoverRows(nullptr, *s, {*findRow(rows, "readme.txt")}));
+  EXPECT_TRUE(wasOff);
+  const std::string report = fs::path(dest).parent_path().string() + "/typed-report.json";
+  ASSERT_TRUE(fs::exists(report));
+  const auto j = nlohmann::json::parse(osprin::test::readFile(report));
+  ASSERT_EQ(j["files"].size(), 1u);
+  EXPECT_EQ(j["files"][0]["sha256"], filesUnder(dest).at("/readme.txt"));
+  fs::remove(report);
+}
+
+TEST(ReportFileName, DefaultsBesideTheFolderAndJson) {
+  EXPECT_EQ(reportFileName("", "/home/u/saved"), "/home/u/saved-report.json");
+  EXPECT_EQ(reportFileName("", "/home/u/saved/"), "/home/u/saved-report.json");
+  EXPECT_EQ(reportFileName("case 7", "/home/u/saved"), "/home/u/case 7.json");
+  EXPECT_EQ(reportFileName("/tmp/r.CSV", "/home/u/saved"), "/tmp/r.CSV");
+  EXPECT_EQ(reportFileName("/tmp/r.xml", "/home/u/saved"), "/tmp/r.xml");
+  EXPECT_EQ(reportFileName("/tmp/r.txt", "/home/u/saved"), "/tmp/r.txt.json");
 }
 
 TEST_F(Recovery, FolderOnAnotherFileSystemIsNotWarned) {

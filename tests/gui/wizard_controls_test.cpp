@@ -26,7 +26,7 @@ TEST_F(WizardTest, MenusHaveTheirItemsInOrder) {
             (QStringList{"&Recover Selected...", "Recover &All...", "-", "&Save Recovery Snapshot...",
                          "&Load Recovery Snapshot...", "-", "Open Disk Image...", "Sca&n Again", "-", "E&xit..."}));
   EXPECT_EQ(menuTexts(top[1]->menu()),
-            (QStringList{"Ico&ns", "&List", "&Details", "-", "&Information Panel", "&Quick Help"}));
+            (QStringList{"Ico&ns", "&List", "&Details", "-", "&Information Panel", "&Quick Help", "&Preview"}));
   EXPECT_EQ(menuTexts(top[2]->menu()), (QStringList{"&Find Files...", "File Fi&lters...", "Se&ttings...", "-",
                                                     "&Drive Information", "-", "Live &Update"}));
   EXPECT_EQ(menuTexts(top[3]->menu()),

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "app/list_order.h"
+#include "recovery/verdict.h"
 #include "wizard_support.h"
 
 namespace osprin::gui::test {
@@ -90,12 +91,22 @@ TEST_F(WizardTest, StandardScanOfTheFat32PartitionReachesTheBrowseStep) {
   EXPECT_EQ(w->infoPanel()->value("Folder(s) Found"), "4");
   EXPECT_EQ(w->infoPanel()->value("File(s) Found"), "6");
 
-  // The six columns, "Size" right-aligned after a standard scan.
+  // The seven columns, "Size" right-aligned after a standard scan.
   FileListModel* m = w->listModel();
-  ASSERT_EQ(m->columnCount(), 6);
+  ASSERT_EQ(m->columnCount(), 7);
   QStringList titles;
-  for (int c = 0; c < 6; ++c) titles << m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
-  EXPECT_EQ(titles, (QStringList{"Name", "Type", "Size", "Created", "Modified", "ID"}));
+  for (int c = 0; c < 7; ++c) titles << m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+  EXPECT_EQ(titles, (QStringList{"Name", "Type", "Size", "Created", "Modified", "ID", "Recoverable"}));
+  // The scan judged the deleted rows: each shows the verdict the session
+  // holds for its record; live rows show none.
+  int judged = 0;
+  for (int r = 0; r < m->count(); ++r) {
+    const QString v = m->data(m->index(r, FileListModel::RecoverableCol), Qt::DisplayRole).toString();
+    EXPECT_EQ(v.isEmpty(), !m->row(r).deleted) << m->row(r).name;
+    EXPECT_EQ(v, qs(verdictText(m->row(r).recoverable)));
+    if (!v.isEmpty()) ++judged;
+  }
+  EXPECT_GE(judged, 1);
   auto* view = find<QTableView>("fileList");
   // Every column fits its title and its widest value.
   for (int c = 0; c < 6; ++c) {
@@ -286,7 +297,7 @@ TEST_F(WizardTest, AdvancedScanMountsAFoundNtfsFileSystem) {
   EXPECT_EQ(menuState(), expectedState("browse", true));
   EXPECT_EQ(w->infoPanel()->mode(), InfoPanel::Mode::None);
   FileListModel* m = w->listModel();
-  ASSERT_EQ(m->columnCount(), 6);
+  ASSERT_EQ(m->columnCount(), 7);
   // "Size" left-aligned after an advanced scan.
   EXPECT_EQ(m->data(m->index(0, 2), Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignLeft));
   auto types = listTypes();

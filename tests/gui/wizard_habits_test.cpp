@@ -1,6 +1,8 @@
 // What the window remembers between runs, the marks of the folder tree, the
 // panes that make room for the list, and what Recover All leaves out.
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QThread>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -8,10 +10,21 @@
 
 #include "app/dialog_classes.h"
 #include "app/dialogs.h"
+#include "app/preview_pane.h"
 #include "wizard_support.h"
 
 namespace osprin::gui::test {
 namespace {
+
+bool waitUntil(const std::function<bool()>& pred) {
+  QDeadlineTimer deadline(20000);
+  while (!pred()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
 
 TEST_F(WizardTest, DeletedFoldersAreRedInTheFolderTreeToo) {
   toBrowseStep(1);  // NTFS: "Old" is a deleted folder
@@ -42,6 +55,8 @@ TEST_F(WizardTest, SettingsAndLayoutAreRememberedBetweenRuns) {
     ASSERT_NE(d, nullptr);
     d->retriesCombo->setCurrentIndex(6);  // 7 retries
     d->systemFilesCheck->setChecked(true);
+    EXPECT_FALSE(d->onlyIntactCheck->isChecked());  // off unless asked
+    d->onlyIntactCheck->setChecked(true);
     d->accept();
   });
   action("actSettings")->trigger();
@@ -60,6 +75,7 @@ TEST_F(WizardTest, SettingsAndLayoutAreRememberedBetweenRuns) {
   open({QString::fromStdString(osprin::test::fixtureImage("sample"))});
   EXPECT_EQ(w->session().settings.badSectorRetries, 7u);
   EXPECT_TRUE(w->session().settings.includeSystemFiles);
+  EXPECT_TRUE(w->session().settings.onlyIntact);
   EXPECT_FALSE(action("actQuickHelp")->isChecked());
   EXPECT_FALSE(find<QLabel>("quickHelp")->isVisible());
   EXPECT_TRUE(action("actList")->isChecked());
@@ -108,6 +124,57 @@ TEST_F(WizardTest, RecoverAllLeavesTheNtfsSystemFilesOutUnlessAsked) {
     EXPECT_EQ(QFileInfo::exists(dest + "/$LogFile"), include);
     EXPECT_TRUE(QFileInfo::exists(dest + "/readme.txt") || QFileInfo::exists(dest + "/README.TXT"));
   }
+  QSettings().clear();
+}
+
+// Selecting a file shows it beside the list as recovery would write it,
+// read on a worker; a newer selection replaces an older one; the View menu
+// hides the pane, and the window remembers it.
+TEST_F(WizardTest, ThePreviewShowsTheSelectedFileAsRecoveryWritesIt) {
+  QSettings().clear();
+  open({QString::fromStdString(osprin::test::fixtureImage("sample"))});
+  toBrowseStep(1);  // NTFS
+  PreviewPane* pane = w->previewPane();
+  ASSERT_NE(pane, nullptr);
+  EXPECT_TRUE(pane->isVisible());
+  EXPECT_TRUE(action("actPreview")->isChecked());
+  const int text = rowOf("readme.txt");
+  const int folder = rowOf("Documents");
+  ASSERT_GE(text, 0);
+  ASSERT_GE(folder, 0);
+  const ListRow readme = w->listModel()->row(text);
+  std::atomic<int> noCancel{0};
+  const Session::Preview want = w->session().previewRow(readme, 1 << 16, noCancel);
+  ASSERT_TRUE(want.ok);
+  ASSERT_EQ(want.bytes.size(), readme.size);
+
+  // The folder, then the file at once: only the file is shown.
+  int shown = 0;
+  QObject::connect(pane, &PreviewPane::shown, pane, [&] { ++shown; });
+  selectRow(folder);
+  selectRow(text);
+  ASSERT_TRUE(waitUntil([&] { return shown > 0 && !pane->reading(); }));
+  settle();
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(pane->name(), "readme.txt");
+  EXPECT_EQ(pane->kind(), PreviewKind::Text);
+  EXPECT_EQ(pane->shownText(), QString::fromUtf8(reinterpret_cast<const char*>(want.bytes.data()),
+                                                 static_cast<qsizetype>(want.bytes.size())));
+
+  // A folder clears it.
+  selectRow(folder);
+  EXPECT_EQ(pane->kind(), PreviewKind::None);
+
+  // Hidden from the View menu, and so in the next run.
+  action("actPreview")->trigger();
+  EXPECT_FALSE(pane->isVisible());
+  answer = [](BoxKind, const QString& t) {
+    return t == qs(texts::kExitQuestion) ? int(QMessageBox::Yes) : int(QMessageBox::Ok);
+  };
+  ASSERT_TRUE(w->close());
+  open({QString::fromStdString(osprin::test::fixtureImage("sample"))});
+  EXPECT_FALSE(action("actPreview")->isChecked());
+  EXPECT_FALSE(w->previewPane()->isVisible());
   QSettings().clear();
 }
 

@@ -1,13 +1,17 @@
 // The pieces of the window on their own: the file list's model, the
 // information panel and the rich tooltips.
 #include <gtest/gtest.h>
+#include <QSet>
 
 #include <QBrush>
+#include <QBuffer>
+#include <QImage>
 
 #include "app/file_list_model.h"
 #include "app/help_tips.h"
 #include "app/info_panel.h"
 #include "app/list_order.h"
+#include "app/preview_pane.h"
 #include "widgets/message_box.h"
 
 namespace osprin::gui {
@@ -40,8 +44,9 @@ TEST(FileListModelTest, ColumnsBeforeAScanAfterBackAndInTheBrowseStep) {
   ASSERT_EQ(m.columnCount(), 1);
   EXPECT_EQ(m.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QString(44, ' ') + "Details");
   m.setFileColumns(false);
-  EXPECT_EQ(m.columnCount(), 6);
+  EXPECT_EQ(m.columnCount(), 7);
   EXPECT_EQ(m.headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), "ID");
+  EXPECT_EQ(m.headerData(6, Qt::Horizontal, Qt::DisplayRole).toString(), "Recoverable");
   EXPECT_EQ(m.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
             int(Qt::AlignLeft));
   m.setFileColumns(true);
@@ -171,6 +176,137 @@ TEST(ListOrderTest, NaturalNamesAndDates) {
   EXPECT_LT(dateKey("5-3-2004 7:8:9"), dateKey("5-3-2004 7:8:10"));
   EXPECT_LT(dateKey("28-2-2004 23:59:59"), dateKey("5-3-2004 0:0:0"));
   EXPECT_EQ(dateKey(""), 0u);
+}
+
+// The Recoverable column: each verdict in words and colours of its own
+// (the name stays red for every deleted row), nothing for live rows, and
+// sorting puts the best chances first.
+TEST(FileListModelTest, RecoverableColumnShowsTheVerdictsInTheirColours) {
+  FileListModel m;
+  m.setFileColumns(true);
+  auto judged = [](std::string n, Verdict v, std::uint32_t claimed, std::uint64_t id) {
+    ListRow r = fileRow(std::move(n), v != Verdict::None, 4096, id);
+    r.recoverable.verdict = v;
+    r.recoverable.clusters = 4;
+    r.recoverable.claimed = claimed;
+    return r;
+  };
+  m.setRows({judged("gone.doc", Verdict::Overwritten, 4, 1), judged("half.doc", Verdict::Partial, 2, 2),
+             judged("live.doc", Verdict::None, 0, 3), judged("whole.doc", Verdict::Intact, 0, 4),
+             judged("dunno.doc", Verdict::Unknown, 0, 5), judged("chain.doc", Verdict::Guessed, 0, 6),
+             judged("most.doc", Verdict::Partial, 3, 7)});
+  const int col = FileListModel::RecoverableCol;
+  auto text = [&](int r) { return m.data(m.index(r, col), Qt::DisplayRole).toString(); };
+  EXPECT_EQ(text(0), "Overwritten");
+  EXPECT_EQ(text(1), "Partly overwritten 50%");
+  EXPECT_EQ(text(2), "");
+  EXPECT_EQ(text(3), "Intact");
+  EXPECT_EQ(text(4), "Unknown");
+  EXPECT_EQ(text(5), "Guessed");
+  EXPECT_NE(m.data(m.index(1, col), Qt::ToolTipRole).toString().indexOf("2 of 4 clusters"), -1);
+  QSet<QRgb> backgrounds;
+  for (int r = 0; r < m.count(); ++r) {
+    const auto fg = m.data(m.index(r, FileListModel::NameCol), Qt::ForegroundRole).value<QBrush>().color();
+    EXPECT_EQ(fg == QColor(255, 0, 0), m.row(r).deleted) << r;
+    const auto bg = m.data(m.index(r, col), Qt::BackgroundRole).value<QBrush>().color();
+    if (m.row(r).recoverable.verdict != Verdict::None) {
+      EXPECT_NE(bg, QColor(255, 255, 255)) << r;
+      EXPECT_EQ(m.data(m.index(r, col), Qt::ForegroundRole).value<QBrush>().color(),
+                verdictTextColour(m.row(r).recoverable.verdict));
+    }
+    backgrounds.insert(bg.rgb());
+  }
+  EXPECT_EQ(backgrounds.size(), 6);  // five verdicts and the live row's white
+  m.sort(col, Qt::AscendingOrder);
+  std::vector<std::string> shown;
+  for (int r = 0; r < m.count(); ++r) shown.push_back(m.row(r).name);
+  EXPECT_EQ(shown, (std::vector<std::string>{"whole.doc", "chain.doc", "half.doc", "most.doc", "dunno.doc", "gone.doc",
+                                             "live.doc"}));
+}
+
+// ---- the preview's text and hex dump ---------------------------------------------
+
+struct TextCase {
+  const char* name;
+  QByteArray bytes;
+  bool text;      // shown as text
+  QString shown;  // the text, when shown
+};
+
+class PreviewTextTest : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(PreviewTextTest, GuessesTheEncoding) {
+  const std::optional<QString> t = previewText(GetParam().bytes);
+  ASSERT_EQ(t.has_value(), GetParam().text);
+  if (t) {
+    EXPECT_EQ(*t, GetParam().shown);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, PreviewTextTest,
+    ::testing::Values(TextCase{"ascii", "Hello\r\nworld\n", true, "Hello\r\nworld\n"},
+                      TextCase{"utf8", "caf\xc3\xa9 \xe6\x9d\xb1", true, QString::fromUtf8("caf\xc3\xa9 \xe6\x9d\xb1")},
+                      // The first 64 KiB may end inside a character: it is left out.
+                      TextCase{"utf8_cut_at_the_end", "abc \xe6\x9d", true, "abc "},
+                      TextCase{"utf8_with_bom", "\xef\xbb\xbfname", true, "name"},
+                      TextCase{"latin1", "na\xefve r\xe9sum\xe9", true, QString::fromLatin1("na\xefve r\xe9sum\xe9")},
+                      TextCase{"utf16le_bom", QByteArray("\xff\xfeh\0i\0", 6), true, "hi"},
+                      TextCase{"utf16be_bom", QByteArray("\xfe\xff\0o\0k", 6), true, "ok"},
+                      TextCase{"nul_bytes", QByteArray("ab\0cd", 5), false, ""},
+                      TextCase{"control_bytes", "\x01\x02\x03\x04 binary \x05\x06", false, ""}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST(PreviewTextTest, HexDumpOfSixteenBytesALine) {
+  const QByteArray b("Hello, world!\n\x00\x7f\xffZ", 18);
+  EXPECT_EQ(hexDump(b),
+            "00000000  48 65 6c 6c 6f 2c 20 77  6f 72 6c 64 21 0a 00 7f  |Hello, world!...|\n"
+            "00000010  ff 5a                                             |.Z|\n");
+  EXPECT_TRUE(isImageName("Photo.JPG"));
+  EXPECT_TRUE(isImageName("a.png"));
+  EXPECT_FALSE(isImageName("notes.txt"));
+}
+
+// The pane draws what Qt's image readers read, whatever the name; text as
+// text; anything else as the hex dump of its first 4 KiB.
+TEST(PreviewPaneTest, ImagesTextAndHex) {
+  PreviewPane pane;
+  ListRow row = fileRow("picture.dat", false, 0, 1);
+  QImage img(7, 5, QImage::Format_RGB32);
+  img.fill(Qt::red);
+  QByteArray png;
+  QBuffer buf(&png);
+  buf.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(img.save(&buf, "PNG"));
+  Session::Preview p;
+  p.ok = true;
+  p.bytes.assign(png.begin(), png.end());
+  p.size = p.bytes.size();
+  pane.display(row, p);
+  EXPECT_EQ(pane.kind(), PreviewKind::Image);
+  EXPECT_EQ(pane.image().size(), QSize(7, 5));
+  EXPECT_EQ(pane.image().pixelColor(3, 2), QColor(Qt::red));
+
+  const std::string text = "line one\nline two\n";
+  p.bytes.assign(text.begin(), text.end());
+  p.size = text.size();
+  pane.display(row, p);
+  EXPECT_EQ(pane.kind(), PreviewKind::Text);
+  EXPECT_EQ(pane.shownText(), QString::fromStdString(text));
+
+  p.bytes.assign(10000, 0);
+  p.bytes[1] = 0xAB;
+  p.size = 1 << 20;
+  pane.display(row, p);
+  EXPECT_EQ(pane.kind(), PreviewKind::Hex);
+  EXPECT_EQ(pane.shownText().count('\n'), 4096 / 16);  // the first 4 KiB
+  EXPECT_TRUE(pane.shownText().startsWith("00000000  00 ab 00"));
+
+  p.ok = false;
+  p.error = "the file's data cannot be read";
+  pane.display(row, p);
+  EXPECT_EQ(pane.kind(), PreviewKind::Message);
+  EXPECT_EQ(pane.shownText(), "No preview: the file's data cannot be read");
 }
 
 struct SortCase {

@@ -8,6 +8,7 @@
 #include "crafted.h"
 #include "harness.h"
 #include "recovery/extract.h"
+#include "recovery/report.h"
 #include "support/fixtures.h"
 
 namespace osprin {
@@ -23,12 +24,13 @@ struct NtfsRun {
   RecoveryFlags flags;
   Recorder obs;
 
-  RecoveryResult all(CraftedNtfs& v, const std::string& dest, SectorReader* reader = nullptr) {
+  RecoveryResult all(CraftedNtfs& v, const std::string& dest, SectorReader* reader = nullptr,
+                     RecoveryReport* report = nullptr) {
     if (v.tree.folderTree().empty()) v.tree.buildNtfsFolderTree();
     auto own = v.disk.reader();
     NtfsFileSet set = v.files();
     auto rows = listNtfsFolder(v.tree, set, kNtfsRootRecord);
-    RecoveryContext ctx{reader ? *reader : *own, v.vp, v.tree, set, ScanType::Standard, settings, filters};
+    RecoveryContext ctx{reader ? *reader : *own, v.vp, v.tree, set, ScanType::Standard, settings, filters, report};
     return recoverListRows(ctx, rows, dest, flags, obs);
   }
 };
@@ -319,7 +321,14 @@ struct DecodeCase {
   // file's size and the bytes Windows reads.
   std::function<std::pair<std::uint64_t, std::string>(CraftedNtfs&, SectorNo&)> make;
   bool decoded;  // false: written as stored and reported as not decoded
+  bool failed = false;  // nothing can be written: no file, the outcome is failed
 };
+
+// The report's word for what the recovery recorded.
+std::string reportWord(FileOutcome o) {
+  return o == FileOutcome::Whole ? "whole" : o == FileOutcome::Incomplete ? "incomplete"
+         : o == FileOutcome::NotDecoded ? "not decoded" : "failed";
+}
 
 class NtfsDecode : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -330,8 +339,24 @@ TEST_P(NtfsDecode, WritesWhatWindowsReads) {
   v.addFile("file.bin", s, size);
   NtfsRun run;
   auto dest = test::makeTempDir("decode");
-  auto res = run.all(v, dest);
+  RecoveryReport report([](const FileCopyRequest& req, ReportEntry& e) { e.sourcePath = "/" + req.name; });
+  auto res = run.all(v, dest, nullptr, &report);
+  // The report says what the summary says, and hashes what was written.
+  ASSERT_EQ(res.files.size(), 1u);
+  ASSERT_EQ(report.entries().size(), 1u);
+  const ReportEntry& e = report.entries()[0];
+  EXPECT_EQ(e.outcome, reportWord(res.files[0].outcome));
+  EXPECT_EQ(e.reason, res.files[0].reason);
+  if (GetParam().failed) {
+    EXPECT_EQ(res.files[0].outcome, FileOutcome::Failed);
+    EXPECT_FALSE(test::exists(dest + "/file.bin"));
+    EXPECT_TRUE(e.sha256.empty());
+    EXPECT_EQ(res.filesSaved, 0u);
+    return;
+  }
   EXPECT_EQ(test::readFile(dest + "/file.bin"), want);
+  EXPECT_EQ(e.sha256, test::sha256Hex(want));
+  EXPECT_EQ(e.outcome, GetParam().decoded ? "whole" : "not decoded");
   if (GetParam().decoded) {
     EXPECT_EQ(res.filesSaved, 1u);
     EXPECT_TRUE(res.notDecoded.empty());
@@ -395,7 +420,17 @@ INSTANTIATE_TEST_SUITE_P(
                          {test::stdInfoAttr(), reparseAttr(0xA000000C), test::nonResidentData(test::run(1, 1, 170, 1), 300)}));
                      return std::pair{std::uint64_t{300}, v.content({170}, 300)};
                    },
-                   true}),
+                   true},
+        // A run whose offset field is wider than 8 bytes: no run decodes,
+        // nothing is written, and the report says failed as the summary does.
+        DecodeCase{"damaged_runs_write_nothing",
+                   [](CraftedNtfs& v, SectorNo& s) {
+                     s = v.addRecord(test::fileRecord(
+                         {test::stdInfoAttr(),
+                          test::nonResidentData(Blob{0x91, 0x01, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x00}, 300)}));
+                     return std::pair{std::uint64_t{300}, std::string()};
+                   },
+                   false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(NtfsCopy, DamagedCompressedDataIsNotASave) {

@@ -1,10 +1,17 @@
 #include "app/session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <openssl/evp.h>
 
 #include "app/texts.h"
+#include "recovery/destination.h"
 #include "common/text.h"
 #include "deepscan/deep_scan.h"
 #include "partition/lost_search.h"
@@ -300,6 +307,101 @@ std::unique_ptr<RecoveryReport> Session::makeReport() {
 CopyResult Session::openRow(const ListRow& row, const std::string& folder, RecoveryFlags& flags, Observer& obs) {
   RecoveryContext ctx = recoveryContext();
   return copyRowForOpen(ctx, row, folder, flags, obs);
+}
+
+namespace {
+
+// Keeps the first bytes a copy writes and ends the copy once it has them.
+class MemorySink : public CopySink {
+ public:
+  MemorySink(std::vector<std::uint8_t>& out, std::size_t limit, RecoveryFlags& flags, const std::atomic<int>& cancel)
+      : out_(out), limit_(limit), flags_(flags), cancel_(cancel) {}
+  void begin(const FileCopyRequest&) override {}
+  void source(std::uint64_t, std::uint64_t, bool) override {}
+  void data(const std::uint8_t* p, std::size_t n) override {
+    const std::size_t take = std::min(n, limit_ - std::min(limit_, out_.size()));
+    if (take > 0) out_.insert(out_.end(), p, p + take);
+    check();
+  }
+  void zeros(std::uint64_t n) override {
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, limit_ - std::min(limit_, out_.size())));
+    out_.resize(out_.size() + take, 0);
+    check();
+  }
+  void unreadable(std::uint64_t, std::uint64_t) override {}
+  void end(const FileCopyRequest&, const CopyResult&, const FileResult*) override {}
+
+ private:
+  void check() {
+    if (out_.size() >= limit_ || cancel_.load() != 0) flags_.saveStopRequested.store(1);
+  }
+  std::vector<std::uint8_t>& out_;
+  std::size_t limit_;
+  RecoveryFlags& flags_;
+  const std::atomic<int>& cancel_;
+};
+
+}  // namespace
+
+Session::Preview Session::previewRow(const ListRow& row, std::size_t limit, const std::atomic<int>& cancel) {
+  Preview p;
+  p.size = row.size;
+  if (row.folder || !reader || !drive()) {
+    p.error = "nothing to show";
+    return p;
+  }
+  // A reader of its own: the window's reader may be busy with other work.
+  std::unique_ptr<BlockSource> src;
+  std::string err;
+  if (auto* file = dynamic_cast<FileBlockSource*>(reader->source())) {
+    const int fd = ::fcntl(file->fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0) src = FileBlockSource::adopt(fd, drive()->path, err);
+  }
+  if (!src) src = openBlockSource(drive()->path, err);
+  if (!src) {
+    p.error = err.empty() ? "the disk cannot be read" : err;
+    return p;
+  }
+  SectorReader own(std::move(src));
+  own.setBadSectorRetries(1);
+  own.setUnreadable(reader->unreadable());
+  // The copy passes through a temporary folder, in memory where the system
+  // has one ($XDG_RUNTIME_DIR, /dev/shm), and never on the disk being read:
+  // writing there could overwrite the deleted files.
+  std::string folder;
+  std::vector<std::string> places;
+  if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v) places.emplace_back(v);
+  places.emplace_back("/dev/shm");
+  if (const char* v = std::getenv("TMPDIR"); v && *v) places.emplace_back(v);
+  places.emplace_back("/tmp");
+  for (const std::string& place : places) {
+    std::string f = place + "/osprin-preview-XXXXXX";
+    if (!::mkdtemp(f.data())) continue;
+    if (!checkDestination(f, drive()->path).onSource) {
+      folder = std::move(f);
+      break;
+    }
+    ::rmdir(f.c_str());
+  }
+  if (folder.empty()) {
+    p.error = "no temporary folder off the disk being recovered";
+    return p;
+  }
+  RecoveryFlags flags;
+  MemorySink sink(p.bytes, limit, flags, cancel);
+  RecoveryContext ctx{own, vp, tree, ntfsFiles(), scanType, settings, filters, &sink};
+  const CopyResult r = copyRowForOpen(ctx, row, folder, flags, nullObserver());
+  if (!r.path.empty()) ::unlink(r.path.c_str());
+  ::rmdir(folder.c_str());
+  if (cancel.load() != 0) {
+    p.error = "cancelled";
+    return p;
+  }
+  // Cut short on purpose once the bytes wanted were there; otherwise the
+  // copy must have run.
+  p.ok = r.ok() || r.status == CopyStatus::NotDecoded || p.bytes.size() >= std::min<std::uint64_t>(limit, row.size);
+  if (!p.ok) p.error = r.path.empty() ? "the file cannot be read" : "the file's data cannot be read";
+  return p;
 }
 
 FindResult Session::findFiles(std::string_view pattern, const std::atomic<int>& cancel,

@@ -134,6 +134,21 @@ class Session {
   // tree.fatFiles, or into the NTFS file list in use.
   std::string filePath(std::size_t index);
   CopyResult openRow(const ListRow& row, const std::string& folder, RecoveryFlags& flags, Observer& obs);
+  // The first `limit` bytes of a file row as recovery would write them (the
+  // same extraction: FAT chains, NTFS runs, compressed units, zeros for
+  // unreadable sectors), read into memory through a reader of its own on
+  // the open disk, so that it may run beside the window's work on the same
+  // tree (but not beside a change of the tree). The file passes through a
+  // temporary folder, in memory where the system has one ($XDG_RUNTIME_DIR,
+  // /dev/shm, then $TMPDIR, /tmp), never on the disk being read, and
+  // removed at the end. `cancel` non-zero stops it early.
+  struct Preview {
+    bool ok = false;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t size = 0;  // the file's size on the volume
+    std::string error;
+  };
+  Preview previewRow(const ListRow& row, std::size_t limit, const std::atomic<int>& cancel);
   FindResult findFiles(std::string_view pattern, const std::atomic<int>& cancel,
                        const std::function<void(const FindHit&)>& onHit, Observer& obs);
 

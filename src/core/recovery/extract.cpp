@@ -1067,10 +1067,17 @@ CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t 
   const std::uint64_t clusterBytes = clusterSectors * kSectorSize;
   // Past the initialised size every reader of the volume sees zeros.
   const std::uint64_t valid = std::min(size, info.initSize);
+  // A report hashes every byte; the disk runs of a compressed stream are
+  // not listed (its bytes are decoded, not read as they lie).
+  CopySink* sink = ctx_.sink;
   auto skipZeros = [&](std::uint64_t bytes) {
     if (::lseek(out.fd, static_cast<off_t>(bytes), SEEK_CUR) < 0) {
       out.writeErrno = errno;
       return false;
+    }
+    if (sink) {
+      if (!info.compressed()) sink->source(0, bytes, true);
+      sink->zeros(bytes);
     }
     out.holes = true;
     out.written += bytes;
@@ -1150,6 +1157,7 @@ CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t 
           std::fill(plain.begin() + static_cast<std::ptrdiff_t>(keep), plain.begin() + static_cast<std::ptrdiff_t>(n), 0);
         }
         if (!out.writeAll(data, static_cast<std::size_t>(n))) break;
+        if (sink) sink->data(data, static_cast<std::size_t>(n));
         out.written += n;
         progress(out.written, size, mode);
       }
@@ -1208,12 +1216,12 @@ void Extractor::copyNtfsRecord(std::size_t index, const std::string& folder) {
 
 CopyResult Extractor::copyWatched(FileCopyRequest& req, bool fat) {
   if (!ctx_.sink) return fat ? copyFatFile(req) : copyNtfsFile(req);
-  const std::size_t errorsBefore = result_.errors.size();
+  const std::size_t filesBefore = result_.files.size();
   ctx_.sink->begin(req);
   CopyResult r = fat ? copyFatFile(req) : copyNtfsFile(req);
-  const std::vector<std::string> problems(result_.errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore),
-                                          result_.errors.end());
-  ctx_.sink->end(req, r, problems);
+  // The file's entry, with what became of it after the copy (not decoded,
+  // damaged compressed data), as the summary has it.
+  ctx_.sink->end(req, r, result_.files.size() > filesBefore ? &result_.files.back() : nullptr);
   return r;
 }
 

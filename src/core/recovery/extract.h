@@ -154,8 +154,10 @@ class CopySink {
   virtual void zeros(std::uint64_t n) = 0;
   // [fileOffset, fileOffset + length) was written as zeros: sectors there did not read.
   virtual void unreadable(std::uint64_t fileOffset, std::uint64_t length) = 0;
-  // The copy ended; problems are the run's error lines that this file added.
-  virtual void end(const FileCopyRequest& req, const CopyResult& r, const std::vector<std::string>& problems) = 0;
+  // The copy ended. file is the file's entry in RecoveryResult::files (its
+  // outcome and reason as the summary gives them), or null when the file was
+  // not taken (refused by a filter or policy, or the run stopped first).
+  virtual void end(const FileCopyRequest& req, const CopyResult& r, const FileResult* file) = 0;
 };
 
 // Everything a copy reads. ntfsFiles are the NTFS files of the tree in use

@@ -123,22 +123,28 @@ bool reportFormatKnown(const std::string& path) {
 // MD5 runs at less than half the speed of SHA-256 (which has instructions
 // of its own on current CPUs): it is computed on a thread of its own while
 // the copy goes on, over copies of the bytes handed to it (at most
-// kMaxQueued chunks wait).
+// kMaxQueued chunks wait, their buffers reused). The copy never waits for
+// a file's MD5 at its end: the digest is kept under the entry's number and
+// taken into the entries when they are read (sync).
 struct RecoveryReport::Md5Worker {
-  static constexpr std::size_t kMaxQueued = 8;
+  static constexpr std::size_t kMaxQueued = 16;
+  struct Item {
+    enum class Kind : std::uint8_t { Begin, Data, Finish } kind = Kind::Data;
+    std::vector<std::uint8_t> bytes;
+    std::size_t entry = 0;  // Finish: the entry the digest belongs to
+  };
   EVP_MD_CTX* ctx = nullptr;
   std::mutex m;
   std::condition_variable cv;
-  std::deque<std::vector<std::uint8_t>> queue;
+  std::deque<Item> queue;
   std::vector<std::vector<std::uint8_t>> spare;
-  bool finish = false, finished = false, quit = false;
-  std::string digest;
+  std::vector<std::pair<std::size_t, std::string>> digests;  // finished, not yet taken
+  bool busy = false, quit = false;
   std::thread thread;
 
   Md5Worker() {
     ctx = EVP_MD_CTX_new();
     if (!ctx) throw std::bad_alloc();
-    spare.reserve(kMaxQueued + 2);
     thread = std::thread([this] { run(); });
   }
   ~Md5Worker() {
@@ -150,49 +156,61 @@ struct RecoveryReport::Md5Worker {
     thread.join();
     EVP_MD_CTX_free(ctx);
   }
-  // Only while the worker is idle (after end()).
-  void begin() { EVP_DigestInit_ex(ctx, EVP_md5(), nullptr); }
-  void push(const std::uint8_t* p, std::size_t n) {
+  void put(Item&& item) {
     std::unique_lock<std::mutex> lk(m);
     cv.wait(lk, [&] { return queue.size() < kMaxQueued; });
-    std::vector<std::uint8_t> buf;
-    if (!spare.empty()) {
-      buf = std::move(spare.back());
-      spare.pop_back();
-    }
-    lk.unlock();
-    buf.assign(p, p + n);
-    lk.lock();
-    queue.push_back(std::move(buf));
+    queue.push_back(std::move(item));
     cv.notify_all();
   }
-  std::string end() {
+  void begin() {
+    Item i;
+    i.kind = Item::Kind::Begin;
+    put(std::move(i));
+  }
+  void push(const std::uint8_t* p, std::size_t n) {
+    Item i;
+    {
+      std::lock_guard<std::mutex> lk(m);
+      if (!spare.empty()) {
+        i.bytes = std::move(spare.back());
+        spare.pop_back();
+      }
+    }
+    i.bytes.assign(p, p + n);
+    put(std::move(i));
+  }
+  void finish(std::size_t entry) {
+    Item i;
+    i.kind = Item::Kind::Finish;
+    i.entry = entry;
+    put(std::move(i));
+  }
+  // Waits until every item handed over is done; the digests finished so far.
+  std::vector<std::pair<std::size_t, std::string>> sync() {
     std::unique_lock<std::mutex> lk(m);
-    finish = true;
-    cv.notify_all();
-    cv.wait(lk, [&] { return finished; });
-    finished = false;
-    return digest;
+    cv.wait(lk, [&] { return queue.empty() && !busy; });
+    return std::exchange(digests, {});
   }
   void run() {
     std::unique_lock<std::mutex> lk(m);
     for (;;) {
-      cv.wait(lk, [&] { return quit || finish || !queue.empty(); });
-      if (quit) return;
-      if (!queue.empty()) {
-        std::vector<std::uint8_t> buf = std::move(queue.front());
-        queue.pop_front();
-        cv.notify_all();
-        lk.unlock();
-        EVP_DigestUpdate(ctx, buf.data(), buf.size());
-        lk.lock();
-        if (spare.size() < spare.capacity()) spare.push_back(std::move(buf));
-        continue;
+      cv.wait(lk, [&] { return quit || !queue.empty(); });
+      if (queue.empty()) return;  // quit, with everything done
+      Item item = std::move(queue.front());
+      queue.pop_front();
+      busy = true;
+      cv.notify_all();
+      lk.unlock();
+      std::string digest;
+      switch (item.kind) {
+        case Item::Kind::Begin: EVP_DigestInit_ex(ctx, EVP_md5(), nullptr); break;
+        case Item::Kind::Data: EVP_DigestUpdate(ctx, item.bytes.data(), item.bytes.size()); break;
+        case Item::Kind::Finish: digest = hexDigest(ctx); break;
       }
-      // finish, with every chunk taken
-      digest = hexDigest(ctx);
-      finish = false;
-      finished = true;
+      lk.lock();
+      busy = false;
+      if (item.kind == Item::Kind::Finish) digests.emplace_back(item.entry, std::move(digest));
+      if (item.kind == Item::Kind::Data && spare.size() < kMaxQueued + 2) spare.push_back(std::move(item.bytes));
       cv.notify_all();
     }
   }
@@ -202,6 +220,12 @@ RecoveryReport::RecoveryReport(Describe describe) : describe_(std::move(describe
   sha_ = EVP_MD_CTX_new();
   if (!sha_) throw std::bad_alloc();
   md5_ = std::make_unique<Md5Worker>();
+}
+
+const std::vector<ReportEntry>& RecoveryReport::entries() const {
+  for (auto& [i, digest] : md5_->sync())
+    if (i < entries_.size()) entries_[i].md5 = std::move(digest);
+  return entries_;
 }
 
 RecoveryReport::~RecoveryReport() { EVP_MD_CTX_free(ctxOf(sha_)); }
@@ -255,46 +279,38 @@ void RecoveryReport::unreadable(std::uint64_t fileOffset, std::uint64_t length) 
     z.emplace_back(fileOffset, length);
 }
 
-void RecoveryReport::end(const FileCopyRequest& req, const CopyResult& r, const std::vector<std::string>& problems) {
+void RecoveryReport::end(const FileCopyRequest&, const CopyResult&, const FileResult* file) {
   ReportEntry e = std::move(current_);
   current_ = ReportEntry{};
-  // The runs stop at what the file needs.
-  std::string reason;
-  for (const auto& p : problems) reason += (reason.empty() ? "" : "; ") + p;
-  e.destination = r.path;
-  e.written = r.written;
   const std::string sha = hexDigest(ctxOf(sha_));
-  const std::string md5 = md5_->end();
-  switch (r.status) {
-    case CopyStatus::Refused:
-    case CopyStatus::Stopped:
-    case CopyStatus::Empty:
-      return;  // not copied: not in the report
-    case CopyStatus::Written:
-      e.sha256 = sha;
-      e.md5 = md5;
-      e.outcome = r.complete && e.zeroFilled.empty() ? "whole" : "incomplete";
-      if (r.written < req.size && reason.empty()) reason = "stopped or skipped before the end";
-      break;
-    case CopyStatus::NotDecoded:  // written as stored: the hashes are of those bytes
-      e.sha256 = sha;
-      e.md5 = md5;
-      e.outcome = "not decoded";
-      break;
-    case CopyStatus::NothingToWrite:
-    case CopyStatus::NoData:
-      e.outcome = "not decoded";
-      break;
-    case CopyStatus::CreateFailed:
-    case CopyStatus::Unreadable:
-      e.outcome = "failed";
-      break;
+  // The outcome is the one the recovery recorded for the file (the summary's
+  // and the command line's), never a view of its own. Files not taken, and
+  // files skipped by the user's choice, are not in the report.
+  if (!file || file->outcome == FileOutcome::Skipped) return;
+  e.destination = file->path;
+  e.written = file->written;
+  e.reason = file->reason;
+  e.zeroFilled.clear();
+  for (const ByteRange& z : file->zeroFilled) e.zeroFilled.emplace_back(z.offset, z.length);
+  switch (file->outcome) {
+    case FileOutcome::Whole: e.outcome = "whole"; break;
+    case FileOutcome::Incomplete: e.outcome = "incomplete"; break;
+    case FileOutcome::NotDecoded: e.outcome = "not decoded"; break;  // written as stored: hashes of those bytes
+    case FileOutcome::Failed:
+    case FileOutcome::Skipped: e.outcome = "failed"; break;
   }
-  e.reason = std::move(reason);
+  // A failed file left nothing behind: no hashes.
+  if (file->outcome != FileOutcome::Failed) {
+    e.sha256 = sha;
+    md5_->finish(entries_.size());  // the MD5 comes when the entries are read
+  } else {
+    e.written = 0;
+  }
   entries_.push_back(std::move(e));
 }
 
 std::string RecoveryReport::json() const {
+  entries();  // every MD5 taken in
   nlohmann::json j;
   j["program"] = {{"name", info.program}, {"version", info.version}, {"command_line", info.commandLine}};
   j["started"] = info.started;
@@ -344,6 +360,7 @@ std::string RecoveryReport::json() const {
 }
 
 std::string RecoveryReport::csv() const {
+  entries();  // every MD5 taken in
   std::string out =
       "source,destination,size,deleted,recoverable,overwritten_fraction,created,modified,accessed,changed,outcome,"
       "reason,written,zero_filled,runs,sha256,md5\n";
@@ -368,6 +385,7 @@ std::string RecoveryReport::csv() const {
 }
 
 std::string RecoveryReport::dfxml() const {
+  entries();  // every MD5 taken in
   std::string o;
   o += "<?xml version='1.0' encoding='UTF-8'?>\n";
   o += "<dfxml xmlns='http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML'"

@@ -34,8 +34,9 @@ struct ReportEntry {
   std::string created, modified, accessed, changed;
   std::vector<ReportRun> runs;
   // "whole", "incomplete" (see zeroFilled and written), "not decoded" or
-  // "failed". Files refused by the filters and policies, and NTFS files of
-  // 0 bytes (never created), are not entered.
+  // "failed", as RecoveryResult::files has it. Files refused by the filters
+  // and policies, and files skipped ("Skip duplicate file(s)", "S&kip File"),
+  // are not entered.
   std::string outcome;
   std::string reason;  // what went wrong, when something did
   std::vector<std::pair<std::uint64_t, std::uint64_t>> zeroFilled;  // (file offset, length): unreadable sectors
@@ -72,14 +73,15 @@ class RecoveryReport : public CopySink {
   RecoveryReport& operator=(const RecoveryReport&) = delete;
 
   ReportInfo info;
-  const std::vector<ReportEntry>& entries() const { return entries_; }
+  // The entries so far (waits for the MD5 of the files copied).
+  const std::vector<ReportEntry>& entries() const;
 
   void begin(const FileCopyRequest& req) override;
   void source(std::uint64_t diskOffset, std::uint64_t length, bool sparse) override;
   void data(const std::uint8_t* p, std::size_t n) override;
   void zeros(std::uint64_t n) override;
   void unreadable(std::uint64_t fileOffset, std::uint64_t length) override;
-  void end(const FileCopyRequest& req, const CopyResult& r, const std::vector<std::string>& problems) override;
+  void end(const FileCopyRequest& req, const CopyResult& r, const FileResult* file) override;
 
   std::string json() const;
   std::string csv() const;
@@ -95,7 +97,7 @@ class RecoveryReport : public CopySink {
   std::unique_ptr<Md5Worker> md5_;
   ReportEntry current_;
   std::uint64_t fileOffset_ = 0;
-  std::vector<ReportEntry> entries_;
+  mutable std::vector<ReportEntry> entries_;  // MD5s are filled in by entries()
 };
 
 // True when a report can be written to a file of this name (.json, .csv, .xml).

@@ -75,10 +75,12 @@ class SavingDialog : public QDialog {
 class RecoverySummaryDialog : public QDialog {
   Q_OBJECT
  public:
+  // `report`: the report written, shown under the folder ("" for none).
   RecoverySummaryDialog(QWidget* parent, const RecoveryResult& r, const QString& folder,
-                        std::function<bool(const QUrl&)> openUrl);
+                        std::function<bool(const QUrl&)> openUrl, const QString& report = {});
   QLabel* headline = nullptr;
   QLabel* folderValue = nullptr;
+  QLabel* reportValue = nullptr;  // null without a report
   QPushButton* openFolderButton = nullptr;
   QListWidget* problems = nullptr;
 };
@@ -95,6 +97,7 @@ class RecoverySettingsDialog : public QDialog {
   QButtonGroup* duplicateGroup = nullptr;  // ids 1, 2, 3
   QButtonGroup* deletedGroup = nullptr;    // ids 1, 2, 3
   QCheckBox* systemFilesCheck = nullptr;
+  QCheckBox* onlyIntactCheck = nullptr;  // deleted files only when their data is intact
   QPushButton* okButton = nullptr;
   QPushButton* cancelButton = nullptr;
 

@@ -20,8 +20,16 @@ void showRecoverySettings(QWidget* parent, Session& s);
 // folder chooser. `destination` skips the chooser when not empty (tests).
 // With a parent, a summary (RecoverySummaryDialog) stays open after the run;
 // `openUrl` opens the destination folder from it.
+// The chooser's "Save report" (or `report`, with `destination`) writes the
+// recovery report (RecoveryReport: .json, .csv or .xml) when the copy ends;
+// a report that cannot be written is shown as an error.
 bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, const QString& destination = {},
-                 std::function<bool(const QUrl&)> openUrl = {});
+                 std::function<bool(const QUrl&)> openUrl = {}, const QString& report = {});
+
+// The report's file from what the user typed: "" gives FOLDER-report.json
+// beside the destination folder; a name without .json, .csv or .xml gets
+// ".json"; a relative name is taken beside the destination folder.
+QString reportFileName(const QString& typed, const QString& destination);
 
 // "&Open" / "Open &With...": copies the file row to the temporary folder and
 // hands it to its application, or to the chooser of applications.

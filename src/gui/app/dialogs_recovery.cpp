@@ -1,6 +1,10 @@
 // "&Recover Selected..." and "Recover &All...": the destination chooser and
 // the "Saving the data please wait" dialog around the copy on a worker thread.
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -19,6 +23,7 @@
 #include "app/qt_observer.h"
 #include "app/texts.h"
 #include "recovery/destination.h"
+#include "recovery/report.h"
 #include "widgets/message_box.h"
 
 namespace osprin::gui {
@@ -127,17 +132,76 @@ void SavingDialog::closeEvent(QCloseEvent* e) {
   else e->ignore();
 }
 
+QString reportFileName(const QString& typed, const QString& destination) {
+  QString folder = destination;
+  while (folder.size() > 1 && folder.endsWith('/')) folder.chop(1);
+  QString name = typed.trimmed();
+  if (name.isEmpty()) return folder + "-report.json";
+  if (QFileInfo(name).isRelative()) name = QFileInfo(folder).absoluteDir().filePath(name);
+  if (!reportFormatKnown(us(name))) name += ".json";
+  return name;
+}
+
 namespace {
 
-QString chooseDestination(QWidget* parent) {
-  return QFileDialog::getExistingDirectory(parent, qs(texts::kChooseDestination), QString(),
-                                           QFileDialog::ShowDirsOnly);
+struct DestinationChoice {
+  QString folder;
+  QString report;  // empty: no report
+};
+
+// "Please select the path to recover the data", with the "Save report"
+// choice below the folders.
+bool chooseDestination(QWidget* parent, DestinationChoice& out) {
+  QFileDialog dlg(parent, qs(texts::kChooseDestination));
+  dlg.setObjectName("destinationDialog");
+  dlg.setFileMode(QFileDialog::Directory);
+  dlg.setOption(QFileDialog::ShowDirsOnly);
+  dlg.setOption(QFileDialog::DontUseNativeDialog);  // the report's row lives in its layout
+  auto* row = new QWidget(&dlg);
+  auto* h = new QHBoxLayout(row);
+  h->setContentsMargins(0, 0, 0, 0);
+  auto* check = new QCheckBox("Save &report", row);
+  check->setObjectName("reportCheck");
+  check->setToolTip("Writes what was copied, from where, with the SHA-256 and MD5 of each file (.json, .csv or DFXML .xml)");
+  auto* edit = new QLineEdit(row);
+  edit->setObjectName("reportEdit");
+  edit->setPlaceholderText("beside the folder: FOLDER-report.json");
+  auto* browse = new QPushButton("Bro&wse...", row);
+  browse->setObjectName("reportBrowse");
+  edit->setEnabled(false);
+  browse->setEnabled(false);
+  QObject::connect(check, &QCheckBox::toggled, edit, &QWidget::setEnabled);
+  QObject::connect(check, &QCheckBox::toggled, browse, &QWidget::setEnabled);
+  QObject::connect(browse, &QPushButton::clicked, &dlg, [&dlg, edit] {
+    const QString start = edit->text().isEmpty() ? dlg.directory().absolutePath() + "/recovery-report.json" : edit->text();
+    const QString f = QFileDialog::getSaveFileName(&dlg, "Save report", start,
+                                                   "JSON (*.json);;CSV (*.csv);;DFXML (*.xml)", nullptr,
+                                                   QFileDialog::DontUseNativeDialog);
+    if (!f.isEmpty()) edit->setText(f);
+  });
+  h->addWidget(check);
+  h->addWidget(edit, 1);
+  h->addWidget(browse);
+  if (auto* grid = qobject_cast<QGridLayout*>(dlg.layout()))
+    grid->addWidget(row, grid->rowCount(), 0, 1, grid->columnCount());
+  else if (dlg.layout())
+    dlg.layout()->addWidget(row);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
+  out.folder = dlg.selectedFiles().constFirst();
+  out.report = check->isChecked() ? reportFileName(edit->text(), out.folder) : QString();
+  return !out.folder.isEmpty();
+}
+
+// The folder a file is in ("." for a bare name).
+std::string folderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
 
 RecoverySummaryDialog::RecoverySummaryDialog(QWidget* parent, const RecoveryResult& r, const QString& folder,
-                                             std::function<bool(const QUrl&)> openUrl)
+                                             std::function<bool(const QUrl&)> openUrl, const QString& report)
     : QDialog(parent) {
   setObjectName("recoverySummary");
   setWindowTitle("Recovery finished");
@@ -159,6 +223,12 @@ RecoverySummaryDialog::RecoverySummaryDialog(QWidget* parent, const RecoveryResu
   row->addWidget(folderValue, 1);
   row->addWidget(openFolderButton);
   top->addLayout(row);
+  if (!report.isEmpty()) {
+    reportValue = new QLabel("Report: " + report, this);
+    reportValue->setObjectName("summaryReport");
+    reportValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    top->addWidget(reportValue);
+  }
   problems = new QListWidget(this);
   problems->setObjectName("summaryProblems");
   for (const std::string& e : r.errors) problems->addItem(qs(e));
@@ -184,15 +254,21 @@ RecoverySummaryDialog::RecoverySummaryDialog(QWidget* parent, const RecoveryResu
 }
 
 bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, const QString& destination,
-                 std::function<bool(const QUrl&)> openUrl) {
+                 std::function<bool(const QUrl&)> openUrl, const QString& report) {
   const std::string source = s.drive() ? s.drive()->path : std::string();
   QString dest = destination;
+  QString reportPath = destination.isEmpty() || report.isEmpty() ? QString() : reportFileName(report, destination);
   for (;;) {
     if (dest.isEmpty()) {
-      dest = chooseDestination(parent);
-      if (dest.isEmpty()) return false;
+      DestinationChoice choice;
+      if (!chooseDestination(parent, choice)) return false;
+      dest = choice.folder;
+      reportPath = choice.report;
     }
-    const DestinationCheck check = checkDestination(us(dest), source);
+    // The report is a file written like the recovered ones: not on the disk
+    // being recovered either.
+    DestinationCheck check = checkDestination(us(dest), source);
+    if (!check.onSource && !reportPath.isEmpty()) check = checkDestination(folderOf(us(reportPath)), source);
     if (!check.onSource) break;
     if (yesNoBox(parent, qs(check.reason) + qs(texts::kDestinationOnSourceQuestion), true)) break;
     if (!destination.isEmpty()) return false;  // no chooser to go back to
@@ -220,14 +296,31 @@ bool recoverRows(QWidget* parent, Session& s, const std::vector<ListRow>& rows, 
   dlg.setPlanned(files, bytes);
   const std::string target = us(dest);
   RecoveryResult result;
+  // The same report as `osprin recover --report` writes.
+  std::unique_ptr<RecoveryReport> rep;
+  if (!reportPath.isEmpty()) {
+    rep = s.makeReport();
+    rep->info.commandLine = "osprin-gui";
+  }
+  RecoveryReport* repPtr = rep.get();
   JobRunner runner;  // declared last: its destructor waits for the worker
-  runner.start([&s, &rows, &target, &flags, &obs, &result] { result = s.recoverRows(rows, target, flags, obs); },
+  runner.start([&s, &rows, &target, &flags, &obs, &result, repPtr] {
+                 result = s.recoverRows(rows, target, flags, obs, repPtr);
+               },
                [&dlg] { dlg.finish(); });
   if (!dlg.finished()) dlg.exec();
   runner.wait();
+  QString reportWritten;
+  if (rep) {
+    std::string error;
+    if (rep->write(us(reportPath), error))
+      reportWritten = reportPath;
+    else
+      okBox(parent, MsgKind::Error, "The report was not saved: " + qs(error));
+  }
   // The summary stays open beside the window (not modal) until closed.
   if (parent) {
-    auto* summary = new RecoverySummaryDialog(parent, result, dest, std::move(openUrl));
+    auto* summary = new RecoverySummaryDialog(parent, result, dest, std::move(openUrl), reportWritten);
     summary->setAttribute(Qt::WA_DeleteOnClose);
     summary->show();
   }

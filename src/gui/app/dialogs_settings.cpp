@@ -73,10 +73,16 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
                             {duplicatePolicyText(DuplicatePolicy::Rename), duplicatePolicyText(DuplicatePolicy::Overwrite),
                              duplicatePolicyText(DuplicatePolicy::Skip)},
                             duplicateGroup, "duplicateGroup"));
-  top->addWidget(radioGroup(this, "Setting for deleted file(s)",
-                            {deletedPolicyText(DeletedPolicy::Include), deletedPolicyText(DeletedPolicy::OnlyDeleted),
-                             deletedPolicyText(DeletedPolicy::ExcludeDeleted)},
-                            deletedGroup, "deletedGroup"));
+  QGroupBox* deletedBox = radioGroup(this, "Setting for deleted file(s)",
+                                     {deletedPolicyText(DeletedPolicy::Include), deletedPolicyText(DeletedPolicy::OnlyDeleted),
+                                      deletedPolicyText(DeletedPolicy::ExcludeDeleted)},
+                                     deletedGroup, "deletedGroup");
+  // Under the deleted-file policy it narrows.
+  onlyIntactCheck = new QCheckBox("Recover only files whose data is &intact", deletedBox);
+  onlyIntactCheck->setObjectName("onlyIntactCheck");
+  onlyIntactCheck->setToolTip("Deleted files are copied only when the Recoverable column says Intact");
+  deletedBox->layout()->addWidget(onlyIntactCheck);
+  top->addWidget(deletedBox);
   top->addWidget(numberGroup(this, "Setting for bad sectors", "Number of retries on bad sector(s)", retriesCombo));
   auto* streams = new QCheckBox("Recover named streams with their files (NTFS)", this);
   streams->setObjectName("streamsCheck");
@@ -108,6 +114,7 @@ RecoverySettingsDialog::RecoverySettingsDialog(QWidget* parent, RecoverySettings
   if (auto* b = duplicateGroup->button(static_cast<int>(settings_.duplicatePolicy))) b->setChecked(true);
   if (auto* b = deletedGroup->button(static_cast<int>(settings_.deletedPolicy))) b->setChecked(true);
   systemFilesCheck->setChecked(settings_.includeSystemFiles);
+  onlyIntactCheck->setChecked(settings_.onlyIntact);
 }
 
 void RecoverySettingsDialog::accept() {
@@ -118,6 +125,7 @@ void RecoverySettingsDialog::accept() {
   if (deletedGroup->checkedId() > 0) settings_.setDeletedPolicy(static_cast<std::uint32_t>(deletedGroup->checkedId()));
   if (auto* streams = findChild<QCheckBox*>("streamsCheck")) settings_.recoverStreams = streams->isChecked();
   settings_.includeSystemFiles = systemFilesCheck->isChecked();
+  settings_.onlyIntact = onlyIntactCheck->isChecked();
   QDialog::accept();
 }
 

@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "app/list_order.h"
+#include "recovery/verdict.h"
 
 #include "widgets/message_box.h"
 
@@ -52,6 +53,47 @@ QIcon ShellTypes::fileIcon(const QString& fileName) { return lookup(fileName).ic
 QIcon ShellTypes::folderIcon() {
   if (folderIcon_.isNull()) folderIcon_ = QIcon::fromTheme("folder", styleIcon(QStyle::SP_DirIcon));
   return folderIcon_;
+}
+
+// ---- verdicts -------------------------------------------------------------------------
+
+QString verdictCellText(const Recoverability& r) { return qs(verdictText(r)); }
+
+QColor verdictTextColour(Verdict v) {
+  switch (v) {
+    case Verdict::Intact: return QColor(0, 110, 0);
+    case Verdict::Guessed: return QColor(0, 70, 160);
+    case Verdict::Partial: return QColor(150, 80, 0);
+    case Verdict::Overwritten: return QColor(90, 90, 90);
+    case Verdict::Unknown: return QColor(100, 100, 100);
+    case Verdict::None: break;
+  }
+  return QColor(0, 0, 0);
+}
+
+QColor verdictBackground(Verdict v) {
+  switch (v) {
+    case Verdict::Intact: return QColor(220, 245, 220);
+    case Verdict::Guessed: return QColor(220, 232, 250);
+    case Verdict::Partial: return QColor(255, 236, 200);
+    case Verdict::Overwritten: return QColor(225, 225, 225);
+    case Verdict::Unknown: return QColor(245, 245, 245);
+    case Verdict::None: break;
+  }
+  return QColor(255, 255, 255);
+}
+
+int verdictRank(const Recoverability& r) {
+  switch (r.verdict) {
+    case Verdict::Intact: return 0;
+    case Verdict::Guessed: return 1;
+    // 2 .. 1002: the larger the share overwritten, the later.
+    case Verdict::Partial: return 2 + static_cast<int>(r.claimedFraction() * 1000.0);
+    case Verdict::Unknown: return 1003;
+    case Verdict::Overwritten: return 1004;
+    case Verdict::None: break;
+  }
+  return 1005;
 }
 
 // ---- FileListModel -----------------------------------------------------------------
@@ -152,6 +194,10 @@ void FileListModel::applySort() {
         return dates[a] < dates[b] ? -1 : (dates[a] > dates[b] ? 1 : 0);
       case IdCol:
         return rows_[a].id < rows_[b].id ? -1 : (rows_[a].id > rows_[b].id ? 1 : 0);
+      case RecoverableCol: {
+        const int ra = verdictRank(rows_[a].recoverable), rb = verdictRank(rows_[b].recoverable);
+        return ra < rb ? -1 : (ra > rb ? 1 : 0);
+      }
       default:
         return given_[a] < given_[b] ? -1 : (given_[a] > given_[b] ? 1 : 0);
     }
@@ -225,14 +271,18 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
           return qs(row.modified);
         case IdCol:
           return QString::number(row.id);
+        case RecoverableCol:
+          return verdictCellText(row.recoverable);
       }
       return {};
     case Qt::DecorationRole:
       if (index.column() == NameCol) return icons_[r];
       return {};
     case Qt::ForegroundRole:
+      if (index.column() == RecoverableCol) return QBrush(verdictTextColour(row.recoverable.verdict));
       return QBrush(types_[r].startsWith("Deleted") ? QColor(255, 0, 0) : QColor(0, 0, 0));
     case Qt::BackgroundRole:
+      if (index.column() == RecoverableCol) return QBrush(verdictBackground(row.recoverable.verdict));
       return QBrush(QColor(255, 255, 255));
     case Qt::TextAlignmentRole:
       if (index.column() == SizeCol && sizeRight_) return int(Qt::AlignRight | Qt::AlignVCenter);
@@ -240,6 +290,13 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       if (index.column() == NameCol) return qs(row.name);
       if (index.column() == SizeCol && !row.folder) return exactBytes(row.size);
+      if (index.column() == RecoverableCol && row.recoverable.verdict != Verdict::None) {
+        QString tip = verdictCellText(row.recoverable);
+        if (row.recoverable.clusters > 0)
+          tip += QString(": %1 of %2 clusters in use").arg(row.recoverable.claimed).arg(row.recoverable.clusters);
+        if (row.recoverable.guessedChain) tip += " (clusters assumed to follow the first one)";
+        return tip;
+      }
       return {};
   }
   return {};
@@ -249,7 +306,7 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
   if (orientation != Qt::Horizontal) return {};
   if (role == Qt::DisplayRole) {
     if (columns_ == Columns::Details && section == 0) return detailsTitle();
-    static const char* const titles[ColumnCount] = {"Name", "Type", "Size", "Created", "Modified", "ID"};
+    static const char* const titles[ColumnCount] = {"Name", "Type", "Size", "Created", "Modified", "ID", "Recoverable"};
     if (columns_ == Columns::Files && section >= 0 && section < ColumnCount) return QString::fromLatin1(titles[section]);
   }
   if (role == Qt::TextAlignmentRole && columns_ == Columns::Files) {

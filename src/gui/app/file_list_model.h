@@ -1,11 +1,14 @@
 #pragma once
 // The right-hand list of the browse step: the rows of one folder (its
 // subfolders, then its files) with the desktop's icon and type name, the
-// size, the two dates and the identifier. Deleted rows are drawn red.
+// size, the two dates, the identifier and, for deleted rows, whether their
+// data is still there (the verdict the Session assessed after the scan,
+// carried by the row, in a colour of its own). Deleted names are drawn red.
 // Clicking a column title sorts by it (folders stay before files): names in
 // natural order, sizes and dates by value. A column is one entry of
 // Column and one of the table in the .cpp.
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QHash>
 #include <QIcon>
 #include <QMimeDatabase>
@@ -38,11 +41,22 @@ class ShellTypes {
   QIcon folderIcon_;
 };
 
+// The verdict's text ("Intact", "Partly overwritten 25%", ...; "" for none)
+// and its colours: text and background of the Recoverable cell.
+QString verdictCellText(const Recoverability& r);
+QColor verdictTextColour(Verdict v);
+QColor verdictBackground(Verdict v);
+// Orders verdicts from the best chance to the worst: intact, guessed,
+// partly overwritten (by the share still free), unknown, overwritten, then
+// live rows (no verdict).
+int verdictRank(const Recoverability& r);
+
 class FileListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   enum class Columns { None, Details, Files };
-  enum Column { NameCol = 0, TypeCol, SizeCol, CreatedCol, ModifiedCol, IdCol, ColumnCount };
+  // Recoverable: the verdict of a deleted file or folder (nothing for live ones).
+  enum Column { NameCol = 0, TypeCol, SizeCol, CreatedCol, ModifiedCol, IdCol, RecoverableCol, ColumnCount };
   static constexpr int kDetailsWidth = 500;
   // The title of the single column shown after going back from the browse step.
   static const QString& detailsTitle();
@@ -53,7 +67,7 @@ class FileListModel : public QAbstractTableModel {
   void setNoColumns();
   // After going back: one column "Details".
   void setDetailsColumn();
-  // The six file columns; "Size" right-aligned after a standard scan.
+  // The file columns; "Size" right-aligned after a standard scan.
   void setFileColumns(bool sizeRightAligned);
   Columns columns() const { return columns_; }
   bool sizeRightAligned() const { return sizeRight_; }

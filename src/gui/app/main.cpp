@@ -9,6 +9,8 @@
 #include <cstdlib>
 
 #include "app/main_window.h"
+#include "app/preview_pane.h"
+#include "app/file_list_model.h"
 #include "app/wizard_driver.h"
 #include "widgets/message_box.h"
 
@@ -30,8 +32,22 @@ int screenshot(osprin::gui::MainWindow& w, int step, const QString& file) {
     return 1;
   }
   // The browse step's list sorted by name, as a click on its title does.
+  // A live text file selected, so that the preview beside the list shows it.
   if (step == 3)
-    if (auto* list = w.findChild<QTableView*>("fileList")) list->sortByColumn(0, Qt::AscendingOrder);
+    if (auto* list = w.findChild<QTableView*>("fileList")) {
+      list->sortByColumn(0, Qt::AscendingOrder);
+      osprin::gui::FileListModel* m = w.listModel();
+      for (int r = 0; r < m->count(); ++r)
+        if (!m->row(r).folder && !m->row(r).deleted &&
+            QString::fromStdString(m->row(r).name).endsWith(".txt", Qt::CaseInsensitive)) {
+          list->selectRow(r);
+          break;
+        }
+      for (int i = 0; i < 300 && w.previewPane()->reading(); ++i) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+      }
+    }
   // Let the last reports of the workers and the layout settle.
   for (int i = 0; i < 20; ++i) {
     QApplication::processEvents();

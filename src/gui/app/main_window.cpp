@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/preview_pane.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -118,6 +119,11 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   ctl_->setDeviceOpener(desktop_.openDevice);
   connect(ctl_, &WizardController::jobStarted, this, [this] { jobStarted(); });
   connect(ctl_, &WizardController::jobEnded, this, [this] { jobEnded(); });
+  // The preview belongs to the browse step.
+  connect(ctl_, &WizardController::stepChanged, this, [this] {
+    preview_->setVisible(actPreview_->isChecked() && step() == 3);
+    updatePreview();
+  });
 
   // Start-up: the drive list (no step while it is built), then the Disk step.
   sysRoot_ = sysRoot;
@@ -142,6 +148,9 @@ void MainWindow::restoreLayout() {
   if (!l.geometry.isEmpty()) restoreGeometry(l.geometry);
   if (!l.panes.isEmpty()) paneSplit_->restoreState(l.panes);
   if (!l.sections.isEmpty()) vSplit_->restoreState(l.sections);
+  if (!l.preview.isEmpty()) previewSplit_->restoreState(l.preview);
+  actPreview_->setChecked(l.previewShown);
+  preview_->setVisible(l.previewShown && step() == 3);
   actInfoPanel_->setChecked(l.infoPanel);
   actQuickHelp_->setChecked(l.quickHelp);
   infoArea_->setVisible(l.infoPanel);
@@ -157,6 +166,8 @@ void MainWindow::saveLayout() {
   l.geometry = saveGeometry();
   l.panes = paneSplit_->saveState();
   l.sections = vSplit_->saveState();
+  l.preview = previewSplit_->saveState();
+  l.previewShown = actPreview_->isChecked();
   l.viewMode = viewMode_;
   l.infoPanel = actInfoPanel_->isChecked();
   l.quickHelp = actQuickHelp_->isChecked();
@@ -167,6 +178,7 @@ void MainWindow::saveLayout() {
 }
 
 MainWindow::~MainWindow() {
+  preview_->stop();
   ctl_->requestStop();
   ctl_->waitForJob();
 }
@@ -222,8 +234,17 @@ void MainWindow::buildCentral() {
   }
   filterMark_->hide();
   rightLayout->addWidget(filterMark_);
-  listStack_ = new QStackedWidget(right);
-  rightLayout->addWidget(listStack_, 1);
+  // The list and, beside it, the preview of the selected file.
+  previewSplit_ = new QSplitter(Qt::Horizontal, right);
+  previewSplit_->setObjectName("previewSplitter");
+  previewSplit_->setChildrenCollapsible(false);
+  rightLayout->addWidget(previewSplit_, 1);
+  listStack_ = new QStackedWidget(previewSplit_);
+  previewSplit_->addWidget(listStack_);
+  preview_ = new PreviewPane(previewSplit_);
+  previewSplit_->addWidget(preview_);
+  previewSplit_->setStretchFactor(0, 3);
+  previewSplit_->setStretchFactor(1, 2);
   listStack_->setObjectName("listStack");
   auto* blank = new QFrame(listStack_);
   blank->setObjectName("listBlank");
@@ -285,6 +306,8 @@ void MainWindow::buildCentral() {
     viewStack_->addWidget(view);
   }
   viewStack_->setCurrentWidget(detailsView_);
+  connect(detailsView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { updatePreview(); });
+  connect(detailsView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { updatePreview(); });
   listStack_->addWidget(viewStack_);
   listStack_->setCurrentWidget(viewStack_);
   split->addWidget(treeStack_);
@@ -495,6 +518,15 @@ void MainWindow::buildMenus() {
   actQuickHelp_->setCheckable(true);
   actQuickHelp_->setChecked(true);
   connect(actQuickHelp_, &QAction::toggled, this, [this](bool on) { quickHelp_->setVisible(on); });
+  actPreview_ = view->addAction("&Preview");
+  actPreview_->setObjectName("actPreview");
+  actPreview_->setCheckable(true);
+  actPreview_->setChecked(true);
+  connect(actPreview_, &QAction::toggled, this, [this](bool on) {
+    preview_->setVisible(on && step() == 3);
+    if (on) updatePreview();
+    else preview_->clear();
+  });
 
   QMenu* tools = bar->addMenu("&Tools");
   tools->setObjectName("menuTools");
@@ -713,6 +745,18 @@ QAbstractItemView* MainWindow::listView() const {
 bool MainWindow::listShown() const { return listStack_->currentWidget() == viewStack_; }
 
 void MainWindow::setListShown(bool on) { listStack_->setCurrentWidget(on ? static_cast<QWidget*>(viewStack_) : listStack_->widget(0)); }
+
+static std::vector<int> selectedRowNumbers(QItemSelectionModel* sm);
+
+void MainWindow::updatePreview() {
+  if (!preview_ || !actPreview_ || !actPreview_->isChecked()) return;
+  const std::vector<int> rows = selectedRowNumbers(detailsView_->selectionModel());
+  if (step() != 3 || busy() || rows.size() != 1) {
+    preview_->clear();
+    return;
+  }
+  preview_->showRow(session_, listModel_->row(rows.front()));
+}
 
 // ---- layouts --------------------------------------------------------------------------------
 
@@ -1074,6 +1118,7 @@ void MainWindow::showListContextMenu(const QPoint& globalPos) {
 
 bool MainWindow::renameRow(int row, const QString& name) {
   if (step() != 3 || row < 0 || row >= listModel_->count()) return false;
+  preview_->stop();  // the worker reads the records
   const ListRow r = listModel_->row(row);
   std::string newName = us(name);
   if (session_.renameRow(r, newName) && r.folder) {
@@ -1308,6 +1353,7 @@ void MainWindow::mountDone() {
 
 void MainWindow::next() {
   if (busy() || !nextButton_->isEnabled()) return;
+  preview_->clear();
   session_.filters.clear();
   filterMark_->hide();
   showButton(nextButton_, false);
@@ -1363,6 +1409,7 @@ void MainWindow::next() {
 
 void MainWindow::back() {
   if (busy() || step() <= 0 || !backButton_->isEnabled()) return;
+  preview_->clear();  // before the tree is freed
   backPressed_ = true;
   showButton(nextButton_, false);
   filterMark_->hide();
@@ -1462,7 +1509,10 @@ void MainWindow::saveSnapshot() {
 
 void MainWindow::loadSnapshot() {
   if (busy() || !actLoadSnapshot_->isEnabled()) return;
+  preview_->clear();  // the tree is replaced
   if (!loadSnapshotCommand(this, session_)) return;
+  // A snapshot keeps no verdicts: they are judged again from the disk.
+  session_.assessRecoverability();
   // The loaded tree is browsed as after a scan.
   partitionTree_->setEnabled(false);
   foundTree_->setEnabled(false);
@@ -1683,6 +1733,7 @@ void MainWindow::about() {
 
 void MainWindow::rescan() {
   if (busy()) return;
+  preview_->clear();
   if (step() == 0) {
     // The drive list again (a disk plugged in since), images kept.
     std::vector<DriveInfo> images;

@@ -40,6 +40,7 @@ namespace osprin::gui {
 
 class FileListModel;
 class InfoPanel;
+class PreviewPane;
 class JobRunner;
 class QtObserver;
 class WizardController;
@@ -99,6 +100,7 @@ class MainWindow : public QMainWindow {
   // is not reachable (a file whose folder is not in the tree, or filtered out).
   bool goToHit(const FindHit& hit);
   QLabel* filterMark() const { return filterMark_; }
+  PreviewPane* previewPane() const { return preview_; }
 
  public slots:
   // Wizard buttons.
@@ -189,6 +191,8 @@ class MainWindow : public QMainWindow {
 
   // The list.
   void listIdentity(std::uint32_t identity);
+  // Shows the one selected file in the preview pane (cleared otherwise).
+  void updatePreview();
   void fitColumns();
   void openFolderItem(std::uint32_t item);
   void selectFolderItem(QTreeWidgetItem* it);
@@ -233,6 +237,9 @@ class MainWindow : public QMainWindow {
   QString sysRoot_;
   QSplitter* paneSplit_ = nullptr;
   QSplitter* vSplit_ = nullptr;
+  QSplitter* previewSplit_ = nullptr;  // the list and the preview
+  PreviewPane* preview_ = nullptr;
+  QAction* actPreview_ = nullptr;
   QWidget* infoArea_ = nullptr;
   QLabel* filterMark_ = nullptr;
   QAction* actRescan_ = nullptr;

@@ -14,6 +14,7 @@ void loadRecoverySettings(RecoverySettings& s) {
   s.setDuplicatePolicy(q.value("duplicates", static_cast<uint>(s.duplicatePolicy)).toUInt());
   s.setDeletedPolicy(q.value("deleted", static_cast<uint>(s.deletedPolicy)).toUInt());
   s.includeSystemFiles = q.value("systemFiles", s.includeSystemFiles).toBool();
+  s.onlyIntact = q.value("onlyIntact", s.onlyIntact).toBool();
   q.endGroup();
 }
 
@@ -25,6 +26,7 @@ void saveRecoverySettings(const RecoverySettings& s) {
   q.setValue("duplicates", static_cast<uint>(s.duplicatePolicy));
   q.setValue("deleted", static_cast<uint>(s.deletedPolicy));
   q.setValue("systemFiles", s.includeSystemFiles);
+  q.setValue("onlyIntact", s.onlyIntact);
   q.endGroup();
 }
 

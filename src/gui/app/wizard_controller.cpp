@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "app/gui_texts.h"
 #include "app/qt_observer.h"
@@ -24,6 +25,9 @@ class JobObserver : public Observer {
  public:
   JobObserver(Observer& to, QObject* home) : to_(to), home_(home) {}
   std::function<void()> beforeInfo;
+  // Runs once on the worker, before the first information box (the work
+  // is over then; the box closes the job).
+  std::function<void()> beforeInfoWork;
 
   void progress(int p) override { to_.progress(p); }
   void progressVisible(bool v) override { to_.progressVisible(v); }
@@ -32,6 +36,7 @@ class JobObserver : public Observer {
   void status(std::string_view t) override { to_.status(t); }
   void stopVisible(bool v) override { to_.stopVisible(v); }
   void message(MsgKind kind, std::string_view t) override {
+    if (kind == MsgKind::Info && beforeInfoWork) std::exchange(beforeInfoWork, {})();
     if (kind == MsgKind::Info && beforeInfo) {
       auto fn = beforeInfo;
       if (QThread::currentThread() == home_->thread()) fn();
@@ -113,17 +118,21 @@ bool WizardController::openThroughService(std::string& error) {
 }
 
 bool WizardController::startJob(Job kind, std::function<void(Observer&)> work, std::function<void()> done,
-                                std::function<void()> beforeInfo) {
+                                std::function<void()> beforeInfo, std::function<void()> beforeInfoWork) {
   if (busy()) return false;
   job_ = kind;
   stop_.store(0);
   emit jobStarted(kind);
   auto obs = std::make_shared<JobObserver>(*observer_, this);
   obs->beforeInfo = std::move(beforeInfo);
+  obs->beforeInfoWork = std::move(beforeInfoWork);
   bool ok = jobs_->start(
       [obs, work = std::move(work)] {
         try {
           work(*obs);
+          // The work is over: what was to run before its closing box runs now
+          // if no box came.
+          if (obs->beforeInfoWork) std::exchange(obs->beforeInfoWork, {})();
         } catch (const std::bad_alloc&) {
           obs->message(MsgKind::Error, texts::kOutOfMemory);
           std::_Exit(1);  // running out of memory is a failure of the program, never a success
@@ -154,13 +163,15 @@ bool WizardController::startLostSearch(std::function<void()> done) {
 bool WizardController::startStandardScan(std::function<void()> beforeInfo, std::function<void()> done) {
   if (step_ != Step::Partition || session_.sel.fsType == FsType::None) return false;
   scanOutcome_ = ScanOutcome::Failed;
+  // The verdicts of the deleted files are judged once the walk is over,
+  // before the closing box shows the tree.
   return startJob(
       Job::StandardScan, [this](Observer& o) { scanOutcome_ = session_.standardScan(stop_, o); },
       [this, done = std::move(done)] {
         setStep(scanOutcome_ == ScanOutcome::Done ? Step::Browse : Step::Partition);
         if (done) done();
       },
-      std::move(beforeInfo));
+      std::move(beforeInfo), [this] { session_.assessRecoverability(&stop_); });
 }
 
 bool WizardController::startDeepScan(std::function<void()> done) {
@@ -177,7 +188,11 @@ bool WizardController::startDeepScan(std::function<void()> done) {
 bool WizardController::startMount(std::function<void()> done) {
   if (step_ != Step::FoundFs || session_.chosenFsIndex == 0) return false;
   return startJob(
-      Job::Mount, [this](Observer& o) { session_.mountFound(stop_, o); },
+      Job::Mount,
+      [this](Observer& o) {
+        session_.mountFound(stop_, o);
+        session_.assessRecoverability(&stop_);
+      },
       [this, done = std::move(done)] {
         setStep(Step::Browse);
         if (done) done();

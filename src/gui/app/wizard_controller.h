@@ -63,6 +63,8 @@ class WizardController : public QObject {
   // `done` runs on the window thread when the job has ended. The standard
   // scan's `beforeInfo` runs (on the window thread, the worker waiting) just
   // before its closing information box, so the tree can be shown under it.
+  // The standard scan and the mount then judge the deleted files'
+  // recoverability (Session::assessRecoverability), which the rows carry.
   bool startLostSearch(std::function<void()> done);
   bool startStandardScan(std::function<void()> beforeInfo, std::function<void()> done);
   bool startDeepScan(std::function<void()> done);
@@ -84,7 +86,7 @@ class WizardController : public QObject {
 
  private:
   bool startJob(Job kind, std::function<void(Observer&)> work, std::function<void()> done,
-                std::function<void()> beforeInfo = {});
+                std::function<void()> beforeInfo = {}, std::function<void()> beforeInfoWork = {});
 
   bool openThroughService(std::string& error);
   Session session_;
