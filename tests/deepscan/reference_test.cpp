@@ -65,7 +65,10 @@ void walkedFat(SectorReader& reader, FsType fsType, DeepScanResults& r) {
       f.fat2Start = f.fat1Start + spf;
       f.clusterBase = f.rootDirStart + rs - 2 * spc;
     }
-    if (f.clusterBase < 63 || f.clusterBase == 0xFFFFFFFFu) continue;
+    // A base below sector 63, or before the disk's start (the data area
+    // begins before two clusters' room), is no volume.
+    const SectorNo dataStart = f.clusterBase + 2 * spc;
+    if (f.clusterBase < 63 || dataStart < 2 * spc) continue;
     bool any = false;
     for (auto& h : heads) {
       if (h.fsIndex != 0) continue;

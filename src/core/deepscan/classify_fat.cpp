@@ -147,6 +147,7 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
     // (a small FAT16 volume leaves the 32-bit field 0).
     const SectorNo end = at + (rd16(s, 19) != 0 ? rd16(s, 19) : rd32(s, 32));
     VolumeParams fields;
+    SectorNo dataStart = 0;
     fields.sectorsPerCluster = spc;
     fields.reservedSectors = reserved;
     fields.fat1Start = at + reserved;
@@ -158,7 +159,7 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
       fields.rootDirSectors = 0;
       fields.rootDirStart = rd32(s, 44);
       fields.fat2Start = fields.fat1Start + f;
-      fields.clusterBase = at + reserved + 2 * f - 2 * spc;
+      dataStart = at + reserved + 2 * SectorNo{f};
     } else {
       const std::uint32_t f = rd16(s, 22);
       const std::uint32_t rootSectors = rd16(s, 17) / 16u;
@@ -167,10 +168,12 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
       fields.rootDirSectors = rootSectors;
       fields.rootDirStart = at + reserved + 2 * f;
       fields.fat2Start = fields.fat1Start + f;
-      fields.clusterBase = fields.rootDirStart + rootSectors - 2 * spc;
+      dataStart = fields.rootDirStart + rootSectors;
     }
+    // Cluster 2 begins the data area: a base before the disk's start is no volume.
+    if (dataStart < 2 * spc + 63) continue;
+    fields.clusterBase = dataStart - 2 * spc;
     const SectorNo base = fields.clusterBase;
-    if (base < 63 || base >= end) continue;  // a cluster base outside the volume
 
     // The heads not yet claimed whose sector is base + spc * firstCluster,
     // up to the volume's end (the heads are in ascending sector order).
