@@ -14,22 +14,6 @@ constexpr std::uint32_t kAttrLoggedUtilityStream = 0x100;
 constexpr std::uint32_t kTagMountPoint = 0xA0000003;
 constexpr std::uint32_t kTagSymlink = 0xA000000C;
 
-// Calls f(position, type, length) for each attribute of a record until f
-// returns true, an end marker, a length below 8 or an attribute that
-// reaches past the record.
-template <class F>
-void eachAttribute(Bytes rec, F f) {
-  std::size_t p = rd16(rec, 20);
-  while (p < rec.size() && rec.size() - p >= 16) {
-    const std::uint32_t type = rd32(rec, p);
-    if (type == 0 || type == 0xFFFFFFFF) return;
-    const std::uint32_t len = rd32(rec, p + 4);
-    if (len < 16 || len > rec.size() - p) return;
-    if (f(p, type, len)) return;
-    p += len;
-  }
-}
-
 std::string attributeName(Bytes a) {
   const std::size_t chars = rd8(a, 9);
   if (chars == 0) return {};

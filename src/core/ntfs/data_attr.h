@@ -14,6 +14,22 @@
 
 namespace osprin {
 
+// Calls f(position, type, length) for each attribute of a record until f
+// returns true, an end marker, a length below 8 or an attribute that
+// reaches past the record.
+template <class F>
+void eachAttribute(Bytes rec, F f) {
+  std::size_t p = rd16(rec, 20);
+  while (p < rec.size() && rec.size() - p >= 16) {
+    const std::uint32_t type = rd32(rec, p);
+    if (type == 0 || type == 0xFFFFFFFF) return;
+    const std::uint32_t len = rd32(rec, p + 4);
+    if (len < 16 || len > rec.size() - p) return;
+    if (f(p, type, len)) return;
+    p += len;
+  }
+}
+
 constexpr std::uint16_t kAttrFlagCompressed = 0x0001;
 constexpr std::uint16_t kAttrFlagEncrypted = 0x4000;
 constexpr std::uint16_t kAttrFlagSparse = 0x8000;

@@ -804,13 +804,15 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
   return r;
 }
 
-CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size, const RunList& runs,
-                                   RecoverMode mode) {
-  CopyResult r;
+// The start that a file written from a run list shares: a stop or a full
+// destination before it begins, the target created. False, with r filled,
+// when nothing is to be written.
+bool Extractor::beginRunListFile(const std::string& target, std::uint64_t size, const RunList& runs,
+                                 RecoverMode mode, CopyResult& r, Output& out) {
   r.path = target;
   if (mode == RecoverMode::Recover && stopRequested()) {
     r.status = CopyStatus::Stopped;
-    return r;
+    return false;
   }
   if (mode == RecoverMode::Recover) {
     obs_.progress(0);
@@ -820,15 +822,22 @@ CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size
     r.status = CopyStatus::Stopped;
     r.outcome = FileOutcome::Failed;
     addResult(target, size, 0, FileOutcome::Failed, "not written: the destination is full");
-    return r;
+    return false;
   }
-  Output out;
   if (!createTarget(target, out)) {
     r.status = CopyStatus::CreateFailed;
     r.outcome = FileOutcome::Failed;
-    return r;
+    return false;
   }
   out.runsDamaged = runs.damaged;
+  return true;
+}
+
+CopyResult Extractor::writeRunList(const std::string& target, std::uint64_t size, const RunList& runs,
+                                   RecoverMode mode) {
+  CopyResult r;
+  Output out;
+  if (!beginRunListFile(target, size, runs, mode, r, out)) return r;
   const std::uint64_t clusterSectors = ctx_.vp.sectorsPerCluster;
   const std::uint64_t clusterBytes = clusterSectors * kSectorSize;
   for (const DataRun& run : runs.runs) {
@@ -1041,28 +1050,8 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
 CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t size, const RunList& runs,
                                        const NtfsDataAttr& info, RecoverMode mode) {
   CopyResult r;
-  r.path = target;
-  if (mode == RecoverMode::Recover && stopRequested()) {
-    r.status = CopyStatus::Stopped;
-    return r;
-  }
-  if (mode == RecoverMode::Recover) {
-    obs_.progress(0);
-    lastPercent_ = 0;
-  }
-  if (result_.destinationFull) {
-    r.status = CopyStatus::Stopped;
-    r.outcome = FileOutcome::Failed;
-    addResult(target, size, 0, FileOutcome::Failed, "not written: the destination is full");
-    return r;
-  }
   Output out;
-  if (!createTarget(target, out)) {
-    r.status = CopyStatus::CreateFailed;
-    r.outcome = FileOutcome::Failed;
-    return r;
-  }
-  out.runsDamaged = runs.damaged;
+  if (!beginRunListFile(target, size, runs, mode, r, out)) return r;
   const std::uint64_t clusterSectors = ctx_.vp.sectorsPerCluster;
   const std::uint64_t clusterBytes = clusterSectors * kSectorSize;
   // Past the initialised size every reader of the volume sees zeros.

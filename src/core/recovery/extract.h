@@ -273,6 +273,8 @@ class Extractor {
   // Filters, deleted-file policy and duplicates; false when the file is refused.
   bool applyPolicies(FileCopyRequest& req, std::string& target);
   bool createTarget(const std::string& target, Output& out);
+  bool beginRunListFile(const std::string& target, std::uint64_t size, const RunList& runs, RecoverMode mode,
+                        CopyResult& r, Output& out);
   // Copies size - written bytes (at most) of a contiguous stretch of sectors.
   enum class Stretch { Ok, Interrupted, PastEnd, WriteFailed };
   Stretch copyStretch(Output& out, std::uint64_t firstSector, std::uint64_t sectors, std::uint64_t size,

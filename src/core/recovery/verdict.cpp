@@ -8,6 +8,7 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "ntfs/data_attr.h"
 #include "recovery/extract.h"
 
 namespace osprin {
@@ -243,20 +244,6 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
 constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
 constexpr std::uint32_t kBitmapRecord = 6;
 
-// Calls f(offset, type) for each attribute of a record, within its bounds.
-template <class F>
-void walkAttributes(Bytes rec, F f) {
-  std::size_t p = rd16(rec, 20);
-  while (p < rec.size() && rec.size() - p >= 16) {
-    const std::uint32_t type = rd32(rec, p);
-    if (type == 0 || type == 0xFFFFFFFFu) return;
-    const std::uint32_t len = rd32(rec, p + 4);
-    if (len < 16 || len > rec.size() - p) return;
-    f(p, type);
-    p += len;
-  }
-}
-
 struct Stashed {
   bool found = false;     // the record was read
   bool hasData = false;   // it has the attribute wanted
@@ -280,10 +267,11 @@ Stashed stashIndex(Bytes rec) {
   s.found = true;
   s.hasData = true;
   s.resident = true;  // a folder whose index fits its record needs no cluster
-  walkAttributes(rec, [&](std::size_t p, std::uint32_t type) {
-    if (type != kAttrIndexAllocation || rd8(rec, p + 8) != 1 || !s.resident) return;
+  eachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+    if (type != kAttrIndexAllocation || rd8(rec, p + 8) != 1) return false;
     s.resident = false;
     s.runs = decodeDataRuns(rec, p);
+    return true;  // the first index allocation
   });
   return s;
 }
@@ -409,11 +397,12 @@ VerdictCounts assessNtfs(SectorReader& reader, const VolumeParams& vp, FileTree&
     if (!fixedUp) applyFixup(rec);
     const Bytes r(rec.data(), rec.size());
     if (rd16(r, 22) & 1) {
-      walkAttributes(r, [&](std::size_t p, std::uint32_t) {
-        if (rd8(r, p + 8) != 1) return;
+      eachAttribute(r, [&](std::size_t p, std::uint32_t, std::uint32_t) {
+        if (rd8(r, p + 8) != 1) return false;
         const RunList list = decodeDataRuns(r, p);
         for (const DataRun& run : list.runs)
           if (!run.sparse) map.claimRange(static_cast<std::uint64_t>(run.startCluster), run.length);
+        return false;
       });
     }
     if (auto it = files.find(sector); it != files.end()) it->second = stashData(r);
