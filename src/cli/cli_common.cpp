@@ -134,6 +134,18 @@ void addMapOption(CLI::App* cmd, std::string& mapFile) {
                   "count as unreadable");
 }
 
+unsigned& sectorSizeOption() {
+  static unsigned size = 0;
+  return size;
+}
+
+void addSectorSizeOption(CLI::App& app) {
+  app.add_option("--sector-size", sectorSizeOption(),
+                 "the disk's logical sector size in bytes (512, 1024, 2048 or 4096); by default the device's own, "
+                 "or what the disk's partition table and boot sectors show")
+      ->check(CLI::IsMember({512u, 1024u, 2048u, 4096u}));
+}
+
 std::optional<OpenDisk> openDisk(const std::string& path, const std::string& badSectorsMap) {
   OpenDisk d;
   std::string err;
@@ -147,6 +159,8 @@ std::optional<OpenDisk> openDisk(const std::string& path, const std::string& bad
     return std::nullopt;
   }
   d.reader = std::make_unique<SectorReader>(std::move(src));
+  d.reader->setSectorSize(sectorSizeOption() != 0 ? sectorSizeOption() : detectSectorSize(*d.reader->source()));
+  d.drive.sectorSize = d.reader->sectorSize();
   if (!badSectorsMap.empty()) {
     std::vector<SectorRange> unreadable;
     if (!loadRescueMap(badSectorsMap, unreadable, err)) {
@@ -178,8 +192,9 @@ bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const Dri
     if (p.fsType == FsType::None) {
       fail("partition " + std::to_string(args.partition) +
            " holds no FAT16, FAT32 or NTFS volume (its first sector is none of their boot sectors); "
-           "a deep scan of its range may still find one: --deep --fs TYPE --start " + std::to_string(p.start) +
-           " --end " + std::to_string(std::uint64_t{p.start} + p.length - 1));
+           "a deep scan of its range may still find one: --deep --fs TYPE --start " +
+           std::to_string(p.start / reader.unitsPerSector()) + " --end " +
+           std::to_string((std::uint64_t{p.start} + p.length) / reader.unitsPerSector() - 1));
       return false;
     }
     sel.fsType = p.fsType;
@@ -206,10 +221,13 @@ bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const Dri
     fail("the end sector must not lie before the start sector");
     return false;
   }
+  // The disk's own sectors, as the partition list shows them; the selection
+  // counts 512-byte units.
+  const std::uint64_t u = reader.unitsPerSector();
   sel.fsType = t;
-  sel.rangeStart = static_cast<SectorNo>(*args.start);
-  sel.rangeEnd = static_cast<SectorNo>(*args.end);
-  sel.rangeLength = static_cast<SectorNo>(*args.end - *args.start + 1);
+  sel.rangeStart = static_cast<SectorNo>(*args.start * u);
+  sel.rangeEnd = static_cast<SectorNo>((*args.end + 1) * u - 1);
+  sel.rangeLength = static_cast<SectorNo>((*args.end - *args.start + 1) * u);
   sel.rangeTag = 0;
   return true;
 }
@@ -226,6 +244,7 @@ void addVolumeOptions(CLI::App* cmd, VolumeArgs& args) {
 
 bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, TerminalObserver& term) {
   std::string err;
+  s.sectorSizeOverride = sectorSizeOption();
   if (!s.addImage(diskPath, err) || !s.openDrive(static_cast<int>(s.drives.size()) - 1, err)) {
     fail(err);
     return false;

@@ -70,8 +70,16 @@ class TerminalObserver : public Observer {
   bool drawn_ = false;
 };
 
+// --sector-size: the disk's logical sector size as the user gave it (512,
+// 1024, 2048 or 4096); 0 when not given (the device's own, or what the
+// disk's contents show).
+unsigned& sectorSizeOption();
+// Adds --sector-size to the program (accepted before or after the command).
+void addSectorSizeOption(CLI::App& app);
+
 // Opens DISK (device or image) read-only; with a map file, the areas the
-// map does not give as finished are never read.
+// map does not give as finished are never read. The reader works in the
+// disk's sector size (--sector-size, else detected).
 struct OpenDisk {
   DriveInfo drive;
   std::unique_ptr<SectorReader> reader;

@@ -137,8 +137,10 @@ void addDeepScanCommand(CLI::App& app) {
     if (*a->start >= *a->end) return fail("End sector should be bigger than start sector");
     auto disk = openDisk(a->disk, a->badSectorsMap);
     if (!disk) return;
-    sel.rangeStart = static_cast<SectorNo>(*a->start);
-    sel.rangeEnd = static_cast<SectorNo>(*a->end);
+    // The disk's own sectors; the scan counts 512-byte units.
+    const std::uint64_t u = disk->reader->unitsPerSector();
+    sel.rangeStart = static_cast<SectorNo>(*a->start * u);
+    sel.rangeEnd = static_cast<SectorNo>(*a->end * u);
     sel.rangeLength = sel.rangeEnd - sel.rangeStart;
     installInterruptHandler();
     TerminalObserver terminal;

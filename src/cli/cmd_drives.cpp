@@ -41,7 +41,8 @@ void addDrivesCommand(CLI::App& app) {
                        {"cylinders", d.cylinders},
                        {"heads", d.heads},
                        {"sectors_per_track", d.sectorsPerTrack},
-                       {"total_sectors", d.totalSectors}});
+                       {"sector_size", d.sectorSize},
+                       {"total_sectors", diskSectorCount(d)}});
         if (d.isImage) {
           auto& o = out.back();
           o["format"] = imageFormatName(d.image.format);

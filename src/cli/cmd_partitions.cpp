@@ -16,9 +16,11 @@ namespace {
 
 // A partition that reaches past the end of the disk is listed with a
 // warning: on stderr, and in --json as the row's "warnings".
-void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::uint64_t diskSectors) {
+// Starts and lengths in the disk's own sectors (units 512-byte units each).
+void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::uint64_t diskSectors,
+                     std::uint32_t units) {
   for (const auto& p : parts)
-    if (const std::string w = partitionBeyondDiskWarning(p, diskSectors); !w.empty())
+    if (const std::string w = partitionBeyondDiskWarning(p, diskSectors, units); !w.empty())
       std::fprintf(stderr, "osprin: warning: %s\n", w.c_str());
   if (json) {
     nlohmann::json out = nlohmann::json::array();
@@ -27,15 +29,16 @@ void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::u
       nlohmann::json row = {{"index", i + 1},
                             {"label", partitionLabel(i, p)},
                             {"type", p.fsType == FsType::None ? std::string("unknown") : std::string(fsTypeText(p.fsType))},
-                            {"start", p.start},
-                            {"length", p.length},
-                            {"end", static_cast<SectorNo>(p.start + p.length - 1)}};
+                            {"start", p.start / units},
+                            {"length", p.length / units},
+                            {"end", static_cast<SectorNo>((p.start + p.length) / units - 1)},
+                            {"sector_size", units * kSectorSize}};
       // GPT partitions: their name and type GUID.
       if (!p.typeGuid.empty()) {
         row["name"] = p.name;
         row["type_guid"] = p.typeGuid;
       }
-      if (const std::string w = partitionBeyondDiskWarning(p, diskSectors); !w.empty())
+      if (const std::string w = partitionBeyondDiskWarning(p, diskSectors, units); !w.empty())
         row["warnings"] = nlohmann::json::array({w});
       out.push_back(std::move(row));
     }
@@ -52,8 +55,9 @@ void printPartitions(const std::vector<PartitionEntry>& parts, bool json, std::u
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const auto& p = parts[i];
     std::printf("%-22s %12llu %12llu %12llu %7llu MB%s\n", partitionLabel(i, p).c_str(),
-                static_cast<unsigned long long>(p.start), static_cast<unsigned long long>(p.start + p.length - 1),
-                static_cast<unsigned long long>(p.length), static_cast<unsigned long long>(p.length / 2048),
+                static_cast<unsigned long long>(p.start / units),
+                static_cast<unsigned long long>((p.start + p.length) / units - 1),
+                static_cast<unsigned long long>(p.length / units), static_cast<unsigned long long>(p.length / 2048),
                 names ? ("  " + terminalQuoted(p.name)).c_str() : "");
   }
 }
@@ -83,7 +87,7 @@ void addPartitionsCommands(CLI::App& app) {
     if (interrupted()) fail("the partition search was stopped; the list is partial", kExitInterrupted);
     if (found.searched && !a->json)
       std::fprintf(stderr, " No partitions found, going to make a quick search for missing partitions\n");
-    printPartitions(found.partitions, a->json, disk->reader->totalSectors());
+    printPartitions(found.partitions, a->json, disk->reader->totalSectors(), disk->reader->unitsPerSector());
   });
 
   auto b = std::make_shared<Args>();
@@ -97,7 +101,7 @@ void addPartitionsCommands(CLI::App& app) {
     TerminalObserver obs;
     auto parts = searchLostPartitions(*disk->reader, disk->drive, stopFlag(), obs);
     obs.finish();
-    printPartitions(parts, b->json, disk->reader->totalSectors());
+    printPartitions(parts, b->json, disk->reader->totalSectors(), disk->reader->unitsPerSector());
     if (interrupted()) fail("the partition search was stopped; the list is partial", kExitInterrupted);
   });
 }

@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
   CLI::App app{"osprin: recovers files from FAT16, FAT32 and NTFS disks and disk images (read-only)", "osprin"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("osprin ") + OSPRIN_VERSION);
+  app.fallthrough();  // program options (--sector-size) may follow the command
+  osprin::cli::addSectorSizeOption(app);
   osprin::cli::addDrivesCommand(app);
   osprin::cli::addPartitionsCommands(app);
   osprin::cli::addListCommand(app);

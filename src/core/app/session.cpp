@@ -47,7 +47,10 @@ void Session::openDriveFrom(int index, std::unique_ptr<BlockSource> source) {
   closeDrive();
   reader = std::make_unique<SectorReader>(std::move(source));
   reader->setBadSectorRetries(settings.badSectorRetries);
+  reader->setSectorSize(isSectorSize(sectorSizeOverride) ? sectorSizeOverride : detectSectorSize(*reader->source()));
   selectedDrive = index;
+  if (index >= 0 && static_cast<std::size_t>(index) < drives.size())
+    drives[static_cast<std::size_t>(index)].sectorSize = reader->sectorSize();
 }
 
 void Session::closeDrive() { reader.reset(); }
@@ -112,10 +115,12 @@ std::string Session::setScanRange(FsType fsType, std::string_view startText, std
   if (!parseUnsigned(startText, start) || start >= kSectorNoLimit) return std::string(texts::kStartInvalid);
   if (!parseUnsigned(endText, end) || end >= kSectorNoLimit) return std::string(texts::kEndInvalid);
   if (start >= end) return std::string(texts::kEndNotBigger);
+  // Typed in the disk's own sectors; kept in 512-byte units.
+  const std::uint64_t units = reader ? reader->unitsPerSector() : 1;
   sel.fsType = fsType;
-  sel.rangeStart = static_cast<SectorNo>(start);
-  sel.rangeEnd = static_cast<SectorNo>(end);
-  sel.rangeLength = static_cast<SectorNo>(end - start);
+  sel.rangeStart = static_cast<SectorNo>(start * units);
+  sel.rangeEnd = static_cast<SectorNo>(end * units);
+  sel.rangeLength = static_cast<SectorNo>((end - start) * units);
   return "";
 }
 

@@ -37,6 +37,12 @@ class Session {
   std::vector<DriveInfo> drives;
   int selectedDrive = -1;
   std::unique_ptr<SectorReader> reader;  // the open disk (read-only)
+  // The logical sector size the user gave (512 to 4,096); 0: the device's
+  // own, or what the disk's contents show (detectSectorSize).
+  unsigned sectorSizeOverride = 0;
+  // A position in 512-byte units as the disk's own sector number (what the
+  // window shows and the range fields take).
+  std::uint64_t diskSector(SectorNo unit) const { return reader ? unit / reader->unitsPerSector() : unit; }
 
   // Lists the machine's disks followed by the given images.
   void enumerateDrives(const std::vector<std::string>& images, const std::string& sysRoot = "/sys/block");

@@ -6,9 +6,12 @@
 
 namespace osprin {
 
-// Absolute number of a 512-byte sector on the selected disk. Every sector
+// Absolute number of a 512-byte unit on the selected disk. Every sector
 // address in the core goes through this one type, 64 bits wide, so that
-// disks past 2 TiB are read to their end.
+// disks past 2 TiB are read to their end. A disk whose logical sectors are
+// larger (1,024 to 4,096 bytes) counts several units per sector: partition
+// tables and boot sectors are converted where they are read, and the
+// sectors users see and type are the disk's own (SectorReader::sectorSize).
 using SectorNo = std::uint64_t;
 
 // Sector numbers typed by users and read from the disk stay below this
@@ -16,7 +19,11 @@ using SectorNo = std::uint64_t;
 // sums of sector numbers never wrap.
 constexpr SectorNo kSectorNoLimit = SectorNo{1} << 48;
 
+// Bytes of the unit that SectorNo counts.
 constexpr unsigned kSectorSize = 512;
+
+// The logical sector sizes a disk may have: 512, 1,024, 2,048 or 4,096 bytes.
+constexpr bool isSectorSize(std::uint64_t v) { return v == 512 || v == 1024 || v == 2048 || v == 4096; }
 
 // File-system code of a selection, a mounted volume or a found file system.
 enum class FsType : std::uint16_t { None = 0, Fat16 = 100, Fat32 = 200, Ntfs = 300 };

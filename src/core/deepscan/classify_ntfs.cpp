@@ -258,8 +258,11 @@ void Classifier::byBootSector() {
     std::array<std::uint8_t, kSectorSize> buf{};
     reader_.readSectors(at, 1, buf.data());
     const auto boot = parseNtfsBootSector(Bytes(buf));
-    if (!boot || boot->bytesPerSector != kSectorSize) continue;
-    const std::uint32_t spc = boot->sectorsPerCluster;
+    // 1,024-byte records, as the record pass finds them; the boot sector's
+    // counts of its own sectors become 512-byte units.
+    if (!boot || boot->mftRecordBytes != 1024) continue;
+    const std::uint32_t units = boot->bytesPerSector / kSectorSize;
+    const std::uint32_t spc = boot->sectorsPerCluster * units;
     VolumeParams fields;
     fields.fsType = FsType::Ntfs;
     fields.sectorsPerCluster = spc;
@@ -267,7 +270,8 @@ void Classifier::byBootSector() {
     fields.mftStart = at + spc * boot->mftCluster;
     fields.mftMirrorStart = at + spc * boot->mftMirrorCluster;
     fields.sectorsPerIndexRecord = boot->indexBlockBytes / kSectorSize;
-    fields.volumeEnd = at + boot->totalSectors;
+    fields.sectorsPerMftRecord = 2;
+    fields.volumeEnd = at + boot->totalSectors * units;
     if (confirm(spc, at, fields.volumeEnd)) addFoundFileSystem(r_, "NTFS @" + dec(at), fields);
   }
 }

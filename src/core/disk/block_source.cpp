@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/types.h"
+
 #include "disk/image_sources.h"
 
 namespace osprin {
@@ -62,6 +64,7 @@ std::unique_ptr<FileBlockSource> FileBlockSource::adopt(int fd, const std::strin
     int block = 0;
     if (::ioctl(fd, BLKSSZGET, &block) == 0 && block >= 512 && block <= 65536 && (block & (block - 1)) == 0)
       src->align_ = std::max<std::size_t>(static_cast<std::size_t>(block), 512);
+    if (isSectorSize(static_cast<std::uint64_t>(block))) src->logical_ = static_cast<unsigned>(block);
     src->directFd_ = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
     if (src->directFd_ >= 0 && ::posix_memalign(&src->bounce_, std::max<std::size_t>(src->align_, 4096), kBounceBytes) != 0) {
       src->bounce_ = nullptr;

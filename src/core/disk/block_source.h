@@ -17,6 +17,9 @@ class BlockSource {
   virtual bool readAt(std::uint64_t off, void* buf, std::size_t len) = 0;
   // Size in bytes (0 when unknown).
   virtual std::uint64_t sizeBytes() const = 0;
+  // The disk's logical sector size when the source knows it (a block
+  // device, an EnCase image); 0 when it does not (a raw image file).
+  virtual unsigned logicalSectorSize() const { return 0; }
 };
 
 // A device or image file opened with O_RDONLY. Never opened for writing.
@@ -38,6 +41,7 @@ class FileBlockSource : public BlockSource {
 
   bool readAt(std::uint64_t off, void* buf, std::size_t len) override;
   std::uint64_t sizeBytes() const override { return size_; }
+  unsigned logicalSectorSize() const override { return logical_; }
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
   // True while reads go through O_DIRECT.
@@ -51,6 +55,7 @@ class FileBlockSource : public BlockSource {
   std::string path_;
   int directFd_ = -1;
   std::size_t align_ = 4096;  // the device's logical block size, at least 512
+  unsigned logical_ = 0;      // a block device's logical sector size (BLKSSZGET)
   void* bounce_ = nullptr;    // aligned buffer of kBounceBytes
 };
 

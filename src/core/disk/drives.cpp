@@ -16,6 +16,7 @@
 
 #include "common/text.h"
 #include "disk/block_source.h"
+#include "disk/sector_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -92,6 +93,9 @@ bool blockDeviceInfo(const std::string& devPath, const fs::path& sysDir, std::ui
   std::uint64_t sectors = sysSectors;
   if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) sectors = bytes / kSectorSize;
   deviceGeometry(fd, sectors, d);
+  int logical = 0;
+  if (::ioctl(fd, BLKSSZGET, &logical) == 0 && isSectorSize(static_cast<std::uint64_t>(logical)))
+    d.sectorSize = static_cast<unsigned>(logical);
   ::close(fd);
   d.path = devPath;
   d.isImage = false;
@@ -143,6 +147,7 @@ bool driveInfoForPath(const std::string& path, DriveInfo& out, std::string& erro
   auto src = openBlockSource(path, error, &image);
   if (!src) return false;
   DriveInfo d = translatedGeometry(src->sizeBytes() / kSectorSize);
+  d.sectorSize = detectSectorSize(*src);
   d.image = std::move(image);
   d.path = path;
   d.isImage = true;
@@ -172,6 +177,9 @@ std::vector<DriveInfo> enumerateDrives(const std::vector<std::string>& images, c
       // Listed whatever the user's rights: /sys/block is readable by all.
       if (errno != EACCES && errno != EPERM) continue;
       fillGeometry(d, sectors, 255, 63);
+      std::uint64_t logical = 0;
+      if (parseUnsigned(readSysText(sysDir / "queue" / "logical_block_size"), logical) && isSectorSize(logical))
+        d.sectorSize = static_cast<unsigned>(logical);
       d.path = devPath;
       d.readable = false;
       d.model = isUsb(sysDir) ? "USB Device" : sysModel(sysDir);
@@ -193,7 +201,8 @@ std::vector<PanelRow> driveInfoPanel(const DriveInfo& d) {
           {"Capacity", capacity},
           {"Cylinders", dec(d.cylinders)},
           {"Head", dec(d.heads)},
-          {"Sectors Per Track", dec(d.sectorsPerTrack)}};
+          {"Sectors Per Track", dec(d.sectorsPerTrack)},
+          {"Sector Size", dec(d.sectorSize) + " bytes"}};
 }
 
 std::vector<PanelRow> imageInfoPanel(const DriveInfo& d) {

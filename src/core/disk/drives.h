@@ -14,7 +14,8 @@ struct DriveInfo {
   std::uint32_t cylinders = 0;
   std::uint32_t heads = 0;
   std::uint32_t sectorsPerTrack = 0;
-  std::uint64_t totalSectors = 0;  // every sector of the disk
+  std::uint64_t totalSectors = 0;  // every 512-byte unit of the disk
+  unsigned sectorSize = kSectorSize;  // the disk's logical sector size (512 to 4,096 bytes)
   std::string model;               // product text, "USB Device", "Media missing or not inserted", ...
   std::string path;                // /dev/sda or the image file
   bool isImage = false;
@@ -43,12 +44,16 @@ DriveInfo translatedGeometry(std::uint64_t sectors);
 std::string driveLabel(std::size_t k);
 
 // Texts of the information panel: Model, Capacity ("8063 MB ( Approx )"),
-// Cylinders, Head, Sectors Per Track.
+// Cylinders, Head, Sectors Per Track, Sector Size ("4096 bytes").
 struct PanelRow {
   std::string label;
   std::string value;
 };
 std::vector<PanelRow> driveInfoPanel(const DriveInfo& d);
+// The disk's sectors of its own logical size.
+inline std::uint64_t diskSectorCount(const DriveInfo& d) {
+  return d.sectorSize > kSectorSize ? d.totalSectors / (d.sectorSize / kSectorSize) : d.totalSectors;
+}
 // The rows that follow them for an image file: "Image Format" and the
 // image's own details (an EnCase image's case number, examiner, hashes).
 std::vector<PanelRow> imageInfoPanel(const DriveInfo& d);

@@ -108,7 +108,10 @@ std::unique_ptr<BlockSource> openEwfSource(const std::string& path, std::string&
     std::string v = headerValue(h, f.id, f.hash);
     if (!v.empty()) info.details.push_back({f.key, f.label, v});
   }
-  return std::make_unique<libyal::Source<libewf_handle_t, libewf_error_t>>(kApi, h, size);
+  std::uint32_t bytesPerSector = 0;
+  if (libewf_handle_get_bytes_per_sector(h, &bytesPerSector, &err) != 1) bytesPerSector = 0;
+  message(err);
+  return std::make_unique<libyal::Source<libewf_handle_t, libewf_error_t>>(kApi, h, size, bytesPerSector);
 }
 
 }  // namespace osprin

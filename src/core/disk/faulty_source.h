@@ -38,6 +38,7 @@ class FaultySource : public BlockSource {
 
   bool readAt(std::uint64_t off, void* buf, std::size_t len) override;
   std::uint64_t sizeBytes() const override { return inner_->sizeBytes(); }
+  unsigned logicalSectorSize() const override { return inner_->logicalSectorSize(); }
 
   // Number of readAt calls so far, and of attempts on one sector.
   std::uint64_t requests() const { return requests_; }

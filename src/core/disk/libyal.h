@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/types.h"
 #include "disk/block_source.h"
 
 namespace osprin::libyal {
@@ -62,7 +63,9 @@ struct Api {
 template <typename Handle, typename Error>
 class Source : public BlockSource {
  public:
-  Source(const Api<Handle, Error>& api, Handle* h, std::uint64_t size) : api_(api), handle_(h), size_(size) {}
+  // sectorSize: the disk's logical sector size as the image records it (0: not recorded).
+  Source(const Api<Handle, Error>& api, Handle* h, std::uint64_t size, unsigned sectorSize = 0)
+      : api_(api), handle_(h), size_(size), sectorSize_(isSectorSize(sectorSize) ? sectorSize : 0) {}
   ~Source() override {
     Error* err = nullptr;
     api_.close(handle_, &err);
@@ -92,11 +95,13 @@ class Source : public BlockSource {
     return whole;
   }
   std::uint64_t sizeBytes() const override { return size_; }
+  unsigned logicalSectorSize() const override { return sectorSize_; }
 
  private:
   Api<Handle, Error> api_;
   Handle* handle_;
   std::uint64_t size_;
+  unsigned sectorSize_;
   std::mutex mutex_;
 };
 

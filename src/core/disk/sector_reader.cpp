@@ -234,6 +234,52 @@ std::vector<std::string_view> fields(std::string_view line) {
 
 }  // namespace
 
+namespace {
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t le32(const std::uint8_t* p) { return std::uint32_t{le16(p)} | std::uint32_t{le16(p + 2)} << 16; }
+
+// The bytes per sector of a FAT or NTFS boot sector at byte off (0 when
+// there is none): signature, jump, a sector size, a cluster size and, for
+// FAT, reserved sectors and one or two FATs.
+unsigned bootSectorSize(BlockSource& source, std::uint64_t off) {
+  std::uint8_t b[512] = {};
+  if (!source.readAt(off, b, sizeof b)) return 0;
+  if (b[510] != 0x55 || b[511] != 0xAA || (b[0] != 0xEB && b[0] != 0xE9)) return 0;
+  const unsigned bps = le16(b + 11);
+  if (!isSectorSize(bps)) return 0;
+  if (std::memcmp(b + 3, "NTFS    ", 8) == 0) return bps;
+  const unsigned spc = b[13];
+  if (spc == 0 || (spc & (spc - 1)) != 0 || le16(b + 14) == 0 || b[16] < 1 || b[16] > 2) return 0;
+  return bps;
+}
+
+}  // namespace
+
+unsigned detectSectorSize(BlockSource& source) {
+  // A device's own size is the truth (only a block device's FileBlockSource
+  // reports one); an image's record of it is used only when the image's
+  // contents say nothing (a converting tool may record 512 for any disk).
+  const unsigned recorded = source.logicalSectorSize();
+  if (dynamic_cast<FileBlockSource*>(&source) != nullptr && isSectorSize(recorded)) return recorded;
+  for (unsigned size : {512u, 4096u, 1024u, 2048u}) {
+    char sig[8] = {};
+    if (source.readAt(size, sig, sizeof sig) && std::memcmp(sig, "EFI PART", 8) == 0) return size;
+  }
+  if (const unsigned bps = bootSectorSize(source, 0)) return bps;
+  std::uint8_t mbr[512] = {};
+  if (source.readAt(0, mbr, sizeof mbr) && mbr[510] == 0x55 && mbr[511] == 0xAA) {
+    for (int i = 0; i < 4; ++i) {
+      const std::uint8_t* e = mbr + 446 + 16 * i;
+      const std::uint64_t first = le32(e + 8);
+      if (e[4] == 0 || first == 0) continue;
+      for (unsigned size : {512u, 4096u, 1024u, 2048u})
+        if (bootSectorSize(source, first * size) == size) return size;
+    }
+  }
+  return isSectorSize(recorded) ? recorded : kSectorSize;
+}
+
 bool parseRescueMap(std::string_view text, std::vector<SectorRange>& unreadable, std::string& error) {
   unreadable.clear();
   bool statusSeen = false;

@@ -1,5 +1,6 @@
 #pragma once
-// The single entry point for disk reads: 512-byte sectors by absolute number.
+// The single entry point for disk reads: 512-byte units by absolute number
+// (SectorNo), on a disk whose own logical sectors are 512 to 4,096 bytes.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -25,7 +26,9 @@ void addSectorRange(std::vector<SectorRange>& ranges, std::uint64_t first, std::
 class SectorReader {
  public:
   SectorReader() = default;  // no disk: every read fails and leaves the buffer alone
-  explicit SectorReader(std::unique_ptr<BlockSource> source) : source_(std::move(source)) {}
+  explicit SectorReader(std::unique_ptr<BlockSource> source)
+      : source_(std::move(source)),
+        sectorSize_(source_ && isSectorSize(source_->logicalSectorSize()) ? source_->logicalSectorSize() : kSectorSize) {}
 
   // Reads count sectors from lba into buf (count * 512 bytes). One request
   // first; when it fails, the bad sectors are isolated the way a rescue tool
@@ -43,8 +46,20 @@ class SectorReader {
 
   bool isOpen() const { return source_ != nullptr; }
   BlockSource* source() { return source_.get(); }
-  // Sectors of the disk as the source reports them (0 when unknown).
+  // 512-byte units of the disk as the source reports them (0 when unknown).
   std::uint64_t totalSectors() const { return source_ ? source_->sizeBytes() / kSectorSize : 0; }
+
+  // The disk's logical sector size (512, 1,024, 2,048 or 4,096 bytes): the
+  // unit of its partition tables' addresses and of the sector numbers users
+  // see. The device's own when it has one, else 512 until set.
+  unsigned sectorSize() const { return sectorSize_; }
+  void setSectorSize(unsigned bytes) {
+    if (isSectorSize(bytes)) sectorSize_ = bytes;
+  }
+  // 512-byte units per logical sector (1 to 8).
+  std::uint32_t unitsPerSector() const { return sectorSize_ / kSectorSize; }
+  // Logical sectors of the disk (0 when unknown).
+  std::uint64_t diskSectors() const { return source_ ? source_->sizeBytes() / sectorSize_ : 0; }
 
   // Attempts on an isolated bad sector (one whose neighbours read). A
   // sector inside a run of failures is tried once.
@@ -85,11 +100,19 @@ class SectorReader {
   bool stopRequested() const { return stopCheck_ && stopCheck_(); }
 
   std::unique_ptr<BlockSource> source_;
+  unsigned sectorSize_ = kSectorSize;
   std::atomic<std::uint16_t> retries_{3};
   std::vector<SectorRange> unreadable_;
   StopCheck stopCheck_;
   std::atomic<std::uint64_t> failed_{0};
 };
+
+// The logical sector size of the disk behind source: the device's own (a
+// block device); else where a GPT header is found (LBA 1 of 512, 1,024,
+// 2,048 or 4,096-byte sectors); else the bytes per sector of a FAT or NTFS
+// boot sector at byte 0, or at the first sector of the first MBR partition
+// read in that size; else what the image file records; else 512.
+unsigned detectSectorSize(BlockSource& source);
 
 // Reads a GNU ddrescue map file: every area whose status is not finished
 // ('+') becomes a range of unreadable sectors (a sector partly covered counts

@@ -52,7 +52,10 @@ std::unique_ptr<BlockSource> openVhdiSource(const std::string& path, std::string
   info.format = fileType == LIBVHDI_FILE_TYPE_VHDX ? ImageFormat::Vhdx : ImageFormat::Vhd;
   info.details.push_back({"disk_type", "Disk Type",
                           diskType == LIBVHDI_DISK_TYPE_FIXED ? "fixed" : "dynamic"});
-  return std::make_unique<libyal::Source<libvhdi_file_t, libvhdi_error_t>>(kApi, f, size);
+  std::uint32_t bytesPerSector = 0;
+  if (libvhdi_file_get_bytes_per_sector(f, &bytesPerSector, &err) != 1) bytesPerSector = 0;
+  message(err);
+  return std::make_unique<libyal::Source<libvhdi_file_t, libvhdi_error_t>>(kApi, f, size, bytesPerSector);
 }
 
 }  // namespace osprin

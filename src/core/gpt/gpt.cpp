@@ -37,9 +37,9 @@ Guid readGuid(Bytes b, std::size_t off) {
   return g;
 }
 
-std::uint64_t Header::entryArraySectors() const {
+std::uint64_t Header::entryArraySectors(unsigned sectorSize) const {
   const std::uint64_t bytes = std::uint64_t{entryCount} * entrySize;
-  return (bytes + kSectorSize - 1) / kSectorSize;
+  return (bytes + sectorSize - 1) / sectorSize;
 }
 
 const char* statusText(HeaderStatus s) {
@@ -86,10 +86,8 @@ HeaderStatus parseHeader(Bytes s, std::uint64_t lba, std::uint64_t diskSectors, 
   h.entryArrayCrc = rd32(s, hdr::kEntryArrayCrc);
 
   if ((h.revision >> 16) != 1) return HeaderStatus::BadRevision;
-  if (h.headerSize < kMinHeaderSize || h.headerSize > kSectorSize || h.headerSize > s.size())
-    return HeaderStatus::BadHeaderSize;
-  std::array<std::uint8_t, kSectorSize> copy{};
-  std::copy_n(s.begin(), h.headerSize, copy.begin());
+  if (h.headerSize < kMinHeaderSize || h.headerSize > s.size()) return HeaderStatus::BadHeaderSize;
+  std::vector<std::uint8_t> copy(s.begin(), s.begin() + h.headerSize);
   for (std::size_t i = 0; i < 4; ++i) copy[hdr::kHeaderCrc + i] = 0;
   if (crc32Of(Bytes(copy.data(), h.headerSize)) != h.headerCrc) return HeaderStatus::BadHeaderCrc;
   if (h.myLba != lba) return HeaderStatus::WrongLba;
@@ -99,7 +97,9 @@ HeaderStatus parseHeader(Bytes s, std::uint64_t lba, std::uint64_t diskSectors, 
   if (h.firstUsableLba > h.lastUsableLba || h.entryArrayLba < 2 || h.entryArrayLba == h.myLba)
     return HeaderStatus::BadLimits;
   if (diskSectors != 0) {
-    const std::uint64_t arrayEnd = h.entryArrayLba + h.entryArraySectors();  // no overflow: both bounded below
+    // No overflow: both bounded above. The sector is as long as the disk's sectors.
+    const auto sectorSize = static_cast<unsigned>(s.size() < kSectorSize ? kSectorSize : s.size());
+    const std::uint64_t arrayEnd = h.entryArrayLba + h.entryArraySectors(sectorSize);
     if (h.myLba >= diskSectors || h.lastUsableLba >= diskSectors || h.entryArrayLba >= diskSectors ||
         arrayEnd > diskSectors)
       return HeaderStatus::BadLimits;
@@ -152,13 +152,17 @@ namespace {
 HeaderStatus readAt(SectorReader& reader, std::uint64_t lba, std::uint64_t diskSectors, Table& t,
                     bool& arrayDamaged) {
   arrayDamaged = false;
-  std::array<std::uint8_t, kSectorSize> sector{};
-  if (!reader.readSectorsClearing(lba, 1, sector.data())) return HeaderStatus::Unreadable;
+  // LBAs count the disk's own sectors; the reader counts 512-byte units.
+  const std::uint32_t units = reader.unitsPerSector();
+  std::vector<std::uint8_t> sector(reader.sectorSize());
+  if (!reader.readSectorsClearing(lba * units, units, sector.data())) return HeaderStatus::Unreadable;
   HeaderStatus st = parseHeader(Bytes(sector), lba, diskSectors, t.header);
   if (st != HeaderStatus::Ok) return st;
-  const std::uint64_t sectors = t.header.entryArraySectors();  // at most 8192 by the bounds above
+  // At most 8192 512-byte units by the bounds above.
+  const std::uint64_t sectors = t.header.entryArraySectors(reader.sectorSize()) * units;
   std::vector<std::uint8_t> array(static_cast<std::size_t>(sectors) * kSectorSize);
-  const bool read = reader.readSectorsClearing(t.header.entryArrayLba, static_cast<std::uint32_t>(sectors), array.data());
+  const bool read =
+      reader.readSectorsClearing(t.header.entryArrayLba * units, static_cast<std::uint32_t>(sectors), array.data());
   const Bytes used(array.data(), std::size_t{t.header.entryCount} * t.header.entrySize);
   if (!read || crc32Of(used) != t.header.entryArrayCrc) {
     arrayDamaged = true;
@@ -177,7 +181,7 @@ std::string problemText(HeaderStatus st, bool arrayDamaged) {
 }  // namespace
 
 std::optional<Table> readTable(SectorReader& reader, std::string* why) {
-  const std::uint64_t disk = reader.totalSectors();
+  const std::uint64_t disk = reader.diskSectors();
   Table primary;
   bool arrayDamaged = false;
   const HeaderStatus st = readAt(reader, 1, disk, primary, arrayDamaged);

@@ -73,7 +73,7 @@ struct Header {
   std::uint32_t entrySize = 0;
   std::uint32_t entryArrayCrc = 0;
   // Sectors the entry array takes (entryCount * entrySize rounded up).
-  std::uint64_t entryArraySectors() const;
+  std::uint64_t entryArraySectors(unsigned sectorSize = kSectorSize) const;
 };
 
 struct Entry {
@@ -103,8 +103,8 @@ const char* statusText(HeaderStatus s);
 // CRC32 (ISO-HDLC, as GPT uses it) of b.
 std::uint32_t crc32Of(Bytes b);
 
-// Parses the header in sector (one sector of 512 bytes) read from lba of a
-// disk of diskSectors sectors (0: unknown, the limits against the disk's end
+// Parses the header in sector (one of the disk's sectors, 512 to 4,096
+// bytes) read from lba of a disk of diskSectors sectors (0: unknown, the limits against the disk's end
 // are not checked). out is filled as far as the fields go, whatever the status.
 HeaderStatus parseHeader(Bytes sector, std::uint64_t lba, std::uint64_t diskSectors, Header& out);
 
@@ -127,7 +127,8 @@ struct Table {
   std::string primaryProblem;
 };
 
-// Reads the GPT: the primary header at LBA 1 and its array; when either is
+// Reads the GPT in the reader's sector size (LBAs, and Entry's first and
+// last LBA, count the disk's own sectors): the primary header at LBA 1 and its array; when either is
 // damaged, the backup header at the disk's last LBA (or where the primary
 // names it) and its array. nullopt when neither is usable; *why then says
 // what was wrong with each (when why is given).

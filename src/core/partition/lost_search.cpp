@@ -7,6 +7,7 @@
 
 #include "common/bytes.h"
 #include "gpt/gpt.h"
+#include "ntfs/boot_sector.h"
 
 namespace osprin {
 
@@ -93,8 +94,10 @@ void searchCylinders(SectorReader& reader, const DriveInfo& drive, StopFlag& sto
     Bytes b(buf);
     PartitionEntry e;
     e.start = static_cast<SectorNo>(p);
+    // Counts of the volume's own sectors, in 512-byte units.
+    const SectorNo units = isSectorSize(rd16(b, 11)) ? rd16(b, 11) / kSectorSize : 1;
     // FAT: the 16-bit sector count, or the 32-bit one when that is 0.
-    const SectorNo fatLength = rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32);
+    const SectorNo fatLength = (rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32)) * units;
     if (rd8(b, 85) == '3' && rd8(b, 86) == '2') {
       e.fsType = FsType::Fat32;
       e.length = fatLength;
@@ -103,7 +106,7 @@ void searchCylinders(SectorReader& reader, const DriveInfo& drive, StopFlag& sto
       e.length = fatLength;
     } else if (hasText(b, 3, "NTFS")) {
       e.fsType = FsType::Ntfs;
-      e.length = rd32(b, 40);
+      e.length = rd32(b, 40) * units;
     } else {
       continue;
     }
@@ -170,9 +173,9 @@ class BoundaryPass {
 
   // True when the sector where an NTFS volume starting at start keeps its
   // MFT (boot sector s) holds a file record. One read.
-  bool mftAt(SectorReader& reader, std::uint64_t start, Bytes s) const {
+  bool mftAt(SectorReader& reader, std::uint64_t start, Bytes s, std::uint32_t units) const {
     const std::uint64_t lcn = rd64(s, kNtfsMftClusterField);
-    const std::uint64_t spc = rd8(s, 13);
+    const std::uint64_t spc = std::uint64_t{ntfsSectorsPerCluster(rd8(s, 13))} * units;
     if (lcn == 0 || spc == 0 || lcn > (~std::uint64_t{0} - start) / spc) return false;
     std::array<std::uint8_t, kSectorSize> rec{};
     return reader.readSectorsClearing(start + lcn * spc, 1, rec.data()) && hasText(Bytes(rec), 0, "FILE");
@@ -182,13 +185,16 @@ class BoundaryPass {
     if (found_.covers(q)) return;  // inside a volume already found (its own backup, or files)
     const BareVolume v = bareVolumeAt(s);
     if (v.fsType == FsType::None) return;
-    // How far a backup boot sector lies behind its volume's first sector.
+    // How far a backup boot sector lies behind its volume's first sector
+    // (in 512-byte units; the fields count the volume's own sectors).
+    const std::uint32_t units = v.bytesPerSector / kSectorSize;
     std::uint64_t back = 0;
     if (v.fsType == FsType::Fat32) {
       back = rd16(s, kFat32BackupField);
       if (back >= rd16(s, kReservedField)) back = 0;  // the backup lies in the reserved sectors
+      back *= units;
     } else if (v.fsType == FsType::Ntfs) {
-      back = v.length - 1;  // the counted sectors; the backup follows them
+      back = v.length - units;  // the counted sectors; the backup follows them
     }
     const bool behind = back != 0 && back <= q;
     // The backup of a volume found already (an NTFS volume's last sector
@@ -197,7 +203,8 @@ class BoundaryPass {
     bool asFirst = q % kAlign == 0;
     bool asBackup = behind && isCandidate(q - back);
     // Both fit: an NTFS volume keeps its MFT where the boot sector says.
-    if (asFirst && asBackup && v.fsType == FsType::Ntfs && !mftAt(reader, q, s) && mftAt(reader, q - back, s))
+    if (asFirst && asBackup && v.fsType == FsType::Ntfs && !mftAt(reader, q, s, units) &&
+        mftAt(reader, q - back, s, units))
       asFirst = false;
     if (asFirst)
       add(q, v, obs);

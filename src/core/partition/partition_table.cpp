@@ -59,13 +59,16 @@ BareVolume bareVolumeAt(Bytes s) {
   if (!hasBootSignature(s)) return v;
   const std::uint8_t jump = rd8(s, 0);
   if (jump != 0xEB && jump != 0xE9) return v;
-  if (rd16(s, 11) != kSectorSize) return v;
+  const std::uint32_t bytesPerSector = rd16(s, 11);
+  if (!isSectorSize(bytesPerSector)) return v;
+  v.bytesPerSector = bytesPerSector;
+  const std::uint32_t units = bytesPerSector / kSectorSize;
   if (hasText(s, 3, "NTFS    ")) {
     // Clusters of 64 KiB to 2 MiB have their own code in byte 13.
     const std::uint64_t total = rd64(s, 40);
-    if (ntfsSectorsPerCluster(rd8(s, 13)) == 0 || total == 0 || total >= kSectorNoLimit) return v;
+    if (ntfsSectorsPerCluster(rd8(s, 13)) == 0 || total == 0 || total >= kSectorNoLimit / units) return v;
     v.fsType = FsType::Ntfs;
-    v.length = static_cast<SectorNo>(total + 1);  // the backup boot sector follows the counted sectors
+    v.length = static_cast<SectorNo>((total + 1) * units);  // the backup boot sector follows the counted sectors
     return v;
   }
   if (!isPowerOfTwoClusterSize(rd8(s, 13))) return v;
@@ -81,7 +84,7 @@ BareVolume bareVolumeAt(Bytes s) {
     v.fsType = FsType::Fat16;  // FAT12 volumes are read as FAT16, as the rest of the program reads them
   else
     return v;
-  v.length = total;
+  v.length = SectorNo{total} * units;
   return v;
 }
 
@@ -106,11 +109,12 @@ bool isConsistentTable(Bytes s, std::uint64_t diskSectors) {
   return !used.empty();
 }
 
-std::string partitionBeyondDiskWarning(const PartitionEntry& e, std::uint64_t diskSectors) {
+std::string partitionBeyondDiskWarning(const PartitionEntry& e, std::uint64_t diskUnits, std::uint32_t unitsPerSector) {
   const std::uint64_t end = std::uint64_t{e.start} + e.length;
-  if (diskSectors == 0 || end <= diskSectors) return {};
-  return "The partition at sector " + dec(e.start) + " claims " + dec(e.length) + " sectors (to sector " + dec(end - 1) +
-         "), but the disk has only " + dec(diskSectors) + " sectors";
+  if (diskUnits == 0 || end <= diskUnits) return {};
+  const std::uint64_t u = unitsPerSector == 0 ? 1 : unitsPerSector;
+  return "The partition at sector " + dec(e.start / u) + " claims " + dec(e.length / u) + " sectors (to sector " +
+         dec((end - 1) / u) + "), but the disk has only " + dec(diskUnits / u) + " sectors";
 }
 
 std::string partitionLabel(std::size_t index, const PartitionEntry& e) {
@@ -121,16 +125,17 @@ std::string partitionLabel(std::size_t index, const PartitionEntry& e) {
 std::vector<PartitionEntry> gptPartitions(SectorReader& reader, const gpt::Table& table) {
   std::vector<PartitionEntry> list;
   Sector boot{};
+  const std::uint32_t units = reader.unitsPerSector();
   for (const gpt::Entry& g : table.entries) {
     // Sectors past any disk cannot be selected.
-    if (g.lastLba >= kSectorNoLimit) continue;
+    if (g.lastLba >= kSectorNoLimit / units) continue;
     PartitionEntry e;
-    e.start = static_cast<SectorNo>(g.firstLba);
-    e.length = static_cast<SectorNo>(g.lastLba - g.firstLba + 1);
+    e.start = static_cast<SectorNo>(g.firstLba * units);
+    e.length = static_cast<SectorNo>((g.lastLba - g.firstLba + 1) * units);
     e.name = g.name;
     e.typeGuid = g.typeGuid.text();
     boot.fill(0);  // an unreadable first sector holds no file system
-    reader.readSectorsClearing(g.firstLba, 1, boot.data());
+    reader.readSectorsClearing(e.start, 1, boot.data());
     e.fsType = bareVolumeAt(Bytes(boot)).fsType;
     list.push_back(std::move(e));
   }
@@ -170,7 +175,7 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
   // A volume formatted without a partition table: its boot code is no
   // table. Listed as the one volume from this sector to its own end.
   if (const BareVolume bare = bareVolumeAt(Bytes(table));
-      bare.fsType != FsType::None && !isConsistentTable(Bytes(table), reader.totalSectors())) {
+      bare.fsType != FsType::None && !isConsistentTable(Bytes(table), reader.diskSectors())) {
     list.push_back({tableSector, bare.length, bare.fsType});
     return list;
   }
@@ -182,6 +187,8 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
     if (!useMbr) return list;
   }
 
+  // Entries count the disk's own sectors; the list counts 512-byte units.
+  const SectorNo units = reader.unitsPerSector();
   bool haveExtended = false;
   SectorNo extStart = 0;
   for (int i = 0; i < 4 && list.size() < kMaxPartitions; ++i) {
@@ -190,9 +197,9 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
     if (t == 0) continue;
     SectorNo first = rd32(Bytes(table), e + 8);
     boot.fill(0);  // an unreadable boot sector is classified by its type byte alone
-    reader.readSectors(first, 1, boot.data());
+    reader.readSectors(first * units, 1, boot.data());
     FsType fs = classify(t, boot, false);
-    if (fs != FsType::None) list.push_back({first, rd32(Bytes(table), e + 12), fs});
+    if (fs != FsType::None) list.push_back({first * units, rd32(Bytes(table), e + 12) * units, fs});
     if (isExtendedType(t)) {
       haveExtended = true;
       extStart = first;
@@ -210,7 +217,7 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
     SectorNo here = extStart + o;
     if (!visited.insert(here).second) break;
     table.fill(0);
-    reader.readSectors(here, 1, table.data());
+    reader.readSectors(here * units, 1, table.data());
     // Any of the four slots may hold a logical partition or the link to the
     // next record (the first link counts), as The Sleuth Kit reads them.
     link = false;
@@ -220,9 +227,9 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
       if (t == 0) continue;
       SectorNo rel = rd32(Bytes(table), e + 8);
       boot.fill(0);
-      if (!isExtendedType(t)) reader.readSectors(here + rel, 1, boot.data());
+      if (!isExtendedType(t)) reader.readSectors((here + rel) * units, 1, boot.data());
       FsType fs = classify(t, boot, true);
-      if (fs != FsType::None) list.push_back({here + rel, rd32(Bytes(table), e + 12), fs});
+      if (fs != FsType::None) list.push_back({(here + rel) * units, rd32(Bytes(table), e + 12) * units, fs});
       if (isExtendedType(t) && !link) {
         link = true;
         o = rel;

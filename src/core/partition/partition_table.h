@@ -35,6 +35,9 @@ constexpr std::size_t kMaxPartitions = 25;
 // whose file system is none of FAT16, FAT32, NTFS).
 std::string partitionLabel(std::size_t index, const PartitionEntry& e);
 
+// Partition starts and lengths count 512-byte units, whatever the disk's
+// sector size (the tables' own numbers count the disk's sectors).
+//
 // Reads the partition table in tableSector and the extended chain behind it.
 // Every slot of an extended boot record is read; the first extended entry
 // links to the next record. When the sector is the boot sector of a bare
@@ -59,13 +62,14 @@ std::vector<PartitionEntry> readPartitionTables(SectorReader& reader, std::vecto
 std::vector<PartitionEntry> gptPartitions(SectorReader& reader, const gpt::Table& table);
 
 // The file system and length of a volume whose boot sector is s: a FAT boot
-// sector (jump, 512 bytes per sector, a cluster size, reserved sectors, one
+// sector (jump, 512 to 4,096 bytes per sector, a cluster size, reserved sectors, one
 // or two FATs, a media byte, a sector count) or an NTFS one ("NTFS", 512
-// bytes per sector, a cluster size, a sector count, plus the backup boot
+// to 4,096 bytes per sector, a cluster size, a sector count, plus the backup boot
 // sector). fsType None when s is neither.
 struct BareVolume {
   FsType fsType = FsType::None;
-  SectorNo length = 0;
+  SectorNo length = 0;               // in 512-byte units
+  std::uint32_t bytesPerSector = 0;  // the volume's sector size (512 to 4,096)
 };
 BareVolume bareVolumeAt(Bytes s);
 
@@ -75,12 +79,15 @@ BareVolume bareVolumeAt(Bytes s);
 // no two overlapping.
 bool isConsistentTable(Bytes s, std::uint64_t diskSectors);
 
-// A warning when a partition reaches past the end of a disk of diskSectors
-// sectors; empty otherwise.
-std::string partitionBeyondDiskWarning(const PartitionEntry& e, std::uint64_t diskSectors);
+// A warning when a partition reaches past the end of a disk of diskUnits
+// 512-byte units; empty otherwise. The sectors it names are the disk's own
+// (unitsPerSector units each).
+std::string partitionBeyondDiskWarning(const PartitionEntry& e, std::uint64_t diskUnits,
+                                       std::uint32_t unitsPerSector = 1);
 
 // Panel texts of a selected partition: Partition Type, Partition Start,
-// Partition End, Partition Size ("20002 MB ( Aprox )").
+// Partition End (as given: the disk's own sectors), Partition Size
+// ("20002 MB ( Aprox )", from rangeLength in 512-byte units).
 std::vector<PanelRow> partitionInfoPanel(FsType fsType, SectorNo rangeStart, SectorNo rangeEnd, SectorNo rangeLength);
 
 }  // namespace osprin

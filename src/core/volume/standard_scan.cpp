@@ -18,17 +18,21 @@ std::string volumeBeyondDiskWarning(SectorReader& reader, const Selection& sel) 
   if (sel.rangeStart < disk && reader.readSectors(sel.rangeStart, 1, boot.data()) && hasBootSignature(Bytes(boot))) {
     const Bytes b(boot);
     std::uint64_t own = 0;
-    if (sel.fsType == FsType::Ntfs && hasText(b, 3, "NTFS"))
-      own = rd64(b, 40) + 1;  // the backup boot sector follows the counted sectors
-    else if (isFat(sel.fsType) && rd16(b, 11) == kSectorSize)
-      own = rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32);
+    // The boot sector counts its own sectors: in 512-byte units here.
+    const std::uint64_t u = isSectorSize(rd16(b, 11)) ? rd16(b, 11) / kSectorSize : 0;
+    if (sel.fsType == FsType::Ntfs && hasText(b, 3, "NTFS") && u != 0 && rd64(b, 40) < kSectorNoLimit)
+      own = (rd64(b, 40) + 1) * u;  // the backup boot sector follows the counted sectors
+    else if (isFat(sel.fsType) && u != 0)
+      own = (rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32)) * u;
     claimed = std::max(claimed, own);
   }
   const std::uint64_t end = std::uint64_t{sel.rangeStart} + claimed;
   if (claimed == 0 || end <= disk) return {};
-  return "The volume at sector " + dec(sel.rangeStart) + " claims " + dec(claimed) + " sectors (to sector " +
-         dec(end - 1) + "), but the disk has only " + dec(disk) + " sectors: what lies past sector " + dec(disk - 1) +
-         " is missing, so files and folders there cannot be listed or recovered";
+  // Told in the disk's own sectors.
+  const std::uint64_t u = reader.unitsPerSector();
+  return "The volume at sector " + dec(sel.rangeStart / u) + " claims " + dec(claimed / u) + " sectors (to sector " +
+         dec((end - 1) / u) + "), but the disk has only " + dec(disk / u) + " sectors: what lies past sector " +
+         dec(disk / u - 1) + " is missing, so files and folders there cannot be listed or recovered";
 }
 
 ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumeParams& vp, MftRuns& runs,

@@ -32,6 +32,13 @@ bool validSectorsPerCluster(std::uint32_t v) {
   }
 }
 
+// 512-byte units per sector of the volume whose boot sector is boot (1 for
+// 512-byte sectors, 8 for 4,096): its geometry fields count its own sectors.
+std::uint32_t unitsOf(Bytes boot) {
+  const std::uint32_t bps = rd16(boot, 11);
+  return isSectorSize(bps) ? bps / kSectorSize : 1;
+}
+
 bool startsWithMediaByte(SectorReader& reader, SectorNo lba) { return readOne(reader, lba)[0] == 0xF8; }
 
 // FAT32 fields of one boot-sector copy.
@@ -39,12 +46,18 @@ struct Fat32Fields {
   std::uint32_t sectorsPerCluster, reserved, sectorsPerFat, rootCluster;
 };
 
+// In 512-byte units; the root cluster as it stands.
 Fat32Fields fat32Fields(Bytes boot) {
-  return {rd8(boot, 13), rd16(boot, 14), rd32(boot, 36), rd32(boot, 44)};
+  const std::uint32_t u = unitsOf(boot);
+  const std::uint64_t spf = std::uint64_t{rd32(boot, 36)} * u;
+  return {rd8(boot, 13) * u, rd16(boot, 14) * u, spf <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(spf) : 0,
+          rd32(boot, 44)};
 }
 
 bool readFat32(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
-  const SectorNo backup = sel.rangeStart + 6;
+  // The backup at the volume's sector 6 (the disk's sector size: the boot
+  // sector that would tell the volume's is the one missing).
+  const SectorNo backup = sel.rangeStart + 6 * SectorNo{reader.unitsPerSector()};
   Sector boot = readOne(reader, sel.rangeStart);
   if (!hasBootSignature(view(boot))) {
     boot = readOne(reader, backup);
@@ -74,10 +87,13 @@ bool readFat16(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
   Sector boot = readOne(reader, sel.rangeStart);
   Bytes b = view(boot);
   if (!hasBootSignature(b)) return false;
-  const std::uint32_t spc = rd8(b, 13);
-  const std::uint32_t reserved = rd16(b, 14);
-  const std::uint32_t spf = rd16(b, 22);
-  const std::uint32_t rootSectors = rd16(b, 17) / 16u;
+  // In 512-byte units (the fields count the volume's own sectors).
+  const std::uint32_t u = unitsOf(b);
+  const std::uint32_t spc = rd8(b, 13) * u;
+  const std::uint32_t reserved = rd16(b, 14) * u;
+  const std::uint32_t spf = rd16(b, 22) * u;
+  // 32-byte entries, whole sectors of the volume.
+  const std::uint32_t rootSectors = (rd16(b, 17) * 32u + u * kSectorSize - 1) / (u * kSectorSize) * u;
   if (!startsWithMediaByte(reader, sel.rangeStart + reserved + spf)) return false;
   vp.rootDirStart = sel.rangeStart + reserved + 2 * spf;
   vp.rootDirSectors = rootSectors;
@@ -107,8 +123,11 @@ std::uint32_t indexRecordSectors(Bytes boot, std::uint32_t spc) {
 bool isFileRecord(SectorReader& reader, SectorNo lba) { return hasText(view(readOne(reader, lba)), 0, "FILE"); }
 
 bool readNtfs(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
-  // The two copies: 0 = at rangeStart, 1 = the backup at rangeEnd.
-  const SectorNo where[2] = {sel.rangeStart, sel.rangeEnd};
+  // The two copies: 0 = at rangeStart, 1 = the backup in the range's last
+  // sector (of the disk's size; rangeEnd is its last 512-byte unit).
+  const SectorNo units = reader.unitsPerSector();
+  const SectorNo where[2] = {sel.rangeStart, sel.rangeEnd + 1 >= sel.rangeStart + units ? sel.rangeEnd + 1 - units
+                                                                                         : sel.rangeEnd};
   int hand = 0;
   Sector boot = readOne(reader, where[0]);
   if (!hasBootSignature(view(boot))) {
@@ -118,12 +137,13 @@ bool readNtfs(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
   }
   Sector lastBoot = boot;  // the boot-sector copy read last
 
-  std::uint32_t spc = ntfsSectorsPerCluster(rd8(view(boot), 13));
+  // In 512-byte units: the boot sector counts the volume's own sectors.
+  std::uint32_t spc = ntfsSectorsPerCluster(rd8(view(boot), 13)) * unitsOf(view(boot));
   if (spc == 0) {
     hand ^= 1;
     boot = readOne(reader, where[hand]);
     lastBoot = boot;
-    spc = ntfsSectorsPerCluster(rd8(view(boot), 13));
+    spc = ntfsSectorsPerCluster(rd8(view(boot), 13)) * unitsOf(view(boot));
     if (spc == 0) return false;
   }
   // The sector of the cluster that a boot sector's field names; 0 (never a
@@ -157,7 +177,10 @@ bool readNtfs(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
   vp.clusterBase = sel.rangeStart;
   vp.mftStart = mft;
   vp.mftMirrorStart = mirror;
-  vp.sectorsPerMftRecord = 2;
+  // 1,024-byte records unless the boot sector names another size (4,096 on
+  // volumes of 4,096-byte sectors).
+  const std::uint32_t recordBytes = ntfsRecordBytes(static_cast<std::int8_t>(rd8(view(boot), 64)), std::uint64_t{spc} * kSectorSize);
+  vp.sectorsPerMftRecord = recordBytes >= 1024 && recordBytes <= 4096 ? recordBytes / kSectorSize : 2;
   vp.sectorsPerIndexRecord = indexRecordSectors(view(lastBoot), spc);
   return true;
 }

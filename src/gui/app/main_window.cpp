@@ -823,7 +823,8 @@ void MainWindow::showPartitionPanel(const PartitionEntry* chosen) {
   panel_->setMode(InfoPanel::Mode::Partition);
   const Selection& s = session_.sel;
   if (s.fsType != FsType::None || chosen)
-    panel_->setRows(partitionInfoPanel(s.fsType, s.rangeStart, s.rangeEnd, s.rangeLength));
+    panel_->setRows(partitionInfoPanel(s.fsType, session_.diskSector(s.rangeStart), session_.diskSector(s.rangeEnd),
+                                       s.rangeLength));
   if (chosen && chosen->fsType == FsType::None) panel_->setValue("Partition Type", "Unknown");
   if (chosen && !chosen->name.empty()) panel_->setImageRows({{"Partition Name", chosen->name}});
 }
@@ -843,7 +844,7 @@ void MainWindow::selectComboFor(FsType t) {
 
 void MainWindow::fillRangeFullDisk() {
   const DriveInfo* d = session_.drive();
-  endEdit_->setText(QString::number(d ? d->totalSectors : 0));
+  endEdit_->setText(QString::number(d ? diskSectorCount(*d) : 0));
   startEdit_->setText("0");
   selectComboFor(FsType::Fat32);
 }
@@ -855,8 +856,8 @@ void MainWindow::fillRangeFirstPartition() {
   }
   const PartitionEntry& p = session_.partitions.front();
   selectComboFor(p.fsType);
-  startEdit_->setText(QString::number(p.start));
-  endEdit_->setText(QString::number(static_cast<SectorNo>(p.start + p.length)));
+  startEdit_->setText(QString::number(session_.diskSector(p.start)));
+  endEdit_->setText(QString::number(session_.diskSector(p.start + p.length)));
 }
 
 void MainWindow::fullDiskToggled(bool on) {
@@ -915,8 +916,8 @@ void MainWindow::partitionChosen(QTreeWidgetItem* item) {
   }
   const Selection& s = session_.sel;
   selectComboFor(s.fsType);
-  startEdit_->setText(QString::number(s.rangeStart));
-  endEdit_->setText(QString::number(s.rangeEnd));
+  startEdit_->setText(QString::number(session_.diskSector(s.rangeStart)));
+  endEdit_->setText(QString::number(session_.diskSector(s.rangeEnd)));
   showPartitionPanel(chosen);
   // A partition of no known file system: a range for the advanced scan only.
   if (s.fsType == FsType::None && scanType() != ScanType::Advanced) {
@@ -1469,8 +1470,8 @@ void MainWindow::back() {
           }
         }
         selectComboFor(kept.fsType);
-        startEdit_->setText(QString::number(kept.rangeStart));
-        endEdit_->setText(QString::number(kept.rangeEnd));
+        startEdit_->setText(QString::number(session_.diskSector(kept.rangeStart)));
+        endEdit_->setText(QString::number(session_.diskSector(kept.rangeEnd)));
         showButton(nextButton_, true);
       }
       break;
