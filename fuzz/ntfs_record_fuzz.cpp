@@ -26,7 +26,7 @@
 #include "ntfs/lznt1.h"
 #include "disk/sector_reader.h"
 #include "recovery/extract.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -35,6 +35,7 @@ TEST_P(CliPartitionList, JsonMatchesTheManifest) {
   for (std::size_t i = 0; i < out.size(); ++i) {
     for (const char* key : {"index", "label", "type", "start", "length", "end"})
       EXPECT_EQ(out[i][key], expected[i][key]) << key << " of " << i;
+    EXPECT_EQ(out[i]["sector_size"], test::manifestSectorSize(c.fixture));
     // GPT partitions carry their name and type GUID; MBR ones neither.
     EXPECT_EQ(out[i].contains("name"), expected[i].contains("name"));
     EXPECT_EQ(out[i].contains("type_guid"), expected[i].contains("name"));
@@ -54,8 +55,40 @@ INSTANTIATE_TEST_SUITE_P(
                       ListCase{"gpt_backup",
                                "osprin: warning: The primary GPT header is damaged (no \"EFI PART\" signature); the "
                                "partitions come from the backup header at sector 108543."},
-                      ListCase{"aligned_wiped", ""}, ListCase{"backup_boot", ""}),
+                      ListCase{"aligned_wiped", ""}, ListCase{"backup_boot", ""}, ListCase{"gpt4k", ""}),
     [](const auto& info) { return std::string(info.param.fixture); });
+
+// The disk's sector size: --sector-size 512 reads the 4,096-byte-sector GPT
+// disk as one of 512-byte sectors (no GPT there; the search finds the
+// volumes at their 512-byte positions); a loop device of 4,096-byte sectors
+// gives its size itself (BLKSSZGET) and the list of the image.
+TEST(CliPartitions, SectorSizeFromTheOptionAndFromTheDevice) {
+  const std::string img = test::fixtureImage("gpt4k");
+  int status = -1;
+  auto forced = nlohmann::json::parse(cli("partitions " + img + " --json --sector-size 512", &status));
+  ASSERT_EQ(forced.size(), 2u);
+  EXPECT_EQ(forced[0]["start"], 2048);
+  EXPECT_EQ(forced[1]["start"], 8448 * 8);
+  EXPECT_EQ(forced[0]["sector_size"], 512);
+  EXPECT_NE(lastStderr().find("Sector 0 announces a GPT"), std::string::npos) << lastStderr();
+  cli("partitions " + img + " --sector-size 300", &status);
+  EXPECT_NE(status, 0);
+
+  test::ReadOnlyLoop loop(img, 4096);
+  if (loop.device().empty()) GTEST_SKIP() << "no loop device of 4096-byte sectors could be attached";
+  auto viaDevice = nlohmann::json::parse(cli("partitions " + loop.device() + " --json", &status));
+  auto viaImage = nlohmann::json::parse(cli("partitions " + img + " --json", &status));
+  EXPECT_EQ(viaDevice, viaImage);
+  auto drives = nlohmann::json::parse(cli("drives --json", &status));
+  bool listed = false;
+  for (const auto& d : drives)
+    if (d["path"] == loop.device()) {
+      listed = true;
+      EXPECT_EQ(d["sector_size"], 4096);
+      EXPECT_EQ(d["total_sectors"], 16384);
+    }
+  EXPECT_TRUE(listed) << drives.dump();
+}
 
 // The text table gets a Name column on a GPT disk only.
 TEST(CliPartitions, GptNamesInTheTextTable) {

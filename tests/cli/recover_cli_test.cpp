@@ -11,7 +11,7 @@
 #include "app/session.h"
 #include "recovery/extract.h"
 #include "support/fixtures.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 
 namespace osprin {
 namespace {

@@ -315,8 +315,10 @@ TEST(NtfsSignatures, ARecordStraddlingTwoReadsIsReadWhole) {
 TEST(NtfsRecords, IndexAllocationRunOffsets) {
   auto rec = [](std::vector<std::uint8_t> runs) { return FileRecordBuilder(3).fileName(u"d", 5, 1).indexAllocation(runs).build(); };
   EXPECT_EQ(indexAllocationFirstCluster(rec({0x41, 1, 0x45, 0x23, 0x01, 0x00})), 74565u);
-  EXPECT_EQ(indexAllocationFirstCluster(rec({0x11, 1, 0xFF})), 0xFFFFFFFFu);  // -1
-  EXPECT_EQ(indexAllocationFirstCluster(rec({0x21, 1, 0x00, 0x80})), 0xFFFF8000u);
+  // A first offset whose sign would put it before cluster 0 reads unsigned,
+  // as every run list does.
+  EXPECT_EQ(indexAllocationFirstCluster(rec({0x11, 1, 0xFF})), 255u);
+  EXPECT_EQ(indexAllocationFirstCluster(rec({0x21, 1, 0x00, 0x80})), 0x8000u);
   EXPECT_EQ(indexAllocationFirstCluster(rec({0x31, 1, 0x10, 0x00, 0x00})), 16u);
   EXPECT_EQ(indexAllocationFirstCluster(rec({0x51, 1, 1, 2, 3, 4, 5})), 0u);  // 5-byte offsets
   EXPECT_EQ(indexAllocationFirstCluster(rec({0x01, 1})), 0u);                // sparse
@@ -400,7 +402,7 @@ TEST(NtfsRecords, HostileBytesNeverCrash) {
     d.put32(8, 32, static_cast<std::uint32_t>(rng() % 70000));
     d.put32(8, 24, static_cast<std::uint32_t>(rng() % 5000));
     auto reader = d.reader();
-    recordNtfsFileRecord(*reader, 0, r);
+    recordNtfsFileRecord(*reader, 0, rng() % 2 == 0 ? 2 : 8, r);
     recordIndexBlock(*reader, 8, Bytes(d.at(8), 512), r);
     ownRecordNumberFromIndexRoot(Bytes(d.at(0), 1024));
     indexAllocationFirstCluster(Bytes(d.at(0), 1024));

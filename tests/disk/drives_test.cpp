@@ -69,14 +69,18 @@ TEST(Drives, PanelTexts) {
   d.sectorsPerTrack = 63;
   d.totalSectors = 16383u * 16 * 63;
   d.model = "Disk";
+  d.sectorSize = 4096;
   auto rows = driveInfoPanel(d);
-  ASSERT_EQ(rows.size(), 5u);
+  ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0].label, "Model");
   EXPECT_EQ(rows[1].label, "Capacity");
   EXPECT_EQ(rows[1].value, "8063 MB ( Approx )");
   EXPECT_EQ(rows[2].value, "16383");
   EXPECT_EQ(rows[3].label, "Head");
   EXPECT_EQ(rows[4].label, "Sectors Per Track");
+  EXPECT_EQ(rows[5].label, "Sector Size");
+  EXPECT_EQ(rows[5].value, "4096 bytes");
+  EXPECT_EQ(diskSectorCount(d), d.totalSectors / 8);
 }
 
 TEST(Drives, DisksBeyondTwoTebibytesAreCountedWhole) {

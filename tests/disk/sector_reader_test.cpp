@@ -259,3 +259,94 @@ TEST(FileBlockSource, ClearErrors) {
 
 }  // namespace
 }  // namespace osprin
+
+namespace osprin {
+namespace {
+
+// An image that records a sector size of its own (as an EnCase or VHDX
+// file does) but says nothing in its contents.
+class RecordingSource : public MemoryBlockSource {
+ public:
+  RecordingSource(std::string bytes, unsigned recorded) : MemoryBlockSource(std::move(bytes)), recorded_(recorded) {}
+  unsigned logicalSectorSize() const override { return recorded_; }
+
+ private:
+  unsigned recorded_;
+};
+
+std::string bootSector(std::size_t at, std::size_t total, unsigned bytesPerSector, const char* oem) {
+  std::string d(total, '\0');
+  d[at] = '\xEB';
+  std::memcpy(&d[at + 3], oem, 8);
+  d[at + 11] = static_cast<char>(bytesPerSector & 0xFF);
+  d[at + 12] = static_cast<char>(bytesPerSector >> 8);
+  d[at + 13] = 1;   // sectors per cluster
+  d[at + 14] = 1;   // reserved sectors
+  d[at + 16] = 2;   // FATs
+  d[at + 510] = '\x55';
+  d[at + 511] = '\xAA';
+  return d;
+}
+
+struct SizeCase {
+  const char* name;
+  std::string bytes;
+  unsigned recorded;
+  unsigned expected;
+};
+
+class DetectSectorSize : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(DetectSectorSize, FromTheContentsThenTheRecordThen512) {
+  RecordingSource src(GetParam().bytes, GetParam().recorded);
+  EXPECT_EQ(detectSectorSize(src), GetParam().expected);
+}
+
+std::string gptAt(std::size_t sectorSize) {
+  std::string d(3 * sectorSize, '\0');
+  d[510] = '\x55';
+  d[511] = '\xAA';
+  std::memcpy(&d[sectorSize], "EFI PART", 8);
+  return d;
+}
+
+// An MBR whose first partition starts at LBA 16, with the volume's boot
+// sector at 16 sectors of the given size.
+std::string mbrWithVolume(unsigned sectorSize) {
+  std::string d = bootSector(16 * sectorSize, 16 * sectorSize + 4096, sectorSize, "MSDOS5.0");
+  d[446 + 4] = 0x06;
+  d[446 + 8] = 16;
+  d[446 + 12] = 100;
+  d[510] = '\x55';
+  d[511] = '\xAA';
+  return d;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DetectSectorSize,
+    ::testing::Values(SizeCase{"Blank", std::string(8192, '\0'), 0, 512},
+                      SizeCase{"BlankRecorded4096", std::string(8192, '\0'), 4096, 4096},
+                      SizeCase{"Gpt512", gptAt(512), 4096, 512},
+                      SizeCase{"Gpt4096", gptAt(4096), 0, 4096},
+                      SizeCase{"BareNtfs4096", bootSector(0, 8192, 4096, "NTFS    "), 512, 4096},
+                      SizeCase{"BareFat2048", bootSector(0, 8192, 2048, "MSDOS5.0"), 0, 2048},
+                      SizeCase{"BootSizeNotASectorSize", bootSector(0, 8192, 3000, "MSDOS5.0"), 0, 512},
+                      SizeCase{"MbrVolumeIn4096", mbrWithVolume(4096), 0, 4096},
+                      SizeCase{"MbrVolumeIn512", mbrWithVolume(512), 4096, 512}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The fixtures made with real tools: 4,096-byte sectors bare and in a GPT,
+// 512-byte ones on MBR and GPT disks.
+class DetectFixtureSectorSize : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DetectFixtureSectorSize, MatchesTheManifest) {
+  auto r = test::openReader(test::fixtureImage(GetParam()));
+  EXPECT_EQ(r->sectorSize(), test::manifestSectorSize(GetParam()));
+  EXPECT_EQ(r->unitsPerSector(), test::manifestSectorSize(GetParam()) / kSectorSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, DetectFixtureSectorSize,
+                         ::testing::Values("fat4k", "ntfs4k", "gpt4k", "sample", "gpt_disk", "ntfs"));
+
+}  // namespace
+}  // namespace osprin

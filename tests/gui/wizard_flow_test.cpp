@@ -34,7 +34,7 @@ TEST_F(WizardTest, StartsAtTheDiskStepWithTheImageListed) {
   EXPECT_FALSE(shown("stopButton"));
   EXPECT_EQ(w->quickHelpText(), helpShown(texts::kHelpDisk));
   EXPECT_EQ(w->infoPanel()->labels(),
-            (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"}));
+            (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track", "Sector Size"}));
   // Before the first scan the list has no columns.
   EXPECT_EQ(w->listModel()->columnCount(), 0);
   EXPECT_EQ(menuState(), expectedState("disk", true));

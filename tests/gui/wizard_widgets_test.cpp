@@ -114,7 +114,7 @@ TEST(FileListModelTest, RenameGoesThroughTheHandlerAndEmptyKeepsTheOldName) {
 TEST(InfoPanelTest, LabelsOfEachMode) {
   InfoPanel p;
   p.setMode(InfoPanel::Mode::Drive);
-  EXPECT_EQ(p.labels(), (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"}));
+  EXPECT_EQ(p.labels(), (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track", "Sector Size"}));
   p.setRows({{"Capacity", "8063 MB ( Approx )"}, {"Unknown", "x"}});
   EXPECT_EQ(p.value("Capacity"), "8063 MB ( Approx )");
   EXPECT_FALSE(p.setValue("Partition Start", "1"));
@@ -140,7 +140,7 @@ TEST(InfoPanelTest, ImageDetailsBelowTheDriveRows) {
   p.setImageRows({{"Image Format", "EnCase (EWF), 2 files"}, {"Case Number", "CASE-19"}});
   EXPECT_EQ(p.imageText(), "Image Format: EnCase (EWF), 2 files\nCase Number: CASE-19");
   EXPECT_TRUE(details->isVisibleTo(&p));
-  EXPECT_EQ(p.labels(), (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"}));
+  EXPECT_EQ(p.labels(), (QStringList{"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track", "Sector Size"}));
   p.setMode(InfoPanel::Mode::Partition);
   EXPECT_EQ(p.imageText(), "");
   EXPECT_FALSE(details->isVisibleTo(&p));

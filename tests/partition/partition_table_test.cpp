@@ -139,11 +139,13 @@ void expectManifestPartitions(const std::string& name, const std::vector<Partiti
   std::ifstream in(test::fixtureManifestPath(name));
   auto j = nlohmann::json::parse(in);
   ASSERT_EQ(got.size(), j["partitions"].size()) << name;
+  // The manifest counts the disk's own sectors; the list 512-byte units.
+  const SectorNo units = j.value("sector_size", 512u) / kSectorSize;
   for (std::size_t i = 0; i < got.size(); ++i) {
     auto& p = j["partitions"][i];
     EXPECT_EQ(partitionLabel(i, got[i]), p["label"].get<std::string>());
-    EXPECT_EQ(got[i].start, p["start"].get<SectorNo>());
-    EXPECT_EQ(got[i].length, p["length"].get<SectorNo>());
+    EXPECT_EQ(got[i].start, p["start"].get<SectorNo>() * units);
+    EXPECT_EQ(got[i].length, p["length"].get<SectorNo>() * units);
     EXPECT_EQ(got[i].name, p.value("name", std::string())) << i;
   }
 }
@@ -151,7 +153,8 @@ void expectManifestPartitions(const std::string& name, const std::vector<Partiti
 // sample: logical partitions; ebr_loop: a chain that links to itself;
 // ebr_slots: links in slot 4 of their record and a logical volume in slot 2
 // (mmls reads them all); gpt_disk: a GPT with FAT32, NTFS and an unknown
-// partition, named; gpt_backup: the same with its primary header zeroed.
+// partition, named; gpt_backup: the same with its primary header zeroed;
+// gpt4k: a GPT of 4,096-byte sectors.
 class PartitionFixture : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PartitionFixture, ListsTheManifestPartitions) {
@@ -169,7 +172,7 @@ TEST_P(PartitionFixture, ListsTheManifestPartitions) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, PartitionFixture,
-                         ::testing::Values("sample", "ebr_loop", "ebr_slots", "gpt_disk", "gpt_backup"));
+                         ::testing::Values("sample", "ebr_loop", "ebr_slots", "gpt_disk", "gpt_backup", "gpt4k"));
 
 // GPT partitions from crafted tables: the file system from each one's first
 // sector, the MBR's own entries ignored (hybrid MBR) unless the GPT cannot

@@ -214,6 +214,7 @@ TEST(RecoverVolumes, PartitionedDiskMatchesItsManifest) {
 
 class RecoverNtfsFixture : public ::testing::TestWithParam<const char*> {};
 
+// The volumes of a manifest, each checked against its entries.
 // ntfs: POSIX names, attribute lists, fragments; ntfs_windows: compressed
 // files, named streams, valid data length, empty files; ntfs_2m: clusters of
 // 2 MiB; huge_gpt: a 3 TiB disk whose FAT32 volume starts past 2^32 sectors.
@@ -222,12 +223,16 @@ TEST_P(RecoverNtfsFixture, MatchesItsManifest) {
   if (!fixturePresent(name)) GTEST_SKIP() << "fixture " << name << " not built";
   std::ifstream in(test::fixtureManifestPath(name));
   auto j = nlohmann::json::parse(in);
+  // The manifest counts the disk's own sectors; the scan takes 512-byte units.
+  const SectorNo units = test::manifestSectorSize(name) / kSectorSize;
   for (auto& [key, vol] : j["volumes"].items())
     checkAgainstManifest(name, key, test::fixtureImage(name), parseFsType(vol["fs"].get<std::string>()),
-                         vol["start"].get<SectorNo>(), vol["end"].get<SectorNo>());
+                         vol["start"].get<SectorNo>() * units, (vol["end"].get<SectorNo>() + 1) * units - 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, RecoverNtfsFixture, ::testing::Values("ntfs", "ntfs_windows", "ntfs_2m", "huge_gpt"));
+// fat4k, ntfs4k, gpt4k: 4,096-byte sectors (and MFT records), bare and in a GPT.
+INSTANTIATE_TEST_SUITE_P(Fixtures, RecoverNtfsFixture,
+                         ::testing::Values("ntfs", "ntfs_windows", "ntfs_2m", "huge_gpt", "fat4k", "ntfs4k", "gpt4k"));
 
 // The Sleuth Kit as oracle: every live regular file that fls lists is
 // recovered with the bytes that icat gives.

@@ -12,7 +12,7 @@
 
 #include "recovery/extract.h"
 #include "session_disk.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 
 namespace osprin {
 namespace {

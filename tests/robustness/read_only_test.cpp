@@ -115,25 +115,6 @@ TEST(SourceNeverWritten, ImageFileIsUnchangedByAWholeRun) {
   expectSame(before, stateOf(image));
 }
 
-// A loop device over an image, attached read-only and detached in every case.
-class ReadOnlyLoop {
- public:
-  explicit ReadOnlyLoop(const std::string& image) {
-    int status = 0;
-    device_ = test::runCommand("losetup -r -f --show '" + image + "' 2>/dev/null", &status);
-    while (!device_.empty() && (device_.back() == '\n' || device_.back() == ' ')) device_.pop_back();
-    if (status != 0 || device_.rfind("/dev/", 0) != 0) device_.clear();
-  }
-  ~ReadOnlyLoop() {
-    if (!device_.empty()) test::runCommand("losetup -d '" + device_ + "' 2>/dev/null");
-  }
-  ReadOnlyLoop(const ReadOnlyLoop&) = delete;
-  ReadOnlyLoop& operator=(const ReadOnlyLoop&) = delete;
-  const std::string& device() const { return device_; }
-
- private:
-  std::string device_;
-};
 
 TEST(SourceNeverWritten, ReadOnlyLoopDeviceIsUnchangedByAWholeRun) {
   if (geteuid() != 0) GTEST_SKIP() << "loop devices need root";
@@ -146,7 +127,7 @@ TEST(SourceNeverWritten, ReadOnlyLoopDeviceIsUnchangedByAWholeRun) {
   fs::copy_file(test::fixtureImage("sample"), image);
   const FileState before = stateOf(image);
   {
-    ReadOnlyLoop loop(image);
+    test::ReadOnlyLoop loop(image);
     if (loop.device().empty()) GTEST_SKIP() << "losetup could not attach a loop device";
     // The kernel holds the device read-only.
     const int fd = open(loop.device().c_str(), O_RDONLY | O_CLOEXEC);

@@ -153,7 +153,26 @@ std::unique_ptr<SectorReader> openReader(const std::string& path) {
     ADD_FAILURE() << err;
     return std::make_unique<SectorReader>();
   }
-  return std::make_unique<SectorReader>(std::move(src));
+  auto reader = std::make_unique<SectorReader>(std::move(src));
+  reader->setSectorSize(detectSectorSize(*reader->source()));
+  return reader;
+}
+
+ReadOnlyLoop::ReadOnlyLoop(const std::string& image, unsigned sectorSize) {
+  int status = 0;
+  const std::string size = sectorSize != 0 ? " --sector-size " + std::to_string(sectorSize) : "";
+  device_ = runCommand("losetup -r" + size + " -f --show '" + image + "' 2>/dev/null", &status);
+  while (!device_.empty() && (device_.back() == '\n' || device_.back() == ' ')) device_.pop_back();
+  if (status != 0 || device_.rfind("/dev/", 0) != 0) device_.clear();
+}
+
+ReadOnlyLoop::~ReadOnlyLoop() {
+  if (!device_.empty()) runCommand("losetup -d '" + device_ + "' 2>/dev/null");
+}
+
+unsigned manifestSectorSize(const std::string& name) {
+  std::ifstream in(fixtureManifestPath(name));
+  return nlohmann::json::parse(in).value("sector_size", 512u);
 }
 
 std::vector<ManifestEntry> readManifestEntries(const std::string& name, const std::string& volumeKey) {

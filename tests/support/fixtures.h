@@ -34,7 +34,25 @@ std::optional<std::string> corpusImage(const std::string& fileName);
 std::optional<std::string> corpusFile(const std::string& fileName);
 
 // A sector reader over an image file (read-only).
+// A reader of the image in the disk's sector size, as the program finds it.
 std::unique_ptr<SectorReader> openReader(const std::string& path);
+// A loop device over an image, attached read-only (with logical sectors of
+// sectorSize bytes when not 0) and detached in every case; device() is
+// empty when none could be attached (no rights, no loop driver).
+class ReadOnlyLoop {
+ public:
+  explicit ReadOnlyLoop(const std::string& image, unsigned sectorSize = 0);
+  ~ReadOnlyLoop();
+  ReadOnlyLoop(const ReadOnlyLoop&) = delete;
+  ReadOnlyLoop& operator=(const ReadOnlyLoop&) = delete;
+  const std::string& device() const { return device_; }
+
+ private:
+  std::string device_;
+};
+
+// The sector size a fixture's manifest counts its sectors in (512 unless it says).
+unsigned manifestSectorSize(const std::string& name);
 
 struct ManifestEntry {
   std::string path;  // "/DIR/a.txt"

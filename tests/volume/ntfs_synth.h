@@ -13,7 +13,7 @@
 #include "common/types.h"
 #include "disk/block_source.h"
 #include "disk/sector_reader.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 #include "volume/volume_params.h"
 
 namespace osprin::test {

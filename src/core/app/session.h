@@ -25,7 +25,7 @@
 #include "snapshot/snapshot.h"
 #include "tree/file_list.h"
 #include "tree/file_tree.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 #include "volume/volume_params.h"
 #include "volume/walkers.h"
 

@@ -17,7 +17,7 @@
 #include "deepscan/progress.h"
 #include "deepscan/signature_scan.h"
 #include "ntfs/boot_sector.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 
 namespace osprin {
 
@@ -258,9 +258,9 @@ void Classifier::byBootSector() {
     std::array<std::uint8_t, kSectorSize> buf{};
     reader_.readSectors(at, 1, buf.data());
     const auto boot = parseNtfsBootSector(Bytes(buf));
-    // 1,024-byte records, as the record pass finds them; the boot sector's
-    // counts of its own sectors become 512-byte units.
-    if (!boot || boot->mftRecordBytes != 1024) continue;
+    // Records of 1,024 or 4,096 bytes, as the record pass finds them; the
+    // boot sector's counts of its own sectors become 512-byte units.
+    if (!boot || (boot->mftRecordBytes != 1024 && boot->mftRecordBytes != 4096)) continue;
     const std::uint32_t units = boot->bytesPerSector / kSectorSize;
     const std::uint32_t spc = boot->sectorsPerCluster * units;
     VolumeParams fields;
@@ -270,7 +270,7 @@ void Classifier::byBootSector() {
     fields.mftStart = at + spc * boot->mftCluster;
     fields.mftMirrorStart = at + spc * boot->mftMirrorCluster;
     fields.sectorsPerIndexRecord = boot->indexBlockBytes / kSectorSize;
-    fields.sectorsPerMftRecord = 2;
+    fields.sectorsPerMftRecord = boot->mftRecordBytes / kSectorSize;
     fields.volumeEnd = at + boot->totalSectors * units;
     if (confirm(spc, at, fields.volumeEnd)) addFoundFileSystem(r_, "NTFS @" + dec(at), fields);
   }

@@ -11,7 +11,8 @@
 
 #include "common/text.h"
 #include "ntfs/data_attr.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
+#include "ntfs/run_list.h"
 
 namespace osprin {
 
@@ -147,33 +148,26 @@ void readLoop(SectorReader& reader, const Selection& sel, std::uint32_t sectorsP
 
 bool equalsNoCase(std::string_view a, std::string_view b) { return asciiUpper(a) == asciiUpper(b); }
 
-// Position of the attribute of the given type named "$I30" in a 1024-byte
-// record, or -1. nameAt is where the name's characters begin within the
-// attribute (24 for the resident index root, 64 for the index allocation).
-std::int64_t findI30Attribute(Bytes rec, std::uint32_t type, std::size_t nameAt, bool allocation) {
-  std::int64_t a = static_cast<std::int16_t>(rd16(rec, 20));
-  if (a < 0) return -1;
-  while (a + 3 <= 1023) {
-    const auto p = static_cast<std::size_t>(a);
-    const std::uint32_t t = rd32(rec, p);
-    if (t == type && rd8(rec, p + 9) == 4 && rd8(rec, p + nameAt) == '$' && rd8(rec, p + nameAt + 2) == 'I' &&
-        rd8(rec, p + nameAt + 4) == '3' && rd8(rec, p + nameAt + 6) == '0')
-      return a;
-    if (t == 0 || t == 0xFFFFFFFFu) return -1;
-    if (a + 7 > 1023) return -1;
-    const std::uint32_t len = rd32(rec, p + 4);
-    if (len == 0) return -1;
-    if (allocation && (len >= 1023 || a + static_cast<std::int64_t>(len) >= 1023)) return -1;
-    a += len;
-  }
-  return -1;
+// Position of the attribute of the given type named "$I30" in a record, or
+// -1. nameAt is where the name's characters begin within the attribute (24
+// for the resident index root, 64 for the index allocation).
+std::int64_t findI30Attribute(Bytes rec, std::uint32_t type, std::size_t nameAt) {
+  std::int64_t found = -1;
+  eachAttribute(rec, [&](std::size_t p, std::uint32_t t, std::uint32_t) {
+    if (t != type || rd8(rec, p + 9) != 4 || rd8(rec, p + nameAt) != '$' || rd8(rec, p + nameAt + 2) != 'I' ||
+        rd8(rec, p + nameAt + 4) != '3' || rd8(rec, p + nameAt + 6) != '0')
+      return false;
+    found = static_cast<std::int64_t>(p);
+    return true;
+  });
+  return found;
 }
 
 }  // namespace
 
 std::uint32_t ownRecordNumberFromIndexRoot(Bytes rec) {
-  const std::int64_t a = findI30Attribute(rec, 0x90, 24, false);
-  if (a < 0 || a + 64 >= 1023) return 0;
+  const std::int64_t a = findI30Attribute(rec, 0x90, 24);
+  if (a < 0 || static_cast<std::size_t>(a) + 148 > rec.size()) return 0;
   const auto p = static_cast<std::size_t>(a);
   if (rd8(rec, p + 144) == 0) return 0;  // the first entry has no name: no key to read
   const std::uint32_t v = rd32(rec, p + 80);
@@ -181,45 +175,32 @@ std::uint32_t ownRecordNumberFromIndexRoot(Bytes rec) {
 }
 
 std::uint32_t indexAllocationFirstCluster(Bytes rec) {
-  const std::int64_t a = findI30Attribute(rec, 0xA0, 64, true);
-  if (a < 0 || a >= 1023) return 0;
-  const std::int64_t p = a + static_cast<std::int16_t>(rd16(rec, static_cast<std::size_t>(a) + 32));
-  if (p < 0 || p >= 1024) return 0;
-  const auto q = static_cast<std::size_t>(p);
-  const std::uint8_t h = rd8(rec, q);
-  if (h == 0) return 0;
-  const unsigned n = h >> 4, m = h & 0x0F;
-  if (n < 1 || n > 4) return 0;
-  if (q + 1 + m + n > rec.size() || q + 1 + m + n > 1024) return 0;
-  std::uint32_t v = 0;
-  for (unsigned i = 0; i < n; ++i) v |= static_cast<std::uint32_t>(rec[q + 1 + m + i]) << (8 * i);
-  if (n < 4 && (v & (1u << (8 * n - 1)))) v |= ~((1u << (8 * n)) - 1);  // sign of the n-byte number
-  return v;
+  const std::int64_t a = findI30Attribute(rec, 0xA0, 64);
+  if (a < 0) return 0;
+  const RunList list = decodeDataRuns(rec, static_cast<std::size_t>(a), 1);
+  if (list.runs.empty() || list.runs[0].sparse || list.runs[0].startCluster > 0xFFFFFFFF) return 0;
+  return static_cast<std::uint32_t>(list.runs[0].startCluster);
 }
 
 // True when the record holds an attribute of that type.
 static bool findAttributeType(Bytes rec, std::uint32_t type) {
-  std::size_t p = rd16(rec, 20);
-  while (p < rec.size() && rec.size() - p >= 8) {
-    const std::uint32_t t = rd32(rec, p);
-    if (t == 0 || t == 0xFFFFFFFF) return false;
-    if (t == type) return true;
-    const std::uint32_t len = rd32(rec, p + 4);
-    if (len == 0 || len > rec.size() - p) return false;
-    p += len;
-  }
-  return false;
+  bool found = false;
+  eachAttribute(rec, [&](std::size_t, std::uint32_t t, std::uint32_t) { return found = t == type; });
+  return found;
 }
 
-void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults& results, const SectorWindow& window) {
-  std::array<std::uint8_t, kMftRecordSize> rec{};
-  Bytes held = window.sectors(sector, 2);
+// The record at sector, of units sectors (2, or 8 for 4,096 bytes).
+void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, std::uint32_t units, DeepScanResults& results,
+                          const SectorWindow& window) {
+  std::array<std::uint8_t, kMaxMftRecordSize> buf{};
+  const auto rec = std::span<std::uint8_t>(buf).first(std::size_t{units} * kSectorSize);
+  Bytes held = window.sectors(sector, units);
   if (!held.empty())
     std::memcpy(rec.data(), held.data(), rec.size());
   else
-    reader.readSectors(sector, 2, rec.data());
+    reader.readSectors(sector, units, rec.data());
   applyFixup(rec);
-  const Bytes r(rec);
+  const Bytes r(rec.data(), rec.size());
 
   FileNameInfo fn;
   if (!findPreferredFileName(r, fn)) return;
@@ -397,9 +378,10 @@ void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_
                return true;
              }
              if (hasText(s, 0, "FILE")) {
-               if (rd16(s, 28) == 1024) {
+               // Records of 1,024 bytes, or of 4,096 on volumes of 4,096-byte sectors.
+               if (const std::uint32_t alloc = rd32(s, 28); alloc == 1024 || alloc == 4096) {
                  growFileRecords(results.ntfsFileRecords, lba - sel.rangeStart + 1u, sel.rangeLength);
-                 recordNtfsFileRecord(reader, lba, results, window);
+                 recordNtfsFileRecord(reader, lba, alloc / kSectorSize, results, window);
                  obs.counter("Folder(s) Found", results.folderHitCount);
                  obs.counter("File(s) Found", results.fileHitCount);
                }

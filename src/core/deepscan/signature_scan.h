@@ -46,10 +46,10 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
 void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
                         DeepScanResults& results, StopFlag& stop, Observer& obs);
 
-// Files the NTFS file record at sector as a directory record or a file
-// record (or drops it). The record's two sectors come from window when it
-// holds them, else from the disk.
-void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, DeepScanResults& results,
+// Files the NTFS file record at sector, of units sectors (2 for 1,024
+// bytes, 8 for 4,096), as a directory record or a file record (or drops
+// it). Its sectors come from window when it holds them, else from the disk.
+void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, std::uint32_t units, DeepScanResults& results,
                           const SectorWindow& window = {});
 
 // Files the index block at sector whose first 512 bytes are firstSector.

@@ -15,7 +15,7 @@
 #include "common/text.h"
 #include "ntfs/compression.h"
 #include "ntfs/lznt1.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 
 namespace osprin {
 
@@ -170,78 +170,16 @@ std::uint32_t readUnit(std::uint32_t sectorsPerCluster) {
 
 DataAttribute findUnnamedData(Bytes rec) {
   DataAttribute a;
-  const std::size_t limit = std::min<std::size_t>(rec.size(), kMftRecordSize);
-  std::size_t off = rd16(rec, 20);
-  while (off < limit - 1 && off < 1023) {
-    const std::uint32_t type = rd32(rec, off);
-    if (type == 0 || type == 0xFFFFFFFFu) return a;
-    const std::uint32_t len = rd32(rec, off + 4);
-    if (type == 0x80) {
-      if (rd8(rec, off + 9) != 0) {  // a named stream
-        if (len == 0 || len > 1023) return a;
-        off += len;
-        continue;
-      }
-      const std::uint8_t nonResident = rd8(rec, off + 8);
-      if (nonResident > 1) return a;
-      a.found = true;
-      a.resident = nonResident == 0;
-      a.offset = off;
-      return a;
-    }
-    if (len == 0 || len > 1022) return a;
-    off += len;
-  }
+  eachAttribute(rec, [&](std::size_t off, std::uint32_t type, std::uint32_t) {
+    if (type != 0x80 || rd8(rec, off + 9) != 0) return false;  // not $DATA, or a named stream
+    const std::uint8_t nonResident = rd8(rec, off + 8);
+    if (nonResident > 1) return true;
+    a.found = true;
+    a.resident = nonResident == 0;
+    a.offset = off;
+    return true;
+  });
   return a;
-}
-
-RunList decodeDataRuns(Bytes rec, std::size_t attrOffset) {
-  RunList out;
-  const std::size_t limit = std::min<std::size_t>(rec.size(), kMftRecordSize);
-  std::size_t pos = attrOffset + rd16(rec, attrOffset + 32);
-  std::int64_t previous = 0;
-  bool first = true;
-  while (pos < limit) {
-    const std::uint8_t header = rec[pos];
-    if (header == 0) break;
-    const unsigned lenWidth = header & 0x0Fu;
-    const unsigned offWidth = header >> 4;
-    if (lenWidth == 0 || lenWidth > 8 || offWidth > 8 || limit - pos < 1 + lenWidth + offWidth) {
-      out.damaged = true;
-      break;
-    }
-    std::uint64_t length = 0;
-    for (unsigned i = 0; i < lenWidth; ++i) length |= static_cast<std::uint64_t>(rec[pos + 1 + i]) << (8 * i);
-    DataRun run;
-    run.length = length;
-    if (offWidth == 0) {
-      run.sparse = true;
-    } else {
-      std::uint64_t raw = 0;
-      for (unsigned i = 0; i < offWidth; ++i) raw |= static_cast<std::uint64_t>(rec[pos + 1 + lenWidth + i]) << (8 * i);
-      std::int64_t delta;
-      if (first) {
-        delta = static_cast<std::int64_t>(raw);
-      } else {
-        const unsigned bits = 8 * offWidth;
-        delta = (bits < 64 && (raw & (1ULL << (bits - 1)))) ? static_cast<std::int64_t>(raw | (~0ULL << bits))
-                                                            : static_cast<std::int64_t>(raw);
-      }
-      // A run before the start of the volume, or past any disk.
-      const bool outside = delta > 0 ? previous > INT64_MAX - delta - 1 : previous + delta < 0;
-      const std::int64_t start = outside ? -1 : previous + delta;
-      if (start < 0 || static_cast<std::uint64_t>(start) >= kSectorNoLimit) {
-        out.damaged = true;
-        break;
-      }
-      run.startCluster = start;
-      previous = start;
-      first = false;
-    }
-    out.runs.push_back(run);
-    pos += 1 + lenWidth + offWidth;
-  }
-  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -928,8 +866,12 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
     return r;
   }
 
-  std::vector<std::uint8_t> rec(kMftRecordSize, 0);
+  // The record's header gives its size (1,024 or 4,096 bytes).
+  std::vector<std::uint8_t> rec(kMaxMftRecordSize, 0);
   ctx_.reader.readSectorsClearing(req.location, 2, rec.data());
+  const std::uint32_t units = recordUnits(rec);
+  if (units > 2) ctx_.reader.readSectorsClearing(req.location + 2, units - 2, rec.data() + 2 * kSectorSize);
+  rec.resize(std::size_t{units} * kSectorSize);
   applyFixup(std::span<std::uint8_t>(rec));
   auto locate = [&](Bytes r) {
     DataAttribute found;
@@ -984,7 +926,7 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
     // The file's own data begins 24 bytes into the attribute; a named
     // stream's after its name, where the value offset says.
     const std::size_t value = req.stream.empty() ? a.offset + 24 : a.offset + rd16(record, a.offset + 20);
-    if (value + req.size > 1023) {
+    if (value > record.size() || req.size > record.size() - value) {
       r.status = CopyStatus::NoData;
       r.outcome = FileOutcome::Failed;
       result_.errors.push_back(target + ": the resident data runs past the end of its file record");

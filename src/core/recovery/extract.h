@@ -19,6 +19,7 @@
 #include "common/types.h"
 #include "disk/sector_reader.h"
 #include "ntfs/data_attr.h"
+#include "ntfs/run_list.h"
 #include "recovery/settings.h"
 #include "search/match.h"
 #include "tree/file_list.h"
@@ -173,25 +174,6 @@ struct RecoveryContext {
   const FilterTable& filters;
   CopySink* sink = nullptr;  // the report's, when one is written
 };
-
-// One data run of a non-resident NTFS attribute.
-struct DataRun {
-  std::int64_t startCluster = 0;  // meaningless for a sparse run
-  std::uint64_t length = 0;       // clusters
-  bool sparse = false;            // no offset field: a hole, read as zeros
-};
-
-struct RunList {
-  std::vector<DataRun> runs;
-  // The list ended at a field this decoder cannot take (a length or offset
-  // wider than 4 bytes, a field past the record, a run before cluster 0).
-  bool damaged = false;
-};
-
-// Decodes the data runs of the non-resident attribute at attrOffset of a
-// 1024-byte record. The first run's offset is unsigned, later ones are signed
-// and relative to the previous non-sparse run.
-RunList decodeDataRuns(Bytes record, std::size_t attrOffset);
 
 // Where the unnamed data attribute of a record is. found is false when the
 // record has none that can be used.

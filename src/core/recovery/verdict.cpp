@@ -279,7 +279,7 @@ Stashed stashIndex(Bytes rec) {
 // Reads $Bitmap into the map: set bits claim their cluster; sectors that do
 // not read leave their clusters unknown. False when there is no $Bitmap.
 bool readVolumeBitmap(SectorReader& reader, const VolumeParams& vp, const MftRuns& runs, ClusterMap& map) {
-  std::array<std::uint8_t, kMftRecordSize> rec{};
+  std::array<std::uint8_t, kMaxMftRecordSize> rec{};
   if (!readMftRecord(reader, runs, kBitmapRecord, rec)) return false;
   const Bytes r(rec.data(), rec.size());
   const DataAttribute a = findUnnamedData(r);
@@ -411,27 +411,33 @@ VerdictCounts assessNtfs(SectorReader& reader, const VolumeParams& vp, FileTree&
         it->second = stashIndex(r);
     }
   };
-  constexpr std::uint32_t kChunk = 256;  // sectors: 128 records
+  // Records of runs.sectorsPerRecord sectors (2, or 8 for 4,096 bytes).
+  const std::uint32_t spr = runs.sectorsPerRecord == 0 ? 2 : runs.sectorsPerRecord;
+  constexpr std::uint32_t kChunk = 256;  // sectors: 128 records of 1,024 bytes
   std::vector<std::uint8_t> buf(kChunk * kSectorSize);
-  std::array<std::uint8_t, kMftRecordSize> rec{};
+  std::array<std::uint8_t, kMaxMftRecordSize> whole{};
+  const auto rec = std::span<std::uint8_t>(whole).first(std::size_t{spr} * kSectorSize);
   std::uint64_t base = 0;  // sectors of the MFT before run i
+  std::uint64_t lastSplit = UINT64_MAX;
   for (std::size_t i = 0; i < runs.size(); ++i) {
     if (stopped(stop)) return counts;
     const std::uint64_t len = runs.runLength[i];
     const SectorNo start = runs.runStart[i];
-    std::uint64_t off = base % 2;
-    if (off == 1 && base / 2 <= UINT32_MAX) {  // a record split between two runs
-      const auto h = static_cast<std::uint32_t>(base / 2);
+    // A record split between runs is read through the runs, once.
+    std::uint64_t off = (spr - base % spr) % spr;
+    if (off != 0 && base / spr <= UINT32_MAX && base / spr != lastSplit) {
+      lastSplit = base / spr;
+      const auto h = static_cast<std::uint32_t>(base / spr);
       if (readMftRecord(reader, runs, h, rec)) handle(h, runs.recordSector(h), rec, true);
     }
     if (start != 0) {
-      while (off + 2 <= len) {
+      while (off + spr <= len) {
         if (stopped(stop)) return counts;
-        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, (len - off) & ~std::uint64_t{1}));
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, (len - off) / spr * spr));
         reader.readSectorsClearing(start + off, n, buf.data());
-        for (std::uint32_t k = 0; k < n; k += 2) {
-          std::copy_n(buf.data() + static_cast<std::size_t>(k) * kSectorSize, kMftRecordSize, rec.data());
-          handle((base + off + k) / 2, static_cast<SectorNo>(start + off + k), rec, false);
+        for (std::uint32_t k = 0; k < n; k += spr) {
+          std::copy_n(buf.data() + static_cast<std::size_t>(k) * kSectorSize, rec.size(), rec.data());
+          handle((base + off + k) / spr, static_cast<SectorNo>(start + off + k), rec, false);
         }
         off += n;
       }
@@ -444,11 +450,8 @@ VerdictCounts assessNtfs(SectorReader& reader, const VolumeParams& vp, FileTree&
   for (auto& [sector, s] : files) {
     if (s.found) continue;
     if (stopped(stop)) return counts;
-    std::fill(rec.begin(), rec.end(), 0);
-    if (!reader.readSectorsClearing(sector, 2, rec.data()) || !hasText(Bytes(rec.data(), rec.size()), 0, "FILE"))
-      continue;
-    applyFixup(rec);
-    s = stashData(Bytes(rec.data(), rec.size()));
+    if (!readRecordAt(reader, sector, whole)) continue;
+    s = stashData(Bytes(whole.data(), whole.size()));
   }
 
   const std::uint64_t clusterBytes = static_cast<std::uint64_t>(spc) * kSectorSize;

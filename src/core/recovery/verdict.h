@@ -19,7 +19,7 @@
 #include "disk/sector_reader.h"
 #include "tree/file_tree.h"
 #include "tree/ntfs_file_set.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 #include "volume/volume_params.h"
 
 namespace osprin {

@@ -105,7 +105,7 @@ class RefRecords {
   SectorReader& reader_;
   const MftRuns& runs_;
   std::uint32_t base_ = 0;
-  std::vector<std::tuple<std::uint32_t, bool, std::array<std::uint8_t, kMftRecordSize>>> loaded_;
+  std::vector<std::tuple<std::uint32_t, bool, std::array<std::uint8_t, kMaxMftRecordSize>>> loaded_;
 };
 
 void appendDecimal(std::string& out, std::uint64_t v) {
@@ -179,11 +179,13 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   // Room for one file per record, up to a bound a damaged run list cannot
   // push further: growing a list of many records by doubling copies it
   // over and over. Pages not used are never touched.
-  tree.ntfsFiles.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / 2, 1u << 22)));
+  const std::uint32_t spr = runs.sectorsPerRecord;  // sectors per record: 2, or 8 for 4,096 bytes
+  tree.ntfsFiles.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / spr, 1u << 22)));
 
   MftSectorStream stream(reader, runs);
   RefRecords others(reader, runs);
-  std::array<std::uint8_t, kMftRecordSize> rec{};
+  std::array<std::uint8_t, kMaxMftRecordSize> buf{};
+  const auto rec = std::span<std::uint8_t>(buf).first(std::size_t{spr} * kSectorSize);
   std::vector<std::uint32_t> refs;
   refs.reserve(kMaxRecordRefs);
   FileNameInfo name;
@@ -192,23 +194,25 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   std::uint64_t unreadable = 0;  // records with a sector that could not be read
   std::uint32_t firstUnreadable = 0;
   std::uint32_t h = 0;
-  for (std::uint64_t g = 0; g < total; g += 2, ++h) {
+  for (std::uint64_t g = 0; g < total; g += spr, ++h) {
     if (stop.load() == 1) break;
     if (!stream.seek(g)) break;
     obs.counter("Current Sector", stream.shownSector());
-    sectorsRead += 2;
+    sectorsRead += spr;
     const SectorNo sector = stream.diskSector();
     bool readable = stream.copy(rec.data());
-    if (stream.seek(g + 1))
-      readable = stream.copy(rec.data() + kSectorSize) && readable;
-    else
-      std::memset(rec.data() + kSectorSize, 0, kSectorSize);
+    for (std::uint32_t k = 1; k < spr; ++k) {
+      if (stream.seek(g + k))
+        readable = stream.copy(rec.data() + std::size_t{k} * kSectorSize) && readable;
+      else
+        std::memset(rec.data() + std::size_t{k} * kSectorSize, 0, kSectorSize);
+    }
     // Records 0 to 3 ($MFT, $MFTMirr, $LogFile, $Volume) have copies in the
     // MFT mirror.
     if (!readable && h < 4 && vp.mftMirrorStart != 0) {
-      std::array<std::uint8_t, kMftRecordSize> copy{};
-      if (reader.readSectorsClearing(std::uint64_t{vp.mftMirrorStart} + 2 * h, 2, copy.data())) {
-        rec = copy;
+      std::array<std::uint8_t, kMaxMftRecordSize> copy{};
+      if (reader.readSectorsClearing(std::uint64_t{vp.mftMirrorStart} + std::uint64_t{spr} * h, spr, copy.data())) {
+        std::copy_n(copy.begin(), rec.size(), rec.begin());
         readable = true;
       }
     }

@@ -6,7 +6,7 @@
 #include "common/types.h"
 #include "disk/sector_reader.h"
 #include "tree/file_tree.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 #include "volume/volume_params.h"
 
 namespace osprin {

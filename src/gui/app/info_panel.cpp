@@ -35,7 +35,7 @@ QStringList InfoPanel::labelsOf(Mode m) {
     case Mode::None:
       return {};
     case Mode::Drive:
-      return {"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track"};
+      return {"Model", "Capacity", "Cylinders", "Head", "Sectors Per Track", "Sector Size"};
     case Mode::Partition:
       return {"Partition Type", "Partition Start", "Partition End", "Partition Size"};
     case Mode::StandardScan:

@@ -15,7 +15,7 @@ class InfoPanel : public QGroupBox {
   Q_OBJECT
  public:
   enum class Mode { None, Drive, Partition, StandardScan, DeepScanFat, DeepScanNtfs, FoundFsFat, FoundFsNtfs };
-  static constexpr int kRows = 5;
+  static constexpr int kRows = 6;
 
   explicit InfoPanel(QWidget* parent = nullptr);
 

@@ -1,4 +1,4 @@
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 
 #include <algorithm>
 #include <array>
@@ -6,6 +6,8 @@
 #include <limits>
 
 #include "common/text.h"
+#include "ntfs/data_attr.h"
+#include "ntfs/run_list.h"
 
 namespace osprin {
 
@@ -23,28 +25,10 @@ constexpr std::size_t kMaxMftListRecords = 100;
 
 bool isEndMarker(std::uint32_t type) { return type == 0 || type == 0xFFFFFFFF; }
 
-// Calls f(position, type, length) for each attribute of a record, from the
-// first-attribute offset, until f returns true, an end marker, a length of
-// 0, or an attribute that reaches past the record. Every step advances and
-// every position read lies inside the record.
-template <class F>
-void forEachAttribute(Bytes rec, F f) {
-  std::size_t p = rd16(rec, 20);
-  while (p < rec.size() && rec.size() - p >= 8) {
-    const std::uint32_t type = rd32(rec, p);
-    if (isEndMarker(type)) return;
-    const std::uint32_t len = rd32(rec, p + 4);
-    if (len == 0) return;
-    if (f(p, type, len)) return;
-    if (len > rec.size() - p) return;
-    p += len;
-  }
-}
-
 // First attribute of a type; -1 when none.
 std::int64_t findAttribute(Bytes rec, std::uint32_t wanted) {
   std::int64_t found = -1;
-  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+  eachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
     if (type != wanted) return false;
     found = static_cast<std::int64_t>(p);
     return true;
@@ -58,59 +42,29 @@ Bytes attributeBytes(Bytes rec, std::size_t p) {
   return rec.subspan(p, len);
 }
 
-// A little-endian unsigned field of 1 to 8 bytes.
-std::uint64_t readUnsigned(Bytes b, std::size_t off, unsigned width) {
-  std::uint64_t v = 0;
-  for (unsigned i = 0; i < width; ++i) v |= static_cast<std::uint64_t>(rd8(b, off + i)) << (8 * i);
-  return v;
-}
-
 struct SectorRun {
   SectorNo start = 0;  // 0 for a sparse run
   std::uint32_t length = 0;
 };
 
-// Decodes the run list of the non-resident attribute at attr into runs of
-// sectors. The first run's offset counts from cluster 0 (clusterBase), each
-// later one from the start of the last run that was not sparse. The list
-// ends at a header byte of 0, at the end of the attribute, at a field wider
-// than 8 bytes, at a length field of no bytes, at a run whose sector count
-// does not fit 32 bits, at a run outside any disk, or after maxRuns.
+// The runs of the non-resident attribute at attr as runs of sectors (the
+// run list's clusters from cluster 0 at clusterBase). The list ends where
+// the run list ends, at a run whose sector count does not fit 32 bits, at a
+// run outside any disk, or after maxRuns.
 void decodeSectorRuns(Bytes rec, std::size_t attr, SectorNo clusterBase, std::uint32_t sectorsPerCluster,
                       std::size_t maxRuns, std::vector<SectorRun>& out) {
-  if (rd8(rec, attr + 8) == 0) return;  // resident: no runs
-  Bytes a = attributeBytes(rec, attr);
-  std::size_t pos = rd16(a, 32);
-  SectorNo last = clusterBase;
-  std::size_t count = 0;
-  while (pos < a.size() && count < maxRuns) {
-    const std::uint8_t h = a[pos];
-    if (h == 0) break;
-    const unsigned lenWidth = h & 0x0F, offWidth = h >> 4;
-    if (lenWidth == 0 || lenWidth > 8 || offWidth > 8) break;
-    if (a.size() - pos < 1u + lenWidth + offWidth) break;
-    const std::uint64_t clusters = readUnsigned(a, pos + 1, lenWidth);
-    if (clusters > std::numeric_limits<std::uint32_t>::max()) break;
-    const std::uint64_t sectors = clusters * sectorsPerCluster;
-    if (sectors > std::numeric_limits<std::uint32_t>::max()) break;
+  for (const DataRun& r : decodeDataRuns(rec, attr, maxRuns).runs) {
+    const std::uint64_t sectors = r.length * sectorsPerCluster;
+    if (r.length > std::numeric_limits<std::uint32_t>::max() || sectors > std::numeric_limits<std::uint32_t>::max())
+      break;
     SectorRun run;
     run.length = static_cast<std::uint32_t>(sectors);
-    if (offWidth != 0) {
-      std::uint64_t raw = readUnsigned(a, pos + 1 + lenWidth, offWidth);
-      const unsigned bits = 8 * offWidth;
-      if (bits < 64 && (raw & (std::uint64_t{1} << (bits - 1)))) raw |= ~std::uint64_t{0} << bits;
-      const auto delta = static_cast<std::int64_t>(raw);
-      // A run outside any disk ends the list.
-      constexpr std::int64_t kLimit = static_cast<std::int64_t>(kSectorNoLimit);
-      if (delta >= kLimit || delta <= -kLimit) break;
-      const std::int64_t start = static_cast<std::int64_t>(last) + delta * std::int64_t{sectorsPerCluster};
-      if (start < 0 || start >= kLimit) break;
-      run.start = static_cast<SectorNo>(start);
-      last = run.start;
+    if (!r.sparse) {
+      const auto cluster = static_cast<std::uint64_t>(r.startCluster);
+      if (sectorsPerCluster != 0 && cluster >= (kSectorNoLimit - clusterBase) / sectorsPerCluster) break;
+      run.start = clusterBase + cluster * sectorsPerCluster;
     }
     out.push_back(run);
-    ++count;
-    pos += 1u + lenWidth + offWidth;
   }
 }
 
@@ -166,13 +120,6 @@ void appendRefs(Bytes list, std::vector<std::uint32_t>& refs) {
   });
 }
 
-bool readRecordAt(SectorReader& reader, SectorNo sector, std::span<std::uint8_t> out) {
-  std::fill(out.begin(), out.end(), 0);
-  reader.readSectors(sector, 2, out.data());
-  if (!hasText(out, 0, "FILE")) return false;
-  applyFixup(out);
-  return true;
-}
 
 void appendMftDataRuns(Bytes rec, SectorNo clusterBase, std::uint32_t sectorsPerCluster, MftRuns& runs) {
   const std::int64_t a = findAttribute(rec, kAttrData);
@@ -188,6 +135,22 @@ void appendMftDataRuns(Bytes rec, SectorNo clusterBase, std::uint32_t sectorsPer
 
 }  // namespace
 
+std::uint32_t recordUnits(Bytes rec) {
+  const std::uint32_t bytes = rd32(rec, 28);
+  return bytes == 1024 || bytes == 2048 || bytes == 4096 ? bytes / kSectorSize : 2;
+}
+
+bool readRecordAt(SectorReader& reader, SectorNo sector, std::span<std::uint8_t> out) {
+  std::fill(out.begin(), out.end(), 0);
+  if (out.size() < kMftRecordSize) return false;
+  reader.readSectors(sector, 2, out.data());
+  if (!hasText(out, 0, "FILE")) return false;
+  const std::uint32_t units = std::min<std::uint32_t>(recordUnits(out), static_cast<std::uint32_t>(out.size() / kSectorSize));
+  if (units > 2) reader.readSectors(sector + 2, units - 2, out.data() + 2 * kSectorSize);
+  applyFixup(out.first(std::size_t{units} * kSectorSize));
+  return true;
+}
+
 void applyFixup(std::span<std::uint8_t> rec) {
   const std::size_t u = rd16(rec, 4);
   const std::size_t k = rd16(rec, 6);
@@ -202,7 +165,7 @@ void applyFixup(std::span<std::uint8_t> rec) {
 
 bool findFileName(Bytes rec, int nameSpace, FileNameInfo& out) {
   bool found = false;
-  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+  eachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
     if (type != kAttrFileName || rd8(rec, p + 9) != 0 || rd8(rec, p + 8) != 0) return false;
     const std::size_t v = p + rd16(rec, p + 20);
     if (v >= rec.size() || rec.size() - v < 66) return false;
@@ -222,7 +185,7 @@ bool findFileName(Bytes rec, int nameSpace, FileNameInfo& out) {
 
 std::vector<FileNameInfo> linkNames(Bytes rec) {
   std::vector<FileNameInfo> out;
-  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+  eachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
     if (type != kAttrFileName || rd8(rec, p + 9) != 0 || rd8(rec, p + 8) != 0) return false;
     const std::size_t v = p + rd16(rec, p + 20);
     if (v >= rec.size() || rec.size() - v < 66 || rd8(rec, v + 65) == 2) return false;
@@ -247,7 +210,7 @@ bool findPreferredFileName(Bytes rec, FileNameInfo& out) {
 
 bool findDataSize(Bytes rec, std::uint64_t& size) {
   bool found = false;
-  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t len) {
+  eachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t len) {
     if (type != kAttrData || rd8(rec, p + 9) != 0) return false;
     if (rd8(rec, p + 8) != 0) {
       // A later piece of a data stream spread over several records carries
@@ -265,7 +228,7 @@ bool findDataSize(Bytes rec, std::uint64_t& size) {
 }
 
 void collectAttributeList(Bytes rec, std::vector<std::uint32_t>& refs) {
-  forEachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
+  eachAttribute(rec, [&](std::size_t p, std::uint32_t type, std::uint32_t) {
     if (type != kAttrList || rd8(rec, p + 8) != 0) return false;
     auto value = attributeListValue(nullptr, 0, 0, rec, p);
     appendRefs(value, refs);
@@ -289,7 +252,7 @@ SectorNo MftRuns::sectorAt(std::uint64_t off) const {
   return 0;
 }
 
-SectorNo MftRuns::recordSector(std::uint32_t n) const { return sectorAt(std::uint64_t{2} * n); }
+SectorNo MftRuns::recordSector(std::uint32_t n) const { return sectorAt(std::uint64_t{sectorsPerRecord} * n); }
 
 std::uint64_t MftRuns::totalSectors() const {
   std::uint64_t total = 0;
@@ -300,17 +263,22 @@ std::uint64_t MftRuns::totalSectors() const {
 MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStart, std::uint32_t sectorsPerCluster,
                     SectorNo mftMirrorStart, bool* usedMirror) {
   MftRuns runs;
-  std::array<std::uint8_t, kMftRecordSize> rec{};
+  std::array<std::uint8_t, kMaxMftRecordSize> rec{};
   if (usedMirror) *usedMirror = false;
   // The MFT's own record, read whole and giving runs; when it cannot be
-  // read or is damaged, its copy in the MFT mirror.
+  // read or is damaged, its copy in the MFT mirror. Its header gives the
+  // size of every record.
   auto firstRecord = [&](SectorNo at, bool strict) {
     runs.clear();
     std::fill(rec.begin(), rec.end(), 0);
-    const bool read = reader.readSectors(at, 2, rec.data());
+    bool read = reader.readSectors(at, 2, rec.data());
     if ((strict && !read) || !hasText(rec, 0, "FILE")) return false;
-    applyFixup(rec);
+    const std::uint32_t units = recordUnits(rec);
+    if (units > 2) read = reader.readSectors(at + 2, units - 2, rec.data() + 2 * kSectorSize) && read;
+    if (strict && !read) return false;
+    applyFixup(std::span<std::uint8_t>(rec).first(std::size_t{units} * kSectorSize));
     appendMftDataRuns(rec, clusterBase, sectorsPerCluster, runs);
+    runs.sectorsPerRecord = units;
     return runs.size() != 0 || findAttribute(rec, kAttrList) >= 0;
   };
   if (!firstRecord(mftStart, true)) {
@@ -333,9 +301,11 @@ MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStar
   });
   if (records.empty()) return runs;
 
-  std::array<std::uint8_t, kMftRecordSize> ext{};
-  if (readRecordAt(reader, mftStart + 2 * records[0], ext)) {
+  std::array<std::uint8_t, kMaxMftRecordSize> ext{};
+  if (const std::uint32_t units = runs.sectorsPerRecord;
+      readRecordAt(reader, mftStart + std::uint64_t{units} * records[0], ext)) {
     runs.clear();
+    runs.sectorsPerRecord = units;
     appendMftDataRuns(ext, clusterBase, sectorsPerCluster, runs);
   }
   for (std::size_t i = 1; i < records.size(); ++i) {
@@ -352,10 +322,10 @@ bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::sp
   if (out.size() < kMftRecordSize || rd16(ext, 4) < 48) return false;
   const std::uint32_t base = rd32(ext, 32), own = rd32(ext, 44);
   if (base == 0 || own <= base) return false;
-  const std::uint64_t back = 2 * std::uint64_t{own - base};
+  const std::uint64_t back = std::uint64_t{recordUnits(ext)} * (own - base);
   if (back > extSector) return false;
   baseSector = static_cast<SectorNo>(extSector - back);
-  if (!readRecordAt(reader, baseSector, out.first(kMftRecordSize))) return false;
+  if (!readRecordAt(reader, baseSector, out)) return false;
   if (rd16(out, 4) < 48 || rd32(out, 44) != base || rd32(out, 32) != 0) {
     std::fill(out.begin(), out.end(), 0);
     return false;
@@ -367,7 +337,8 @@ std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, Sec
                                          std::uint32_t sectorsPerCluster) {
   std::vector<LocatedRecord> out(1);
   out[0].sector = sector;
-  std::copy_n(record.begin(), std::min(record.size(), kMftRecordSize), out[0].bytes.begin());
+  std::copy_n(record.begin(), std::min(record.size(), kMaxMftRecordSize), out[0].bytes.begin());
+  const std::int64_t units = recordUnits(record);
   if (rd16(record, 4) < 48) return out;  // no numbers in the header
   // The base record, and its number and sector.
   std::uint32_t base = rd32(record, 44);
@@ -397,7 +368,7 @@ std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, Sec
   }
   for (std::uint32_t n : refs) {
     if (n == base || (out.size() > 0 && rd32(out[0].bytes, 44) == n)) continue;
-    const std::int64_t at = static_cast<std::int64_t>(baseSector) + 2 * (static_cast<std::int64_t>(n) - base);
+    const std::int64_t at = static_cast<std::int64_t>(baseSector) + units * (static_cast<std::int64_t>(n) - base);
     if (at <= 0 || at >= static_cast<std::int64_t>(kSectorNoLimit)) continue;
     LocatedRecord e;
     e.sector = static_cast<SectorNo>(at);
@@ -410,22 +381,28 @@ std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, Sec
 
 bool readMftRecord(SectorReader& reader, const MftRuns& runs, std::uint32_t n, std::span<std::uint8_t> out) {
   std::fill(out.begin(), out.end(), 0);
-  if (out.size() < kMftRecordSize) return false;
-  const SectorNo first = runs.sectorAt(std::uint64_t{2} * n);
-  const SectorNo second = runs.sectorAt(std::uint64_t{2} * n + 1);
-  if (first == 0) return false;
-  if (second == first + 1) {
-    reader.readSectors(first, 2, out.data());
-  } else {
-    // The record is split between two runs.
-    reader.readSectors(first, 1, out.data());
-    if (second != 0) reader.readSectors(second, 1, out.data() + kSectorSize);
+  const std::uint32_t units = runs.sectorsPerRecord;
+  if (units == 0 || out.size() < std::size_t{units} * kSectorSize) return false;
+  // Each stretch of sectors that lie together in one read (a record may be
+  // split between runs).
+  const std::uint64_t first = std::uint64_t{units} * n;
+  std::uint32_t k = 0;
+  while (k < units) {
+    const SectorNo at = runs.sectorAt(first + k);
+    if (at == 0) {
+      if (k == 0) return false;
+      break;
+    }
+    std::uint32_t len = 1;
+    while (k + len < units && runs.sectorAt(first + k + len) == at + len) ++len;
+    reader.readSectors(at, len, out.data() + std::size_t{k} * kSectorSize);
+    k += len;
   }
   if (!hasText(out, 0, "FILE")) {
     std::fill(out.begin(), out.end(), 0);
     return false;
   }
-  applyFixup(out.first(kMftRecordSize));
+  applyFixup(out.first(std::size_t{units} * kSectorSize));
   return true;
 }
 

@@ -14,11 +14,23 @@
 
 namespace osprin {
 
+// The usual size of a file record, and the largest (volumes of 4,096-byte
+// sectors have records of 4,096 bytes).
 constexpr std::size_t kMftRecordSize = 1024;
+constexpr std::size_t kMaxMftRecordSize = 4096;
+
+// The 512-byte sectors of the record that begins rec, from its header's
+// allocated size (1,024 to 4,096 bytes); 2 when that field holds no such size.
+std::uint32_t recordUnits(Bytes rec);
 
 // Restores the last two bytes of each 512-byte sector of rec from the update
 // sequence array (the check value is not compared).
 void applyFixup(std::span<std::uint8_t> rec);
+
+// Reads the file record at sector into out (at most out.size() bytes, as
+// many as the record's header gives) and applies the fixup. False, with
+// out zeroed past what was read, when it does not begin with "FILE".
+bool readRecordAt(SectorReader& reader, SectorNo sector, std::span<std::uint8_t> out);
 
 struct FileNameInfo {
   std::string name;  // UTF-8
@@ -53,8 +65,9 @@ void collectAttributeList(SectorReader& reader, SectorNo clusterBase, std::uint3
 struct MftRuns {
   std::vector<SectorNo> runStart;         // 0 for a sparse run
   std::vector<std::uint32_t> runLength;   // in sectors
-  // The sector of record n (record n lies at offset 2n in the runs); 0 when
-  // beyond the last run or in a sparse run.
+  std::uint32_t sectorsPerRecord = 2;     // 8 for records of 4,096 bytes
+  // The sector of record n (record n lies at offset sectorsPerRecord * n in
+  // the runs); 0 when beyond the last run or in a sparse run.
   SectorNo recordSector(std::uint32_t n) const;
   // The sector at an offset (in sectors) into the runs; 0 as above.
   SectorNo sectorAt(std::uint64_t offset) const;
@@ -62,6 +75,7 @@ struct MftRuns {
   void clear() {
     runStart.clear();
     runLength.clear();
+    sectorsPerRecord = 2;
   }
   std::size_t size() const { return runStart.size(); }
 };
@@ -75,7 +89,7 @@ MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStar
 
 // The base record of an extension record found at extSector, located by
 // the numbers NTFS 3.1 records carry in their header (the base lies
-// 2 x (own number - base number) sectors before, when the MFT is contiguous
+// (own number - base number) records before, when the MFT is contiguous
 // between them). False, with out zeroed, when the record is no extension
 // record, carries no numbers, or the record found there is not that base.
 bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::span<std::uint8_t> out,
@@ -89,13 +103,13 @@ bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::sp
 // when sectorsPerCluster is not 0. The record at `sector` comes first.
 struct LocatedRecord {
   SectorNo sector = 0;
-  std::array<std::uint8_t, kMftRecordSize> bytes{};
+  std::array<std::uint8_t, kMaxMftRecordSize> bytes{};
 };
 std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, SectorNo sector, SectorNo clusterBase = 0,
                                          std::uint32_t sectorsPerCluster = 0);
 
-// Reads record n through the runs (each of its two sectors where the runs
-// put it) and applies the fixup. False, with out zeroed, when the record is
+// Reads record n through the runs (each of its sectors where the runs put
+// it) and applies the fixup. out holds at least runs.sectorsPerRecord sectors. False, with out zeroed, when the record is
 // beyond the runs or is not a file record.
 bool readMftRecord(SectorReader& reader, const MftRuns& runs, std::uint32_t n, std::span<std::uint8_t> out);
 

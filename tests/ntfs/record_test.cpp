@@ -5,7 +5,7 @@
 #include <random>
 
 #include "support/fixtures.h"
-#include "volume/ntfs_record.h"
+#include "ntfs/record.h"
 #include "volume/ntfs_synth.h"
 
 namespace osprin {
