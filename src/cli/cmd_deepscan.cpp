@@ -63,6 +63,8 @@ class ThrottledObserver : public Observer {
 
 void printResults(const DeepScanResults& r, FsType fsType, bool json, const std::vector<std::string>& warnings,
                   bool partial) {
+  // Sectors of the disk's own size.
+  const std::uint32_t u = r.unitsPerSector == 0 ? 1 : r.unitsPerSector;
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (std::size_t i = 0; i < r.foundFileSystems.size(); ++i) {
@@ -70,12 +72,12 @@ void printResults(const DeepScanResults& r, FsType fsType, bool json, const std:
       nlohmann::json e = {{"index", i + 1},
                           {"label", fs.label},
                           {"type", std::string(fsTypeText(fs.fsType))},
-                          {"start", fs.clusterBase},
-                          {"sectors_per_cluster", fs.sectorsPerCluster},
+                          {"start", fs.clusterBase / u},
+                          {"sectors_per_cluster", fs.sectorsPerCluster / u},
                           {"size", foundFileSystemSizeText(fs)}};
       if (fs.fsType == FsType::Ntfs) {
-        e["mft_start"] = fs.mftStart;
-        e["mft_mirror_start"] = fs.mftMirrorStart;
+        e["mft_start"] = fs.mftStart / u;
+        e["mft_mirror_start"] = fs.mftMirrorStart / u;
       }
       list.push_back(std::move(e));
     }
@@ -104,11 +106,11 @@ void printResults(const DeepScanResults& r, FsType fsType, bool json, const std:
   for (std::size_t i = 0; i < r.foundFileSystems.size(); ++i) {
     const FoundFileSystem& fs = r.foundFileSystems[i];
     std::printf("%-4zu %-18s %12llu %8u %12s", i + 1, fs.label.c_str(),
-                static_cast<unsigned long long>(fs.clusterBase), fs.sectorsPerCluster,
+                static_cast<unsigned long long>(fs.clusterBase / u), fs.sectorsPerCluster / u,
                 foundFileSystemSizeText(fs).c_str());
     if (fs.fsType == FsType::Ntfs)
-      std::printf(" %12llu %12llu", static_cast<unsigned long long>(fs.mftStart),
-                  static_cast<unsigned long long>(fs.mftMirrorStart));
+      std::printf(" %12llu %12llu", static_cast<unsigned long long>(fs.mftStart / u),
+                  static_cast<unsigned long long>(fs.mftMirrorStart / u));
     std::printf("\n");
   }
 }

@@ -125,7 +125,7 @@ bool fitFatGeometry(Analysis& an, FsType fsType, std::size_t h) {
   fields.sectorsPerCluster = spc;
   fields.clusterBase = base;
   fields.rootDirStart = fat32 ? 2 : 0;
-  addFoundFileSystem(an.r, std::string(fat32 ? "FAT32 @" : "FAT16 @") + dec(base), fields);
+  addFoundFileSystem(an.r, std::string(fat32 ? "FAT32 @" : "FAT16 @") + dec(base / an.r.unitsPerSector), fields);
   return true;
 }
 
@@ -193,7 +193,7 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
       an.classified();
       any = true;
     }
-    if (any) addFoundFileSystem(r, std::string(fat32 ? "FAT32 @" : "FAT16 @") + dec(base), fields);
+    if (any) addFoundFileSystem(r, std::string(fat32 ? "FAT32 @" : "FAT16 @") + dec(base / r.unitsPerSector), fields);
   }
 }
 

@@ -272,7 +272,7 @@ void Classifier::byBootSector() {
     fields.sectorsPerIndexRecord = boot->indexBlockBytes / kSectorSize;
     fields.sectorsPerMftRecord = boot->mftRecordBytes / kSectorSize;
     fields.volumeEnd = at + boot->totalSectors * units;
-    if (confirm(spc, at, fields.volumeEnd)) addFoundFileSystem(r_, "NTFS @" + dec(at), fields);
+    if (confirm(spc, at, fields.volumeEnd)) addFoundFileSystem(r_, "NTFS @" + dec(at / r_.unitsPerSector), fields);
   }
 }
 
@@ -358,7 +358,7 @@ void Classifier::byIndexBlocks(SectorNo rangeEnd) {
           fields.clusterBase = start;
           fields.sectorsPerIndexRecord = 8;
           fields.volumeEnd = rangeEnd;
-          addFoundFileSystem(r_, "NTFS @" + dec(start), fields);
+          addFoundFileSystem(r_, "NTFS @" + dec(start / r_.unitsPerSector), fields);
         }
       }
       if (stop_.load() == 1) return;

@@ -92,6 +92,9 @@ struct DeepScanResults {
   std::uint32_t classifiedCount = 0;
 
   std::vector<FoundFileSystem> foundFileSystems;
+  // 512-byte units per sector of the disk scanned: the sector numbers shown
+  // (labels, panel) count the disk's own sectors.
+  std::uint32_t unitsPerSector = 1;
   // Children of a parent record among ntfsFileRecords.
   ParentIndex fileParents;
 

@@ -18,6 +18,7 @@ void analyseFound(SectorReader& reader, const Selection& sel, DeepScanResults& r
 void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, DeepScanResults& results,
                  StopFlag& stop, Observer& obs) {
   results.freeDeepScanLists();
+  results.unitsPerSector = reader.unitsPerSector();
   if (sel.fsType == FsType::Ntfs) {
     obs.counter("Boot Sector(s) Found", 0);
     obs.counter("Index Entries Found", 0);
@@ -52,8 +53,10 @@ std::vector<PanelRow> selectFoundFileSystem(const DeepScanResults& results, std:
   vp.sectorsPerCluster = fs.sectorsPerCluster;
   vp.clusterBase = fs.clusterBase;
   vp.volumeEnd = fs.volumeEnd;
-  panel.push_back({"File System Start", dec(fs.clusterBase)});
-  panel.push_back({"Sectors Per Cluster", dec(fs.sectorsPerCluster)});
+  // In the disk's own sectors.
+  const std::uint32_t u = results.unitsPerSector == 0 ? 1 : results.unitsPerSector;
+  panel.push_back({"File System Start", dec(fs.clusterBase / u)});
+  panel.push_back({"Sectors Per Cluster", dec(fs.sectorsPerCluster / u)});
   if (isFat(fs.fsType)) {
     vp.rootDirSectors = fs.rootDirSectors;
     vp.rootDirStart = fs.rootDirStart;
@@ -66,8 +69,8 @@ std::vector<PanelRow> selectFoundFileSystem(const DeepScanResults& results, std:
     vp.mftMirrorStart = fs.mftMirrorStart;
     vp.sectorsPerIndexRecord = fs.sectorsPerIndexRecord;
     panel.push_back({"File System Size", foundFileSystemSizeText(fs)});
-    panel.push_back({"MFT Start", dec(fs.mftStart)});
-    panel.push_back({"MFT Mirror Start", dec(fs.mftMirrorStart)});
+    panel.push_back({"MFT Start", dec(fs.mftStart / u)});
+    panel.push_back({"MFT Mirror Start", dec(fs.mftMirrorStart / u)});
   }
   return panel;
 }
