@@ -424,7 +424,7 @@ TEST(SavingDialog, ButtonsKeysAndClosing) {
   d.follow(obs);
   obs.text("Path", "/out/DIR");
   obs.text("File Name", "A.TXT");
-  obs.counter("Total Files", 41);
+  obs.counter(Counter::FilesSaved, 41);
   obs.progress(57);
   ASSERT_TRUE(waitFor([&] { return d.bar->value() == 57; }));
   EXPECT_EQ(d.pathValue->text(), "/out/DIR");

@@ -11,6 +11,7 @@
 #include "partition/lost_search.h"
 #include "support/fixtures.h"
 #include "support/gpt_builder.h"
+#include "support/phase_print.h"
 
 namespace osprin {
 namespace {
@@ -52,9 +53,9 @@ DriveInfo geometry(std::uint32_t c, std::uint32_t h, std::uint32_t s) {
 
 class Recorder : public Observer {
  public:
-  std::vector<std::string> statuses;
+  std::vector<PhaseInfo> phases;
   int lastProgress = -1;
-  void status(std::string_view t) override { statuses.emplace_back(t); }
+  void phase(const PhaseInfo& p) override { phases.push_back(p); }
   void progress(int p) override { lastProgress = p; }
 };
 
@@ -78,8 +79,8 @@ TEST(LostSearch, FindsVolumesAtCylinderStartsAndBehindTheFirstTrack) {
   EXPECT_EQ(list[1].start, 5u * 16065 + 63);
   EXPECT_EQ(list[2].start, 7u * 16065);
   EXPECT_EQ(list[2].length, 30000u);
-  ASSERT_FALSE(obs.statuses.empty());
-  EXPECT_EQ(obs.statuses.front(), "Searching For Partitions");
+  ASSERT_FALSE(obs.phases.empty());
+  EXPECT_EQ(obs.phases.front(), PhaseInfo{Phase::SearchingPartitions});
   EXPECT_LE(obs.lastProgress, 99);
 }
 
@@ -125,7 +126,7 @@ TEST(LostSearch, StopKeepsWhatWasFound) {
   class StopAfterFirst : public Observer {
    public:
     explicit StopAfterFirst(StopFlag& s) : stop(s) {}
-    void counter(std::string_view, std::uint64_t) override { stop.store(1); }
+    void counter(Counter, std::uint64_t) override { stop.store(1); }
     StopFlag& stop;
   };
   Disk d(6 * 16065);

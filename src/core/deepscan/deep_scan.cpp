@@ -18,23 +18,22 @@ void analyseFound(SectorReader& reader, const Selection& sel, DeepScanResults& r
 void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, DeepScanResults& results,
                  StopFlag& stop, Observer& obs) {
   results.freeDeepScanLists();
+  ProgressScope bar(obs, ProgressScope::Stop::Shown);
   if (sel.fsType == FsType::Ntfs) {
-    obs.counter("Boot Sector(s) Found", 0);
-    obs.counter("Index Entries Found", 0);
-    obs.counter("File(s) Found", 0);
-    obs.counter("Folder(s) Found", 0);
-    obs.counter("Current Sector", 0);
+    obs.counter(Counter::BootSectorsFound, 0);
+    obs.counter(Counter::IndexEntriesFound, 0);
+    obs.counter(Counter::FilesFound, 0);
+    obs.counter(Counter::FoldersFound, 0);
+    obs.counter(Counter::CurrentSector, 0);
     scanNtfsSignatures(reader, sel, sectorsPerRead, results, stop, obs);
   } else if (isFat(sel.fsType)) {
-    obs.counter("Boot Sector(s) Found", 0);
-    obs.counter("Folder(s) Found", 0);
-    obs.counter("Current Sector", 0);
+    obs.counter(Counter::BootSectorsFound, 0);
+    obs.counter(Counter::FoldersFound, 0);
+    obs.counter(Counter::CurrentSector, 0);
     scanFatSignatures(reader, sel, sectorsPerRead, results, stop, obs);
   }
-  obs.stopVisible(false);
+  bar.hideStop();
   analyseFound(reader, sel, results, stop, obs);
-  obs.progress(0);
-  obs.progressVisible(false);
   stop.store(0);
 }
 
