@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <new>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -138,6 +139,25 @@ TEST(LostSearch, StopKeepsWhatWasFound) {
   auto list = searchLostPartitions(r, geometry(6, 255, 63), stop, obs);
   EXPECT_EQ(list.size(), 1u);
   EXPECT_EQ(stop.load(), 0);  // cleared when the search ends
+}
+
+// Memory running out in the middle of the search: the progress bar is
+// hidden and the status line cleared on the way out, as at a normal end.
+TEST(LostSearch, FailureHidesTheProgressBar) {
+  class FailAtFirst : public Recorder {
+   public:
+    std::vector<bool> bar;
+    void progressVisible(bool v) override { bar.push_back(v); }
+    void counter(Counter, std::uint64_t) override { throw std::bad_alloc(); }
+  };
+  Disk d(6 * 16065);
+  d.boot(63, "NTFS", 10);
+  SectorReader r(std::make_unique<MemoryBlockSource>(d.bytes));
+  StopFlag stop{0};
+  FailAtFirst obs;
+  EXPECT_THROW(searchLostPartitions(r, geometry(6, 255, 63), stop, obs), std::bad_alloc);
+  EXPECT_EQ(obs.bar, (std::vector<bool>{true, false}));
+  EXPECT_EQ(obs.phases, (std::vector<PhaseInfo>{{Phase::SearchingPartitions}, {Phase::None}}));
 }
 
 // Disks whose partition table is gone, made with sfdisk, mkfs.fat and mkntfs
