@@ -9,26 +9,26 @@
 namespace osprin::cli {
 namespace {
 
-using test::CounterText;
-using test::PhaseText;
-using test::TextFieldText;
+using osprin::test::CounterText;
+using osprin::test::PhaseText;
+using osprin::test::TextFieldText;
 
 class CliCounterText : public ::testing::TestWithParam<CounterText> {};
 TEST_P(CliCounterText, IsTheProgramsOwn) { EXPECT_STREQ(cliText(GetParam().which), GetParam().text); }
-INSTANTIATE_TEST_SUITE_P(All, CliCounterText, ::testing::ValuesIn(test::kCounterTexts));
+INSTANTIATE_TEST_SUITE_P(All, CliCounterText, ::testing::ValuesIn(osprin::test::kCounterTexts));
 
 class CliTextFieldText : public ::testing::TestWithParam<TextFieldText> {};
 TEST_P(CliTextFieldText, IsTheProgramsOwn) { EXPECT_STREQ(cliText(GetParam().which), GetParam().text); }
-INSTANTIATE_TEST_SUITE_P(All, CliTextFieldText, ::testing::ValuesIn(test::kTextFieldTexts));
+INSTANTIATE_TEST_SUITE_P(All, CliTextFieldText, ::testing::ValuesIn(osprin::test::kTextFieldTexts));
 
 class CliPhaseText : public ::testing::TestWithParam<PhaseText> {};
 TEST_P(CliPhaseText, IsTheProgramsOwn) { EXPECT_EQ(cliText(GetParam().phase), GetParam().text); }
-INSTANTIATE_TEST_SUITE_P(All, CliPhaseText, ::testing::ValuesIn(test::kPhaseTexts));
+INSTANTIATE_TEST_SUITE_P(All, CliPhaseText, ::testing::ValuesIn(osprin::test::kPhaseTexts));
 
 TEST(CliProgressTexts, EveryValueHasAText) {
-  EXPECT_TRUE(test::coversAll(test::kCounterTexts, kCounterKinds, &CounterText::which));
-  EXPECT_TRUE(test::coversAll(test::kTextFieldTexts, kTextFieldKinds, &TextFieldText::which));
-  EXPECT_TRUE(test::coversAllPhases());
+  EXPECT_TRUE(osprin::test::coversAll(osprin::test::kCounterTexts, kCounterKinds, &CounterText::which));
+  EXPECT_TRUE(osprin::test::coversAll(osprin::test::kTextFieldTexts, kTextFieldKinds, &TextFieldText::which));
+  EXPECT_TRUE(osprin::test::coversAllPhases());
   for (int k = 0; k < kCounterKinds; ++k) EXPECT_STRNE(cliText(static_cast<Counter>(k)), "") << k;
   for (int k = 0; k < kTextFieldKinds; ++k) EXPECT_STRNE(cliText(static_cast<TextField>(k)), "") << k;
   for (int k = 1; k < kPhaseKinds; ++k) EXPECT_NE(cliText(PhaseInfo{static_cast<Phase>(k)}), "") << k;
