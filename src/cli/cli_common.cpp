@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "partition/lost_search.h"
+#include "progress_texts.h"
 
 #include <unordered_set>
 
@@ -67,20 +68,20 @@ void TerminalObserver::progress(int percent) {
   draw(false);
 }
 
-void TerminalObserver::counter(std::string_view label, std::uint64_t value) {
+void TerminalObserver::counter(Counter which, std::uint64_t value) {
   if (!tty_) return;
-  detail_ = std::string(label) + ": " + dec(value);
+  detail_ = std::string(cliText(which)) + ": " + dec(value);
   draw(false);
 }
 
-void TerminalObserver::text(std::string_view label, std::string_view value) {
+void TerminalObserver::text(TextField which, std::string_view value) {
   if (!tty_) return;
-  detail_ = std::string(label) + ": " + terminalQuoted(value);
+  detail_ = std::string(cliText(which)) + ": " + terminalQuoted(value);
   draw(false);
 }
 
-void TerminalObserver::status(std::string_view text) {
-  status_ = terminalSafe(text);
+void TerminalObserver::phase(const PhaseInfo& p) {
+  status_ = cliText(p);
   draw(true);
 }
 

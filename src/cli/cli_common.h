@@ -48,9 +48,9 @@ class TerminalObserver : public Observer {
   explicit TerminalObserver(bool answerYes = true);
   ~TerminalObserver() override;
   void progress(int percent) override;
-  void counter(std::string_view label, std::uint64_t value) override;
-  void text(std::string_view label, std::string_view value) override;
-  void status(std::string_view text) override;
+  void counter(Counter which, std::uint64_t value) override;
+  void text(TextField which, std::string_view value) override;
+  void phase(const PhaseInfo& p) override;
   void message(MsgKind kind, std::string_view text) override;
   bool ask(std::string_view text) override;
   void warning(std::string_view text) override;
@@ -121,9 +121,9 @@ class ScanObserver : public Observer {
   explicit ScanObserver(TerminalObserver& term) : term_(term) {}
   std::string error;
   void progress(int p) override { term_.progress(p); }
-  void counter(std::string_view l, std::uint64_t v) override { term_.counter(l, v); }
-  void text(std::string_view l, std::string_view v) override { term_.text(l, v); }
-  void status(std::string_view t) override { term_.status(t); }
+  void counter(Counter c, std::uint64_t v) override { term_.counter(c, v); }
+  void text(TextField f, std::string_view v) override { term_.text(f, v); }
+  void phase(const PhaseInfo& p) override { term_.phase(p); }
   void message(MsgKind kind, std::string_view t) override {
     if (kind == MsgKind::Error) error.assign(t);
     if (kind == MsgKind::Warning) {

@@ -29,19 +29,18 @@ class ThrottledObserver : public Observer {
  public:
   explicit ThrottledObserver(TerminalObserver& inner) : inner_(inner) {}
   void progress(int percent) override { inner_.progress(percent); }
-  void counter(std::string_view label, std::uint64_t value) override {
-    if (due()) inner_.counter(label, value);
+  void counter(Counter which, std::uint64_t value) override {
+    if (due()) inner_.counter(which, value);
   }
-  void text(std::string_view label, std::string_view value) override {
-    if (due()) inner_.text(label, value);
+  void text(TextField which, std::string_view value) override {
+    if (due()) inner_.text(which, value);
   }
-  // A new kind of status line ("Reading Sector ...", "Assign MFT numbers
-  // ...") shows at once; the same kind with new numbers a few times a second.
-  void status(std::string_view text) override {
-    const std::string_view stem = text.substr(0, text.find_first_of("0123456789"));
-    if (stem != lastStem_ || due(true)) {
-      lastStem_ = std::string(stem);
-      inner_.status(text);
+  // A new phase (reading sectors, assigning MFT numbers, ...) shows at
+  // once; the same phase with new numbers a few times a second.
+  void phase(const PhaseInfo& p) override {
+    if (p.phase != lastPhase_ || due(true)) {
+      lastPhase_ = p.phase;
+      inner_.phase(p);
     }
   }
   void message(MsgKind kind, std::string_view text) override { inner_.message(kind, text); }
@@ -57,7 +56,7 @@ class ThrottledObserver : public Observer {
     return true;
   }
   TerminalObserver& inner_;
-  std::string lastStem_;
+  Phase lastPhase_ = Phase::None;
   std::chrono::steady_clock::time_point lastAt_{}, lastStatusAt_{};
 };
 

@@ -50,15 +50,15 @@ class SaveObserver : public Observer {
     poll();
     term_.progress(p);
   }
-  void counter(std::string_view l, std::uint64_t v) override {
+  void counter(Counter c, std::uint64_t v) override {
     poll();
-    term_.counter(l, v);
+    term_.counter(c, v);
   }
-  void text(std::string_view l, std::string_view v) override {
+  void text(TextField f, std::string_view v) override {
     poll();
-    term_.text(l, v);
+    term_.text(f, v);
   }
-  void status(std::string_view t) override { term_.status(t); }
+  void phase(const PhaseInfo& p) override { term_.phase(p); }
   void message(MsgKind kind, std::string_view t) override { term_.message(kind, t); }
   bool ask(std::string_view t) override {
     poll();

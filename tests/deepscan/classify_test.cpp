@@ -53,7 +53,7 @@ TEST(FatClassification, BootSectorConfirmedByAHeadWhereItPredictsOne) {
   EXPECT_EQ(r.dirHeadHits[0].fsIndex, 1);
   EXPECT_EQ(r.dirHeadHits[1].fsIndex, -1);
   EXPECT_EQ(r.classifiedCount, 2u);
-  EXPECT_NE(std::find(obs.statuses.begin(), obs.statuses.end(), "Analysing data found........"), obs.statuses.end());
+  EXPECT_NE(std::find(obs.phases.begin(), obs.phases.end(), PhaseInfo{Phase::AnalysingFatData}), obs.phases.end());
 
   VolumeParams vp;
   auto panel = selectFoundFileSystem(r, 1, vp);
@@ -238,8 +238,8 @@ TEST(NtfsClassification, RecordNumbersFromDirectoryEntriesOfIndexBlocks) {
   EXPECT_EQ(r.ntfsDirRecords[2].recordNumber, 80u);
   EXPECT_EQ(r.ntfsDirRecords[3].recordNumber, 85u);  // from the distance: 80 + 10 / 2
   EXPECT_EQ(r.ntfsDirRecords[4].recordNumber, 82u);
-  EXPECT_EQ(obs.statuses.front(), "Assign MFT numbers ");
-  EXPECT_EQ(obs.statuses.back(), "Assign MFT numbers 1 \\ 1");
+  EXPECT_EQ(obs.phases.front(), PhaseInfo{Phase::AssigningMftNumbers});
+  EXPECT_EQ(obs.phases.back(), (PhaseInfo{Phase::AssigningMftNumbers, 1, 1}));
 }
 
 TEST(NtfsClassification, EntryNamesReachingPastTheBlockEndItsWalk) {
@@ -273,7 +273,7 @@ TEST(NtfsClassification, LaterIndexBlocksAreDropped) {
   EXPECT_EQ(r.indexBlockHits[0].sector, 10u);
   EXPECT_EQ(r.indexBlockHits[1].sector, 26u);
   EXPECT_EQ(r.indexBlockCount, 2u);
-  EXPECT_EQ(obs.statuses, std::vector<std::string>{"Delete unused items"});
+  EXPECT_EQ(obs.phases, std::vector<PhaseInfo>{{Phase::DeletingUnusedItems}});
 }
 
 // An NTFS volume at `start` with 8 sectors per cluster: directories A
@@ -308,7 +308,7 @@ TEST(NtfsClassification, FoundFromTwoDirectoriesWhoseIndexBlocksFitOneGeometry) 
   EXPECT_EQ(r.ntfsDirRecords[0].fsIndex, 1);
   EXPECT_EQ(r.ntfsDirRecords[1].fsIndex, 1);
   EXPECT_EQ(r.classifiedCount, 2u);
-  EXPECT_EQ(obs.statuses.back(), "Analyzing Classification 2 \\ 2");
+  EXPECT_EQ(obs.phases.back(), (PhaseInfo{Phase::AnalyzingClassification, 2, 2}));
 
   VolumeParams vp;
   auto panel = selectFoundFileSystem(r, 1, vp);

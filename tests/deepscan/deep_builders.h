@@ -12,6 +12,7 @@
 #include "common/observer.h"
 #include "disk/block_source.h"
 #include "disk/sector_reader.h"
+#include "support/phase_print.h"
 
 namespace osprin::test {
 
@@ -300,17 +301,17 @@ class IndexBlockBuilder {
 class RecordingObserver : public Observer {
  public:
   void progress(int p) override { progressCalls.push_back(p); }
-  void counter(std::string_view label, std::uint64_t value) override {
-    lastCounter[std::string(label)] = value;
+  void counter(Counter which, std::uint64_t value) override {
+    lastCounter[which] = value;
     ++counterCalls;
   }
-  void status(std::string_view text) override { statuses.emplace_back(text); }
+  void phase(const PhaseInfo& p) override { phases.push_back(p); }
   void message(MsgKind kind, std::string_view text) override { messages.emplace_back(kind, std::string(text)); }
 
   std::vector<int> progressCalls;
-  std::map<std::string, std::uint64_t> lastCounter;
+  std::map<Counter, std::uint64_t> lastCounter;
   std::uint64_t counterCalls = 0;
-  std::vector<std::string> statuses;
+  std::vector<PhaseInfo> phases;
   std::vector<std::pair<MsgKind, std::string>> messages;
 };
 

@@ -72,12 +72,12 @@ TEST(FatMount, FoldersFromHeadsNamedFromTheirParentsEntries) {
                                                     "/Dir10/NEW.TXT", "/Dir10/ODD", "/Dir10/SUB/INNER.BIN",
                                                     "/Dir20/Dir1234/LOST.DAT"}));
   EXPECT_EQ(tree.fileCount, 6u);
-  std::vector<std::string> steps;
-  for (const auto& s : obs.statuses)
-    if (s.rfind("Step ", 0) == 0) steps.push_back(s);
-  EXPECT_EQ(steps, (std::vector<std::string>{"Step 1 / 5 ....", "Step 2 / 5 ....", "Step 3 / 5 ....",
-                                             "Step 4 / 5 ....", "Step 5 / 5 ...."}));
-  EXPECT_EQ(obs.statuses.back(), "");
+  std::vector<PhaseInfo> steps;
+  for (const auto& p : obs.phases)
+    if (p.phase == Phase::MountStep) steps.push_back(p);
+  EXPECT_EQ(steps, (std::vector<PhaseInfo>{{Phase::MountStep, 1, 5}, {Phase::MountStep, 2, 5}, {Phase::MountStep, 3, 5},
+                                           {Phase::MountStep, 4, 5}, {Phase::MountStep, 5, 5}}));
+  EXPECT_EQ(obs.phases.back(), PhaseInfo{Phase::None});
   // The folder list of the root: the found folders and the lost parent.
   auto rows = listFatFolder(tree, 0);
   ASSERT_EQ(rows.size(), 2u);
@@ -271,8 +271,8 @@ TEST(NtfsMount, FoldersOfTheChosenFileSystemAndPlaceholdersForLostParents) {
   EXPECT_EQ(ft.path(tree.ntfsFolders[2].treeItem), "/Dir0/Orphan2");
   EXPECT_EQ(ft.path(tree.ntfsFolders[3].treeItem), "/Dir1/Orphan3");
   EXPECT_EQ(ft.path(tree.ntfsFolders[4].treeItem), "/Docs/Old");
-  EXPECT_EQ(obs.statuses, (std::vector<std::string>{"Extracting entries for the file system", "Searching For Lost Data",
-                                                    "Creating Tree Structure", ""}));
+  EXPECT_EQ(obs.phases, (std::vector<PhaseInfo>{{Phase::ExtractingEntries}, {Phase::SearchingLostData},
+                                                {Phase::CreatingTreeStructure}, {Phase::None}}));
 
   // Files: those of the chosen volume's sectors only.
   NtfsFileSet files = r.fileSetOf(1);

@@ -45,8 +45,8 @@ TEST(FatSignatures, BootSectorsOfBothKindsAndHeadsAreRecordedInSectorOrder) {
   EXPECT_EQ(h.fsIndex, 0);
   EXPECT_EQ(r.dirHeadHits[1].firstCluster, 0x10005u);
   EXPECT_EQ(r.dirHeadHits[1].parentCluster, 0x10007u);
-  EXPECT_EQ(obs.lastCounter["Boot Sector(s) Found"], 2u);
-  EXPECT_EQ(obs.lastCounter["Folder(s) Found"], 2u);
+  EXPECT_EQ(obs.lastCounter[Counter::BootSectorsFound], 2u);
+  EXPECT_EQ(obs.lastCounter[Counter::FoldersFound], 2u);
   EXPECT_EQ(stop.load(), 0);
 }
 
@@ -64,7 +64,7 @@ TEST(FatSignatures, HeadsNamingAClusterNotBelowTheirSectorAreNotRecordedButCount
   scanFatSignatures(*reader, scanRange(FsType::Fat32, 0, 200), 60, r, stop, obs);
   ASSERT_EQ(r.dirHeadHits.size(), 1u);
   EXPECT_EQ(r.dirHeadHits[0].sector, 90u);
-  EXPECT_EQ(obs.lastCounter["Folder(s) Found"], 1u);
+  EXPECT_EQ(obs.lastCounter[Counter::FoldersFound], 1u);
 }
 
 TEST(FatSignatures, ABootSectorIsNeverTakenForAHead) {
@@ -99,11 +99,11 @@ TEST(FatSignatures, ProgressAndStatusMoveEvery88BatchesAndCurrentSectorIsRelativ
   RecordingObserver obs;
   scanFatSignatures(*reader, scanRange(FsType::Fat16, 100, 900), 4, r, stop, obs);  // 200 batches
   // Batches 88 and 176 report what was done before them.
-  ASSERT_EQ(obs.statuses.size(), 2u);
-  EXPECT_EQ(obs.statuses[0], "Reading Sector 348 Of 800");
-  EXPECT_EQ(obs.statuses[1], "Reading Sector 700 Of 800");
+  ASSERT_EQ(obs.phases.size(), 2u);
+  EXPECT_EQ(obs.phases[0], (PhaseInfo{Phase::ReadingSector, 348, 800}));
+  EXPECT_EQ(obs.phases[1], (PhaseInfo{Phase::ReadingSector, 700, 800}));
   EXPECT_EQ(obs.progressCalls, (std::vector<int>{0, 43, 87}));
-  EXPECT_EQ(obs.lastCounter["Current Sector"], 796u);
+  EXPECT_EQ(obs.lastCounter[Counter::CurrentSector], 796u);
 }
 
 TEST(NtfsSignatures, CurrentSectorIsAbsolute) {
@@ -113,7 +113,7 @@ TEST(NtfsSignatures, CurrentSectorIsAbsolute) {
   StopFlag stop{0};
   RecordingObserver obs;
   scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 100, 300), 50, r, stop, obs);
-  EXPECT_EQ(obs.lastCounter["Current Sector"], 250u);
+  EXPECT_EQ(obs.lastCounter[Counter::CurrentSector], 250u);
 }
 
 TEST(FatSignatures, StopIsTestedBeforeEachBatchAndClearedAtTheEnd) {
@@ -130,8 +130,8 @@ TEST(FatSignatures, StopIsTestedBeforeEachBatchAndClearedAtTheEnd) {
   // the loop ends before the next one.
   struct Stopper : Observer {
     StopFlag* s;
-    void counter(std::string_view label, std::uint64_t) override {
-      if (label == "Current Sector") s->store(1);
+    void counter(Counter which, std::uint64_t) override {
+      if (which == Counter::CurrentSector) s->store(1);
     }
   } stopper;
   stopper.s = &stop;
@@ -165,7 +165,7 @@ TEST(FatSignatures, The60001stBootSectorStopsTheScan) {
   EXPECT_EQ(obs.messages[0].first, MsgKind::Error);
   EXPECT_EQ(obs.messages[0].second, "Too many data structures found");
   // The counter shown is the last one below the limit.
-  EXPECT_EQ(obs.lastCounter["Boot Sector(s) Found"], kMaxFatBootSectors);
+  EXPECT_EQ(obs.lastCounter[Counter::BootSectorsFound], kMaxFatBootSectors);
   EXPECT_EQ(stop.load(), 0);
 }
 
@@ -253,10 +253,10 @@ TEST(NtfsSignatures, BootSectorsFileRecordsAndIndexBlocks) {
   EXPECT_EQ(r.indexBlockHits[0].ownerRecord, 41u);
   EXPECT_EQ(r.indexBlockHits[0].mark, -1);
   EXPECT_EQ(r.indexBlockHits[0].sectorCount, 8);
-  EXPECT_EQ(obs.lastCounter["Index Entries Found"], 1u);
-  EXPECT_EQ(obs.lastCounter["File(s) Found"], 2u);
-  EXPECT_EQ(obs.lastCounter["Folder(s) Found"], 3u);
-  EXPECT_EQ(obs.lastCounter["Boot Sector(s) Found"], 1u);
+  EXPECT_EQ(obs.lastCounter[Counter::IndexEntriesFound], 1u);
+  EXPECT_EQ(obs.lastCounter[Counter::FilesFound], 2u);
+  EXPECT_EQ(obs.lastCounter[Counter::FoldersFound], 3u);
+  EXPECT_EQ(obs.lastCounter[Counter::BootSectorsFound], 1u);
 }
 
 TEST(NtfsSignatures, RecordsThatArePassedOver) {
@@ -279,7 +279,7 @@ TEST(NtfsSignatures, RecordsThatArePassedOver) {
   EXPECT_TRUE(r.ntfsFileRecords.empty());
   EXPECT_TRUE(r.ntfsDirRecords.empty());
   EXPECT_TRUE(r.bootSectorHits.empty());
-  EXPECT_EQ(obs.lastCounter.count("File(s) Found"), 1u);  // shown for the records of 1024 bytes
+  EXPECT_EQ(obs.lastCounter.count(Counter::FilesFound), 1u);  // shown for the records of 1024 bytes
 }
 
 TEST(NtfsSignatures, NamesAreDecodedAndNamespacesPreferredWin32ThenDosAndPosixLast) {

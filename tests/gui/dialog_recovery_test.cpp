@@ -422,9 +422,9 @@ TEST(SavingDialog, ButtonsKeysAndClosing) {
   // The observer's texts reach the labels.
   QtObserver obs(&d);
   d.follow(obs);
-  obs.text("Path", "/out/DIR");
-  obs.text("File Name", "A.TXT");
-  obs.counter("Total Files", 41);
+  obs.text(TextField::SaveFolder, "/out/DIR");
+  obs.text(TextField::SaveFileName, "A.TXT");
+  obs.counter(Counter::FilesSaved, 41);
   obs.progress(57);
   ASSERT_TRUE(waitFor([&] { return d.bar->value() == 57; }));
   EXPECT_EQ(d.pathValue->text(), "/out/DIR");

@@ -124,6 +124,17 @@ TEST(InfoPanelTest, LabelsOfEachMode) {
   p.setMode(InfoPanel::Mode::DeepScanFat);
   EXPECT_EQ(p.labels(), (QStringList{"Boot Sector(s) Found", "Folder(s) Found", "Current Sector"}));
   EXPECT_EQ(p.value("Current Sector"), "0");
+  // A worker's values go to their rows by kind; kinds the mode does not show are left out.
+  EXPECT_TRUE(p.setCounter(Counter::CurrentSector, 4242));
+  EXPECT_EQ(p.value("Current Sector"), "4242");
+  EXPECT_FALSE(p.setCounter(Counter::FilesFound, 1));
+  EXPECT_FALSE(p.setText(TextField::LastFileFolder, "a.txt"));
+  EXPECT_EQ(InfoPanel::rowOf(InfoPanel::Mode::DeepScanNtfs, Counter::FoldersFound), 3);
+  EXPECT_EQ(InfoPanel::rowOf(InfoPanel::Mode::StandardScan, TextField::LastFileFolder), 3);
+  EXPECT_EQ(InfoPanel::rowOf(InfoPanel::Mode::Drive, Counter::FoldersFound), -1);
+  p.setMode(InfoPanel::Mode::StandardScan);
+  EXPECT_TRUE(p.setText(TextField::LastFileFolder, "a.txt"));
+  EXPECT_EQ(p.value("Last File/Folder"), "a.txt");
   p.setMode(InfoPanel::Mode::FoundFsFat);
   EXPECT_EQ(p.labels(), (QStringList{"File System Start", "Sectors Per Cluster", "File System Size"}));
   p.setMode(InfoPanel::Mode::None);

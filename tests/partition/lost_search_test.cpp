@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <new>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "partition/lost_search.h"
 #include "support/fixtures.h"
 #include "support/gpt_builder.h"
+#include "support/phase_print.h"
 
 namespace osprin {
 namespace {
@@ -52,9 +54,9 @@ DriveInfo geometry(std::uint32_t c, std::uint32_t h, std::uint32_t s) {
 
 class Recorder : public Observer {
  public:
-  std::vector<std::string> statuses;
+  std::vector<PhaseInfo> phases;
   int lastProgress = -1;
-  void status(std::string_view t) override { statuses.emplace_back(t); }
+  void phase(const PhaseInfo& p) override { phases.push_back(p); }
   void progress(int p) override { lastProgress = p; }
 };
 
@@ -78,8 +80,8 @@ TEST(LostSearch, FindsVolumesAtCylinderStartsAndBehindTheFirstTrack) {
   EXPECT_EQ(list[1].start, 5u * 16065 + 63);
   EXPECT_EQ(list[2].start, 7u * 16065);
   EXPECT_EQ(list[2].length, 30000u);
-  ASSERT_FALSE(obs.statuses.empty());
-  EXPECT_EQ(obs.statuses.front(), "Searching For Partitions");
+  ASSERT_FALSE(obs.phases.empty());
+  EXPECT_EQ(obs.phases.front(), PhaseInfo{Phase::SearchingPartitions});
   EXPECT_LE(obs.lastProgress, 99);
 }
 
@@ -125,7 +127,7 @@ TEST(LostSearch, StopKeepsWhatWasFound) {
   class StopAfterFirst : public Observer {
    public:
     explicit StopAfterFirst(StopFlag& s) : stop(s) {}
-    void counter(std::string_view, std::uint64_t) override { stop.store(1); }
+    void counter(Counter, std::uint64_t) override { stop.store(1); }
     StopFlag& stop;
   };
   Disk d(6 * 16065);
@@ -137,6 +139,25 @@ TEST(LostSearch, StopKeepsWhatWasFound) {
   auto list = searchLostPartitions(r, geometry(6, 255, 63), stop, obs);
   EXPECT_EQ(list.size(), 1u);
   EXPECT_EQ(stop.load(), 0);  // cleared when the search ends
+}
+
+// Memory running out in the middle of the search: the progress bar is
+// hidden and the status line cleared on the way out, as at a normal end.
+TEST(LostSearch, FailureHidesTheProgressBar) {
+  class FailAtFirst : public Recorder {
+   public:
+    std::vector<bool> bar;
+    void progressVisible(bool v) override { bar.push_back(v); }
+    void counter(Counter, std::uint64_t) override { throw std::bad_alloc(); }
+  };
+  Disk d(6 * 16065);
+  d.boot(63, "NTFS", 10);
+  SectorReader r(std::make_unique<MemoryBlockSource>(d.bytes));
+  StopFlag stop{0};
+  FailAtFirst obs;
+  EXPECT_THROW(searchLostPartitions(r, geometry(6, 255, 63), stop, obs), std::bad_alloc);
+  EXPECT_EQ(obs.bar, (std::vector<bool>{true, false}));
+  EXPECT_EQ(obs.phases, (std::vector<PhaseInfo>{{Phase::SearchingPartitions}, {Phase::None}}));
 }
 
 // Disks whose partition table is gone, made with sfdisk, mkfs.fat and mkntfs

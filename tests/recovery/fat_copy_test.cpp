@@ -214,7 +214,7 @@ TEST(FatCopy, RenamePolicyFindsTheFirstFreeCopyName) {
   EXPECT_EQ(slurp(dest + "/A.TXT"), "first");
   EXPECT_EQ(slurp(dest + "/Copy (1 ) of A.TXT"), "second");
   EXPECT_EQ(slurp(dest + "/Copy (2 ) of A.TXT"), v.content({3}, 100));
-  EXPECT_EQ(run.obs.textsOf("File Name"), std::vector<std::string>{"Copy (2 ) of A.TXT"});
+  EXPECT_EQ(run.obs.textsOf(TextField::SaveFileName), std::vector<std::string>{"Copy (2 ) of A.TXT"});
   EXPECT_EQ(duplicateName("REPORT.DOC", 1), "Copy (1 ) of REPORT.DOC");
 }
 
@@ -232,7 +232,7 @@ TEST(FatCopy, SkipPolicyLeavesTheTargetAndDoesNotCountIt) {
   EXPECT_EQ(res.filesSaved, 1u);
   EXPECT_EQ(slurp(dest + "/A.TXT"), "keep");
   EXPECT_EQ(slurp(dest + "/B.TXT"), v.content({4}, 100));
-  EXPECT_EQ(run.obs.countersOf("Total Files"), std::vector<std::uint64_t>{0});
+  EXPECT_EQ(run.obs.countersOf(Counter::FilesSaved), std::vector<std::uint64_t>{0});
 }
 
 TEST(FatCopy, OverwritePolicyReplacesTheTarget) {
@@ -336,8 +336,8 @@ TEST(FatCopy, RecoverAllRecreatesTheSubTreeWithTreeLabels) {
                                                           "/DIR/dir.txt", "/root.txt"}));
   EXPECT_EQ(slurp(dest + "/DIR/Renamed/DEEP/deep.txt"), v.content({6}, 5));
   // The panel shows the folder of each file and the files saved before it.
-  EXPECT_EQ(run.obs.textsOf("Path").front(), dest + "/DIR");
-  EXPECT_EQ(run.obs.countersOf("Total Files"), (std::vector<std::uint64_t>{0, 1, 2, 3}));
+  EXPECT_EQ(run.obs.textsOf(TextField::SaveFolder).front(), dest + "/DIR");
+  EXPECT_EQ(run.obs.countersOf(Counter::FilesSaved), (std::vector<std::uint64_t>{0, 1, 2, 3}));
 }
 
 TEST(FatCopy, NoRowsWritesNothing) {

@@ -16,8 +16,8 @@
 namespace osprin::test {
 
 struct Recorder : Observer {
-  std::vector<std::pair<std::string, std::string>> texts;
-  std::vector<std::pair<std::string, std::uint64_t>> counters;
+  std::vector<std::pair<TextField, std::string>> texts;
+  std::vector<std::pair<Counter, std::uint64_t>> counters;
   std::vector<std::string> questions;
   std::vector<int> percents;
   bool answer = true;
@@ -27,22 +27,22 @@ struct Recorder : Observer {
     percents.push_back(p);
     if (onProgress) onProgress(p);
   }
-  void counter(std::string_view l, std::uint64_t v) override { counters.emplace_back(std::string(l), v); }
-  void text(std::string_view l, std::string_view v) override { texts.emplace_back(std::string(l), std::string(v)); }
+  void counter(Counter c, std::uint64_t v) override { counters.emplace_back(c, v); }
+  void text(TextField f, std::string_view v) override { texts.emplace_back(f, std::string(v)); }
   bool ask(std::string_view q) override {
     questions.emplace_back(q);
     return answer;
   }
-  std::vector<std::string> textsOf(const std::string& label) const {
+  std::vector<std::string> textsOf(TextField which) const {
     std::vector<std::string> out;
-    for (const auto& [l, v] : texts)
-      if (l == label) out.push_back(v);
+    for (const auto& [f, v] : texts)
+      if (f == which) out.push_back(v);
     return out;
   }
-  std::vector<std::uint64_t> countersOf(const std::string& label) const {
+  std::vector<std::uint64_t> countersOf(Counter which) const {
     std::vector<std::uint64_t> out;
-    for (const auto& [l, v] : counters)
-      if (l == label) out.push_back(v);
+    for (const auto& [c, v] : counters)
+      if (c == which) out.push_back(v);
     return out;
   }
 };

@@ -123,8 +123,8 @@ TEST(NtfsCopy, ResidentDataIsWrittenFromTheRecord) {
   EXPECT_EQ(st.st_atime, st.st_mtime);
   EXPECT_EQ(test::readFile(dest + "/note.txt"), text);
   // The panel shows the file's full path.
-  EXPECT_EQ(run.obs.textsOf("Path"), std::vector<std::string>{dest + "/note.txt"});
-  EXPECT_EQ(run.obs.countersOf("Total Files"), std::vector<std::uint64_t>{0});
+  EXPECT_EQ(run.obs.textsOf(TextField::SaveFolder), std::vector<std::string>{dest + "/note.txt"});
+  EXPECT_EQ(run.obs.countersOf(Counter::FilesSaved), std::vector<std::uint64_t>{0});
 }
 
 TEST(NtfsCopy, NamedStreamsAreSkipped) {

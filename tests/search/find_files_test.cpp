@@ -84,11 +84,11 @@ TEST(FindFiles, CancelEndsTheSearchAtOnceKeepingHits) {
 struct Panel : Observer {
   std::uint64_t found = 0;
   std::string last;
-  void counter(std::string_view l, std::uint64_t v) override {
-    if (l == "Files Found") found = v;
+  void counter(Counter c, std::uint64_t v) override {
+    if (c == Counter::MatchesFound) found = v;
   }
-  void text(std::string_view l, std::string_view v) override {
-    if (l == "Last File") last = v;
+  void text(TextField f, std::string_view v) override {
+    if (f == TextField::LastMatch) last = v;
   }
 };
 

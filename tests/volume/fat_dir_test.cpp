@@ -23,11 +23,11 @@ struct Sector {
 
 class PanelRecorder : public Observer {
  public:
-  std::map<std::string, std::uint64_t> counters;
-  std::map<std::string, std::string> texts;
+  std::map<Counter, std::uint64_t> counters;
+  std::map<TextField, std::string> texts;
   std::vector<int> progressValues;
-  void counter(std::string_view l, std::uint64_t v) override { counters[std::string(l)] = v; }
-  void text(std::string_view l, std::string_view v) override { texts[std::string(l)] = std::string(v); }
+  void counter(Counter c, std::uint64_t v) override { counters[c] = v; }
+  void text(TextField f, std::string_view v) override { texts[f] = std::string(v); }
   void progress(int p) override { progressValues.push_back(p); }
 };
 
@@ -208,10 +208,10 @@ TEST(FatParseSector, TurnsEntriesIntoRecords) {
   EXPECT_EQ(tree.fatFiles[3].firstCluster, 12u);
   EXPECT_EQ(tree.fileCount, 4u);
   EXPECT_EQ(tree.entriesSeen, 5u);
-  EXPECT_EQ(obs.counters["Current Sector"], 4242u);
-  EXPECT_EQ(obs.counters["Folder(s) Found"], 1u);
-  EXPECT_EQ(obs.counters["File(s) Found"], 4u);
-  EXPECT_EQ(obs.texts["Last File/Folder"], "Report 2004.doc");
+  EXPECT_EQ(obs.counters[Counter::CurrentSector], 4242u);
+  EXPECT_EQ(obs.counters[Counter::FoldersFound], 1u);
+  EXPECT_EQ(obs.counters[Counter::FilesFound], 4u);
+  EXPECT_EQ(obs.texts[TextField::LastFileFolder], "Report 2004.doc");
   ASSERT_FALSE(obs.progressValues.empty());
   EXPECT_EQ(obs.progressValues.back(), 0);  // 5 * 100 / 1000
 }

@@ -16,6 +16,7 @@
 
 #include "disk/block_source.h"
 #include "support/fixtures.h"
+#include "support/phase_print.h"
 #include "tree/file_tree.h"
 
 namespace osprin::test {
@@ -108,18 +109,26 @@ inline void expectSameListing(std::vector<Line> got, std::vector<Line> want) {
 // Records what a scan shows.
 class ScanRecorder : public Observer {
  public:
-  std::vector<std::string> statuses;
+  std::vector<PhaseInfo> phases;
   std::vector<std::pair<MsgKind, std::string>> messages;
-  std::map<std::string, std::uint64_t> counters;
+  std::map<Counter, std::uint64_t> counters;
   std::vector<std::string> visibility;  // "progress+", "progress-", "stop+", "stop-"
-  int lastProgress = -1;
-  void status(std::string_view t) override { statuses.emplace_back(t); }
+  int lastProgress = -1;  // the last percentage reported while the bar was shown
+  bool barShown = false;
+  void phase(const PhaseInfo& p) override { phases.push_back(p); }
   void message(MsgKind k, std::string_view t) override { messages.emplace_back(k, std::string(t)); }
-  void counter(std::string_view l, std::uint64_t v) override { counters[std::string(l)] = v; }
-  void progress(int p) override { lastProgress = p; }
-  void progressVisible(bool v) override { visibility.push_back(v ? "progress+" : "progress-"); }
+  void counter(Counter c, std::uint64_t v) override { counters[c] = v; }
+  void progress(int p) override {
+    if (barShown) lastProgress = p;
+  }
+  void progressVisible(bool v) override {
+    barShown = v;
+    visibility.push_back(v ? "progress+" : "progress-");
+  }
   void stopVisible(bool v) override { visibility.push_back(v ? "stop+" : "stop-"); }
-  bool sawStatus(std::string_view t) const { return std::find(statuses.begin(), statuses.end(), t) != statuses.end(); }
+  bool sawPhase(Phase p) const {
+    return std::find_if(phases.begin(), phases.end(), [p](const PhaseInfo& i) { return i.phase == p; }) != phases.end();
+  }
 };
 
 // A private copy of an image, for damaging it.

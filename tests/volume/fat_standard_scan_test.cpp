@@ -49,14 +49,14 @@ TEST(StandardScan, HealthyFat32GoesStraightToTheWalk) {
   ScanRecorder obs;
   run(s, test::fixtureImage("fat32vol"), obs);
   ASSERT_EQ(s.outcome, ScanOutcome::Done);
-  EXPECT_FALSE(obs.sawStatus("Calculating partition parameters"));
-  EXPECT_TRUE(obs.sawStatus("Mounting volume, please wait..."));
+  EXPECT_FALSE(obs.sawPhase(Phase::CalculatingParameters));
+  EXPECT_TRUE(obs.sawPhase(Phase::MountingVolume));
   ASSERT_EQ(obs.messages.size(), 1u);
   EXPECT_EQ(obs.messages[0].first, MsgKind::Info);
   EXPECT_EQ(obs.messages[0].second, kHint);
   EXPECT_EQ(s.stop.load(), 0);
   expectSameListing(fatListing(s.tree), expectedListing("fat32vol", "fat32"));
-  EXPECT_EQ(obs.counters["File(s) Found"], s.tree.fileCount);
+  EXPECT_EQ(obs.counters[Counter::FilesFound], s.tree.fileCount);
 }
 
 TEST(StandardScan, Fat32WithoutItsBootSignatureMountsFromTheBackup) {
@@ -67,7 +67,7 @@ TEST(StandardScan, Fat32WithoutItsBootSignatureMountsFromTheBackup) {
   ScanRecorder obs;
   run(s, img, obs);
   ASSERT_EQ(s.outcome, ScanOutcome::Done);
-  EXPECT_FALSE(obs.sawStatus("Calculating partition parameters"));
+  EXPECT_FALSE(obs.sawPhase(Phase::CalculatingParameters));
   expectSameListing(fatListing(s.tree), expectedListing("fat32vol", "fat32"));
 }
 
@@ -77,8 +77,7 @@ TEST(StandardScan, Fat16WithoutBootSectorIsCalculatedThenWalked) {
   ScanRecorder obs;
   run(s, damaged("fat16vol", {0}), obs);
   ASSERT_EQ(s.outcome, ScanOutcome::Done);
-  EXPECT_EQ(obs.statuses, (std::vector<std::string>{"Calculating partition parameters", "",
-                                                    "Mounting volume, please wait..."}));
+  EXPECT_EQ(obs.phases, (std::vector<PhaseInfo>{{Phase::CalculatingParameters}, {Phase::None}, {Phase::MountingVolume}}));
   expectSameListing(fatListing(s.tree), expectedListing("fat16vol", "fat16"));
 }
 
@@ -88,7 +87,7 @@ TEST(StandardScan, Fat32WithBothBootSectorsGoneIsCalculated) {
   ScanRecorder obs;
   run(s, damaged("fat32vol", {0, 6}), obs);
   ASSERT_EQ(s.outcome, ScanOutcome::Done);
-  EXPECT_TRUE(obs.sawStatus("Calculating partition parameters"));
+  EXPECT_TRUE(obs.sawPhase(Phase::CalculatingParameters));
   expectSameListing(fatListing(s.tree), expectedListing("fat32vol", "fat32"));
 }
 
@@ -104,7 +103,7 @@ TEST(StandardScan, NtfsWithoutBootSectorsIsNotPossible) {
   ScanRecorder obs;
   run(s, copy, obs);
   EXPECT_EQ(s.outcome, ScanOutcome::Failed);
-  EXPECT_EQ(obs.statuses, (std::vector<std::string>{"Calculating partition parameters", ""}));
+  EXPECT_EQ(obs.phases, (std::vector<PhaseInfo>{{Phase::CalculatingParameters}, {Phase::None}}));
   ASSERT_EQ(obs.messages.size(), 1u);
   EXPECT_EQ(obs.messages[0].first, MsgKind::Error);
   EXPECT_EQ(obs.messages[0].second, kNotPossible);
@@ -125,9 +124,9 @@ TEST(StandardScan, StopDuringTheCalculationAborts) {
   class StopWhenCalculating : public ScanRecorder {
    public:
     StopFlag* stop = nullptr;
-    void status(std::string_view t) override {
-      ScanRecorder::status(t);
-      if (t == "Calculating partition parameters") stop->store(1);
+    void phase(const PhaseInfo& p) override {
+      ScanRecorder::phase(p);
+      if (p.phase == Phase::CalculatingParameters) stop->store(1);
     }
   };
   Scan s;
@@ -147,9 +146,9 @@ TEST(StandardScan, StopDuringTheWalkShowsThePartialTree) {
   class StopAfterFiles : public ScanRecorder {
    public:
     StopFlag* stop = nullptr;
-    void counter(std::string_view l, std::uint64_t v) override {
-      ScanRecorder::counter(l, v);
-      if (l == "File(s) Found" && v == 100) stop->store(1);
+    void counter(Counter c, std::uint64_t v) override {
+      ScanRecorder::counter(c, v);
+      if (c == Counter::FilesFound && v == 100) stop->store(1);
     }
   };
   Scan s;

@@ -172,8 +172,8 @@ TEST(FatWalker, StopKeepsTheTreeFoundSoFar) {
   class StopAfter : public ScanRecorder {
    public:
     StopFlag* stop = nullptr;
-    void counter(std::string_view l, std::uint64_t v) override {
-      if (l == "File(s) Found" && v == 50) stop->store(1);
+    void counter(Counter c, std::uint64_t v) override {
+      if (c == Counter::FilesFound && v == 50) stop->store(1);
     }
   };
   auto reader = test::openReader(test::fixtureImage("fat32vol"));

@@ -14,6 +14,7 @@
 #include "common/bytes.h"
 #include "common/observer.h"
 #include "support/fixtures.h"
+#include "support/phase_print.h"
 #include "tree/file_tree.h"
 #include "volume/volume_params.h"
 
@@ -125,34 +126,34 @@ inline SectorNo ntfsVolumeSectors(SectorReader& reader, SectorNo start) {
 // Records what a walk shows; can press Stop after a number of records.
 class WalkRecorder : public Observer {
  public:
-  std::map<std::string, std::uint64_t, std::less<>> counters;
-  std::map<std::string, std::string, std::less<>> texts;
-  std::vector<std::string> statuses;
+  std::map<Counter, std::uint64_t> counters;
+  std::map<TextField, std::string> texts;
+  std::vector<PhaseInfo> phaseList;
   std::vector<int> progressValues;
-  std::uint64_t recordsShown = 0;  // "Current Sector" updates
+  std::uint64_t recordsShown = 0;  // Counter::CurrentSector updates
   StopFlag* stop = nullptr;
   std::uint64_t stopAfter = 0;
   bool stopShown = false;
   bool progressShown = false;
 
-  void counter(std::string_view label, std::uint64_t value) override {
-    counters[std::string(label)] = value;
-    if (label == "Current Sector") {
+  void counter(Counter which, std::uint64_t value) override {
+    counters[which] = value;
+    if (which == Counter::CurrentSector) {
       ++recordsShown;
       if (stop && stopAfter != 0 && recordsShown == stopAfter) stop->store(1);
     }
   }
-  void text(std::string_view label, std::string_view value) override { texts[std::string(label)] = value; }
-  void status(std::string_view t) override { statuses.emplace_back(t); }
+  void text(TextField which, std::string_view value) override { texts[which] = value; }
+  void phase(const PhaseInfo& p) override { phaseList.push_back(p); }
   void progress(int p) override { progressValues.push_back(p); }
   void stopVisible(bool v) override { stopShown = v; }
   void progressVisible(bool v) override { progressShown = v; }
 
-  // The status texts without the repeated "Reading Sector" lines.
-  std::vector<std::string> phases() const {
-    std::vector<std::string> out;
-    for (auto& s : statuses)
-      if (s.rfind("Reading Sector ", 0) != 0) out.push_back(s);
+  // The phases without the repeated Phase::ReadingSector reports.
+  std::vector<Phase> phases() const {
+    std::vector<Phase> out;
+    for (const PhaseInfo& p : phaseList)
+      if (p.phase != Phase::ReadingSector) out.push_back(p.phase);
     return out;
   }
 };

@@ -118,15 +118,15 @@ TEST(NtfsWalk, FlagsDecideKindAndDeletion) {
 
   EXPECT_EQ(w.tree.folderCount, 2u);
   EXPECT_EQ(w.tree.fileCount, 7u);
-  EXPECT_EQ(w.obs.counters["Folder(s) Found"], 2u);
-  EXPECT_EQ(w.obs.counters["File(s) Found"], 7u);
-  EXPECT_EQ(w.obs.texts["Last File/Folder"], "seven");
+  EXPECT_EQ(w.obs.counters[Counter::FoldersFound], 2u);
+  EXPECT_EQ(w.obs.counters[Counter::FilesFound], 7u);
+  EXPECT_EQ(w.obs.texts[TextField::LastFileFolder], "seven");
   EXPECT_EQ(w.obs.recordsShown, 64u);
-  EXPECT_EQ(w.obs.counters["Current Sector"], w.vol.recordSector(63));
+  EXPECT_EQ(w.obs.counters[Counter::CurrentSector], w.vol.recordSector(63));
   // The last record added was 27: 56 of 128 sectors read.
-  auto reading = std::find(w.obs.statuses.rbegin(), w.obs.statuses.rend(), "Reading Sector 56 Of 128");
-  EXPECT_NE(reading, w.obs.statuses.rend());
-  EXPECT_EQ(w.obs.phases(), (std::vector<std::string>{"Searching For Lost Data", "Creating Directory Tree"}));
+  auto reading = std::find(w.obs.phaseList.rbegin(), w.obs.phaseList.rend(), PhaseInfo{Phase::ReadingSector, 56, 128});
+  EXPECT_NE(reading, w.obs.phaseList.rend());
+  EXPECT_EQ(w.obs.phases(), (std::vector<Phase>{Phase::SearchingLostData, Phase::CreatingDirectoryTree}));
   EXPECT_FALSE(w.obs.stopShown);
   EXPECT_FALSE(w.obs.progressShown);
   for (int p : w.obs.progressValues) EXPECT_LE(p, 99);
@@ -283,8 +283,8 @@ TEST(NtfsWalk, FragmentedMftKeepsRecordNumbersAcrossRuns) {
   EXPECT_EQ(w.obs.recordsShown, 24u);  // sparse records counted
   EXPECT_EQ(w.paths(), (std::set<std::string>{"file /$MFT", "file /six", "folder /thirteen",
                                               "file /thirteen/fourteen", "file /thirteen/last"}));
-  EXPECT_NE(std::find(w.obs.statuses.begin(), w.obs.statuses.end(), "Reading Sector 30 Of 48"),
-            w.obs.statuses.end());
+  EXPECT_NE(std::find(w.obs.phaseList.begin(), w.obs.phaseList.end(), PhaseInfo{Phase::ReadingSector, 30, 48}),
+            w.obs.phaseList.end());
 }
 
 TEST(NtfsWalk, RecordSplitBetweenRuns) {
@@ -362,7 +362,7 @@ TEST(NtfsWalk, NoMftGivesAnEmptyTree) {
   EXPECT_TRUE(w.tree.ntfsFiles.empty());
   EXPECT_TRUE(w.tree.ntfsFolders.empty());
   EXPECT_EQ(w.tree.folderTree().size(), 2u);
-  EXPECT_EQ(w.obs.phases(), (std::vector<std::string>{"Searching For Lost Data", "Creating Directory Tree"}));
+  EXPECT_EQ(w.obs.phases(), (std::vector<Phase>{Phase::SearchingLostData, Phase::CreatingDirectoryTree}));
 }
 
 TEST(NtfsWalk, StopStillPlacesLostFolders) {
@@ -377,7 +377,7 @@ TEST(NtfsWalk, StopStillPlacesLostFolders) {
   EXPECT_EQ(w.file("late.txt"), nullptr);
   EXPECT_EQ(w.paths(), (std::set<std::string>{"file /$MFT", "folder /Dir0", "folder /Dir0/early dir (deleted)",
                                               "folder /Dir1", "file /Dir1/early.txt (deleted)"}));
-  EXPECT_EQ(w.obs.phases(), (std::vector<std::string>{"Searching For Lost Data", "Creating Directory Tree"}));
+  EXPECT_EQ(w.obs.phases(), (std::vector<Phase>{Phase::SearchingLostData, Phase::CreatingDirectoryTree}));
 }
 
 TEST(NtfsWalk, SecondWalkStartsAfresh) {

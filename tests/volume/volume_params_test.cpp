@@ -122,7 +122,7 @@ TEST(VolumeParamsFat32, CalculatedFromTheFolderHeads) {
   ASSERT_TRUE(calculateVolumeParams(*r, sel, vp, stop, obs));
   expectFatGeometry(vp, fat32Geometry(100));
   // Shown while it runs; the progress bar hidden at the end, the Stop button left to the caller.
-  EXPECT_EQ(obs.visibility, (std::vector<std::string>{"progress+", "stop+", "progress-"}));
+  EXPECT_EQ(obs.visibility, (std::vector<std::string>{"stop+", "progress+", "progress-"}));
 }
 
 // ---- FAT16 ------------------------------------------------------------------
@@ -201,7 +201,7 @@ TEST(VolumeParamsCalculate, RootOnlyVolumeRunsToTheEndAndFails) {
   StopFlag stop{0};
   ScanRecorder obs;
   EXPECT_FALSE(calculateVolumeParams(*r, selection(FsType::Fat16, 0, 1999), vp, stop, obs));
-  EXPECT_EQ(obs.visibility, (std::vector<std::string>{"progress+", "stop+", "stop-", "progress-"}));
+  EXPECT_EQ(obs.visibility, (std::vector<std::string>{"stop+", "progress+", "stop-", "progress-"}));
   EXPECT_EQ(obs.lastProgress, 75);  // 1500 of 2000 sectors at the last report
 }
 

@@ -228,7 +228,7 @@ void classifyFatByHeads(FsType fsType, DeepScanResults& results, Observer& obs) 
 }
 
 void analyseFoundFat(SectorReader& reader, FsType fsType, DeepScanResults& results, Observer& obs) {
-  obs.status("Analysing data found........");
+  obs.phase({Phase::AnalysingFatData});
   results.classifiedCount = 0;
   Analysis an{results, StepProgress(obs), HeadIndex(results.dirHeadHits)};
   bootSectorPass(reader, an);

@@ -20,7 +20,7 @@ constexpr std::size_t kMaxFoundFileSystems = 32767;
 // Appends a found file system with the given label and fields.
 void addFoundFileSystem(DeepScanResults& results, std::string label, const VolumeParams& fields);
 
-// The FAT analysis: status "Analysing data found........", classifiedCount
+// The FAT analysis: Phase::AnalysingFatData, classifiedCount
 // 0, the boot-sector pass, then classifyFatByHeads. fsType (100 or 200) is
 // the kind the user chose.
 void analyseFoundFat(SectorReader& reader, FsType fsType, DeepScanResults& results, Observer& obs);

@@ -178,7 +178,7 @@ class Classifier {
   void marked() {
     ++r_.classifiedCount;
     if (progress_.moves(r_.classifiedCount, r_.folderHitCount))
-      obs_.status("Analyzing Classification " + dec(r_.classifiedCount) + " \\ " + dec(r_.folderHitCount));
+      obs_.phase({Phase::AnalyzingClassification, r_.classifiedCount, r_.folderHitCount});
     progress_.set(r_.classifiedCount, r_.folderHitCount);
   }
   bool roomForMore() const { return r_.foundFileSystems.size() < kMaxFoundFileSystems; }
@@ -371,7 +371,7 @@ void Classifier::byIndexBlocks(SectorNo rangeEnd) {
 void assignRecordNumbers(SectorReader& reader, DeepScanResults& results, Observer& obs) {
   StepProgress progress(obs);
   progress.reset();
-  obs.status("Assign MFT numbers ");
+  obs.phase({Phase::AssigningMftNumbers});
   auto& recs = results.ntfsDirRecords;
   {
     UnnumberedIndex index(recs);
@@ -386,7 +386,7 @@ void assignRecordNumbers(SectorReader& reader, DeepScanResults& results, Observe
     for (const IndexBlockHit& hit : results.indexBlockHits) {
       ++i;
       if (progress.moves(i, count) || i == results.indexBlockHits.size())
-        obs.status("Assign MFT numbers " + dec(i) + " \\ " + dec(count));
+        obs.phase({Phase::AssigningMftNumbers, i, count});
       progress.set(i, count);
       if (index.empty()) continue;  // every directory record has its number
       if (kept) {
@@ -431,7 +431,7 @@ void assignRecordNumbers(SectorReader& reader, DeepScanResults& results, Observe
 }
 
 void dropLaterIndexBlocks(DeepScanResults& results, Observer& obs) {
-  obs.status("Delete unused items");
+  obs.phase({Phase::DeletingUnusedItems});
   StepProgress progress(obs);
   progress.reset();
   auto& hits = results.indexBlockHits;
@@ -544,16 +544,15 @@ void analyseFoundNtfs(SectorReader& reader, SectorNo rangeEnd, DeepScanResults& 
                       Observer& obs) {
   assignRecordNumbers(reader, results, obs);
   dropLaterIndexBlocks(results, obs);
-  obs.status("Analyzing Classification ");
+  obs.phase({Phase::AnalyzingClassification});
   results.classifiedCount = 0;
   stop.store(0);
-  obs.stopVisible(true);
   {
+    StopScope stopButton(obs);
     Classifier c(reader, results, stop, obs);
     c.byBootSector();
     c.byIndexBlocks(rangeEnd);
   }
-  obs.stopVisible(false);
   stop.store(0);
   finalNtfsNumbering(results);
   dropDuplicateFileRecords(results);

@@ -19,23 +19,22 @@ void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t secto
                  StopFlag& stop, Observer& obs) {
   results.freeDeepScanLists();
   results.unitsPerSector = reader.unitsPerSector();
+  ProgressScope bar(obs, ProgressScope::Stop::Shown);
   if (sel.fsType == FsType::Ntfs) {
-    obs.counter("Boot Sector(s) Found", 0);
-    obs.counter("Index Entries Found", 0);
-    obs.counter("File(s) Found", 0);
-    obs.counter("Folder(s) Found", 0);
-    obs.counter("Current Sector", 0);
+    obs.counter(Counter::BootSectorsFound, 0);
+    obs.counter(Counter::IndexEntriesFound, 0);
+    obs.counter(Counter::FilesFound, 0);
+    obs.counter(Counter::FoldersFound, 0);
+    obs.counter(Counter::CurrentSector, 0);
     scanNtfsSignatures(reader, sel, sectorsPerRead, results, stop, obs);
   } else if (isFat(sel.fsType)) {
-    obs.counter("Boot Sector(s) Found", 0);
-    obs.counter("Folder(s) Found", 0);
-    obs.counter("Current Sector", 0);
+    obs.counter(Counter::BootSectorsFound, 0);
+    obs.counter(Counter::FoldersFound, 0);
+    obs.counter(Counter::CurrentSector, 0);
     scanFatSignatures(reader, sel, sectorsPerRead, results, stop, obs);
   }
-  obs.stopVisible(false);
+  bar.hideStop();
   analyseFound(reader, sel, results, stop, obs);
-  obs.progress(0);
-  obs.progressVisible(false);
   stop.store(0);
 }
 

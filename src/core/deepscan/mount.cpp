@@ -69,9 +69,9 @@ class DirectoryReader {
 }  // namespace
 
 bool findFatCopies(SectorReader& reader, VolumeParams& vp, Observer& obs) {
+  // Runs inside the mount's ProgressScope.
   StepProgress progress(obs);
   progress.reset();
-  obs.progressVisible(true);
   const SectorNo base = vp.clusterBase;
   // The window before the cluster base, from the disk's first sector for a
   // volume near it (a bare volume's FATs begin at sector 1 or so).
@@ -138,8 +138,8 @@ void oneFatCopyExtent(VolumeParams& vp, std::uint64_t diskSectors) {
 }
 
 void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree, StopFlag& stop, Observer& obs) {
-  obs.status("Step 4 / 5 ....");
-  obs.stopVisible(true);
+  obs.phase({Phase::MountStep, 4, 5});
+  StopScope stopButton(obs);
   StepProgress progress(obs);
   DirectoryReader dir(reader, vp, tree);
   const std::uint32_t spc = vp.sectorsPerCluster == 0 ? 1 : vp.sectorsPerCluster;
@@ -188,16 +188,15 @@ void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree
     total += 100;
     progress.setPercent(total / (tree.folderCount == 0 ? 1 : tree.folderCount));
   }
-  obs.stopVisible(false);
 }
 
 void mountFoundFat(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosen, VolumeParams& vp,
                    FileTree& tree, StopFlag& stop, Observer& obs) {
+  PhaseScope phase(obs, {Phase::MountStep, 1, 5});
+  ProgressScope bar(obs);
   StepProgress progress(obs);
   progress.reset();
-  obs.progressVisible(true);
 
-  obs.status("Step 1 / 5 ....");
   tree.freeFatTree();
   for (const DirHeadHit& h : results.dirHeadHits) {
     if (h.fsIndex != static_cast<std::int16_t>(chosen)) continue;
@@ -205,7 +204,7 @@ void mountFoundFat(SectorReader& reader, const DeepScanResults& results, std::ui
     progress.set(tree.folderCount, results.folderHitCount);
   }
 
-  obs.status("Step 2 / 5 ....");
+  obs.phase({Phase::MountStep, 2, 5});
   progress.reset();
   for (std::size_t i = 0; i < tree.fatFolders.size(); ++i) {
     const std::uint32_t parent = tree.fatFolders[i].parentCluster;
@@ -213,33 +212,30 @@ void mountFoundFat(SectorReader& reader, const DeepScanResults& results, std::ui
   }
 
   if (vp.fat1Start == 0) {
-    obs.status("Step 3 / 5 ....");
+    obs.phase({Phase::MountStep, 3, 5});
     findFatCopies(reader, vp, obs);
   }
 
   readFoundDirectories(reader, vp, tree, stop, obs);
 
-  obs.status("Step 5 / 5 ....");
+  obs.phase({Phase::MountStep, 5, 5});
   tree.buildFatFolderTree(obs);
-  obs.progress(0);
-  obs.progressVisible(false);
-  obs.status("");
 }
 
 void mountFoundNtfs(const DeepScanResults& results, std::uint16_t chosen, FileTree& tree, StopFlag& stop,
                     Observer& obs) {
   tree.freeNtfsTree();
-  obs.status("Extracting entries for the file system");
+  PhaseScope phase(obs, {Phase::ExtractingEntries});
   for (const NtfsDirRecord& d : results.ntfsDirRecords) {
     if (d.fsIndex != static_cast<std::int16_t>(chosen) || d.recordNumber == kNtfsRootRecord || d.name == ".") continue;
     tree.addNtfsFolder(d.name, d.recordNumber, d.parentRecord, d.shownCreationTime, d.changeTime, d.deleted,
                        ScanType::Advanced);
   }
 
-  obs.status("Searching For Lost Data");
+  obs.phase({Phase::SearchingLostData});
+  ProgressScope bar(obs);
   StepProgress progress(obs);
   progress.reset();
-  obs.progressVisible(true);
   std::uint32_t placeholders = 0;
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < tree.ntfsFolders.size() && stop.load() != 1; ++i) {
@@ -266,11 +262,8 @@ void mountFoundNtfs(const DeepScanResults& results, std::uint16_t chosen, FileTr
   }
   stop.store(0);
 
-  obs.status("Creating Tree Structure");
+  obs.phase({Phase::CreatingTreeStructure});
   tree.buildNtfsFolderTree(obs);
-  obs.progress(0);
-  obs.progressVisible(false);
-  obs.status("");
 }
 
 }  // namespace osprin

@@ -15,7 +15,7 @@
 
 namespace osprin {
 
-// The FAT mount in five steps ("Step 1 / 5 ...." to "Step 5 / 5 ...."):
+// The FAT mount in five steps (Phase::MountStep 1 to 5 of 5):
 // folders from the heads of file system chosenFsIndex, missing parents as
 // folders at the root, the FAT copies looked for when the file system was
 // derived from heads (fat1Start 0), every directory read, and the folder

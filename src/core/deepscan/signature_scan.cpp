@@ -109,9 +109,8 @@ void growFileRecords(std::vector<NtfsFileRecord>& list, std::uint64_t scanned, s
 template <class Recognise>
 void readLoop(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, Pass pass, StopFlag& stop,
               Observer& obs, Recognise recognise) {
-  obs.stopVisible(true);
+  // The caller's ProgressScope shows the bar and the Stop button.
   obs.progress(0);
-  obs.progressVisible(true);
   const std::uint32_t perRead = std::clamp<std::uint32_t>(sectorsPerRead, 1, kMaxSectorsPerRead);
   const std::uint64_t start = sel.rangeStart;
   // Sectors past the end of the disk hold nothing: the scan ends there.
@@ -123,12 +122,11 @@ void readLoop(SectorReader& reader, const Selection& sel, std::uint32_t sectorsP
   int batchCounter = 0;
   if (length != 0) {
     BatchReader batches(reader, start, length, perRead);
-    const std::string lengthText = dec(length);
     while (stop.load() != 1) {
-      if (pass == Pass::Ntfs) obs.counter("Current Sector", start + done);
+      if (pass == Pass::Ntfs) obs.counter(Counter::CurrentSector, start + done);
       if (++batchCounter == 88) {
         obs.progress(static_cast<int>(std::min<std::uint64_t>(99, done * 100 / length)));
-        obs.status("Reading Sector " + dec(done) + " Of " + lengthText);
+        obs.phase({Phase::ReadingSector, done, length});
         batchCounter = 0;
       }
       Bytes batch = batches.batch(done);
@@ -138,7 +136,7 @@ void readLoop(SectorReader& reader, const Selection& sel, std::uint32_t sectorsP
                        static_cast<SectorNo>(lba), batches.window()))
           break;
       }
-      if (pass == Pass::Fat) obs.counter("Current Sector", done);
+      if (pass == Pass::Fat) obs.counter(Counter::CurrentSector, done);
       done += perRead;
       if (done >= length) break;
     }
@@ -347,7 +345,7 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
           return false;
         }
       }
-      obs.counter("Boot Sector(s) Found", results.bootSectorCount);
+      obs.counter(Counter::BootSectorsFound, results.bootSectorCount);
       return true;
     }
     if (s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ') {
@@ -359,7 +357,7 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
         results.dirHeadHits.push_back(DirHeadHit{lba, k, p, rd16(s, 24), rd16(s, 18), 0});
         ++results.folderHitCount;
       }
-      obs.counter("Folder(s) Found", results.folderHitCount);
+      obs.counter(Counter::FoldersFound, results.folderHitCount);
     }
     return true;
   });
@@ -373,7 +371,7 @@ void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_
                if (hasText(s, 3, "NTFS")) {
                  ++results.bootSectorCount;
                  results.bootSectorHits.push_back(lba);
-                 obs.counter("Boot Sector(s) Found", results.bootSectorCount);
+                 obs.counter(Counter::BootSectorsFound, results.bootSectorCount);
                }
                return true;
              }
@@ -382,14 +380,14 @@ void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_
                if (const std::uint32_t alloc = rd32(s, 28); alloc == 1024 || alloc == 4096) {
                  growFileRecords(results.ntfsFileRecords, lba - sel.rangeStart + 1u, sel.rangeLength);
                  recordNtfsFileRecord(reader, lba, alloc / kSectorSize, results, window);
-                 obs.counter("Folder(s) Found", results.folderHitCount);
-                 obs.counter("File(s) Found", results.fileHitCount);
+                 obs.counter(Counter::FoldersFound, results.folderHitCount);
+                 obs.counter(Counter::FilesFound, results.fileHitCount);
                }
                return true;
              }
              if (hasText(s, 0, "INDX")) {
                recordIndexBlock(reader, lba, s, results, window);
-               obs.counter("Index Entries Found", results.indexBlockCount);
+               obs.counter(Counter::IndexEntriesFound, results.indexBlockCount);
              }
              return true;
            });

@@ -32,17 +32,17 @@ struct SectorWindow {
 // The FAT pass (FAT16 and FAT32 alike): boot sectors of both kinds and
 // sub-directory heads. Reads the range in batches of sectorsPerRead sectors;
 // the last batch is whole, so up to sectorsPerRead - 1 sectors after the
-// range are examined too. Reports "Current Sector", "Boot Sector(s) Found",
-// "Folder(s) Found", the progress and "Reading Sector N Of T" every 88
-// batches. Stops early when stop becomes 1 (checked before each batch) and
+// range are examined too. Reports the counters CurrentSector,
+// BootSectorsFound and FoldersFound, the progress and Phase::ReadingSector
+// every 88 batches. Stops early when stop becomes 1 (checked before each batch) and
 // at the 60001st boot sector; clears stop at the end. The counters of
 // results are not reset here.
 void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
                        DeepScanResults& results, StopFlag& stop, Observer& obs);
 
 // The NTFS pass: NTFS boot sectors, file records and index blocks, with the
-// same read loop; reports "Current Sector", "Boot Sector(s) Found", "File(s)
-// Found", "Folder(s) Found" and "Index Entries Found".
+// same read loop; reports the counters CurrentSector, BootSectorsFound,
+// FilesFound, FoldersFound and IndexEntriesFound.
 void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
                         DeepScanResults& results, StopFlag& stop, Observer& obs);
 

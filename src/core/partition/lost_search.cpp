@@ -112,7 +112,7 @@ void searchCylinders(SectorReader& reader, const DriveInfo& drive, StopFlag& sto
     }
     if (e.length == 0 || found.has(e.start)) continue;  // a boot sector that counts no sectors is no partition
     found.push(e, bareVolumeAt(b).fsType != FsType::None);
-    obs.counter("Partitions Found", found.list.size());
+    obs.counter(Counter::PartitionsFound, found.list.size());
     if (found.list.size() >= kMaxPartitions) break;
   }
 }
@@ -126,7 +126,7 @@ void searchGpt(SectorReader& reader, Observer& obs, Found& found) {
     if (found.list.size() >= kMaxPartitions) break;
     if (found.has(e.start)) continue;
     found.push(std::move(e), true);
-    obs.counter("Partitions Found", found.list.size());
+    obs.counter(Counter::PartitionsFound, found.list.size());
   }
 }
 
@@ -168,7 +168,7 @@ class BoundaryPass {
   void add(std::uint64_t start, const BareVolume& v, Observer& obs) {
     if (!fitsSectorNo(start, v.length) || found_.has(start)) return;
     found_.push({static_cast<SectorNo>(start), v.length, v.fsType}, true);
-    obs.counter("Partitions Found", found_.list.size());
+    obs.counter(Counter::PartitionsFound, found_.list.size());
   }
 
   // True when the sector where an NTFS volume starting at start keeps its
@@ -223,9 +223,8 @@ std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const Dri
   Found found;
   found.diskSectors = reader.totalSectors();
   stop.store(0);
-  obs.status("Searching For Partitions");
-  obs.progressVisible(true);
-  obs.progress(0);
+  PhaseScope phase(obs, {Phase::SearchingPartitions});
+  ProgressScope bar(obs);
   {
     RetriesOff once(reader);
     std::vector<std::uint64_t> probed;
@@ -236,8 +235,6 @@ std::vector<PartitionEntry> searchLostPartitions(SectorReader& reader, const Dri
   }
   std::stable_sort(found.list.begin(), found.list.end(),
                    [](const PartitionEntry& a, const PartitionEntry& b) { return a.start < b.start; });
-  obs.progressVisible(false);
-  obs.status("");
   stop.store(0);
   return found.list;
 }

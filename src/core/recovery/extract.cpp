@@ -706,9 +706,9 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
     return r;
   }
   if (req.recoverMode == RecoverMode::Recover) {
-    obs_.text("Path", req.targetFolder);
-    obs_.text("File Name", req.name);
-    obs_.counter("Total Files", result_.filesSaved);
+    obs_.text(TextField::SaveFolder, req.targetFolder);
+    obs_.text(TextField::SaveFileName, req.name);
+    obs_.counter(Counter::FilesSaved, result_.filesSaved);
     obs_.progress(0);
     lastPercent_ = 0;
   }
@@ -833,9 +833,9 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
       return r;
     }
     r.path = target;
-    obs_.text("Path", target);
-    obs_.text("File Name", req.name);
-    obs_.counter("Total Files", result_.filesSaved);
+    obs_.text(TextField::SaveFolder, target);
+    obs_.text(TextField::SaveFileName, req.name);
+    obs_.counter(Counter::FilesSaved, result_.filesSaved);
     obs_.progress(0);
     lastPercent_ = 0;
   }

@@ -47,8 +47,8 @@ FindResult findFiles(FileTree& tree, FsType fsType, const NtfsFileSet& ntfsFiles
   auto report = [&](FindHit&& hit) {
     ++res.found;
     if (onHit) onHit(hit);
-    obs.counter("Files Found", res.found);
-    obs.text("Last File", hit.name);
+    obs.counter(Counter::MatchesFound, res.found);
+    obs.text(TextField::LastMatch, hit.name);
   };
 
   if (isFat(fsType)) {

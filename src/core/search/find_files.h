@@ -33,7 +33,7 @@ struct FindResult {
 // and FAT32, ntfsFiles (the standard scan's files, or the deep scan's records
 // within the chosen file system) for NTFS. The pattern and each name are
 // upper-cased and compared with MatchName. Every hit goes to onHit; the
-// counter "Files Found" and the text "Last File" go to obs. cancel is checked
+// counter MatchesFound and the text LastMatch go to obs. cancel is checked
 // before every record: a non-zero value ends the search at once, keeping the
 // hits reported so far. tree.folderTree() must be built for fsType.
 FindResult findFiles(FileTree& tree, FsType fsType, const NtfsFileSet& ntfsFiles, std::string_view pattern,

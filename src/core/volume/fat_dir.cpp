@@ -256,7 +256,7 @@ bool isValidName(std::string_view name, bool fromLongName) {
 void parseDirectorySector(Bytes sector, const DirContext& ctx, std::uint32_t parentCluster, bool& end,
                           SectorNo sectorNo, bool parentDeleted, int firstEntry, FileTree& tree,
                           std::uint64_t progressDivisor, Observer& obs) {
-  obs.counter("Current Sector", sectorNo);
+  obs.counter(Counter::CurrentSector, sectorNo);
   const int entries = static_cast<int>(std::min<std::size_t>(kEntriesPerSector, sector.size() / kEntrySize));
   const std::uint64_t divisor = progressDivisor == 0 ? 1 : progressDivisor;
   std::array<char, 12> shortBuf;
@@ -275,15 +275,15 @@ void parseDirectorySector(Bytes sector, const DirContext& ctx, std::uint32_t par
     const FatTimes times = fatEntryTimes(entry);
     if (rd8(entry, 11) & kFolderAttr) {
       tree.addFatFolder(en.name, en.firstCluster, parentCluster, times, en.deleted);
-      obs.counter("Folder(s) Found", tree.folderCount);
+      obs.counter(Counter::FoldersFound, tree.folderCount);
     } else {
       tree.addFatFile(en.name, en.firstCluster, parentCluster, times, rd32(entry, 28), en.deleted);
       ++tree.fileCount;
-      obs.counter("File(s) Found", tree.fileCount);
+      obs.counter(Counter::FilesFound, tree.fileCount);
     }
     ++tree.entriesSeen;
     obs.progress(static_cast<int>(std::min<std::uint64_t>(99, std::uint64_t{tree.entriesSeen} * 100 / divisor)));
-    obs.text("Last File/Folder", en.name);
+    obs.text(TextField::LastFileFolder, en.name);
   }
 }
 

@@ -48,8 +48,8 @@ struct DirContext {
 };
 
 // Standard variant: one 512-byte sector. Sets end at the end-of-directory
-// entry. Reports "Current Sector", "Folder(s) Found", "File(s) Found",
-// "Last File/Folder" and progress through obs.
+// entry. Reports the counters CurrentSector, FoldersFound and FilesFound,
+// the text LastFileFolder and progress through obs.
 void parseDirectorySector(Bytes sector, const DirContext& ctx, std::uint32_t parentCluster, bool& end,
                           SectorNo sectorNo, bool parentDeleted, int firstEntry, FileTree& tree,
                           std::uint64_t progressDivisor, Observer& obs);

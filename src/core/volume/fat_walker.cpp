@@ -80,9 +80,7 @@ bool isDotSector(Bytes s) {
 void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParams& vp, FileTree& tree,
                    StopFlag& stop, Observer& obs) {
   tree.freeFatTree();
-  obs.stopVisible(true);
-  obs.progress(0);
-  obs.progressVisible(true);
+  ProgressScope bar(obs, ProgressScope::Stop::Shown);
 
   const std::uint32_t spc = vp.sectorsPerCluster;
   const std::uint64_t divisor = spc == 0 ? 0 : sel.rangeLength / spc;
@@ -178,12 +176,9 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
   }
 
   stop.store(0);
-  obs.stopVisible(false);
+  bar.hideStop();
   obs.progress(0);
-  obs.progressVisible(true);
   tree.buildFatFolderTree(obs);
-  obs.progress(0);
-  obs.progressVisible(false);
 }
 
 }  // namespace osprin

@@ -2,7 +2,6 @@
 // in use or deleted, becomes a folder or a file of the tree.
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -108,12 +107,6 @@ class RefRecords {
   std::vector<std::tuple<std::uint32_t, bool, std::array<std::uint8_t, kMaxMftRecordSize>>> loaded_;
 };
 
-void appendDecimal(std::string& out, std::uint64_t v) {
-  char buf[24];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, end);
-}
-
 int percent(std::uint64_t done, std::uint64_t total) {
   if (total == 0) return 0;
   return static_cast<int>(std::min<std::uint64_t>(99, done * 100 / total));
@@ -123,8 +116,8 @@ int percent(std::uint64_t done, std::uint64_t total) {
 // found get a placeholder folder "Dir0", "Dir1", ... under the root, named
 // by the missing record number.
 void placeLostFolders(FileTree& tree, StopFlag& stop, Observer& obs) {
-  obs.status("Searching For Lost Data");
-  obs.progressVisible(true);
+  // Runs inside the walk's ProgressScope.
+  obs.phase({Phase::SearchingLostData});
   obs.progress(0);
   std::uint32_t placeholders = 0;
   auto place = [&](std::uint32_t parent) {
@@ -165,13 +158,10 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   else if (runs.size() == 0)
     obs.warning("the MFT's first record at sector " + dec(vp.mftStart) +
                 " could not be read, nor its copy in the MFT mirror; the volume is listed empty");
-  obs.counter("Folder(s) Found", 0);
-  obs.stopVisible(true);
-  obs.progress(0);
-  obs.progressVisible(true);
+  obs.counter(Counter::FoldersFound, 0);
+  ProgressScope bar(obs, ProgressScope::Stop::Shown);
 
   const std::uint64_t total = runs.totalSectors();
-  const std::string totalText = dec(total);
   tree.folderCount = 0;
   tree.fileCount = 0;
   std::uint64_t sectorsRead = 0;
@@ -189,7 +179,6 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   std::vector<std::uint32_t> refs;
   refs.reserve(kMaxRecordRefs);
   FileNameInfo name;
-  std::string statusLine;
 
   std::uint64_t unreadable = 0;  // records with a sector that could not be read
   std::uint32_t firstUnreadable = 0;
@@ -197,7 +186,7 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   for (std::uint64_t g = 0; g < total; g += spr, ++h) {
     if (stop.load() == 1) break;
     if (!stream.seek(g)) break;
-    obs.counter("Current Sector", stream.shownSector());
+    obs.counter(Counter::CurrentSector, stream.shownSector());
     sectorsRead += spr;
     const SectorNo sector = stream.diskSector();
     bool readable = stream.copy(rec.data());
@@ -244,7 +233,7 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
       if (name.name == ".") continue;  // the root directory itself
       tree.addNtfsFolder(name.name, h, name.parentRecord, name.creationTime, name.changeTime, flags == 2,
                          ScanType::Standard);
-      obs.counter("Folder(s) Found", tree.folderCount);
+      obs.counter(Counter::FoldersFound, tree.folderCount);
     } else {
       std::uint64_t size = 0;
       SectorNo dataSector = 0;
@@ -282,16 +271,10 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
           tree.addNtfsFile(k == 0 ? sector : runs.recordSector(refs[k]), name.name + ":" + d.stream, h,
                            name.parentRecord, name.creationTime, name.changeTime, flags == 0, d.dataSize, true);
       }
-      obs.counter("File(s) Found", tree.fileCount);
+      obs.counter(Counter::FilesFound, tree.fileCount);
     }
-    obs.text("Last File/Folder", name.name);
-    // The status line is built in one buffer kept across records: no
-    // allocation per record.
-    statusLine.assign("Reading Sector ");
-    appendDecimal(statusLine, sectorsRead);
-    statusLine += " Of ";
-    statusLine += totalText;
-    obs.status(statusLine);
+    obs.text(TextField::LastFileFolder, name.name);
+    obs.phase({Phase::ReadingSector, sectorsRead, total});
     obs.progress(percent(sectorsRead, total));
   }
 
@@ -302,11 +285,9 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   obs.progress(0);
   placeLostFolders(tree, stop, obs);
   obs.progress(0);
-  obs.stopVisible(false);
-  obs.status("Creating Directory Tree");
+  bar.hideStop();
+  obs.phase({Phase::CreatingDirectoryTree});
   tree.buildNtfsFolderTree(obs);
-  obs.progress(0);
-  obs.progressVisible(false);
 }
 
 }  // namespace osprin

@@ -45,9 +45,8 @@ ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumePa
     if (!reader.readSectors(sel.rangeStart, 1, boot.data()))
       obs.warning("the boot sector of the volume (sector " + dec(sel.rangeStart) +
                   ") could not be read; its geometry is worked out from the rest of the volume");
-    obs.status("Calculating partition parameters");
+    PhaseScope phase(obs, {Phase::CalculatingParameters});
     ok = calculateVolumeParams(reader, sel, vp, stop, obs);
-    obs.status("");
   }
   // A selection that names no file system has nothing to walk.
   if (ok && !isFat(vp.fsType) && vp.fsType != FsType::Ntfs) ok = false;
@@ -61,11 +60,11 @@ ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumePa
   }
 
   // The information panel in standard-scan mode.
-  obs.counter("Folder(s) Found", 0);
-  obs.counter("File(s) Found", 0);
-  obs.counter("Current Sector", 0);
-  obs.text("Last File/Folder", "");
-  if (vp.fsType != FsType::Ntfs) obs.status("Mounting volume, please wait...");
+  obs.counter(Counter::FoldersFound, 0);
+  obs.counter(Counter::FilesFound, 0);
+  obs.counter(Counter::CurrentSector, 0);
+  obs.text(TextField::LastFileFolder, "");
+  if (vp.fsType != FsType::Ntfs) obs.phase({Phase::MountingVolume});
 
   if (isFat(vp.fsType))
     walkFatVolume(reader, sel, vp, tree, stop, obs);

@@ -208,9 +208,7 @@ bool calculateVolumeParams(SectorReader& reader, const Selection& sel, VolumePar
   if (!isFat(sel.fsType)) return false;
   const bool fat32 = sel.fsType == FsType::Fat32;
   vp.fsType = sel.fsType;
-  obs.progress(0);
-  obs.progressVisible(true);
-  obs.stopVisible(true);
+  ProgressScope bar(obs, ProgressScope::Stop::Shown);
 
   // Reserved sectors: the first sector of the window that starts a FAT.
   const SectorNo windowFirst = fat32 ? sel.rangeStart + 30 : sel.rangeStart;
@@ -250,11 +248,7 @@ bool calculateVolumeParams(SectorReader& reader, const Selection& sel, VolumePar
     std::fill(buf.begin(), buf.begin() + n * kSectorSize, 0);
     reader.readSectors(static_cast<SectorNo>(sel.rangeStart + done), n, buf.data());
     for (std::uint32_t i = 0; i < n; ++i, ++done) {
-      if (stop.load() == 1) {
-        obs.stopVisible(false);
-        obs.progressVisible(false);
-        return false;
-      }
+      if (stop.load() == 1) return false;
       if (done % 500 == 0 && done > 0)
         obs.progress(static_cast<int>(std::min<std::uint64_t>(99, done * 100 / length)));
       Bytes sec(buf.data() + i * kSectorSize, kSectorSize);
@@ -292,12 +286,10 @@ bool calculateVolumeParams(SectorReader& reader, const Selection& sel, VolumePar
       vp.fat1Start = sel.rangeStart + reserved;
       vp.fat2Start = vp.fat1Start + vp.sectorsPerFat;
       if (!fat32) vp.rootDirStart = vp.fat2Start + vp.sectorsPerFat;
-      obs.progressVisible(false);
+      bar.keepStop();  // the walk that follows can be stopped
       return true;
     }
   }
-  obs.stopVisible(false);
-  obs.progressVisible(false);
   return false;
 }
 

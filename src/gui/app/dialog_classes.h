@@ -39,8 +39,8 @@ class SavingDialog : public QDialog {
   Q_OBJECT
  public:
   SavingDialog(QWidget* parent, RecoveryFlags& flags);
-  // Shows the observer's texts ("Path", "File Name"), counter ("Total Files")
-  // and progress.
+  // Shows the observer's text values (the folder and the file being
+  // written), its count of files saved and progress.
   void follow(QtObserver& obs);
   // The files and bytes the run is to copy: "Overall" shows n of N and the
   // time left.

@@ -18,6 +18,7 @@
 
 #include "app/dialog_classes.h"
 #include "app/dialogs.h"
+#include "app/progress_texts.h"
 #include "app/texts.h"
 #include "widgets/message_box.h"
 
@@ -96,10 +97,10 @@ FindFilesDialog::FindFilesDialog(QWidget* parent, Session& s) : QDialog(parent),
     m->deleteLater();
   });
 
-  auto* foundLabel = new QLabel("Files Found", this);
+  auto* foundLabel = new QLabel(guiText(Counter::MatchesFound), this);
   foundValue = new QLabel("0", this);
   foundValue->setObjectName("foundValue");
-  auto* lastLabel = new QLabel("Last File", this);
+  auto* lastLabel = new QLabel(guiText(TextField::LastMatch), this);
   lastValue = new QLabel(this);
   lastValue->setObjectName("lastValue");
   lastValue->setTextFormat(Qt::PlainText);

@@ -20,6 +20,7 @@
 #include "app/dialog_classes.h"
 #include "app/dialogs.h"
 #include "app/list_order.h"
+#include "app/progress_texts.h"
 #include "app/qt_observer.h"
 #include "app/texts.h"
 #include "recovery/destination.h"
@@ -37,8 +38,8 @@ SavingDialog::SavingDialog(QWidget* parent, RecoveryFlags& flags) : QDialog(pare
                  ~Qt::WindowContextHelpButtonHint);
 
   auto* grid = new QGridLayout;
-  auto addRow = [&](int r, const char* label, const char* name) {
-    auto* l = new QLabel(QString::fromLatin1(label), this);
+  auto addRow = [&](int r, const QString& label, const char* name) {
+    auto* l = new QLabel(label, this);
     auto* v = new QLabel(this);
     v->setObjectName(QString::fromLatin1(name));
     v->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -48,13 +49,13 @@ SavingDialog::SavingDialog(QWidget* parent, RecoveryFlags& flags) : QDialog(pare
     grid->addWidget(v, r, 1);
     return v;
   };
-  pathValue = addRow(0, "Path", "pathValue");
+  pathValue = addRow(0, guiText(TextField::SaveFolder), "pathValue");
   pathValue->setWordWrap(true);
-  nameValue = addRow(1, "File Name", "nameValue");
+  nameValue = addRow(1, guiText(TextField::SaveFileName), "nameValue");
   nameValue->setWordWrap(true);
-  totalValue = addRow(2, "Total Files", "totalValue");
+  totalValue = addRow(2, guiText(Counter::FilesSaved), "totalValue");
   totalValue->setText("0");
-  overallValue = addRow(3, "Overall", "overallValue");
+  overallValue = addRow(3, QStringLiteral("Overall"), "overallValue");
   grid->setColumnStretch(1, 1);
   grid->setHorizontalSpacing(16);
 
@@ -86,12 +87,12 @@ SavingDialog::SavingDialog(QWidget* parent, RecoveryFlags& flags) : QDialog(pare
 }
 
 void SavingDialog::follow(QtObserver& obs) {
-  connect(&obs, &QtObserver::textChanged, this, [this](const QString& label, const QString& value) {
-    if (label == "Path") pathValue->setText(value);
-    else if (label == "File Name") nameValue->setText(value);
+  connect(&obs, &QtObserver::textChanged, this, [this](TextField which, const QString& value) {
+    if (which == TextField::SaveFolder) pathValue->setText(value);
+    else if (which == TextField::SaveFileName) nameValue->setText(value);
   });
-  connect(&obs, &QtObserver::counterChanged, this, [this](const QString& label, quint64 value) {
-    if (label != "Total Files") return;
+  connect(&obs, &QtObserver::counterChanged, this, [this](Counter which, quint64 value) {
+    if (which != Counter::FilesSaved) return;
     totalValue->setText(QString::number(value));
     showOverall(value);
   });

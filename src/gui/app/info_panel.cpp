@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 
+#include "app/progress_texts.h"
 #include "widgets/message_box.h"
 
 namespace osprin::gui {
@@ -30,6 +31,27 @@ InfoPanel::InfoPanel(QWidget* parent) : QGroupBox(parent) {
   setMode(Mode::None);
 }
 
+std::vector<InfoPanel::Field> InfoPanel::fieldsOf(Mode m) {
+  switch (m) {
+    case Mode::StandardScan:
+      return {Counter::FoldersFound, Counter::FilesFound, Counter::CurrentSector, TextField::LastFileFolder};
+    case Mode::DeepScanFat:
+      return {Counter::BootSectorsFound, Counter::FoldersFound, Counter::CurrentSector};
+    case Mode::DeepScanNtfs:
+      return {Counter::BootSectorsFound, Counter::IndexEntriesFound, Counter::FilesFound, Counter::FoldersFound,
+              Counter::CurrentSector};
+    default:
+      return {};
+  }
+}
+
+int InfoPanel::rowOf(Mode m, Field f) {
+  const std::vector<Field> fields = fieldsOf(m);
+  for (std::size_t i = 0; i < fields.size() && i < kRows; ++i)
+    if (fields[i] == f) return static_cast<int>(i);
+  return -1;
+}
+
 QStringList InfoPanel::labelsOf(Mode m) {
   switch (m) {
     case Mode::None:
@@ -39,11 +61,12 @@ QStringList InfoPanel::labelsOf(Mode m) {
     case Mode::Partition:
       return {"Partition Type", "Partition Start", "Partition End", "Partition Size"};
     case Mode::StandardScan:
-      return {"Folder(s) Found", "File(s) Found", "Current Sector", "Last File/Folder"};
     case Mode::DeepScanFat:
-      return {"Boot Sector(s) Found", "Folder(s) Found", "Current Sector"};
-    case Mode::DeepScanNtfs:
-      return {"Boot Sector(s) Found", "Index Entries Found", "File(s) Found", "Folder(s) Found", "Current Sector"};
+    case Mode::DeepScanNtfs: {
+      QStringList labels;
+      for (const Field& f : fieldsOf(m)) labels << std::visit([](auto which) { return guiText(which); }, f);
+      return labels;
+    }
     case Mode::FoundFsFat:
       return {"File System Start", "Sectors Per Cluster", "File System Size"};
     case Mode::FoundFsNtfs:
@@ -80,6 +103,20 @@ bool InfoPanel::setValue(const QString& label, const QString& value) {
   QStringList names = labelsOf(mode_);
   qsizetype i = names.indexOf(label);
   if (i < 0 || i >= kRows) return false;
+  values_[i]->setText(value);
+  return true;
+}
+
+bool InfoPanel::setCounter(Counter which, quint64 value) {
+  const int i = rowOf(mode_, which);
+  if (i < 0) return false;
+  values_[i]->setText(QString::number(value));
+  return true;
+}
+
+bool InfoPanel::setText(TextField which, const QString& value) {
+  const int i = rowOf(mode_, which);
+  if (i < 0) return false;
   values_[i]->setText(value);
   return true;
 }

@@ -1,12 +1,15 @@
 #pragma once
 // The information panel of the wizard: up to five label/value rows whose
 // labels follow the step (drive, partition, standard scan, deep scan, found
-// file system). Values arrive by label from the workers' counters.
+// file system). The scan modes' rows are the workers' counters and text
+// values; the others' rows come labelled (PanelRow).
 #include <QGroupBox>
 #include <QLabel>
 #include <QString>
+#include <variant>
 #include <vector>
 
+#include "common/observer.h"
 #include "disk/drives.h"
 
 namespace osprin::gui {
@@ -25,9 +28,18 @@ class InfoPanel : public QGroupBox {
   Mode mode() const { return mode_; }
   // The labels of a mode, in order.
   static QStringList labelsOf(Mode m);
+  // A row that a worker fills: a counter or a text value.
+  using Field = std::variant<Counter, TextField>;
+  // The rows of a scan mode, in order (none for the other modes).
+  static std::vector<Field> fieldsOf(Mode m);
+  // The row of `f` in mode m, or -1.
+  static int rowOf(Mode m, Field f);
 
   // Sets the value beside `label`; false when the mode has no such label.
   bool setValue(const QString& label, const QString& value);
+  // Sets a worker's value; false when the mode has no row for it.
+  bool setCounter(Counter which, quint64 value);
+  bool setText(TextField which, const QString& value);
   // Sets values from rows whose labels belong to the mode.
   void setRows(const std::vector<PanelRow>& rows);
   void clearValues();

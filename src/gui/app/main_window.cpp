@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "app/preview_pane.h"
+#include "app/progress_texts.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -103,8 +104,9 @@ MainWindow::MainWindow(const QStringList& images, QWidget* parent, const QString
   connect(observer_, &QtObserver::progressShown, this, [this](bool v) { progress_->setVisible(v); });
   connect(observer_, &QtObserver::counterChanged, this, &MainWindow::onCounter);
   connect(observer_, &QtObserver::textChanged, this, &MainWindow::onText);
-  connect(observer_, &QtObserver::statusChanged, this, [this](const QString& t) {
+  connect(observer_, &QtObserver::phaseChanged, this, [this](const PhaseInfo& p) {
     if (ctl_->job() == Job::None) return;  // a late report of a job that has ended
+    const QString t = guiText(p);
     status_->setText(t);
     status_->setVisible(!t.isEmpty());
   });
@@ -1179,17 +1181,17 @@ void MainWindow::jobEnded() {
   actOpenImage_->setEnabled(step() == 0);
 }
 
-void MainWindow::onCounter(const QString& label, quint64 value) {
+void MainWindow::onCounter(Counter which, quint64 value) {
   if (ctl_->job() == Job::None) return;
   if (ctl_->job() == Job::StandardScan && panel_->mode() != InfoPanel::Mode::StandardScan &&
-      InfoPanel::labelsOf(InfoPanel::Mode::StandardScan).contains(label))
+      InfoPanel::rowOf(InfoPanel::Mode::StandardScan, which) >= 0)
     standardScanWalking();
-  panel_->setValue(label, QString::number(value));
+  panel_->setCounter(which, value);
 }
 
-void MainWindow::onText(const QString& label, const QString& value) {
+void MainWindow::onText(TextField which, const QString& value) {
   if (ctl_->job() == Job::None) return;
-  panel_->setValue(label, value);
+  panel_->setText(which, value);
 }
 
 void MainWindow::stopCommand() {
@@ -1522,8 +1524,8 @@ void MainWindow::loadSnapshot() {
     (session_.scanType == ScanType::Advanced ? advanceRadio_ : standardRadio_)->setChecked(true);
   }
   panel_->setMode(InfoPanel::Mode::StandardScan);
-  panel_->setValue("Folder(s) Found", QString::number(session_.tree.folderCount));
-  panel_->setValue("File(s) Found", QString::number(session_.tree.fileCount));
+  panel_->setCounter(Counter::FoldersFound, session_.tree.folderCount);
+  panel_->setCounter(Counter::FilesFound, session_.tree.fileCount);
   ctl_->setStep(Step::Browse);
   fillFolderTree();
   browseLayout(session_.scanType != ScanType::Advanced);

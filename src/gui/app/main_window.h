@@ -218,8 +218,8 @@ class MainWindow : public QMainWindow {
   void deepScanDone();
   void startMount();
   void mountDone();
-  void onCounter(const QString& label, quint64 value);
-  void onText(const QString& label, const QString& value);
+  void onCounter(Counter which, quint64 value);
+  void onText(TextField which, const QString& value);
 
   bool openUrl(const QUrl& url);
   void openProjectPage();

@@ -20,10 +20,10 @@ void QtObserver::scheduleFlush() {
 
 void QtObserver::flush() {
   int percent = -1;
-  QHash<QString, quint64> counters;
-  QHash<QString, QString> texts;
-  QString status;
-  bool statusDirty = false;
+  std::map<Counter, quint64> counters;
+  std::map<TextField, QString> texts;
+  PhaseInfo phase;
+  bool phaseDirty = false;
   {
     QMutexLocker lock(&mu_);
     flushQueued_ = false;
@@ -31,14 +31,14 @@ void QtObserver::flush() {
     percentDirty_ = false;
     counters.swap(counters_);
     texts.swap(texts_);
-    status = status_;
-    statusDirty = statusDirty_;
-    statusDirty_ = false;
+    phase = phase_;
+    phaseDirty = phaseDirty_;
+    phaseDirty_ = false;
   }
   if (percent >= 0) emit progressChanged(percent);
-  for (auto it = counters.begin(); it != counters.end(); ++it) emit counterChanged(it.key(), it.value());
-  for (auto it = texts.begin(); it != texts.end(); ++it) emit textChanged(it.key(), it.value());
-  if (statusDirty) emit statusChanged(status);
+  for (const auto& [which, value] : counters) emit counterChanged(which, value);
+  for (const auto& [which, value] : texts) emit textChanged(which, value);
+  if (phaseDirty) emit phaseChanged(phase);
 }
 
 void QtObserver::progress(int percent) {
@@ -49,22 +49,22 @@ void QtObserver::progress(int percent) {
   scheduleFlush();
 }
 
-void QtObserver::counter(std::string_view label, std::uint64_t value) {
+void QtObserver::counter(Counter which, std::uint64_t value) {
   QMutexLocker lock(&mu_);
-  counters_.insert(qs(label), value);
+  counters_[which] = value;
   scheduleFlush();
 }
 
-void QtObserver::text(std::string_view label, std::string_view value) {
+void QtObserver::text(TextField which, std::string_view value) {
   QMutexLocker lock(&mu_);
-  texts_.insert(qs(label), qs(value));
+  texts_[which] = qs(value);
   scheduleFlush();
 }
 
-void QtObserver::status(std::string_view text) {
+void QtObserver::phase(const PhaseInfo& p) {
   QMutexLocker lock(&mu_);
-  status_ = qs(text);
-  statusDirty_ = true;
+  phase_ = p;
+  phaseDirty_ = true;
   scheduleFlush();
 }
 

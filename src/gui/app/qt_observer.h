@@ -3,12 +3,12 @@
 // window thread. Progress, counters and texts are queued (and coalesced, so
 // a fast job cannot flood the event loop); message() and ask() block the
 // worker until the window has shown the box and the user has answered.
-#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <functional>
+#include <map>
 
 #include "common/observer.h"
 
@@ -23,9 +23,9 @@ class QtObserver : public QObject, public Observer {
   // Observer, called on the worker thread.
   void progress(int percent) override;
   void progressVisible(bool visible) override;
-  void counter(std::string_view label, std::uint64_t value) override;
-  void text(std::string_view label, std::string_view value) override;
-  void status(std::string_view text) override;
+  void counter(Counter which, std::uint64_t value) override;
+  void text(TextField which, std::string_view value) override;
+  void phase(const PhaseInfo& p) override;
   void stopVisible(bool visible) override;
   void message(MsgKind kind, std::string_view text) override;
   bool ask(std::string_view text) override;
@@ -38,9 +38,9 @@ class QtObserver : public QObject, public Observer {
   // Delivered on the window thread, at most every 50 ms for each kind.
   void progressChanged(int percent);
   void progressShown(bool visible);
-  void counterChanged(const QString& label, quint64 value);
-  void textChanged(const QString& label, const QString& value);
-  void statusChanged(const QString& text);
+  void counterChanged(osprin::Counter which, quint64 value);
+  void textChanged(osprin::TextField which, const QString& value);
+  void phaseChanged(const osprin::PhaseInfo& phase);
   void stopShown(bool visible);
 
  private:
@@ -52,10 +52,10 @@ class QtObserver : public QObject, public Observer {
   bool flushQueued_ = false;
   int percent_ = -1;
   bool percentDirty_ = false;
-  QHash<QString, quint64> counters_;
-  QHash<QString, QString> texts_;
-  QString status_;
-  bool statusDirty_ = false;
+  std::map<Counter, quint64> counters_;
+  std::map<TextField, QString> texts_;
+  PhaseInfo phase_;
+  bool phaseDirty_ = false;
 };
 
 // Runs fn on a new thread; `done` runs on the window thread when it ends.

@@ -31,9 +31,9 @@ class JobObserver : public Observer {
 
   void progress(int p) override { to_.progress(p); }
   void progressVisible(bool v) override { to_.progressVisible(v); }
-  void counter(std::string_view l, std::uint64_t v) override { to_.counter(l, v); }
-  void text(std::string_view l, std::string_view v) override { to_.text(l, v); }
-  void status(std::string_view t) override { to_.status(t); }
+  void counter(Counter c, std::uint64_t v) override { to_.counter(c, v); }
+  void text(TextField f, std::string_view v) override { to_.text(f, v); }
+  void phase(const PhaseInfo& p) override { to_.phase(p); }
   void stopVisible(bool v) override { to_.stopVisible(v); }
   void message(MsgKind kind, std::string_view t) override {
     if (kind == MsgKind::Info && beforeInfoWork) std::exchange(beforeInfoWork, {})();
