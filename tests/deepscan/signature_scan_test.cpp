@@ -2,6 +2,7 @@
 // batches and reports, and the bounds of the NTFS record routines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "deep_builders.h"
@@ -311,6 +312,71 @@ TEST(NtfsSignatures, ARecordStraddlingTwoReadsIsReadWhole) {
   EXPECT_EQ(r.ntfsFileRecords[0].name, "straddle.txt");
   EXPECT_EQ(r.ntfsFileRecords[0].size, 9u);
 }
+
+// A range of several read-ahead chunks, scanned from a source read on a
+// thread of the reader's own (memory) and from one that is not (the same
+// bytes behind a FaultySource): the same records in the same order, records
+// and index blocks across chunk boundaries included, whatever the batch.
+class NtfsReadAhead : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(NtfsReadAhead, AThreadReadingAheadFindsWhatOrderedReadsFind) {
+  MemDisk d(30000);
+  std::vector<SectorNo> at;
+  for (SectorNo s = 7; s + 16 < 30000; s += 997) at.push_back(s);
+  for (SectorNo s : {4095u, 4079u, 8159u, 12239u, 24480u}) at.push_back(s);  // across likely chunk ends
+  std::sort(at.begin(), at.end());
+  at.erase(std::unique(at.begin(), at.end(), [](SectorNo a, SectorNo b) { return b < a + 8; }), at.end());
+  for (std::size_t i = 0; i < at.size(); ++i) {
+    if (i % 3 == 2)
+      d.bytes(at[i], IndexBlockBuilder(0).entry(41, u"x", 41, 0).build());
+    else
+      d.bytes(at[i], FileRecordBuilder(1).fileName(u"f" + std::u16string(1, u'a' + i % 26), 5, 1).residentData(i).build());
+  }
+  auto scan = [&](SectorReader& reader) {
+    DeepScanResults r;
+    StopFlag stop{0};
+    scanNtfsSignatures(reader, scanRange(FsType::Ntfs, 0, 30000), GetParam(), r, stop, nullObserver());
+    return r;
+  };
+  auto memory = d.reader();
+  ASSERT_TRUE(memory->source()->concurrentReads());
+  SectorReader ordered(std::make_unique<FaultySource>(std::make_unique<MemoryBlockSource>(d.data())));
+  ASSERT_FALSE(ordered.source()->concurrentReads());
+  const DeepScanResults a = scan(*memory), b = scan(ordered);
+  ASSERT_EQ(a.ntfsFileRecords.size(), b.ntfsFileRecords.size());
+  EXPECT_EQ(a.ntfsFileRecords.size(), at.size() - at.size() / 3);
+  for (std::size_t i = 0; i < a.ntfsFileRecords.size(); ++i) {
+    EXPECT_EQ(a.ntfsFileRecords[i].dataRecordSector, b.ntfsFileRecords[i].dataRecordSector);
+    EXPECT_EQ(a.ntfsFileRecords[i].name, b.ntfsFileRecords[i].name);
+    EXPECT_EQ(a.ntfsFileRecords[i].size, b.ntfsFileRecords[i].size);
+  }
+  ASSERT_EQ(a.indexBlockHits.size(), at.size() / 3);
+  ASSERT_EQ(b.indexBlockHits.size(), a.indexBlockHits.size());
+  for (std::size_t i = 0; i < a.indexBlockHits.size(); ++i) EXPECT_EQ(a.indexBlockHits[i].sector, b.indexBlockHits[i].sector);
+}
+
+TEST_P(NtfsReadAhead, AStopEndsTheScanAndItsThread) {
+  MemDisk d(40000);
+  for (SectorNo s = 10; s + 2 < 40000; s += 500) d.bytes(s, FileRecordBuilder(1).fileName(u"f", 5, 1).build());
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  // The observer stops the scan at its first record.
+  struct Stopper : RecordingObserver {
+    StopFlag* flag = nullptr;
+    void counter(Counter which, std::uint64_t value) override {
+      RecordingObserver::counter(which, value);
+      if (which == Counter::FilesFound && value > 0) flag->store(1);
+    }
+  } obs;
+  obs.flag = &stop;
+  scanNtfsSignatures(*reader, scanRange(FsType::Ntfs, 0, 40000), GetParam(), r, stop, obs);
+  EXPECT_GE(r.ntfsFileRecords.size(), 1u);
+  EXPECT_LT(r.ntfsFileRecords.size(), 79u);
+  EXPECT_EQ(stop.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BatchSizes, NtfsReadAhead, ::testing::Values(1u, 7u, 60u, 100u));
 
 TEST(NtfsRecords, IndexAllocationRunOffsets) {
   auto rec = [](std::vector<std::uint8_t> runs) { return FileRecordBuilder(3).fileName(u"d", 5, 1).indexAllocation(runs).build(); };

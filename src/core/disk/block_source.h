@@ -20,12 +20,16 @@ class BlockSource {
   // The disk's logical sector size when the source knows it (a block
   // device, an EnCase image); 0 when it does not (a raw image file).
   virtual unsigned logicalSectorSize() const { return 0; }
+  // True when readAt may be called from two threads at once (the deep
+  // scan then reads ahead on a thread of its own). Once false, stays false.
+  virtual bool concurrentReads() const { return false; }
 };
 
 // A device or image file opened with O_RDONLY. Never opened for writing.
 // A block device is read with O_DIRECT besides (through an aligned buffer),
 // so that a failed read loses the device's own blocks only, not a whole page
 // of the page cache; when the device refuses it, the plain descriptor serves.
+// An image file is read through the page cache, advised as read in order.
 class FileBlockSource : public BlockSource {
  public:
   // Opens path read-only; on failure returns nullptr and sets error to a
@@ -42,6 +46,8 @@ class FileBlockSource : public BlockSource {
   bool readAt(std::uint64_t off, void* buf, std::size_t len) override;
   std::uint64_t sizeBytes() const override { return size_; }
   unsigned logicalSectorSize() const override { return logical_; }
+  // Plain preads share nothing; the O_DIRECT path shares its bounce buffer.
+  bool concurrentReads() const override { return directFd_ < 0; }
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
   // True while reads go through O_DIRECT.
@@ -65,6 +71,7 @@ class MemoryBlockSource : public BlockSource {
   explicit MemoryBlockSource(std::string bytes) : data_(std::move(bytes)) {}
   bool readAt(std::uint64_t off, void* buf, std::size_t len) override;
   std::uint64_t sizeBytes() const override { return data_.size(); }
+  bool concurrentReads() const override { return true; }
   std::string& data() { return data_; }
 
  private:
