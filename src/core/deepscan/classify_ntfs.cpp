@@ -498,10 +498,24 @@ void dropDuplicateFileRecords(DeepScanResults& results) {
       return list[x].recordNumber == list[y].recordNumber && list[x].parentRecord == list[y].parentRecord &&
              list[x].name == list[y].name;
     };
-    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-      const NtfsFileRecord &a = list[x], &b = list[y];
-      return std::tie(a.recordNumber, a.parentRecord, a.name, x) < std::tie(b.recordNumber, b.parentRecord, b.name, y);
-    });
+    // First by (number, parent) held next to each index, which takes no
+    // trip to the records; then the rare runs of equal pairs by name.
+    {
+      std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
+      keyed.reserve(order.size());
+      for (std::uint32_t x : order)
+        keyed.emplace_back(static_cast<std::uint64_t>(list[x].recordNumber) << 32 | list[x].parentRecord, x);
+      std::sort(keyed.begin(), keyed.end());
+      for (std::size_t k = 0; k < keyed.size(); ++k) order[k] = keyed[k].second;
+      for (std::size_t g = 0; g < keyed.size();) {
+        std::size_t e = g + 1;
+        while (e < keyed.size() && keyed[e].first == keyed[g].first) ++e;
+        if (e - g > 1)
+          std::sort(order.begin() + static_cast<std::ptrdiff_t>(g), order.begin() + static_cast<std::ptrdiff_t>(e),
+                    [&](std::uint32_t x, std::uint32_t y) { return std::tie(list[x].name, x) < std::tie(list[y].name, y); });
+        g = e;
+      }
+    }
     for (std::size_t g = 0; g < order.size();) {
       std::size_t e = g + 1;
       while (e < order.size() && same(order[g], order[e])) ++e;
