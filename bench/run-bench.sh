@@ -30,7 +30,11 @@
 #      10,000,000 files (osprin-benchgen; only the MFT is written, about
 #      10 GiB), their peak memory per record, and the listing's time per
 #      record against that of the NTFS listing volume of comparison 2
-#      measured in the same run.
+#      measured in the same run;
+#   7. a failing disk's double (64 MiB of sectors, a run of 4,096 bad
+#      sectors and a few scattered ones): the failed read requests of reading
+#      it whole through the program's sector reader (osprin-failcount)
+#      against GNU ddrescue's read errors on the same layout (--test-mode).
 #
 # Nothing is asserted: the numbers depend on the machine and on whatever
 # else it is doing. Each timing is the best of OSPRIN_BENCH_REPEAT runs
@@ -75,7 +79,7 @@ cd "$work" || exit 1
 export MTOOLS_SKIP_CHECK=1
 
 have() { command -v "$1" >/dev/null 2>&1; }
-only=" ${OSPRIN_BENCH_ONLY:-1 2 3 4 5 6} "
+only=" ${OSPRIN_BENCH_ONLY:-1 2 3 4 5 6 7} "
 wanted() { [[ $only == *" $1 "* ]]; }
 note() { printf '%s\n' "$*" >&2; }
 
@@ -480,4 +484,39 @@ if wanted 6 && make_many; then
     if (n > 0 && ml != "") printf "  peak memory per row: listing %.0f bytes (%.0f MiB)", ml * 1024 / n, ml / 1024
     if (f > 0 && md != "") printf "; deep scan %.0f bytes per file record found (%.0f MiB)", md * 1024 / f, md / 1024
     printf "\n" }'
+fi
+
+# 7. A failing disk's double against GNU ddrescue --------------------------------
+failcount=$build/bench/osprin-failcount
+if wanted 7 && [ -x "$failcount" ]; then
+  fd_sectors=131072
+  fd_bad=(3000+4096 50000+1 70000+1 90000+2 100000+8)
+  printf "\n== %s\n" "7. Reading a failing disk's double whole ($fd_sectors sectors; bad: ${fd_bad[*]})"
+  read -r _ fd_failed _ fd_requests _ fd_unread < <("$failcount" "$fd_sectors" "${fd_bad[@]}")
+  dd_errors=-
+  if have ddrescue; then
+    rm -f fd.img fd.out fd.map fd.test
+    truncate -s $((fd_sectors * 512)) fd.img
+    # The test-mode map: the bad ranges marked '-', the rest '+'.
+    python3 - "$fd_sectors" "${fd_bad[@]}" >fd.test <<'EOF2'
+import sys
+total = int(sys.argv[1]) * 512
+bad = sorted((int(a) * 512, int(b) * 512) for a, b in (r.split("+") for r in sys.argv[2:]))
+print("# Mapfile\n0x00000000  +  1")
+pos = 0
+for first, size in bad:
+    if first > pos:
+        print("0x%08X  0x%08X  +" % (pos, first - pos))
+    print("0x%08X  0x%08X  -" % (first, size))
+    pos = first + size
+if pos < total:
+    print("0x%08X  0x%08X  +" % (pos, total - pos))
+EOF2
+    dd_errors=$(ddrescue -b512 --test-mode=fd.test fd.img fd.out fd.map 2>&1 | tr '\r' '\n' | grep -o 'read errors: *[0-9]*' | tail -n 1 | grep -o '[0-9]*$')
+    rm -f fd.img fd.out fd.map fd.test
+  else
+    note "ddrescue missing: no comparison"
+  fi
+  printf '  failed read requests: osprin %s (of %s requests; %s sectors unread), GNU ddrescue %s read errors; ratio %s\n' \
+    "${fd_failed:-}" "${fd_requests:-}" "${fd_unread:-}" "${dd_errors:--}" "$(ratio "${fd_failed:-}" "${dd_errors:-}")"
 fi
