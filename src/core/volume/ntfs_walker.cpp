@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -166,11 +167,18 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
   tree.fileCount = 0;
   std::uint64_t sectorsRead = 0;
 
-  // Room for one file per record, up to a bound a damaged run list cannot
-  // push further: growing a list of many records by doubling copies it
-  // over and over. Pages not used are never touched.
+  // Room for one file per record, up to the records the disk can hold (a
+  // damaged run list cannot push further): growing a list of millions of
+  // records by doubling holds the old and the new copy at once. Pages not
+  // used are never touched; when the room cannot be had, a smaller one.
   const std::uint32_t spr = runs.sectorsPerRecord;  // sectors per record: 2, or 8 for 4,096 bytes
-  tree.ntfsFiles.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total / spr, 1u << 22)));
+  std::uint64_t room = std::min<std::uint64_t>(total / spr, std::uint64_t{1} << 27);
+  if (const std::uint64_t disk = reader.totalSectors(); disk != 0) room = std::min(room, disk / spr);
+  try {
+    tree.ntfsFiles.reserve(static_cast<std::size_t>(room));
+  } catch (const std::bad_alloc&) {
+    tree.ntfsFiles.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(room, 1u << 22)));
+  }
 
   MftSectorStream stream(reader, runs);
   RefRecords others(reader, runs);
