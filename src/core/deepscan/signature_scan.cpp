@@ -501,10 +501,23 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
   });
 }
 
+// "FILE" and "INDX" as the first four bytes of a sector read in one load.
+constexpr std::uint32_t tagOf(const char (&t)[5]) {
+  return static_cast<std::uint32_t>(static_cast<std::uint8_t>(t[0])) |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(t[1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(t[2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(t[3])) << 24;
+}
+constexpr std::uint32_t kFileTag = tagOf("FILE"), kIndxTag = tagOf("INDX");
+
 void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
                         DeepScanResults& results, StopFlag& stop, Observer& obs) {
   readLoop(reader, sel, sectorsPerRead, Pass::Ntfs, stop, obs,
            [&](Bytes s, SectorNo lba, const SectorWindow& window) {
+             // Most sectors are none of the three: one look at the first
+             // four bytes and the last two tells.
+             const std::uint32_t head = rd32(s, 0);
+             if (head != kFileTag && head != kIndxTag && (s[510] != 0x55 || s[511] != 0xAA)) return true;
              if (hasBootSignature(s)) {
                if (hasText(s, 3, "NTFS")) {
                  ++results.bootSectorCount;
