@@ -90,5 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A read that reaches past the end must fail.
   check(!src->readAt(total - (total >= 100 ? 100 : total), buf.data(), 512));
   check(!src->readAt(total + 1, buf.data(), 16));
+  // The sector size that the contents (GPT header, boot sectors) or the
+  // image's own record give.
+  check(isSectorSize(detectSectorSize(*src)));
   return 0;
 }

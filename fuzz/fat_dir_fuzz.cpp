@@ -7,11 +7,14 @@
 // of the input that come before the directory sectors, 0 to 2; bits 3-7:
 // the first entry to parse, 31 meaning -1), then those previous sectors,
 // then up to 16 directory sectors.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "fat/fat_table.h"
 #include "tree/file_tree.h"
 #include "volume/fat_dir.h"
 #include "fuzz_check.h"
@@ -95,6 +98,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check(validUtf8(name));
       check(name.size() <= 255 * 3);
     }
+  }
+
+  // The directory sectors read as a FAT of that width: every chain from the
+  // clusters they name ends, without a repeated cluster, inside the table.
+  SectorReader reader(std::make_unique<MemoryBlockSource>(std::string(dir.begin(), dir.end())));
+  const bool fat32 = ctx.fsType == FsType::Fat32;
+  const std::uint64_t units = dir.size() / kSectorSize;
+  FatTable fat(reader, 1, units > 0 ? units - 1 : 0, fat32);  // the table from the second unit on
+  for (std::uint32_t c = 0; c < 64; ++c) {
+    const FatTable::Chain chain = fat.follow(c, 5000);
+    check(!chain.clusters.empty() && chain.clusters.size() <= 5000);
+    std::vector<std::uint32_t> sorted = chain.clusters;
+    std::sort(sorted.begin(), sorted.end());
+    check(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end());
+    for (std::size_t k = 1; k < chain.clusters.size(); ++k)
+      check(chain.clusters[k] / fatEntriesPerUnit(fat32) < units - 1);
   }
   return 0;
 }

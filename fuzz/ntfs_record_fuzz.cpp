@@ -136,8 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const MftRuns runs = readMftRuns(reader, clusterBase, 0, spc);
   check(runs.runStart.size() == runs.runLength.size());
-  std::array<std::uint8_t, kMftRecordSize> other{};
-  const std::uint64_t records = runs.totalSectors() / 2;
+  std::array<std::uint8_t, kMaxMftRecordSize> other{};
+  const std::uint64_t records = runs.totalSectors() / runs.sectorsPerRecord;
   for (std::uint32_t n = 0; n < records && n < 64; ++n) {
     if (readMftRecord(reader, runs, n, other)) check(std::memcmp(other.data(), "FILE", 4) == 0);
   }

@@ -87,14 +87,17 @@ TEST(FatCopy, LargeFragmentedFileAcrossManyReads) {
   EXPECT_EQ(test::sha256File(dest + "/BIG.BIN"), test::sha256Hex(v.content(cs, size)));
 }
 
-TEST(FatCopy, ChainEndingInFFF8IsRejectedAndReadContiguously) {
+// A chain whose last entry names a cluster the table cannot hold (0xFFF8,
+// an end mark some systems write) ends there, for files as for folders: its
+// clusters are the file's, not a contiguous guess.
+TEST(FatCopy, ChainEndingInFFF8EndsThere) {
   CraftedFat v(1, 32);
-  v.chain({4, 9, 12}, 0xFFF8);  // 0xFFF8 is followed like a cluster number
+  v.chain({4, 9, 12}, 0xFFF8);
   v.addFile("ODD.BIN", 0, 4, 2 * 512 + 100);
   FatRun run;
   auto dest = test::makeTempDir("fff8");
   run.all(v, dest);
-  EXPECT_EQ(slurp(dest + "/ODD.BIN"), v.content({4, 5, 6}, 2 * 512 + 100));
+  EXPECT_EQ(slurp(dest + "/ODD.BIN"), v.content({4, 9, 12}, 2 * 512 + 100));
 }
 
 TEST(FatCopy, SecondFatCopyIsUsedWhenTheFirstIsDamaged) {

@@ -248,7 +248,9 @@ std::string q(const std::string& s) {
   return out + "'";
 }
 
-std::size_t checkAgainstIcat(const std::string& image, FsType fsType, SectorNo start, SectorNo end) {
+// start and end in 512-byte units; sectorSize is the disk's (fls -b).
+std::size_t checkAgainstIcat(const std::string& image, FsType fsType, SectorNo start, SectorNo end,
+                             unsigned sectorSize = 512) {
   auto s = scan(image, fsType, start, end);
   EXPECT_TRUE(s->ok);
   std::set<std::string> paths;
@@ -256,7 +258,8 @@ std::size_t checkAgainstIcat(const std::string& image, FsType fsType, SectorNo s
     if (!f.deleted) paths.insert(f.path);
   const std::string dest = test::makeTempDir("icat");
   auto res = recoverRoot(*s, dest, DeletedPolicy::ExcludeDeleted);
-  const std::string off = start ? " -o " + std::to_string(start) + " " : " ";
+  std::string off = start ? " -o " + std::to_string(start / (sectorSize / kSectorSize)) + " " : " ";
+  if (sectorSize != 512) off += "-b " + std::to_string(sectorSize) + " ";
   int st = 0;
   const std::string listing = test::runCommand("fls -r -p -F" + off + q(image), &st);
   EXPECT_EQ(st, 0);
@@ -324,6 +327,26 @@ TEST(RecoverVolumes, CorpusFatVolumesMatchIcat) {
   if (!any) GTEST_SKIP() << "corpus absent";
   EXPECT_GT(compared, 0u);
 }
+
+// Disks of 4,096-byte sectors, which The Sleuth Kit reads with -b 4096.
+class Icat4k : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Icat4k, LiveFilesMatchIcat) {
+  if (!haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit is not installed";
+  const std::string name = GetParam();
+  std::ifstream in(test::fixtureManifestPath(name));
+  auto j = nlohmann::json::parse(in);
+  const unsigned size = test::manifestSectorSize(name);
+  const SectorNo units = size / kSectorSize;
+  for (auto& [key, vol] : j["volumes"].items()) {
+    SCOPED_TRACE(name + " " + key);
+    EXPECT_GT(checkAgainstIcat(test::fixtureImage(name), parseFsType(vol["fs"].get<std::string>()),
+                               vol["start"].get<SectorNo>() * units, (vol["end"].get<SectorNo>() + 1) * units - 1, size),
+              2u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, Icat4k, ::testing::Values("fat4k", "ntfs4k", "gpt4k"));
 
 TEST(RecoverVolumes, CorpusNtfsVolumesMatchIcat) {
   if (!haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit is not installed";

@@ -51,6 +51,7 @@ TEST_P(ScannedFixture, RoundTripsThroughASnapshotFile) {
     MftRuns again = readMftRuns(*reader, got.params.clusterBase, got.params.mftStart, got.params.sectorsPerCluster);
     EXPECT_EQ(again.runStart, runs.runStart);
     EXPECT_EQ(again.runLength, runs.runLength);
+    EXPECT_EQ(again.sectorsPerRecord, runs.sectorsPerRecord);
     EXPECT_GT(again.size(), 0u);
   } else {
     expectSameFat(got.tree, tree);
@@ -71,7 +72,10 @@ INSTANTIATE_TEST_SUITE_P(Snapshot, ScannedFixture,
                                            Volume{"fat32vol", FsType::Fat32, 81919},
                                            Volume{"ntfs", FsType::Ntfs, 65535},
                                            // named streams (a flag bit of the deleted byte), deleted streams
-                                           Volume{"ntfs_windows", FsType::Ntfs, 12287}),
+                                           Volume{"ntfs_windows", FsType::Ntfs, 12287},
+                                           // 4,096-byte sectors (and MFT records); ends in 512-byte units
+                                           Volume{"fat4k", FsType::Fat16, 65535},
+                                           Volume{"ntfs4k", FsType::Ntfs, 32767}),
                          [](const auto& info) { return std::string(info.param.fixture); });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fat/fat_table.h"
 #include "volume/fat_dir.h"
 #include "volume/fat_synth.h"
 
@@ -376,6 +377,44 @@ TEST(FatChain, EndsAtEndMarksFreeEntriesAndLoops) {
   vp.fat1Start = 0;
   EXPECT_EQ(readDirectoryChain(*r, vp, 5), (ClusterChain{5}));
 }
+
+// One entry's value after cluster 5 (cluster 6 ends its chain), for
+// folders and for both FAT copies that recovery reads: FAT32's top four
+// bits are taken with the rest; an entry past a table of 16 sectors ends
+// the chain.
+struct ChainEndCase {
+  const char* name;
+  FsType fs;
+  std::uint32_t value;
+  ClusterChain expected;
+};
+
+class FatChainEnd : public ::testing::TestWithParam<ChainEndCase> {};
+
+TEST_P(FatChainEnd, OneRuleForFoldersAndFiles) {
+  const auto& c = GetParam();
+  SynthFat v(c.fs, 4000, 1, c.fs == FsType::Fat32 ? 32 : 1, 16);
+  v.setFat(6, c.fs == FsType::Fat32 ? 0x0FFFFFFF : 0xFFFF);
+  v.setFat(5, c.value);
+  auto r = v.reader();
+  auto vp = paramsOf(c.fs, c.fs == FsType::Fat32 ? 32 : 1, 16, 1);
+  EXPECT_EQ(readDirectoryChain(*r, vp, 5), c.expected);
+  FatTable copy(*r, vp.fat2Start, vp.sectorsPerFat, c.fs == FsType::Fat32);
+  EXPECT_EQ(copy.follow(5, 100).clusters, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Marks, FatChainEnd,
+    ::testing::Values(ChainEndCase{"Fat16Link", FsType::Fat16, 6, {5, 6}},
+                      ChainEndCase{"Fat16FFF8PastTheTable", FsType::Fat16, 0xFFF8, {5}},
+                      ChainEndCase{"Fat16EndFFFF", FsType::Fat16, 0xFFFF, {5}},
+                      ChainEndCase{"Fat16Reserved", FsType::Fat16, 1, {5}},
+                      ChainEndCase{"Fat32Link", FsType::Fat32, 6, {5, 6}},
+                      ChainEndCase{"Fat32TopBitsSet", FsType::Fat32, 0xF0000006, {5}},
+                      ChainEndCase{"Fat32End", FsType::Fat32, 0x0FFFFFFF, {5}},
+                      ChainEndCase{"Fat32PastTheTable", FsType::Fat32, 0x0FFFFFF8, {5}},
+                      ChainEndCase{"Fat32Free", FsType::Fat32, 0, {5}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FatChain, LongLoopIsCaught) {
   SynthFat v(FsType::Fat32, 4000, 1, 32, 64);

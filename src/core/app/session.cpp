@@ -228,7 +228,7 @@ RecoveryResult Session::recoverRows(const std::vector<ListRow>& rows, const std:
       in.diskModel = d->model;
     }
     in.diskBytes = reader ? reader->totalSectors() * kSectorSize : 0;
-    in.sectorSize = kSectorSize;
+    in.sectorSize = kSectorSize;  // the unit of the sector numbers the report holds
     in.fsType = std::string(fsTypeText(vp.fsType));
     in.deepScan = scanType == ScanType::Advanced;
     in.sectorsPerCluster = vp.sectorsPerCluster;
@@ -429,7 +429,7 @@ std::optional<SnapshotDisk> Session::diskIdentity(const VolumeParams& params, co
   if (!reader->readSectors64(first, 1, sector.data())) return std::nullopt;
   SnapshotDisk d;
   d.diskBytes = reader->source() ? reader->source()->sizeBytes() : 0;
-  d.sectorSize = kSectorSize;
+  d.sectorSize = reader->sectorSize();
   unsigned int len = 0;
   if (EVP_Digest(sector.data(), sector.size(), d.bootSha256.data(), &len, EVP_sha256(), nullptr) != 1 ||
       len != d.bootSha256.size())

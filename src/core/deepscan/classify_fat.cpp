@@ -8,6 +8,7 @@
 #include "common/bytes.h"
 #include "common/text.h"
 #include "deepscan/progress.h"
+#include "fat/boot_sector.h"
 
 namespace osprin {
 
@@ -142,13 +143,14 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
     if (!fat32 && !fat16) continue;
     // The fields count the volume's own sectors (512 to 4,096 bytes); here
     // they become 512-byte units. Clusters up to 64 KiB.
-    const std::uint32_t u = isSectorSize(rd16(s, 11)) ? rd16(s, 11) / kSectorSize : 1;
-    const std::uint32_t spc = s[13] * u;
+    const FatBootSector boot = readFatBootSector(s);
+    const std::uint32_t u = boot.units();
+    const std::uint32_t spc = boot.sectorsPerCluster * u;
     if (!isClusterSize(spc)) continue;
-    const std::uint32_t reserved = rd16(s, 14) * u;
+    const std::uint32_t reserved = boot.reservedSectors * u;
     // The sector count: the 16-bit field, or the 32-bit one when that is 0
     // (a small FAT16 volume leaves the 32-bit field 0).
-    const SectorNo end = at + SectorNo{rd16(s, 19) != 0 ? rd16(s, 19) : rd32(s, 32)} * u;
+    const SectorNo end = at + boot.totalSectors * u;
     VolumeParams fields;
     SectorNo dataStart = 0;
     fields.sectorsPerCluster = spc;
@@ -156,18 +158,18 @@ void bootSectorPass(SectorReader& reader, Analysis& an) {
     fields.fat1Start = at + reserved;
     fields.volumeEnd = end;
     if (fat32) {
-      const std::uint64_t f64 = std::uint64_t{rd32(s, 36)} * u;
+      const std::uint64_t f64 = std::uint64_t{boot.sectorsPerFat32} * u;
       if (f64 > 0xFFFFFFFFu) continue;
       const auto f = static_cast<std::uint32_t>(f64);
       fields.fsType = FsType::Fat32;
       fields.sectorsPerFat = f;
       fields.rootDirSectors = 0;
-      fields.rootDirStart = rd32(s, 44);
+      fields.rootDirStart = boot.rootCluster;
       fields.fat2Start = fields.fat1Start + f;
       dataStart = at + reserved + 2 * SectorNo{f};
     } else {
-      const std::uint32_t f = rd16(s, 22) * u;
-      const std::uint32_t rootSectors = (rd16(s, 17) * 32u + u * kSectorSize - 1) / (u * kSectorSize) * u;
+      const std::uint32_t f = boot.sectorsPerFat16 * u;
+      const std::uint32_t rootSectors = boot.rootDirSectors() * u;
       fields.fsType = FsType::Fat16;
       fields.sectorsPerFat = f;
       fields.rootDirSectors = rootSectors;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "mbr/mbr.h"
+
 namespace osprin {
 
 namespace {
@@ -237,7 +239,6 @@ std::vector<std::string_view> fields(std::string_view line) {
 namespace {
 
 std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t le32(const std::uint8_t* p) { return std::uint32_t{le16(p)} | std::uint32_t{le16(p + 2)} << 16; }
 
 // The bytes per sector of a FAT or NTFS boot sector at byte off (0 when
 // there is none): signature, jump, a sector size, a cluster size and, for
@@ -269,12 +270,10 @@ unsigned detectSectorSize(BlockSource& source) {
   if (const unsigned bps = bootSectorSize(source, 0)) return bps;
   std::uint8_t mbr[512] = {};
   if (source.readAt(0, mbr, sizeof mbr) && mbr[510] == 0x55 && mbr[511] == 0xAA) {
-    for (int i = 0; i < 4; ++i) {
-      const std::uint8_t* e = mbr + 446 + 16 * i;
-      const std::uint64_t first = le32(e + 8);
-      if (e[4] == 0 || first == 0) continue;
+    for (const MbrSlot& e : readMbrSlots(Bytes(mbr, sizeof mbr))) {
+      if (e.empty() || e.firstLba == 0) continue;
       for (unsigned size : {512u, 4096u, 1024u, 2048u})
-        if (bootSectorSize(source, first * size) == size) return size;
+        if (bootSectorSize(source, std::uint64_t{e.firstLba} * size) == size) return size;
     }
   }
   return isSectorSize(recorded) ? recorded : kSectorSize;

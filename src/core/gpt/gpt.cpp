@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "mbr/mbr.h"
 #include "common/text.h"
 
 namespace osprin::gpt {
@@ -132,17 +133,15 @@ std::vector<Entry> parseEntries(Bytes array, const Header& h) {
 
 bool hasProtectiveEntry(Bytes mbr) {
   if (!hasBootSignature(mbr)) return false;
-  for (std::size_t i = 0; i < 4; ++i)
-    if (rd8(mbr, 446 + 16 * i + 4) == 0xEE) return true;
+  for (const MbrSlot& s : readMbrSlots(mbr))
+    if (s.type == kGptProtectiveType) return true;
   return false;
 }
 
 bool isProtectiveOnly(Bytes mbr) {
   if (!hasProtectiveEntry(mbr)) return false;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const std::uint8_t t = rd8(mbr, 446 + 16 * i + 4);
-    if (t != 0 && t != 0xEE) return false;
-  }
+  for (const MbrSlot& s : readMbrSlots(mbr))
+    if (!s.empty() && s.type != kGptProtectiveType) return false;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "fat/boot_sector.h"
 #include "gpt/gpt.h"
 #include "ntfs/boot_sector.h"
 
@@ -15,8 +16,6 @@ namespace {
 
 constexpr std::uint64_t kAlign = 8;             // 4 KiB in 512-byte sectors
 constexpr std::uint32_t kChunkSectors = 2048;   // 1 MiB per read request
-constexpr std::size_t kFat32BackupField = 50;   // BPB: sector of the backup boot sector
-constexpr std::size_t kReservedField = 14;     // BPB: reserved sectors before the first FAT
 constexpr std::size_t kNtfsMftClusterField = 48;  // NTFS: cluster of the MFT
 
 // The partitions found so far, in the order found.
@@ -95,9 +94,9 @@ void searchCylinders(SectorReader& reader, const DriveInfo& drive, StopFlag& sto
     PartitionEntry e;
     e.start = static_cast<SectorNo>(p);
     // Counts of the volume's own sectors, in 512-byte units.
-    const SectorNo units = isSectorSize(rd16(b, 11)) ? rd16(b, 11) / kSectorSize : 1;
-    // FAT: the 16-bit sector count, or the 32-bit one when that is 0.
-    const SectorNo fatLength = (rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32)) * units;
+    const FatBootSector fat = readFatBootSector(b);
+    const SectorNo units = fat.units();
+    const SectorNo fatLength = fat.totalSectors * units;
     if (rd8(b, 85) == '3' && rd8(b, 86) == '2') {
       e.fsType = FsType::Fat32;
       e.length = fatLength;
@@ -190,8 +189,9 @@ class BoundaryPass {
     const std::uint32_t units = v.bytesPerSector / kSectorSize;
     std::uint64_t back = 0;
     if (v.fsType == FsType::Fat32) {
-      back = rd16(s, kFat32BackupField);
-      if (back >= rd16(s, kReservedField)) back = 0;  // the backup lies in the reserved sectors
+      const FatBootSector fat = readFatBootSector(s);
+      back = fat.backupBootSector;
+      if (back >= fat.reservedSectors) back = 0;  // the backup lies in the reserved sectors
       back *= units;
     } else if (v.fsType == FsType::Ntfs) {
       back = v.length - units;  // the counted sectors; the backup follows them

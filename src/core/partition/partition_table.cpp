@@ -8,6 +8,8 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "fat/boot_sector.h"
+#include "mbr/mbr.h"
 #include "ntfs/boot_sector.h"
 
 namespace osprin {
@@ -20,8 +22,9 @@ using Sector = std::array<std::uint8_t, kSectorSize>;
 // extended partition.
 FsType classify(std::uint8_t type, const Sector& boot, bool extended) {
   Bytes b(boot);
-  if (hasText(b, 82, "FAT32")) return FsType::Fat32;
-  if (hasText(b, 54, "FAT16")) return FsType::Fat16;
+  const FatBootSector fat = readFatBootSector(b);
+  if (fat.fat32Text) return FsType::Fat32;
+  if (fat.fat16Text) return FsType::Fat16;
   if (hasText(b, 3, "NTFS")) return FsType::Ntfs;
   switch (type) {
     case 0x04: case 0x06: case 0x0E: return FsType::Fat16;
@@ -31,26 +34,6 @@ FsType classify(std::uint8_t type, const Sector& boot, bool extended) {
     default: return FsType::None;
   }
 }
-
-bool isExtendedType(std::uint8_t t) { return t == 0x05 || t == 0x0F || t == 0x85; }
-
-// Partition types that a real table holds (DOS, Windows, Linux, BSD, the
-// GPT protective entry, hidden FAT and NTFS): an entry of any other type
-// in sector 0 is boot code read as a table.
-bool isKnownType(std::uint8_t t) {
-  switch (t) {
-    case 0x01: case 0x04: case 0x05: case 0x06: case 0x07: case 0x0B: case 0x0C: case 0x0E: case 0x0F:
-    case 0x11: case 0x12: case 0x14: case 0x16: case 0x17: case 0x1B: case 0x1C: case 0x1E: case 0x27:
-    case 0x42: case 0x82: case 0x83: case 0x84: case 0x85: case 0x8E: case 0xA5: case 0xA6: case 0xA8:
-    case 0xA9: case 0xAF: case 0xBE: case 0xBF: case 0xDA: case 0xDE: case 0xEE: case 0xEF: case 0xFB:
-    case 0xFC: case 0xFD:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool isPowerOfTwoClusterSize(std::uint32_t v) { return v != 0 && v <= 128 && (v & (v - 1)) == 0; }
 
 }  // namespace
 
@@ -71,36 +54,23 @@ BareVolume bareVolumeAt(Bytes s) {
     v.length = static_cast<SectorNo>((total + 1) * units);  // the backup boot sector follows the counted sectors
     return v;
   }
-  if (!isPowerOfTwoClusterSize(rd8(s, 13))) return v;
-  const std::uint32_t reserved = rd16(s, 14);
-  const std::uint32_t fats = rd8(s, 16);
-  const std::uint8_t media = rd8(s, 21);
-  if (reserved == 0 || fats < 1 || fats > 2 || !(media == 0xF0 || media >= 0xF8)) return v;
-  const std::uint32_t total = rd16(s, 19) != 0 ? rd16(s, 19) : rd32(s, 32);
-  if (total == 0) return v;
-  if (rd16(s, 22) == 0 && rd32(s, 36) != 0)
-    v.fsType = FsType::Fat32;
-  else if (rd16(s, 22) != 0)
-    v.fsType = FsType::Fat16;  // FAT12 volumes are read as FAT16, as the rest of the program reads them
-  else
-    return v;
-  v.length = SectorNo{total} * units;
+  // FAT12 volumes are read as FAT16, as the rest of the program reads them.
+  const FatBootSector fat = readFatBootSector(s);
+  v.fsType = fatBootSectorType(fat);
+  if (v.fsType != FsType::None) v.length = SectorNo{fat.totalSectors} * units;
   return v;
 }
 
 bool isConsistentTable(Bytes s, std::uint64_t diskSectors) {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> used;
-  for (int i = 0; i < 4; ++i) {
-    const std::size_t e = 446 + 16 * static_cast<std::size_t>(i);
-    const std::uint8_t type = rd8(s, e + 4);
-    const std::uint8_t flag = rd8(s, e);
-    const std::uint64_t first = rd32(s, e + 8), length = rd32(s, e + 12);
-    if (type == 0) {
-      if (flag != 0 || first != 0 || length != 0) return false;
+  for (const MbrSlot& e : readMbrSlots(s)) {
+    const std::uint64_t first = e.firstLba, length = e.sectorCount;
+    if (e.empty()) {
+      if (e.bootFlag != 0 || first != 0 || length != 0) return false;
       continue;
     }
-    if (flag != 0x00 && flag != 0x80) return false;
-    if (!isKnownType(type) || first == 0 || length == 0) return false;
+    if (e.bootFlag != 0x00 && e.bootFlag != 0x80) return false;
+    if (!isKnownPartitionType(e.type) || first == 0 || length == 0) return false;
     if (diskSectors != 0 && first + length > diskSectors) return false;
     for (auto [a, b] : used)
       if (first < b && a < first + length) return false;
@@ -191,15 +161,15 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
   const SectorNo units = reader.unitsPerSector();
   bool haveExtended = false;
   SectorNo extStart = 0;
-  for (int i = 0; i < 4 && list.size() < kMaxPartitions; ++i) {
-    std::size_t e = 446 + 16 * static_cast<std::size_t>(i);
-    std::uint8_t t = table[e + 4];
+  for (const MbrSlot& e : readMbrSlots(Bytes(table))) {
+    if (list.size() >= kMaxPartitions) break;
+    const std::uint8_t t = e.type;
     if (t == 0) continue;
-    SectorNo first = rd32(Bytes(table), e + 8);
+    const SectorNo first = e.firstLba;
     boot.fill(0);  // an unreadable boot sector is classified by its type byte alone
     reader.readSectors(first * units, 1, boot.data());
     FsType fs = classify(t, boot, false);
-    if (fs != FsType::None) list.push_back({first * units, rd32(Bytes(table), e + 12) * units, fs});
+    if (fs != FsType::None) list.push_back({first * units, e.sectorCount * units, fs});
     if (isExtendedType(t)) {
       haveExtended = true;
       extStart = first;
@@ -221,15 +191,15 @@ std::vector<PartitionEntry> readPartitionTable(SectorReader& reader, SectorNo ta
     // Any of the four slots may hold a logical partition or the link to the
     // next record (the first link counts), as The Sleuth Kit reads them.
     link = false;
-    for (int i = 0; i < 4 && list.size() < kMaxPartitions; ++i) {
-      std::size_t e = 446 + 16 * static_cast<std::size_t>(i);
-      std::uint8_t t = table[e + 4];
+    for (const MbrSlot& e : readMbrSlots(Bytes(table))) {
+      if (list.size() >= kMaxPartitions) break;
+      const std::uint8_t t = e.type;
       if (t == 0) continue;
-      SectorNo rel = rd32(Bytes(table), e + 8);
+      const SectorNo rel = e.firstLba;
       boot.fill(0);
       if (!isExtendedType(t)) reader.readSectors((here + rel) * units, 1, boot.data());
       FsType fs = classify(t, boot, true);
-      if (fs != FsType::None) list.push_back({(here + rel) * units, rd32(Bytes(table), e + 12) * units, fs});
+      if (fs != FsType::None) list.push_back({(here + rel) * units, e.sectorCount * units, fs});
       if (isExtendedType(t) && !link) {
         link = true;
         o = rel;

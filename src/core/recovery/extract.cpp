@@ -13,6 +13,7 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "fat/fat_table.h"
 #include "ntfs/compression.h"
 #include "ntfs/lznt1.h"
 #include "ntfs/record.h"
@@ -251,7 +252,7 @@ std::size_t RecoveryResult::problemCount() const {
 bool isPartialName(std::string_view name) { return name.rfind(kPartialPrefix, 0) == 0; }
 
 Extractor::Extractor(RecoveryContext& ctx, RecoveryFlags& flags, Observer& obs)
-    : ctx_(ctx), flags_(flags), obs_(obs), buf_(kChunkSectors * kSectorSize), fatCache_(kSectorSize) {
+    : ctx_(ctx), flags_(flags), obs_(obs), buf_(kChunkSectors * kSectorSize) {
   readerStop_ = std::make_unique<SectorReader::StopScope>(ctx_.reader, [this] { return interrupted(); });
 }
 
@@ -638,36 +639,11 @@ void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const
 }
 
 std::vector<std::uint32_t> Extractor::buildClusterChain(std::uint32_t first, std::uint32_t count, int copy) {
-  std::vector<std::uint32_t> chain{first};
-  const SectorNo fatStart = copy == 1 ? ctx_.vp.fat1Start : ctx_.vp.fat2Start;
-  if (fatStart == 0) return chain;
-  const bool fat32 = ctx_.vp.fsType == FsType::Fat32;
-  const std::uint32_t perSector = fat32 ? 128 : 256;
-  std::uint32_t c = first;
-  while (!interrupted()) {
-    const std::uint32_t index = c / perSector;
-    // An entry beyond the table cannot belong to a chain.
-    if (ctx_.vp.sectorsPerFat != 0 && index >= ctx_.vp.sectorsPerFat) break;
-    const std::uint64_t sector = static_cast<std::uint64_t>(fatStart) + index;
-    if (sector != fatCacheSector_) {
-      fatCacheOk_ = ctx_.reader.readSectorsClearing(sector, 1, fatCache_.data());
-      fatCacheSector_ = sector;
-    }
-    if (!fatCacheOk_) break;
-    const Bytes s(fatCache_.data(), fatCache_.size());
-    std::uint32_t v;
-    if (fat32) {
-      v = rd32(s, (c % 128) * 4);
-      if (v < 2 || v > 0x0FFFFFFEu) break;
-    } else {
-      v = rd16(s, (c % 256) * 2);
-      if (v < 2 || v == 0xFFFFu) break;
-    }
-    chain.push_back(v);
-    c = v;
-    if (chain.size() > count) break;
-  }
-  return chain;
+  std::optional<FatTable>& fat = copy == 1 ? fat1_ : fat2_;
+  if (!fat) fat.emplace(ctx_.reader, copy == 1 ? ctx_.vp.fat1Start : ctx_.vp.fat2Start, ctx_.vp.sectorsPerFat,
+                        ctx_.vp.fsType == FsType::Fat32);
+  // One cluster more than the size needs: a longer chain does not fit it.
+  return fat->follow(first, std::uint64_t{count} + 1, [this] { return interrupted(); }).clusters;
 }
 
 CopyResult Extractor::copyFatFile(FileCopyRequest& req) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include "common/observer.h"
 #include "common/types.h"
 #include "disk/sector_reader.h"
+#include "fat/fat_table.h"
 #include "ntfs/data_attr.h"
 #include "ntfs/run_list.h"
 #include "recovery/settings.h"
@@ -302,10 +304,8 @@ class Extractor {
   RecoveryResult result_;
   std::vector<std::uint8_t> buf_;
   int lastPercent_ = -1;
-  // FAT sector cache of buildClusterChain.
-  std::uint64_t fatCacheSector_ = UINT64_MAX;
-  bool fatCacheOk_ = false;
-  std::vector<std::uint8_t> fatCache_;
+  // The two FAT copies buildClusterChain reads, made on first use.
+  std::optional<FatTable> fat1_, fat2_;
   bool kernelCopy_ = true;  // copy_file_range still worth trying
   std::unordered_multimap<SectorNo, std::uint32_t> ntfsBySector_;
   bool ntfsIndexed_ = false;

@@ -1,11 +1,13 @@
 #include "recovery/verdict.h"
 
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "fat/fat_table.h"
 #include "common/bytes.h"
 #include "common/text.h"
 #include "ntfs/data_attr.h"
@@ -165,7 +167,10 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
     const std::uint64_t last = std::min<std::uint64_t>(entries, firstEntry + static_cast<std::uint64_t>(n) * perSector);
     for (std::uint64_t e = firstEntry; e < last; ++e) {
       const std::size_t at = static_cast<std::size_t>(e - firstEntry);
-      const std::uint32_t v = fat32 ? (rd32(b, at * 4) & 0x0FFFFFFFu) : rd16(b, at * 2);
+      // A FAT32 entry's top four bits are reserved: they claim nothing.
+      const std::uint32_t v = fatEntryIn(b.subspan(at / fatEntriesPerUnit(fat32) * kSectorSize, kSectorSize),
+                                         static_cast<std::uint32_t>(at), fat32) &
+                              0x0FFFFFFFu;
       if (v != 0) map.claim(e);
     }
   }

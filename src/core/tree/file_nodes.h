@@ -7,25 +7,13 @@
 #include <string_view>
 
 #include "common/types.h"
+#include "fat/dir_entry.h"
 
 namespace osprin {
 
 constexpr std::uint32_t kFatRootCluster = 0;
 constexpr std::uint32_t kNtfsRootRecord = 5;
 
-// The times of a FAT directory entry as the entry stores them: packed dates
-// (day in bits 0-4, month 5-8, year - 1980 9-15) and packed times (seconds / 2
-// in bits 0-4, minutes 5-10, hours 11-15) of the clock of the machine that
-// wrote them, which FAT does not name: they are local times of an unknown
-// zone. A field of 0 is "not set" (old DOS versions keep no creation time).
-struct FatTimes {
-  std::uint16_t createDate = 0;       // entry bytes 16-17
-  std::uint16_t createTime = 0;       // entry bytes 14-15
-  std::uint8_t createHundredths = 0;  // entry byte 13: 10 ms units, 0-199, added to createTime
-  std::uint16_t writeDate = 0;        // entry bytes 24-25 (last write)
-  std::uint16_t writeTime = 0;        // entry bytes 22-23
-  std::uint16_t accessDate = 0;       // entry bytes 18-19 (last access, a date only)
-};
 
 // The FAT nodes keep writeDate and accessDate first (the fields every FAT
 // node has had); the other times of FatTimes follow after the node's own

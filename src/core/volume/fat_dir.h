@@ -1,6 +1,6 @@
 #pragma once
-// FAT directories: cluster chains of directories, directory-entry parsing
-// with long names, and name checks.
+// FAT directories: their cluster chains and the walk of their entries
+// (the entries themselves: fat/dir_entry.h).
 #include <cstdint>
 #include <string>
 #include <unordered_set>
@@ -10,6 +10,7 @@
 #include "common/observer.h"
 #include "common/types.h"
 #include "disk/sector_reader.h"
+#include "fat/dir_entry.h"
 #include "tree/file_tree.h"
 #include "volume/volume_params.h"
 
@@ -61,15 +62,5 @@ void parseDirectoryCluster(Bytes buffer, const DirContext& ctx, std::uint32_t pa
                            SectorNo firstSector, std::uint32_t sectorCount, bool parentDeleted, int firstEntry,
                            FileTree& tree);
 
-// The times of a 32-byte directory entry.
-FatTimes fatEntryTimes(Bytes entry);
-
-// The long name of the short entry at index e of the sector (UTF-8), looking
-// into the previous sector when the long-name entries begin there.
-bool assembleLongName(Bytes sector, Bytes previousSector, int entryIndex, std::string& out);
-
-// False for names with bytes 0-31 or any of " \ / ? * < > |, and for short
-// names with bytes 128-255 (decoded long names may hold any character).
-bool isValidName(std::string_view name, bool fromLongName);
 
 }  // namespace osprin

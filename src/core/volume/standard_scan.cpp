@@ -1,12 +1,9 @@
 #include <array>
 
-#include "common/text.h"
-#include "volume/walkers.h"
-
-#include <array>
-
 #include "common/bytes.h"
 #include "common/text.h"
+#include "fat/boot_sector.h"
+#include "volume/walkers.h"
 
 namespace osprin {
 
@@ -23,7 +20,7 @@ std::string volumeBeyondDiskWarning(SectorReader& reader, const Selection& sel) 
     if (sel.fsType == FsType::Ntfs && hasText(b, 3, "NTFS") && u != 0 && rd64(b, 40) < kSectorNoLimit)
       own = (rd64(b, 40) + 1) * u;  // the backup boot sector follows the counted sectors
     else if (isFat(sel.fsType) && u != 0)
-      own = (rd16(b, 19) != 0 ? rd16(b, 19) : rd32(b, 32)) * u;
+      own = readFatBootSector(b).totalSectors * u;
     claimed = std::max(claimed, own);
   }
   const std::uint64_t end = std::uint64_t{sel.rangeStart} + claimed;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "fat/boot_sector.h"
 #include "ntfs/boot_sector.h"
 
 namespace osprin {
@@ -48,10 +49,11 @@ struct Fat32Fields {
 
 // In 512-byte units; the root cluster as it stands.
 Fat32Fields fat32Fields(Bytes boot) {
-  const std::uint32_t u = unitsOf(boot);
-  const std::uint64_t spf = std::uint64_t{rd32(boot, 36)} * u;
-  return {rd8(boot, 13) * u, rd16(boot, 14) * u, spf <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(spf) : 0,
-          rd32(boot, 44)};
+  const FatBootSector b = readFatBootSector(boot);
+  const std::uint32_t u = b.units();
+  const std::uint64_t spf = std::uint64_t{b.sectorsPerFat32} * u;
+  return {b.sectorsPerCluster * u, b.reservedSectors * u, spf <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(spf) : 0,
+          b.rootCluster};
 }
 
 bool readFat32(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
@@ -88,12 +90,12 @@ bool readFat16(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
   Bytes b = view(boot);
   if (!hasBootSignature(b)) return false;
   // In 512-byte units (the fields count the volume's own sectors).
-  const std::uint32_t u = unitsOf(b);
-  const std::uint32_t spc = rd8(b, 13) * u;
-  const std::uint32_t reserved = rd16(b, 14) * u;
-  const std::uint32_t spf = rd16(b, 22) * u;
-  // 32-byte entries, whole sectors of the volume.
-  const std::uint32_t rootSectors = (rd16(b, 17) * 32u + u * kSectorSize - 1) / (u * kSectorSize) * u;
+  const FatBootSector f = readFatBootSector(b);
+  const std::uint32_t u = f.units();
+  const std::uint32_t spc = f.sectorsPerCluster * u;
+  const std::uint32_t reserved = f.reservedSectors * u;
+  const std::uint32_t spf = f.sectorsPerFat16 * u;
+  const std::uint32_t rootSectors = f.rootDirSectors() * u;
   if (!startsWithMediaByte(reader, sel.rangeStart + reserved + spf)) return false;
   vp.rootDirStart = sel.rangeStart + reserved + 2 * spf;
   vp.rootDirSectors = rootSectors;
