@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "disk/block_source.h"
+#include "disk/sector_reader.h"
 #include "fuzz_check.h"
 
 namespace {

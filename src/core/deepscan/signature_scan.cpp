@@ -19,6 +19,7 @@
 #include "ntfs/data_attr.h"
 #include "ntfs/record.h"
 #include "ntfs/run_list.h"
+#include "ntfs/record_header.h"
 
 namespace osprin {
 
@@ -343,7 +344,8 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, std::uint32_t u
   const std::uint8_t flags = rec[22];
   // Records of NTFS 3.1 (Windows XP on) carry their own number after the
   // header, when the update sequence array begins past it.
-  const std::uint32_t ownNumber = rd16(r, 4) >= 48 ? rd32(r, 44) : 0;
+  const std::uint32_t ownNumber =
+      rd16(r, ntfsrec::kUsaOffset) >= ntfsrec::kNumberedHeader ? rd32(r, ntfsrec::kRecordNumber) : 0;
   std::uint64_t shownCreation = fn.creationTime, shownChange = fn.changeTime;
   standardInformationTimes(r, shownCreation, shownChange);
   if (flags == 3 || flags == 2) {
@@ -371,7 +373,7 @@ void recordNtfsFileRecord(SectorReader& reader, SectorNo sector, std::uint32_t u
     // name, a base record with an attribute list): its other records hold
     // the data and the streams.
     std::vector<LocatedRecord> others;
-    if (rd32(r, 32) != 0 || findAttributeType(r, 0x20)) others = recordsOfFile(reader, r, sector);
+    if (rd32(r, ntfsrec::kBaseReference) != 0 || findAttributeType(r, 0x20)) others = recordsOfFile(reader, r, sector);
     std::uint64_t size = 0;
     bool sized = findDataSize(r, size);
     for (std::size_t k = 1; k < others.size() && !sized; ++k) sized = findDataSize(Bytes(others[k].bytes), size);
@@ -528,7 +530,7 @@ void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_
              }
              if (hasText(s, 0, "FILE")) {
                // Records of 1,024 bytes, or of 4,096 on volumes of 4,096-byte sectors.
-               if (const std::uint32_t alloc = rd32(s, 28); alloc == 1024 || alloc == 4096) {
+               if (const std::uint32_t alloc = rd32(s, ntfsrec::kAllocatedSize); alloc == 1024 || alloc == 4096) {
                  growFileRecords(results.ntfsFileRecords, lba - sel.rangeStart + 1u, sel.rangeLength);
                  recordNtfsFileRecord(reader, lba, alloc / kSectorSize, results, window);
                  obs.counter(Counter::FoldersFound, results.folderHitCount);

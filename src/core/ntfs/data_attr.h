@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "ntfs/record_header.h"
 
 namespace osprin {
 
@@ -19,7 +20,7 @@ namespace osprin {
 // reaches past the record.
 template <class F>
 void eachAttribute(Bytes rec, F f) {
-  std::size_t p = rd16(rec, 20);
+  std::size_t p = rd16(rec, ntfsrec::kFirstAttribute);
   while (p < rec.size() && rec.size() - p >= 16) {
     const std::uint32_t type = rd32(rec, p);
     if (type == 0 || type == 0xFFFFFFFF) return;

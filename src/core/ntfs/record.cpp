@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "ntfs/data_attr.h"
 #include "ntfs/run_list.h"
+#include "ntfs/record_header.h"
 
 namespace osprin {
 
@@ -136,7 +137,7 @@ void appendMftDataRuns(Bytes rec, SectorNo clusterBase, std::uint32_t sectorsPer
 }  // namespace
 
 std::uint32_t recordUnits(Bytes rec) {
-  const std::uint32_t bytes = rd32(rec, 28);
+  const std::uint32_t bytes = rd32(rec, ntfsrec::kAllocatedSize);
   return bytes == 1024 || bytes == 2048 || bytes == 4096 ? bytes / kSectorSize : 2;
 }
 
@@ -145,15 +146,16 @@ bool readRecordAt(SectorReader& reader, SectorNo sector, std::span<std::uint8_t>
   if (out.size() < kMftRecordSize) return false;
   reader.readSectors(sector, 2, out.data());
   if (!hasText(out, 0, "FILE")) return false;
-  const std::uint32_t units = std::min<std::uint32_t>(recordUnits(out), static_cast<std::uint32_t>(out.size() / kSectorSize));
+  const std::uint32_t units =
+      std::min<std::uint32_t>(recordUnits(out), static_cast<std::uint32_t>(out.size() / kSectorSize));
   if (units > 2) reader.readSectors(sector + 2, units - 2, out.data() + 2 * kSectorSize);
   applyFixup(out.first(std::size_t{units} * kSectorSize));
   return true;
 }
 
 void applyFixup(std::span<std::uint8_t> rec) {
-  const std::size_t u = rd16(rec, 4);
-  const std::size_t k = rd16(rec, 6);
+  const std::size_t u = rd16(rec, ntfsrec::kUsaOffset);
+  const std::size_t k = rd16(rec, ntfsrec::kUsaCount);
   for (std::size_t i = 0; i + 1 < k; ++i) {
     const std::size_t last = 512 * i + 511;
     const std::size_t entry = u + 2 + 2 * i;
@@ -319,14 +321,15 @@ MftRuns readMftRuns(SectorReader& reader, SectorNo clusterBase, SectorNo mftStar
 bool readBaseRecord(SectorReader& reader, Bytes ext, SectorNo extSector, std::span<std::uint8_t> out,
                     SectorNo& baseSector) {
   std::fill(out.begin(), out.end(), 0);
-  if (out.size() < kMftRecordSize || rd16(ext, 4) < 48) return false;
-  const std::uint32_t base = rd32(ext, 32), own = rd32(ext, 44);
+  if (out.size() < kMftRecordSize || rd16(ext, ntfsrec::kUsaOffset) < ntfsrec::kNumberedHeader) return false;
+  const std::uint32_t base = rd32(ext, ntfsrec::kBaseReference), own = rd32(ext, ntfsrec::kRecordNumber);
   if (base == 0 || own <= base) return false;
   const std::uint64_t back = std::uint64_t{recordUnits(ext)} * (own - base);
   if (back > extSector) return false;
   baseSector = static_cast<SectorNo>(extSector - back);
   if (!readRecordAt(reader, baseSector, out)) return false;
-  if (rd16(out, 4) < 48 || rd32(out, 44) != base || rd32(out, 32) != 0) {
+  if (rd16(out, ntfsrec::kUsaOffset) < ntfsrec::kNumberedHeader || rd32(out, ntfsrec::kRecordNumber) != base ||
+      rd32(out, ntfsrec::kBaseReference) != 0) {
     std::fill(out.begin(), out.end(), 0);
     return false;
   }
@@ -339,12 +342,12 @@ std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, Sec
   out[0].sector = sector;
   std::copy_n(record.begin(), std::min(record.size(), kMaxMftRecordSize), out[0].bytes.begin());
   const std::int64_t units = recordUnits(record);
-  if (rd16(record, 4) < 48) return out;  // no numbers in the header
+  if (rd16(record, ntfsrec::kUsaOffset) < ntfsrec::kNumberedHeader) return out;  // no numbers in the header
   // The base record, and its number and sector.
-  std::uint32_t base = rd32(record, 44);
+  std::uint32_t base = rd32(record, ntfsrec::kRecordNumber);
   SectorNo baseSector = sector;
   std::size_t baseAt = 0;
-  if (rd32(record, 32) != 0) {
+  if (rd32(record, ntfsrec::kBaseReference) != 0) {
     LocatedRecord b;
     if (!readBaseRecord(reader, record, sector, b.bytes, b.sector)) return out;
     base = rd32(b.bytes, 44);
@@ -373,7 +376,9 @@ std::vector<LocatedRecord> recordsOfFile(SectorReader& reader, Bytes record, Sec
     LocatedRecord e;
     e.sector = static_cast<SectorNo>(at);
     if (!readRecordAt(reader, e.sector, e.bytes)) continue;
-    if (rd16(e.bytes, 4) < 48 || rd32(e.bytes, 44) != n || rd32(e.bytes, 32) != base) continue;
+    if (rd16(e.bytes, ntfsrec::kUsaOffset) < ntfsrec::kNumberedHeader || rd32(e.bytes, ntfsrec::kRecordNumber) != n ||
+        rd32(e.bytes, ntfsrec::kBaseReference) != base)
+      continue;
     out.push_back(e);
   }
   return out;

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "ntfs/data_attr.h"
 #include "recovery/extract.h"
+#include "ntfs/record_header.h"
 
 namespace osprin {
 
@@ -401,7 +402,7 @@ VerdictCounts assessNtfs(SectorReader& reader, const VolumeParams& vp, FileTree&
     if (!hasText(Bytes(rec.data(), rec.size()), 0, "FILE")) return;
     if (!fixedUp) applyFixup(rec);
     const Bytes r(rec.data(), rec.size());
-    if (rd16(r, 22) & 1) {
+    if (rd16(r, ntfsrec::kFlags) & 1) {
       eachAttribute(r, [&](std::size_t p, std::uint32_t, std::uint32_t) {
         if (rd8(r, p + 8) != 1) return false;
         const RunList list = decodeDataRuns(r, p);
@@ -412,7 +413,8 @@ VerdictCounts assessNtfs(SectorReader& reader, const VolumeParams& vp, FileTree&
     }
     if (auto it = files.find(sector); it != files.end()) it->second = stashData(r);
     if (h <= UINT32_MAX) {
-      if (auto it = folders.find(static_cast<std::uint32_t>(h)); it != folders.end() && (rd16(r, 22) & 1) == 0)
+      if (auto it = folders.find(static_cast<std::uint32_t>(h));
+          it != folders.end() && (rd16(r, ntfsrec::kFlags) & 1) == 0)
         it->second = stashIndex(r);
     }
   };

@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "ntfs/data_attr.h"
 #include "volume/walkers.h"
+#include "ntfs/record_header.h"
 
 namespace osprin {
 
@@ -97,7 +98,8 @@ class RefRecords {
       if (num == n) return ok ? Bytes(buf) : Bytes();
     auto& e = loaded_.emplace_back();
     std::get<0>(e) = n;
-    std::get<1>(e) = readMftRecord(reader_, runs_, n, std::get<2>(e)) && rd32(std::get<2>(e), 32) == base_;
+    std::get<1>(e) =
+        readMftRecord(reader_, runs_, n, std::get<2>(e)) && rd32(std::get<2>(e), ntfsrec::kBaseReference) == base_;
     return std::get<1>(e) ? Bytes(std::get<2>(e)) : Bytes();
   }
 
@@ -219,13 +221,13 @@ void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs,
     applyFixup(rec);
     // An extension record holds attributes of the file whose base record
     // it names; it is read with that record, not listed on its own.
-    if (rd32(rec, 32) != 0) continue;
+    if (rd32(rec, ntfsrec::kBaseReference) != 0) continue;
 
     refs.assign(1, h);
     collectAttributeList(reader, vp.clusterBase, vp.sectorsPerCluster, rec, refs);
     others.reset(h);
     auto recordOf = [&](std::size_t j) { return j == 0 ? Bytes(rec) : others.get(refs[j]); };
-    const std::uint8_t flags = rd8(rec, 22);
+    const std::uint8_t flags = rd8(rec, ntfsrec::kFlags);
 
     bool named = false;
     for (std::size_t j = 0; j < refs.size() && !named; ++j) {
