@@ -42,7 +42,7 @@ std::map<std::string, ListRow> walk(Session& s) {
     auto [prefix, item] = todo.back();
     todo.pop_back();
     for (const auto& row : s.listItem(item)) {
-      std::string name = s.isFat() ? lower(row.name) : row.name;
+      std::string name = s.usesFatTree() ? lower(row.name) : row.name;
       out[prefix + "/" + name] = row;
       if (row.folder) todo.emplace_back(prefix + "/" + name, static_cast<std::uint32_t>(row.id));
     }
@@ -63,8 +63,8 @@ TEST(Session, StandardScanOfEachPartitionMatchesTheManifest) {
     for (const auto& e : test::readManifestEntries("sample", keys[i])) {
       // A deleted FAT entry without a long name has lost its first letter
       // (listed as 'x'); the FAT tests check those names.
-      if (t.s.isFat() && e.deleted) continue;
-      auto it = rows.find(t.s.isFat() ? lower(e.path) : e.path);
+      if (t.s.usesFatTree() && e.deleted) continue;
+      auto it = rows.find(t.s.usesFatTree() ? lower(e.path) : e.path);
       ASSERT_NE(it, rows.end()) << keys[i] << " " << e.path;
       EXPECT_EQ(it->second.folder, e.kind == "folder") << e.path;
       EXPECT_EQ(it->second.deleted, e.deleted) << keys[i] << " " << e.path;
@@ -276,8 +276,8 @@ TEST_P(PreviewBytes, AreTheBytesRecoveryWrites) {
   std::atomic<int> cancel{0};
   int checked = 0;
   for (const auto& e : test::readManifestEntries(c.fixture, c.volume)) {
-    if (e.kind != "file" || e.sha256.empty() || (e.deleted && (!e.recoverable || s.isFat()))) continue;
-    auto it = rows.find(s.isFat() ? lower(e.path) : e.path);
+    if (e.kind != "file" || e.sha256.empty() || (e.deleted && (!e.recoverable || s.usesFatTree()))) continue;
+    auto it = rows.find(s.usesFatTree() ? lower(e.path) : e.path);
     ASSERT_NE(it, rows.end()) << e.path;
     const Session::Preview whole = s.previewRow(it->second, static_cast<std::size_t>(e.size) + 1, cancel);
     ASSERT_TRUE(whole.ok) << e.path << ": " << whole.error;

@@ -114,7 +114,7 @@ TEST_F(FindFiles, PatternsListWhatTheCoreFinds) {
     // "*" lists every file record, deleted ones included.
     search(d, "*");
     const auto all = rowsOf(d.results);
-    const std::size_t records = s->isFat() ? s->tree.fatFiles.size() : s->ntfsFiles().list().size();
+    const std::size_t records = s->usesFatTree() ? s->tree.fatFiles.size() : s->ntfsFiles().list().size();
     EXPECT_EQ(all.size(), records) << part;
     EXPECT_EQ(all, coreRows(*s, "*"));
     EXPECT_EQ(d.foundValue->text(), QString::number(all.size()));

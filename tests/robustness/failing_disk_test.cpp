@@ -35,7 +35,7 @@ std::optional<ListRow> rowAt(Session& s, const std::string& path) {
     const std::string part = rest.substr(0, slash);
     const ListRow* hit = nullptr;
     for (const ListRow& r : rows)
-      if (s.isFat() ? test::lowerCase(r.name) == test::lowerCase(part) : r.name == part) hit = &r;
+      if (s.usesFatTree() ? test::lowerCase(r.name) == test::lowerCase(part) : r.name == part) hit = &r;
     if (!hit) return std::nullopt;
     if (slash == std::string::npos) return *hit;
     if (!hit->folder) return std::nullopt;
@@ -46,7 +46,7 @@ std::optional<ListRow> rowAt(Session& s, const std::string& path) {
 
 // The first sector of a file's data.
 SectorNo firstDataSector(Session& s, const ListRow& row) {
-  if (s.isFat()) {
+  if (s.usesFatTree()) {
     const std::int64_t i = s.tree.findFatFileByIndex(static_cast<std::uint32_t>(row.id));
     EXPECT_GE(i, 0);
     return s.vp.clusterSector(s.tree.fatFiles[static_cast<std::size_t>(i)].firstCluster);
@@ -63,7 +63,7 @@ SectorNo firstDataSector(Session& s, const ListRow& row) {
 
 // The first sector of a folder's directory (FAT) or its MFT record (NTFS).
 SectorNo folderSector(Session& s, const ListRow& row) {
-  EXPECT_TRUE(s.isFat());
+  EXPECT_TRUE(s.usesFatTree());
   return s.vp.clusterSector(s.identityOfItem(static_cast<std::uint32_t>(row.id)));
 }
 
@@ -376,7 +376,7 @@ TEST(FailingDisk, SectorsReadOnTheThirdAttemptAreRead) {
       auto photo = rowAt(probe.s, "/Pictures/photo.jpg");
       ASSERT_TRUE(photo);
       dataSector = firstDataSector(probe.s, *photo);
-      if (probe.s.isFat()) {
+      if (probe.s.usesFatTree()) {
         dirSector = folderSector(probe.s, *rowAt(probe.s, "/Documents"));
       } else {
         recordSector = static_cast<SectorNo>(rowAt(probe.s, "/readme.txt")->id);

@@ -399,7 +399,7 @@ TEST_P(FatChainEnd, OneRuleForFoldersAndFiles) {
   auto r = v.reader();
   auto vp = paramsOf(c.fs, c.fs == FsType::Fat32 ? 32 : 1, 16, 1);
   EXPECT_EQ(readDirectoryChain(*r, vp, 5), c.expected);
-  FatTable copy(*r, vp.fat2Start, vp.sectorsPerFat, c.fs == FsType::Fat32);
+  FatTable copy(*r, vp.fat2Start, vp.sectorsPerFat, c.fs);
   EXPECT_EQ(copy.follow(5, 100).clusters, c.expected);
 }
 

@@ -169,13 +169,13 @@ std::uint32_t Session::identityOfItem(std::uint32_t item) const {
   std::int64_t f = tree.folderOfItem(item);
   if (f < 0) return rootIdentity();
   auto i = static_cast<std::size_t>(f);
-  if (isFat()) return i < tree.fatFolders.size() ? tree.fatFolders[i].firstCluster : rootIdentity();
+  if (usesFatTree()) return i < tree.fatFolders.size() ? tree.fatFolders[i].firstCluster : rootIdentity();
   return i < tree.ntfsFolders.size() ? tree.ntfsFolders[i].recordNumber : rootIdentity();
 }
 
 std::vector<ListRow> Session::listFolder(std::uint32_t identity) {
   FileFilter filter = filters.fileFilter();
-  if (isFat()) return listFatFolder(tree, identity, filter);
+  if (usesFatTree()) return listFatFolder(tree, identity, filter);
   if (vp.fsType == FsType::Ntfs) return listNtfsFolder(tree, ntfsFiles(), identity, filter);
   return {};
 }
@@ -191,11 +191,11 @@ bool Session::renameRow(const ListRow& row, std::string_view newName) {
   if (row.folder) {
     std::int64_t f = tree.folderOfItem(static_cast<std::uint32_t>(row.id));
     if (f < 0) return false;
-    if (isFat()) tree.renameFatFolderAt(static_cast<std::size_t>(f), newName);
+    if (usesFatTree()) tree.renameFatFolderAt(static_cast<std::size_t>(f), newName);
     else tree.renameNtfsFolderAt(static_cast<std::size_t>(f), newName);
     return true;
   }
-  if (isFat()) {
+  if (usesFatTree()) {
     std::int64_t i = tree.findFatFileByIndex(static_cast<std::uint32_t>(row.id));
     if (i < 0) return false;
     tree.fatFiles[static_cast<std::size_t>(i)].name.assign(newName);
@@ -258,7 +258,7 @@ RecoveryResult Session::recoverRows(const std::vector<ListRow>& rows, const std:
 std::string Session::filePath(std::size_t index) {
   std::string path;
   std::uint32_t parent;
-  if (isFat()) {
+  if (usesFatTree()) {
     if (index >= tree.fatFiles.size()) return "";
     path = "/" + tree.fatFiles[index].name;
     parent = tree.fatFiles[index].parentCluster;
@@ -270,12 +270,12 @@ std::string Session::filePath(std::size_t index) {
   }
   // Up the parents to the root; a damaged chain of parents ends after as
   // many steps as there are folders.
-  const std::size_t limit = isFat() ? tree.fatFolders.size() : tree.ntfsFolders.size();
+  const std::size_t limit = usesFatTree() ? tree.fatFolders.size() : tree.ntfsFolders.size();
   for (std::size_t step = 0; step <= limit && parent != rootIdentity(); ++step) {
-    const std::int64_t f = isFat() ? tree.findFatFolder(parent) : tree.findNtfsFolder(parent);
+    const std::int64_t f = usesFatTree() ? tree.findFatFolder(parent) : tree.findNtfsFolder(parent);
     if (f < 0) break;
     const auto i = static_cast<std::size_t>(f);
-    if (isFat()) {
+    if (usesFatTree()) {
       path = "/" + tree.fatFolders[i].name + path;
       parent = tree.fatFolders[i].parentCluster;
     } else {
@@ -294,7 +294,7 @@ std::unique_ptr<RecoveryReport> Session::makeReport() {
     }
     const auto i = static_cast<std::size_t>(req.record);
     e.sourcePath = filePath(i);
-    if (isFat()) {
+    if (usesFatTree()) {
       if (i >= tree.fatFiles.size()) return;
       const FatFileNode& f = tree.fatFiles[i];
       e.modified = isoFatTime(f.writeDate, 0, false);
@@ -485,7 +485,7 @@ void Session::useSnapshot(LoadedSnapshot&& loaded) {
   if (vp.fsType == FsType::Ntfs) {
     mftRuns = reader ? readMftRuns(*reader, vp.clusterBase, vp.mftStart, vp.sectorsPerCluster) : MftRuns{};
     tree.buildNtfsFolderTree();
-  } else if (isFat()) {
+  } else if (usesFatTree()) {
     tree.buildFatFolderTree();
   }
 }
@@ -525,7 +525,7 @@ FolderStats folderStats(Session& s, std::uint32_t treeItem) {
     stack.pop_back();
     ++st.folders;
     std::uint32_t id = s.identityOfItem(item);
-    if (s.isFat()) {
+    if (s.usesFatTree()) {
       for (std::uint32_t i : s.tree.fatFileChildren(id)) {
         ++st.files;
         st.bytes += s.tree.fatFiles[i].size;

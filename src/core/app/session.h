@@ -109,12 +109,13 @@ class Session {
   RecoverySettings settings;
   FilterTable filters;
 
-  bool isFat() const { return osprin::isFat(vp.fsType); }
+  // Whether the tree in use is in the FAT lists (FAT16, FAT32, exFAT).
+  bool usesFatTree() const { return osprin::usesFatTree(vp.fsType); }
   // The NTFS files of the tree in use (standard scan list, or the deep
   // scan's records of the chosen file system).
   NtfsFileSet ntfsFiles();
   // The identity of the root folder (FAT 0, NTFS 5).
-  std::uint32_t rootIdentity() const { return isFat() ? kFatRootCluster : kNtfsRootRecord; }
+  std::uint32_t rootIdentity() const { return usesFatTree() ? kFatRootCluster : kNtfsRootRecord; }
   // The identity of the folder shown by a tree item (the root's for the root
   // item or an unknown item).
   std::uint32_t identityOfItem(std::uint32_t item) const;

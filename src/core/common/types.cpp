@@ -10,6 +10,7 @@ std::string_view fsTypeText(FsType t) {
     case FsType::Fat16: return "FAT16";
     case FsType::Fat32: return "FAT32";
     case FsType::Ntfs: return "NTFS";
+    case FsType::Exfat: return "exFAT";
     default: return "";
   }
 }
@@ -20,6 +21,7 @@ FsType parseFsType(std::string_view text) {
   if (up == "FAT16") return FsType::Fat16;
   if (up == "FAT32") return FsType::Fat32;
   if (up == "NTFS") return FsType::Ntfs;
+  if (up == "EXFAT") return FsType::Exfat;
   return FsType::None;
 }
 

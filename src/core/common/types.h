@@ -26,13 +26,17 @@ constexpr unsigned kSectorSize = 512;
 constexpr bool isSectorSize(std::uint64_t v) { return v == 512 || v == 1024 || v == 2048 || v == 4096; }
 
 // File-system code of a selection, a mounted volume or a found file system.
-enum class FsType : std::uint16_t { None = 0, Fat16 = 100, Fat32 = 200, Ntfs = 300 };
+enum class FsType : std::uint16_t { None = 0, Fat16 = 100, Fat32 = 200, Ntfs = 300, Exfat = 400 };
 
 inline bool isFat(FsType t) { return t == FsType::Fat16 || t == FsType::Fat32; }
+// The file systems whose trees are kept in the FAT lists of a FileTree
+// (folders named by first cluster): FAT16, FAT32 and exFAT.
+inline bool usesFatTree(FsType t) { return isFat(t) || t == FsType::Exfat; }
+inline bool isKnownFsType(FsType t) { return usesFatTree(t) || t == FsType::Ntfs; }
 
-// "FAT16", "FAT32", "NTFS"; "" for anything else.
+// "FAT16", "FAT32", "NTFS", "exFAT"; "" for anything else.
 std::string_view fsTypeText(FsType t);
-// Parses "FAT16"/"FAT32"/"NTFS" (any case); FsType::None when not one of them.
+// Parses "FAT16"/"FAT32"/"NTFS"/"exFAT" (any case); FsType::None when not one of them.
 FsType parseFsType(std::string_view text);
 
 // 1 standard scan, 2 advanced (deep) scan.

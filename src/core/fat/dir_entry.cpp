@@ -153,6 +153,35 @@ EntryKind nameEntry(Bytes sector, int e, Bytes before, FsType fs, bool parentDel
   return EntryKind::Named;
 }
 
+bool exfatUtcFileTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths, std::uint8_t utc,
+                      std::uint64_t& filetime) {
+  int offset = 0;
+  if (!exfatUtcOffsetMinutes(utc, offset)) return false;
+  const unsigned day = date & 0x1Fu, month = (date >> 5) & 0x0Fu;
+  const int year = 1980 + (date >> 9);
+  static const unsigned mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > mdays[month - 1] + (month == 2 && leap ? 1u : 0u)) return false;
+  const unsigned hour = time >> 11, minute = (time >> 5) & 0x3Fu, second = (time & 0x1Fu) * 2u;
+  if (hour > 23 || minute > 59 || second > 59) return false;
+  // Days since 1601-01-01 (the proleptic Gregorian calendar).
+  auto daysFromCivil = [](std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;  // days since 1970-01-01
+  };
+  constexpr std::int64_t kDays1601To1970 = 134774;
+  const std::int64_t days = daysFromCivil(year, month, day) + kDays1601To1970;
+  const std::int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second + hundredths / 100 -
+                               std::int64_t{offset} * 60;
+  filetime = static_cast<std::uint64_t>(seconds) * 10000000ull + std::uint64_t{hundredths % 100u} * 100000ull;
+  return true;
+}
+
 FatTimes fatEntryTimes(Bytes e) {
   FatTimes t;
   t.createHundredths = rd8(e, 13);

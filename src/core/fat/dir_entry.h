@@ -29,7 +29,29 @@ struct FatTimes {
   std::uint16_t writeDate = 0;        // entry bytes 24-25 (last write)
   std::uint16_t writeTime = 0;        // entry bytes 22-23
   std::uint16_t accessDate = 0;       // entry bytes 18-19 (last access, a date only)
+  // exFAT only (0 on FAT): the 10 ms units of the last write (0-199), and
+  // the UTC offsets of the creation and last write as exFAT stores them
+  // (bit 7 set: bits 0-6 are a signed count of 15 minutes; clear: no offset).
+  std::uint8_t writeHundredths = 0;
+  std::uint8_t createUtc = 0;
+  std::uint8_t writeUtc = 0;
 };
+
+// The UTC offset in minutes of an exFAT offset byte; false when the byte
+// says none is stored.
+inline bool exfatUtcOffsetMinutes(std::uint8_t utc, int& minutes) {
+  if ((utc & 0x80) == 0) return false;
+  const int quarters = (utc & 0x40) != 0 ? static_cast<int>(utc & 0x7F) - 128 : static_cast<int>(utc & 0x7F);
+  minutes = quarters * 15;
+  return true;
+}
+
+// The FILETIME (100 ns units since 1601-01-01 UTC) of an exFAT time: the
+// packed date and time, its 10 ms units (0-199) and its UTC offset byte.
+// False when no offset is stored (the time is then a local time of an
+// unknown zone, as on FAT) or the date names no calendar day.
+bool exfatUtcFileTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths, std::uint8_t utc,
+                      std::uint64_t& filetime);
 
 // The times of a 32-byte directory entry.
 FatTimes fatEntryTimes(Bytes entry);

@@ -36,7 +36,7 @@ FatTable::Chain FatTable::follow(std::uint32_t first, std::uint64_t maxClusters,
       chain.unreadable = start_ != 0 && (units_ == 0 || c / fatEntriesPerUnit(fat32_) < units_);
       break;
     }
-    if (!fatLinksOn(next, fat32_)) break;
+    if (!(exfat_ ? exfatLinksOn(next) : fatLinksOn(next, fat32_))) break;
     // A cluster past the table belongs to no chain.
     if (units_ != 0 && next / fatEntriesPerUnit(fat32_) >= units_) break;
     // A cluster already in the chain would loop.

@@ -1,7 +1,7 @@
 #pragma once
-// The file allocation table of a FAT16 or FAT32 volume: entries and the
-// chains they link. The one reader of the table that folders, recovery and
-// the verdicts follow.
+// The file allocation table of a FAT16, FAT32 or exFAT volume: entries and
+// the chains they link. The one reader of the table that folders, recovery
+// and the verdicts follow.
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -24,6 +24,9 @@ std::uint32_t fatEntryIn(Bytes unit, std::uint32_t cluster, bool fat32);
 // and at 0xFFFF for FAT16; 0xFFF8 to 0xFFFE are followed as cluster numbers
 // (a table too small to hold such a cluster ends the chain there).
 constexpr bool fatLinksOn(std::uint32_t v, bool fat32) { return v >= 2 && (fat32 ? v < 0x0FFFFFFFu : v != 0xFFFFu); }
+// exFAT's entries are 32 bits whole: 0xFFFFFFF7 marks a bad cluster and
+// 0xFFFFFFF8 and above end the chain.
+constexpr bool exfatLinksOn(std::uint32_t v) { return v >= 2 && v < 0xFFFFFFF7u; }
 
 // One copy of the table, read a 512-byte unit at a time (the last one read
 // is kept for the next entry).
@@ -31,8 +34,9 @@ class FatTable {
  public:
   // start: the table's first unit (0: no table); units: its length (0:
   // unknown, not checked).
-  FatTable(SectorReader& reader, SectorNo start, std::uint64_t units, bool fat32)
-      : reader_(reader), start_(start), units_(units), fat32_(fat32) {}
+  // fs: FsType::Fat16, Fat32 or Exfat (the entries' width and end marks).
+  FatTable(SectorReader& reader, SectorNo start, std::uint64_t units, FsType fs)
+      : reader_(reader), start_(start), units_(units), fat32_(fs != FsType::Fat16), exfat_(fs == FsType::Exfat) {}
 
   // The entry of cluster; false when it lies past the table or its unit
   // cannot be read.
@@ -52,6 +56,7 @@ class FatTable {
   SectorNo start_;
   std::uint64_t units_;
   bool fat32_;
+  bool exfat_;
   std::uint64_t cached_ = UINT64_MAX;
   bool cachedOk_ = false;
   std::uint8_t unit_[kSectorSize] = {};

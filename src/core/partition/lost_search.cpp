@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "exfat/boot_sector.h"
 #include "fat/boot_sector.h"
 #include "gpt/gpt.h"
 #include "ntfs/boot_sector.h"
@@ -106,6 +107,9 @@ void searchCylinders(SectorReader& reader, const DriveInfo& drive, StopFlag& sto
     } else if (hasText(b, 3, "NTFS")) {
       e.fsType = FsType::Ntfs;
       e.length = rd32(b, 40) * units;
+    } else if (const BareVolume ex = bareVolumeAt(b); ex.fsType == FsType::Exfat) {
+      e.fsType = FsType::Exfat;
+      e.length = ex.length;
     } else {
       continue;
     }
@@ -195,6 +199,8 @@ class BoundaryPass {
       back *= units;
     } else if (v.fsType == FsType::Ntfs) {
       back = v.length - units;  // the counted sectors; the backup follows them
+    } else if (v.fsType == FsType::Exfat) {
+      back = std::uint64_t{kExfatBackupBootSector} * units;  // the backup boot region follows the main one
     }
     const bool behind = back != 0 && back <= q;
     // The backup of a volume found already (an NTFS volume's last sector

@@ -8,6 +8,7 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "exfat/boot_sector.h"
 #include "fat/boot_sector.h"
 #include "mbr/mbr.h"
 #include "ntfs/boot_sector.h"
@@ -26,6 +27,8 @@ FsType classify(std::uint8_t type, const Sector& boot, bool extended) {
   if (fat.fat32Text) return FsType::Fat32;
   if (fat.fat16Text) return FsType::Fat16;
   if (hasText(b, 3, "NTFS")) return FsType::Ntfs;
+  // exFAT shares type 0x07 with NTFS: its boot sector tells them apart.
+  if (hasExfatName(b)) return FsType::Exfat;
   switch (type) {
     case 0x04: case 0x06: case 0x0E: return FsType::Fat16;
     case 0x0B: case 0x0C: return FsType::Fat32;
@@ -42,6 +45,13 @@ BareVolume bareVolumeAt(Bytes s) {
   if (!hasBootSignature(s)) return v;
   const std::uint8_t jump = rd8(s, 0);
   if (jump != 0xEB && jump != 0xE9) return v;
+  if (const auto ex = readExfatBootSector(s)) {
+    if (ex->volumeLength >= kSectorNoLimit / ex->units()) return v;
+    v.bytesPerSector = ex->bytesPerSector();
+    v.fsType = FsType::Exfat;
+    v.length = static_cast<SectorNo>(ex->volumeLength * ex->units());
+    return v;
+  }
   const std::uint32_t bytesPerSector = rd16(s, 11);
   if (!isSectorSize(bytesPerSector)) return v;
   v.bytesPerSector = bytesPerSector;

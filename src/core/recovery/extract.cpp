@@ -553,7 +553,8 @@ void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const
   const bool cut = out.interrupted || (interrupted() && out.written < size);
   if (out.writeErrno == 0 && !cut && req.hasTime) {
     timespec t{};
-    const bool haveTime = isFat(ctx_.vp.fsType) ? timeFromFatTime(req.fatDate, req.fatTime, t) : timeFromFiletime(req.fileTime, t);
+    const bool haveTime = usesFatTree(ctx_.vp.fsType) && req.fileTime == 0 ? timeFromFatTime(req.fatDate, req.fatTime, t)
+                                                                          : timeFromFiletime(req.fileTime, t);
     if (haveTime) {
       timespec times[2] = {t, t};
       ::futimens(out.fd, times);
@@ -641,7 +642,7 @@ void Extractor::finishFile(Output& out, CopyResult& r, std::uint64_t size, const
 std::vector<std::uint32_t> Extractor::buildClusterChain(std::uint32_t first, std::uint32_t count, int copy) {
   std::optional<FatTable>& fat = copy == 1 ? fat1_ : fat2_;
   if (!fat) fat.emplace(ctx_.reader, copy == 1 ? ctx_.vp.fat1Start : ctx_.vp.fat2Start, ctx_.vp.sectorsPerFat,
-                        ctx_.vp.fsType == FsType::Fat32);
+                        ctx_.vp.fsType);
   // One cluster more than the size needs: a longer chain does not fit it.
   return fat->follow(first, std::uint64_t{count} + 1, [this] { return interrupted(); }).clusters;
 }
@@ -689,31 +690,39 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
     lastPercent_ = 0;
   }
   const std::uint64_t size = req.size;
+  // exFAT: past the valid data length every reader of the volume sees zeros.
+  const std::uint64_t valid = std::min(size, req.validLength);
   const std::uint64_t clusterSectors = spc;
   // An entry without a first cluster (an empty file) has nothing to read;
   // one that claims a size without a cluster ends short and is reported.
-  if (size > 0 && req.location >= 2 && req.location <= 0xFFFFFFFFu) {  // a FAT cluster number
+  if (valid > 0 && req.location >= 2 && req.location <= 0xFFFFFFFFu) {  // a FAT cluster number
     const std::uint64_t clusters = (size + clusterSectors * kSectorSize - 1) / (clusterSectors * kSectorSize);
     const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, UINT32_MAX - 1));
     const auto first = static_cast<std::uint32_t>(req.location);
-    std::vector<std::uint32_t> chain = buildClusterChain(first, k, 1);
-    if (chain.size() != k) chain = buildClusterChain(first, k, 2);
-    if (chain.size() != k) chain.clear();  // read contiguously from the first cluster
+    // exFAT's NoFatChain: the clusters are contiguous and the FAT holds no chain.
+    std::vector<std::uint32_t> chain;
+    if (!req.contiguous) {
+      chain = buildClusterChain(first, k, 1);
+      if (chain.size() != k && ctx_.vp.fat2Start != 0) chain = buildClusterChain(first, k, 2);
+      if (chain.size() != k) chain.clear();  // read contiguously from the first cluster
+    }
 
     auto stretchOf = [&](std::uint64_t cluster) { return ctx_.vp.clusterBase + cluster * clusterSectors; };
     Stretch st = Stretch::Ok;
     if (chain.empty()) {
-      st = copyStretch(out, stretchOf(req.location), clusters * clusterSectors, size, req.recoverMode);
+      st = copyStretch(out, stretchOf(req.location), clusters * clusterSectors, valid, req.recoverMode);
     } else {
       // Consecutive clusters of the chain are read as one stretch.
-      for (std::size_t i = 0; i < chain.size() && st == Stretch::Ok && out.written < size;) {
+      for (std::size_t i = 0; i < chain.size() && st == Stretch::Ok && out.written < valid;) {
         std::size_t j = i + 1;
         while (j < chain.size() && chain[j] == chain[j - 1] + 1) ++j;
-        st = copyStretch(out, stretchOf(chain[i]), (j - i) * clusterSectors, size, req.recoverMode);
+        st = copyStretch(out, stretchOf(chain[i]), (j - i) * clusterSectors, valid, req.recoverMode);
         i = j;
       }
     }
   }
+  if (out.written == valid && valid < size && out.writeErrno == 0 && !interrupted())
+    skipZeros(out, size - valid, size, req.recoverMode, true);
   finishFile(out, r, size, req);
   return r;
 }
@@ -965,6 +974,21 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
   return r;
 }
 
+bool Extractor::skipZeros(Output& out, std::uint64_t bytes, std::uint64_t size, RecoverMode mode, bool listed) {
+  if (::lseek(out.fd, static_cast<off_t>(bytes), SEEK_CUR) < 0) {
+    out.writeErrno = errno;
+    return false;
+  }
+  if (ctx_.sink) {
+    if (listed) ctx_.sink->source(0, bytes, true);
+    ctx_.sink->zeros(bytes);
+  }
+  out.holes = true;
+  out.written += bytes;
+  progress(out.written, size, mode);
+  return true;
+}
+
 CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t size, const RunList& runs,
                                        const NtfsDataAttr& info, RecoverMode mode) {
   CopyResult r;
@@ -977,20 +1001,7 @@ CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t 
   // A report hashes every byte; the disk runs of a compressed stream are
   // not listed (its bytes are decoded, not read as they lie).
   CopySink* sink = ctx_.sink;
-  auto skipZeros = [&](std::uint64_t bytes) {
-    if (::lseek(out.fd, static_cast<off_t>(bytes), SEEK_CUR) < 0) {
-      out.writeErrno = errno;
-      return false;
-    }
-    if (sink) {
-      if (!info.compressed()) sink->source(0, bytes, true);
-      sink->zeros(bytes);
-    }
-    out.holes = true;
-    out.written += bytes;
-    progress(out.written, size, mode);
-    return true;
-  };
+  auto skipZeros = [&](std::uint64_t bytes) { return this->skipZeros(out, bytes, size, mode, !info.compressed()); };
   bool undecodable = false;
 
   if (!info.compressed()) {
@@ -1088,18 +1099,32 @@ CopyResult Extractor::writeNtfsDecoded(const std::string& target, std::uint64_t 
   return r;
 }
 
+namespace {
+
+// The request for a file of the FAT lists (FAT16, FAT32, exFAT).
+void fatRequest(const FatFileNode& f, FileCopyRequest& req) {
+  req.name = f.name;
+  req.size = f.size;
+  req.validLength = f.validLength;
+  req.contiguous = f.contiguous;
+  req.location = f.firstCluster;
+  req.listId = f.fileIndex;
+  req.deleted = f.deleted;
+  req.fatDate = f.writeDate;
+  req.fatTime = f.writeTime;
+  // exFAT names the zone of its times: the copy gets the moment itself.
+  std::uint64_t ft = 0;
+  if (exfatUtcFileTime(f.writeDate, f.writeTime, f.writeHundredths, f.writeUtc, ft)) req.fileTime = ft;
+}
+
+}  // namespace
+
 void Extractor::copyFatRecord(std::size_t index, const std::string& folder) {
   const FatFileNode& f = ctx_.tree.fatFiles[index];
   FileCopyRequest req;
   req.targetFolder = folder;
-  req.name = f.name;
-  req.size = f.size;
-  req.location = f.firstCluster;
-  req.listId = f.fileIndex;
   req.recoverMode = RecoverMode::Recover;
-  req.deleted = f.deleted;
-  req.fatDate = f.writeDate;
-  req.fatTime = f.writeTime;
+  fatRequest(f, req);
   req.record = static_cast<std::int64_t>(index);
   req.recoverable = f.recoverable;
   copyWatched(req, true);
@@ -1239,8 +1264,8 @@ std::int64_t Extractor::ntfsFileBySector(SectorNo s, std::string_view stream) {
 
 void Extractor::recoverRows(std::span<const ListRow> rows, const std::string& destination) {
   const FsType fs = ctx_.vp.fsType;
-  if (fs != FsType::Fat16 && fs != FsType::Fat32 && fs != FsType::Ntfs) return;
-  const bool fat = isFat(fs);
+  if (!isKnownFsType(fs)) return;
+  const bool fat = usesFatTree(fs);
   // A stream whose file is among the rows comes with its file when streams
   // are asked for; it is not copied twice.
   std::unordered_set<std::string_view> filesChosen;
@@ -1321,17 +1346,10 @@ CopyResult copyRowForOpen(RecoveryContext& ctx, const ListRow& row, const std::s
   FileCopyRequest req;
   req.targetFolder = folder;
   req.recoverMode = RecoverMode::Open;
-  if (isFat(ctx.vp.fsType)) {
+  if (usesFatTree(ctx.vp.fsType)) {
     const std::int64_t idx = ctx.tree.findFatFileByIndex(static_cast<std::uint32_t>(row.id));
     if (idx < 0) return r;
-    const FatFileNode& f = ctx.tree.fatFiles[static_cast<std::size_t>(idx)];
-    req.name = f.name;
-    req.size = f.size;
-    req.location = f.firstCluster;
-    req.listId = f.fileIndex;
-    req.deleted = f.deleted;
-    req.fatDate = f.writeDate;
-    req.fatTime = f.writeTime;
+    fatRequest(ctx.tree.fatFiles[static_cast<std::size_t>(idx)], req);
     return ex.copyFatFile(req);
   }
   if (ctx.vp.fsType != FsType::Ntfs) return r;

@@ -49,11 +49,16 @@ struct FileCopyRequest {
   std::string name;  // replaced by the name actually written (renamed duplicates)
   std::uint64_t size = 0;
   std::uint64_t location = 0;  // FAT: first cluster; NTFS: sector of the 1024-byte MFT record
+  // exFAT: the bytes written (what follows reads as zeros), and the
+  // NoFatChain flag (contiguous clusters, no FAT chain). FAT: size, false.
+  std::uint64_t validLength = UINT64_MAX;
+  bool contiguous = false;
   std::uint32_t listId = 0;    // FAT: the file's fileIndex (carried along)
   RecoverMode recoverMode = RecoverMode::Recover;
   bool deleted = false;
   // The time stamp the finished file receives. FAT: the packed write date
-  // and time; NTFS: a FILETIME. Not applied when hasTime is false.
+  // and time; NTFS (and exFAT with a UTC offset): a FILETIME, used when not
+  // 0. Not applied when hasTime is false.
   std::uint16_t fatDate = 0;
   std::uint16_t fatTime = 0;
   std::uint64_t fileTime = 0;
@@ -261,6 +266,10 @@ class Extractor {
                         CopyResult& r, Output& out);
   // Copies size - written bytes (at most) of a contiguous stretch of sectors.
   enum class Stretch { Ok, Interrupted, PastEnd, WriteFailed };
+  // Adds bytes of zeros to the file (a hole), as a sink sees them (with
+  // listed, as a source of zeros in its list of disk ranges). False when
+  // the file could not be extended.
+  bool skipZeros(Output& out, std::uint64_t bytes, std::uint64_t size, RecoverMode mode, bool listed);
   Stretch copyStretch(Output& out, std::uint64_t firstSector, std::uint64_t sectors, std::uint64_t size,
                       RecoverMode mode);
   // Copies up to `bytes` from firstSector of an image file straight into

@@ -9,7 +9,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "exfat/volume.h"
 #include "fat/fat_table.h"
+#include "volume/walkers.h"
 #include "common/bytes.h"
 #include "common/text.h"
 #include "ntfs/data_attr.h"
@@ -267,6 +269,75 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
 }
 
 // ---------------------------------------------------------------------------
+// exFAT: the allocation bitmap says which clusters are claimed.
+
+VerdictCounts assessExfat(SectorReader& reader, const VolumeParams& vp, FileTree& tree, const StopFlag* stop) {
+  VerdictCounts counts;
+  const ExfatGeometry g = exfatGeometryOf(vp);
+  const std::uint64_t cb = g.clusterBytes();
+  auto allUnknown = [&] {
+    for (auto& f : tree.fatFiles)
+      if (f.deleted) count(counts, f.recoverable = unknownVerdict());
+    for (auto& f : tree.fatFolders)
+      if (f.deleted) count(counts, f.recoverable = unknownVerdict());
+    return counts;
+  };
+  if (cb == 0 || g.clusterCount == 0 || !g.validCluster(vp.bitmapCluster) || vp.bitmapBytes == 0) return allUnknown();
+  FatTable fat(reader, g.fatStart, g.fatUnits, FsType::Exfat);
+  const std::uint64_t bitmapBytes = std::min<std::uint64_t>(vp.bitmapBytes, (std::uint64_t{g.clusterCount} + 7) / 8);
+  const ExfatExtent where = exfatClusters(fat, g, vp.bitmapCluster, bitmapBytes, false, true, bitmapBytes);
+  std::vector<SectorRange> unread;
+  std::vector<std::uint8_t> bits(static_cast<std::size_t>(where.clusters.size() * cb), 0);
+  for (std::size_t i = 0; i < where.clusters.size(); ++i) {
+    if (stopped(stop)) return counts;
+    std::vector<SectorRange> bad;
+    reader.readSectorsClearing(g.clusterSector(where.clusters[i]), static_cast<std::uint32_t>(g.clusterUnits),
+                               bits.data() + i * cb, &bad);
+    for (const SectorRange& r : bad)
+      unread.push_back({i * g.clusterUnits + (r.first - g.clusterSector(where.clusters[i])), r.count});
+  }
+  ClusterMap map;
+  map.reset(std::uint64_t{g.clusterCount} + kExfatFirstCluster);
+  map.claimRange(0, kExfatFirstCluster);
+  const std::uint64_t known = std::min<std::uint64_t>(bits.size() * 8, g.clusterCount);
+  for (std::uint64_t c = 0; c < known; ++c)
+    if ((bits[static_cast<std::size_t>(c / 8)] >> (c % 8)) & 1) map.claim(c + kExfatFirstCluster);
+  if (known < g.clusterCount) map.markUnknown(known + kExfatFirstCluster, g.clusterCount - known);
+  for (const SectorRange& r : unread) map.markUnknown(r.first * kSectorSize * 8 + kExfatFirstCluster, r.count * kSectorSize * 8);
+  counts.allocationRead = true;
+
+  // The clusters recovery reads: contiguous for NoFatChain, else the chain,
+  // else (a deleted file's chain is freed with it) contiguous by guess.
+  auto judge = [&](std::uint32_t first, std::uint64_t bytes, bool contiguous) {
+    VerdictCounter v(map);
+    if (!g.validCluster(first) || (bytes + cb - 1) / cb > g.clusterCount) {
+      v.setUnknown();
+      return v.result();
+    }
+    const ExfatExtent e = exfatClusters(fat, g, first, std::max<std::uint64_t>(bytes, 1), contiguous, true,
+                                        std::max<std::uint64_t>(bytes, 1));
+    if (e.guessed) v.setGuessed();
+    if (contiguous || e.guessed)
+      v.addRange(first, e.clusters.size());
+    else
+      for (std::uint32_t c : e.clusters) v.add(c);
+    return v.result();
+  };
+  for (auto& f : tree.fatFiles) {
+    if (!f.deleted) continue;
+    if (stopped(stop)) return counts;
+    f.recoverable = judge(f.firstCluster, f.size, f.contiguous);
+    count(counts, f.recoverable);
+  }
+  for (auto& f : tree.fatFolders) {
+    if (!f.deleted) continue;
+    f.recoverable = judge(f.firstCluster, f.dataLength, f.contiguous);
+    count(counts, f.recoverable);
+  }
+  return counts;
+}
+
+// ---------------------------------------------------------------------------
 // NTFS
 
 constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
@@ -516,6 +587,7 @@ VerdictCounts assessRecoverability(SectorReader& reader, const VolumeParams& vp,
   for (auto& f : tree.ntfsFolders) f.recoverable = {};
   ntfsFiles.forEach([&](std::size_t i) { ntfsFiles.list()[i].recoverable = {}; });
   if (isFat(vp.fsType)) return assessFat(reader, vp, tree, ntfsFiles, stop);
+  if (vp.fsType == FsType::Exfat) return assessExfat(reader, vp, tree, stop);
   if (vp.fsType == FsType::Ntfs) return assessNtfs(reader, vp, tree, ntfsFiles, std::move(mftRuns), stop);
   return {};
 }

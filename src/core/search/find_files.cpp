@@ -51,7 +51,7 @@ FindResult findFiles(FileTree& tree, FsType fsType, const NtfsFileSet& ntfsFiles
     obs.text(TextField::LastMatch, hit.name);
   };
 
-  if (isFat(fsType)) {
+  if (usesFatTree(fsType)) {
     PathCache paths(tree, true);
     for (const FatFileNode& f : tree.fatFiles) {
       if (cancel.load() != 0) {

@@ -25,6 +25,14 @@ constexpr std::size_t kFatFileFixed10 = 21;
 constexpr std::size_t kFatTimesExtra = 7;
 constexpr std::size_t kFatFolderFixed = kFatFolderFixed10 + kFatTimesExtra;
 constexpr std::size_t kFatFileFixed = kFatFileFixed10 + kFatTimesExtra;
+// exFAT records (code 400) carry after the FAT fields: the 64-bit size (files)
+// or folder length, the valid data length (files), the NoFatChain flag and
+// the times' write hundredths and UTC offsets.
+constexpr std::size_t kExfatFolderExtra = 8 + 1 + 3;
+constexpr std::size_t kExfatFileExtra = 8 + 8 + 1 + 3;
+constexpr std::size_t kExfatFolderFixed = kFatFolderFixed + kExfatFolderExtra;
+constexpr std::size_t kExfatFileFixed = kFatFileFixed + kExfatFileExtra;
+constexpr std::size_t kExfatExtensionSize = 16;
 constexpr std::size_t kNtfsFolderFixed = 27;
 constexpr std::size_t kNtfsFileFixed = 37;
 constexpr std::size_t kNtfsFileFixedWide = 41;  // version 1.2: the data-record sector in 64 bits
@@ -35,7 +43,7 @@ const char kBadMagic[] = "    Invalid version of the file found : ";
 const char kBadVersion[] = "              version of file does not match with current version 1.1";
 const char kDamaged[] = "The snapshot file is damaged: ";
 
-bool knownCode(std::uint16_t code) { return code == 100 || code == 200 || code == 300; }
+bool knownCode(std::uint16_t code) { return isKnownFsType(static_cast<FsType>(code)); }
 
 std::string sysError(int err) { return std::strerror(err); }
 
@@ -127,14 +135,26 @@ bool needsWideFields(const SnapshotSource& src) {
   return wide;
 }
 
-bool encodeFatBody(Encoder& e, const FileTree& t, std::string& error) {
+void exfatTimes(Encoder& e, const FatTimes& t) {
+  e.u8(t.writeHundredths);
+  e.u8(t.createUtc);
+  e.u8(t.writeUtc);
+}
+
+void readExfatTimes(Bytes b, std::size_t at, FatTimes& t) {
+  t.writeHundredths = rd8(b, at);
+  t.createUtc = rd8(b, at + 1);
+  t.writeUtc = rd8(b, at + 2);
+}
+
+bool encodeFatBody(Encoder& e, const FileTree& t, bool exfat, std::string& error) {
   if (!checkCount(t.fatFolders.size(), "folders", error) || !checkCount(t.fatFiles.size(), "files", error))
     return false;
   e.u32(static_cast<std::uint32_t>(t.fatFolders.size()));
   for (std::size_t i = 0; i < t.fatFolders.size(); ++i) {
     const FatFolderNode& f = t.fatFolders[i];
     if (!checkName(f.name, "folder", i, error)) return false;
-    e.u16(recordLength(f.name, kFatFolderFixed));
+    e.u16(recordLength(f.name, exfat ? kExfatFolderFixed : kFatFolderFixed));
     e.text(f.name);
     e.u32(f.firstCluster);
     e.u32(f.parentCluster);
@@ -143,21 +163,32 @@ bool encodeFatBody(Encoder& e, const FileTree& t, std::string& error) {
     e.u8(f.deleted ? 1 : 0);
     e.u16(0);  // reserved
     fatTimes(e, f.times());
+    if (exfat) {
+      e.u64(f.dataLength);
+      e.u8(f.contiguous ? 1 : 0);
+      exfatTimes(e, f.times());
+    }
   }
   e.u32(static_cast<std::uint32_t>(t.fatFiles.size()));
   for (std::size_t i = 0; i < t.fatFiles.size(); ++i) {
     const FatFileNode& f = t.fatFiles[i];
     if (!checkName(f.name, "file", i, error)) return false;
-    e.u16(recordLength(f.name, kFatFileFixed));
+    e.u16(recordLength(f.name, exfat ? kExfatFileFixed : kFatFileFixed));
     e.text(f.name);
     e.u32(f.firstCluster);
     e.u32(f.parentCluster);
     e.u16(f.writeDate);
     e.u16(f.accessDate);
-    e.u32(f.size);
+    e.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(f.size, 0xFFFFFFFFu)));
     e.u8(f.deleted ? 1 : 0);
     e.u32(f.fileIndex);
     fatTimes(e, f.times());
+    if (exfat) {
+      e.u64(f.size);
+      e.u64(f.validLength);
+      e.u8(f.contiguous ? 1 : 0);
+      exfatTimes(e, f.times());
+    }
   }
   return true;
 }
@@ -352,7 +383,7 @@ class Parser {
     p.fsType = static_cast<FsType>(volCode);
     if (!v10_ && !headerExtension(s)) return status_;
 
-    bool ok = p.fsType == FsType::Ntfs ? ntfsBody(s.tree) : fatBody(s.tree);
+    bool ok = p.fsType == FsType::Ntfs ? ntfsBody(s.tree) : fatBody(s.tree, p.fsType == FsType::Exfat);
     if (!ok) return status_;
 
     std::uint8_t extra = 0;
@@ -466,6 +497,15 @@ class Parser {
         done += len;
         continue;
       }
+      if (tag == kSnapshotTagExfat && len == kExfatExtensionSize) {
+        if (!need(field, len, "the exFAT field")) return false;
+        const Bytes f(field, len);
+        s.params.clusterCount = rd32(f, 0);
+        s.params.bitmapCluster = rd32(f, 4);
+        s.params.bitmapBytes = rd64(f, 8);
+        done += len;
+        continue;
+      }
       for (std::uint32_t left = len; left > 0;) {
         const std::uint32_t k = std::min<std::uint32_t>(left, sizeof field);
         if (!need(field, k, "the header extension")) return false;
@@ -476,33 +516,43 @@ class Parser {
     return true;
   }
 
-  bool fatBody(FileTree& t) {
+  bool fatBody(FileTree& t, bool exfat) {
     // Version 1.0 records lack the times that 1.1 adds; they load with
     // those times 0, as that version had them.
-    const std::size_t folderFixed = v10_ ? kFatFolderFixed10 : kFatFolderFixed;
-    const std::size_t fileFixed = v10_ ? kFatFileFixed10 : kFatFileFixed;
+    const std::size_t folderFixed = exfat ? kExfatFolderFixed : v10_ ? kFatFolderFixed10 : kFatFolderFixed;
+    const std::size_t fileFixed = exfat ? kExfatFileFixed : v10_ ? kFatFileFixed10 : kFatFileFixed;
     std::uint32_t n = 0;
     if (!count(n, "folder", 2 + folderFixed, 4)) return false;
     std::string name;
-    std::uint8_t f[kNtfsFileFixed];
-    static_assert(kFatFileFixed <= kNtfsFileFixed && kFatFolderFixed <= kNtfsFileFixed);
+    std::uint8_t f[kExfatFileFixed];
+    static_assert(kExfatFolderFixed <= kExfatFileFixed && kFatFileFixed <= kExfatFileFixed);
     for (std::uint32_t i = 0; i < n; ++i) {
       if (!record("folder", i, n, folderFixed, 0, nullptr, name, f)) return false;
       Bytes b(f, folderFixed);
-      const FatTimes times = v10_ ? readFatTimes(Bytes(), 0, rd16(b, 8), rd16(b, 10))
-                                  : readFatTimes(b, kFatFolderFixed10, rd16(b, 8), rd16(b, 10));
+      FatTimes times = v10_ ? readFatTimes(Bytes(), 0, rd16(b, 8), rd16(b, 10))
+                            : readFatTimes(b, kFatFolderFixed10, rd16(b, 8), rd16(b, 10));
+      if (exfat) readExfatTimes(b, kFatFolderFixed + 9, times);
       // A second folder with a first cluster already listed is dropped.
-      t.addFatFolder(name, rd32(b, 0), rd32(b, 4), times, rd8(b, 12) != 0);
+      if (t.addFatFolder(name, rd32(b, 0), rd32(b, 4), times, rd8(b, 12) != 0) && exfat) {
+        t.fatFolders.back().dataLength = rd64(b, kFatFolderFixed);
+        t.fatFolders.back().contiguous = rd8(b, kFatFolderFixed + 8) != 0;
+      }
     }
     std::uint32_t m = 0;
     if (!count(m, "file", 2 + fileFixed, 0)) return false;
     for (std::uint32_t i = 0; i < m; ++i) {
       if (!record("file", i, m, fileFixed, 0, nullptr, name, f)) return false;
       Bytes b(f, fileFixed);
-      const FatTimes times = v10_ ? readFatTimes(Bytes(), 0, rd16(b, 8), rd16(b, 10))
-                                  : readFatTimes(b, kFatFileFixed10, rd16(b, 8), rd16(b, 10));
+      FatTimes times = v10_ ? readFatTimes(Bytes(), 0, rd16(b, 8), rd16(b, 10))
+                            : readFatTimes(b, kFatFileFixed10, rd16(b, 8), rd16(b, 10));
+      if (exfat) readExfatTimes(b, kFatFileFixed + 17, times);
       // The stored fileIndex (bytes 17-20) is not used: files are numbered afresh.
-      t.addFatFile(name, rd32(b, 0), rd32(b, 4), times, rd32(b, 12), rd8(b, 16) != 0);
+      t.addFatFile(name, rd32(b, 0), rd32(b, 4), times, exfat ? rd64(b, kFatFileFixed) : rd32(b, 12),
+                   rd8(b, 16) != 0);
+      if (exfat) {
+        t.fatFiles.back().validLength = std::min(rd64(b, kFatFileFixed + 8), t.fatFiles.back().size);
+        t.fatFiles.back().contiguous = rd8(b, kFatFileFixed + 16) != 0;
+      }
       ++t.fileCount;
     }
     return true;
@@ -627,7 +677,7 @@ bool encodeSnapshot(const SnapshotSource& src, std::vector<std::uint8_t>& out, s
   const auto selCode = static_cast<std::uint16_t>(src.selection.fsType);
   const auto volCode = static_cast<std::uint16_t>(src.params.fsType);
   if (!knownCode(selCode) || !knownCode(volCode)) {
-    error = "Unable to save the snapshot: the file system in work is not FAT16, FAT32 or NTFS";
+    error = "Unable to save the snapshot: the file system in work is not FAT16, FAT32, NTFS or exFAT";
     return false;
   }
   const VolumeParams& p = src.params;
@@ -653,19 +703,26 @@ bool encodeSnapshot(const SnapshotSource& src, std::vector<std::uint8_t>& out, s
   e.u32(p.sectorsPerIndexRecord);
   sector(p.volumeEnd);
   e.u16(src.chosenFsIndex);
-  if (src.disk) {  // the header extension: the disk's identity
-    e.u32(4 + kDiskFieldSize);
+  // The header extension: the disk's identity, exFAT's geometry.
+  const bool exfat = p.fsType == FsType::Exfat;
+  e.u32(static_cast<std::uint32_t>((src.disk ? 4 + kDiskFieldSize : 0) + (exfat ? 4 + kExfatExtensionSize : 0)));
+  if (src.disk) {
     e.u16(kSnapshotTagDisk);
     e.u16(kDiskFieldSize);
     e.u64(src.disk->diskBytes);
     e.u32(src.disk->sectorSize);
     for (std::uint8_t b : src.disk->bootSha256) e.u8(b);
-  } else {
-    e.u32(0);
+  }
+  if (exfat) {
+    e.u16(kSnapshotTagExfat);
+    e.u16(kExfatExtensionSize);
+    e.u32(p.clusterCount);
+    e.u32(p.bitmapCluster);
+    e.u64(p.bitmapBytes);
   }
 
   bool ok = p.fsType == FsType::Ntfs ? encodeNtfsBody(e, *src.tree, src.ntfsFiles, wide, error)
-                                     : encodeFatBody(e, *src.tree, error);
+                                     : encodeFatBody(e, *src.tree, p.fsType == FsType::Exfat, error);
   if (!ok) out.clear();
   return ok;
 }

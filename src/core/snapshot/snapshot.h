@@ -70,6 +70,8 @@ struct SnapshotDisk {
   bool operator==(const SnapshotDisk&) const = default;
 };
 constexpr std::uint16_t kSnapshotTagDisk = 1;
+// exFAT volumes (code 400): u32 cluster count, u32 bitmap cluster, u64 bitmap bytes.
+constexpr std::uint16_t kSnapshotTagExfat = 2;
 
 // What a snapshot is written from.
 struct SnapshotSource {

@@ -149,7 +149,11 @@ std::string isoFileTime(std::uint64_t filetime) {
 std::string isoTime(const StoredTime& t) {
   switch (t.kind) {
     case StoredTime::Kind::None: return "";
-    case StoredTime::Kind::FatLocal: return isoFatTime(t.fatDate, t.fatTime, t.hasTimeOfDay, t.fatHundredths);
+    case StoredTime::Kind::FatLocal: {
+      std::uint64_t ft = 0;
+      if (t.hasTimeOfDay && exfatUtcFileTime(t.fatDate, t.fatTime, t.fatHundredths, t.exfatUtc, ft)) return isoFileTime(ft);
+      return isoFatTime(t.fatDate, t.fatTime, t.hasTimeOfDay, t.fatHundredths);
+    }
     case StoredTime::Kind::FileTimeUtc: return isoFileTime(t.fileTime);
   }
   return "";
@@ -172,10 +176,11 @@ StoredTime fatStoredDate(std::uint16_t date) {
   return t;
 }
 
-StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths) {
+StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths, std::uint8_t exfatUtc) {
   StoredTime t = fatStoredDate(date);
   t.fatTime = time;
   t.fatHundredths = hundredths;
+  t.exfatUtc = exfatUtc;
   t.hasTimeOfDay = true;
   return t;
 }
@@ -192,18 +197,20 @@ std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parent, const F
   for (std::uint32_t i : tree.fatFolderChildren(parent)) {
     const auto& f = tree.fatFolders[i];
     rows.push_back(ListRow{f.name, true, f.deleted, 0, fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
-                           fatDateTimeText(f.writeDate, f.writeTime), f.treeItem,
-                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
-                           fatStoredDateTime(f.writeDate, f.writeTime), {}, f.recoverable});
+                           fatDateTimeText(f.writeDate, f.writeTime, f.writeHundredths), f.treeItem,
+                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths, f.createUtc),
+                           fatStoredDateTime(f.writeDate, f.writeTime, f.writeHundredths, f.writeUtc), {},
+                           f.recoverable});
   }
   for (std::uint32_t i : tree.fatFileChildren(parent)) {
     const auto& f = tree.fatFiles[i];
     if (filter && !filter(f.name)) continue;
     rows.push_back(ListRow{f.name, false, f.deleted, f.size,
                            fatDateTimeText(f.createDate, f.createTime, f.createHundredths),
-                           fatDateTimeText(f.writeDate, f.writeTime), f.fileIndex,
-                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths),
-                           fatStoredDateTime(f.writeDate, f.writeTime), {}, f.recoverable});
+                           fatDateTimeText(f.writeDate, f.writeTime, f.writeHundredths), f.fileIndex,
+                           fatStoredDateTime(f.createDate, f.createTime, f.createHundredths, f.createUtc),
+                           fatStoredDateTime(f.writeDate, f.writeTime, f.writeHundredths, f.writeUtc), {},
+                           f.recoverable});
   }
   return rows;
 }

@@ -22,6 +22,7 @@ struct StoredTime {
   std::uint16_t fatTime = 0;      // FatLocal: packed time of day, when hasTimeOfDay
   std::uint8_t fatHundredths = 0; // FatLocal: 10 ms units of a creation time (0-199)
   bool hasTimeOfDay = false;      // FatLocal: whether the volume stored a time of day
+  std::uint8_t exfatUtc = 0;      // FatLocal: exFAT's UTC offset byte (bit 7 clear: none stored)
   std::uint64_t fileTime = 0;     // FileTimeUtc: 100 ns units since 1601-01-01 UTC
 };
 
@@ -70,10 +71,12 @@ std::string ntfsTimeText(std::uint64_t filetime);
 std::string isoFatTime(std::uint16_t date, std::uint16_t time, bool withTime, std::uint8_t hundredths = 0);
 // NTFS (and exFAT) store UTC: "2026-12-07T14:03:22Z"; "" for 0 (not set).
 std::string isoFileTime(std::uint64_t filetime);
-// The one of the two that t's kind calls for ("" for Kind::None).
+// The one of the two that t's kind calls for ("" for Kind::None). An exFAT
+// time that stores its UTC offset is given in UTC ("...Z").
 std::string isoTime(const StoredTime& t);
 StoredTime fatStoredDate(std::uint16_t date);
-StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths = 0);
+StoredTime fatStoredDateTime(std::uint16_t date, std::uint16_t time, std::uint8_t hundredths = 0,
+                             std::uint8_t exfatUtc = 0);
 StoredTime fileTimeStored(std::uint64_t filetime);
 
 std::vector<ListRow> listFatFolder(FileTree& tree, std::uint32_t parentCluster, const FileFilter& filter = {});

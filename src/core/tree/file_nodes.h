@@ -1,7 +1,8 @@
 #pragma once
 // The four record kinds of a rebuilt directory tree. Parents are named by
 // identity (FAT: first cluster, 0 for the root; NTFS: record number, 5 for
-// the root), never by pointer.
+// the root), never by pointer. exFAT trees use the FAT nodes: a folder is
+// named by its first cluster, the root by 0.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -52,7 +53,14 @@ struct FatFolderNode {
   std::uint16_t createTime = 0;
   std::uint8_t createHundredths = 0;
 
-  FatTimes times() const { return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate}; }
+  std::uint8_t writeHundredths = 0;  // exFAT (FatTimes)
+  std::uint8_t createUtc = 0;
+  std::uint8_t writeUtc = 0;
+
+  FatTimes times() const {
+    return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate, writeHundredths, createUtc,
+            writeUtc};
+  }
   void setTimes(const FatTimes& t) {
     createDate = t.createDate;
     createTime = t.createTime;
@@ -60,8 +68,15 @@ struct FatFolderNode {
     writeDate = t.writeDate;
     writeTime = t.writeTime;
     accessDate = t.accessDate;
+    writeHundredths = t.writeHundredths;
+    createUtc = t.createUtc;
+    writeUtc = t.writeUtc;
   }
   Recoverability recoverable{};  // deleted records only
+  // exFAT: the folder's bytes and whether its clusters are contiguous
+  // (NoFatChain); FAT folders follow their chains.
+  std::uint64_t dataLength = 0;
+  bool contiguous = false;
 };
 
 struct FatFileNode {
@@ -70,7 +85,7 @@ struct FatFileNode {
   std::uint32_t parentCluster = 0;
   std::uint16_t writeDate = 0;
   std::uint16_t accessDate = 0;
-  std::uint32_t size = 0;
+  std::uint64_t size = 0;  // FAT: at most 2^32 - 1
   bool deleted = false;
   std::uint32_t fileIndex = 0;  // the list's ID column
   std::uint16_t writeTime = 0;  // FAT packed times (FatTimes)
@@ -78,7 +93,14 @@ struct FatFileNode {
   std::uint16_t createTime = 0;
   std::uint8_t createHundredths = 0;
 
-  FatTimes times() const { return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate}; }
+  std::uint8_t writeHundredths = 0;  // exFAT (FatTimes)
+  std::uint8_t createUtc = 0;
+  std::uint8_t writeUtc = 0;
+
+  FatTimes times() const {
+    return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate, writeHundredths, createUtc,
+            writeUtc};
+  }
   void setTimes(const FatTimes& t) {
     createDate = t.createDate;
     createTime = t.createTime;
@@ -86,8 +108,16 @@ struct FatFileNode {
     writeDate = t.writeDate;
     writeTime = t.writeTime;
     accessDate = t.accessDate;
+    writeHundredths = t.writeHundredths;
+    createUtc = t.createUtc;
+    writeUtc = t.writeUtc;
   }
   Recoverability recoverable{};  // deleted records only
+  // exFAT: the bytes written (what lies past them reads as zeros) and
+  // whether the clusters are contiguous without a FAT chain (NoFatChain).
+  // FAT files have validLength == size and follow their chains.
+  std::uint64_t validLength = 0;
+  bool contiguous = false;
 };
 
 // NTFS times are those Windows shows: creation and last write of

@@ -34,12 +34,13 @@ bool FileTree::addFatFolder(std::string_view name, std::uint32_t firstCluster, s
 }
 
 void FileTree::addFatFile(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
-                          const FatTimes& times, std::uint32_t size, bool deleted) {
+                          const FatTimes& times, std::uint64_t size, bool deleted) {
   FatFileNode f;
   f.name.assign(name);
   f.firstCluster = firstCluster;
   f.parentCluster = parentCluster;
   f.size = size;
+  f.validLength = size;
   f.deleted = deleted;
   f.fileIndex = fileCount;
   f.setTimes(times);

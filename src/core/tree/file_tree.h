@@ -43,7 +43,7 @@ class FileTree {
   }
   // Appends with fileIndex = fileCount; the caller increments fileCount.
   void addFatFile(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
-                  const FatTimes& times, std::uint32_t size, bool deleted);
+                  const FatTimes& times, std::uint64_t size, bool deleted);
   void addFatFile(std::string_view name, std::uint32_t firstCluster, std::uint32_t parentCluster,
                   std::uint16_t writeDate, std::uint16_t accessDate, std::uint32_t size, bool deleted) {
     addFatFile(name, firstCluster, parentCluster, datesOnly(writeDate, accessDate), size, deleted);

@@ -21,7 +21,7 @@ ClusterChain readDirectoryChain(SectorReader& reader, const VolumeParams& vp, st
   const std::uint64_t sectorsPerCluster = std::max<std::uint32_t>(1, vp.sectorsPerCluster);
   const std::uint64_t maxClusters =
       std::max<std::uint64_t>(1, kMaxDirectoryEntries / (sectorsPerCluster * kEntriesPerSector));
-  FatTable fat(reader, vp.fat1Start, vp.sectorsPerFat, vp.fsType == FsType::Fat32);
+  FatTable fat(reader, vp.fat1Start, vp.sectorsPerFat, vp.fsType);
   return fat.follow(firstCluster, maxClusters).clusters;
 }
 

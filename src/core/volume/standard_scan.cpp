@@ -2,6 +2,7 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "exfat/boot_sector.h"
 #include "fat/boot_sector.h"
 #include "volume/walkers.h"
 
@@ -21,6 +22,9 @@ std::string volumeBeyondDiskWarning(SectorReader& reader, const Selection& sel) 
       own = (rd64(b, 40) + 1) * u;  // the backup boot sector follows the counted sectors
     else if (isFat(sel.fsType) && u != 0)
       own = readFatBootSector(b).totalSectors * u;
+    else if (sel.fsType == FsType::Exfat)
+      if (const auto ex = readExfatBootSector(b); ex && ex->volumeLength < kSectorNoLimit / ex->units())
+        own = ex->volumeLength * ex->units();
     claimed = std::max(claimed, own);
   }
   const std::uint64_t end = std::uint64_t{sel.rangeStart} + claimed;
@@ -46,7 +50,7 @@ ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumePa
     ok = calculateVolumeParams(reader, sel, vp, stop, obs);
   }
   // A selection that names no file system has nothing to walk.
-  if (ok && !isFat(vp.fsType) && vp.fsType != FsType::Ntfs) ok = false;
+  if (ok && !isKnownFsType(vp.fsType)) ok = false;
   if (!ok) {
     const bool aborted = stop.load() == 1;
     obs.message(MsgKind::Error, aborted ? "Recovery procedure aborted by user"
@@ -65,6 +69,8 @@ ScanOutcome runStandardScan(SectorReader& reader, const Selection& sel, VolumePa
 
   if (isFat(vp.fsType))
     walkFatVolume(reader, sel, vp, tree, stop, obs);
+  else if (vp.fsType == FsType::Exfat)
+    walkExfatVolume(reader, vp, tree, stop, obs);
   else
     walkNtfsVolume(reader, vp, runs, tree, stop, obs);
 

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "exfat/dir_entry.h"
+#include "exfat/volume.h"
 #include "fat/boot_sector.h"
 #include "ntfs/boot_sector.h"
 
@@ -187,6 +189,39 @@ bool readNtfs(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
   return true;
 }
 
+// exFAT: the boot sector (or its backup) gives the geometry; the root
+// folder's first cluster names the allocation bitmap.
+bool readExfat(SectorReader& reader, const Selection& sel, VolumeParams& vp) {
+  const auto boot = readExfatBootAt(reader, sel.rangeStart);
+  if (!boot) return false;
+  const ExfatGeometry g = exfatGeometry(*boot, sel.rangeStart);
+  if (g.clusterUnits > 0xFFFFFFFFu || g.fatUnits > 0xFFFFFFFFu) return false;
+  vp.sectorsPerCluster = static_cast<std::uint32_t>(g.clusterUnits);
+  vp.sectorsPerFat = static_cast<std::uint32_t>(g.fatUnits);
+  vp.fat1Start = g.fatStart;
+  vp.fat2Start = g.otherFatStart;
+  // The volume's first sector is fat1Start - reservedSectors, as on FAT.
+  vp.reservedSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(g.fatStart - sel.rangeStart, 0xFFFFFFFFu));
+  vp.clusterBase = g.clusterBase;
+  vp.rootDirStart = g.rootCluster;
+  vp.rootDirSectors = 0;
+  vp.clusterCount = g.clusterCount;
+  std::vector<std::uint8_t> root(static_cast<std::size_t>(g.clusterBytes()), 0);
+  if (reader.readSectors(g.clusterSector(g.rootCluster), vp.sectorsPerCluster, root.data())) {
+    for (std::size_t off = 0; off + exfat::kEntryBytes <= root.size(); off += exfat::kEntryBytes) {
+      const std::uint8_t type = root[off];
+      if (type == exfat::kTypeEnd) break;
+      if (type != exfat::kTypeBitmap) continue;
+      const ExfatSystemEntry e = readExfatSystemEntry(Bytes(root), off);
+      // With two FATs, each has its bitmap: the one of the FAT in use.
+      if ((e.flags & 1) != boot->activeFat() && vp.bitmapCluster != 0) continue;
+      vp.bitmapCluster = e.firstCluster;
+      vp.bitmapBytes = e.dataLength;
+    }
+  }
+  return true;
+}
+
 bool isDirectoryHead(Bytes s) { return hasText(s, 0, ".          ") && hasText(s, 32, "..         "); }
 
 }  // namespace
@@ -200,6 +235,8 @@ bool readVolumeParams(SectorReader& reader, const Selection& sel, VolumeParams& 
       return readFat16(reader, sel, vp);
     case FsType::Ntfs:
       return readNtfs(reader, sel, vp);
+    case FsType::Exfat:
+      return readExfat(reader, sel, vp);
     default:
       return true;
   }

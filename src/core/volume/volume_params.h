@@ -33,12 +33,19 @@ struct VolumeParams {
   std::uint32_t sectorsPerMftRecord = 0;
   std::uint32_t sectorsPerIndexRecord = 0;
   SectorNo volumeEnd = 0;  // deep scan only
+  // exFAT: the clusters of the heap and where the allocation bitmap lies
+  // (from the root folder's bitmap entry; 0 when it was not found).
+  std::uint32_t clusterCount = 0;
+  std::uint32_t bitmapCluster = 0;
+  std::uint64_t bitmapBytes = 0;
 
   SectorNo clusterSector(std::uint64_t cluster) const { return clusterBase + cluster * sectorsPerCluster; }
 };
 
 // Fills vp from the boot sector (or its backup). True when filled (or when
-// sel.fsType is none of the three codes: then only vp.fsType changes).
+// sel.fsType is none of the four file systems: then only vp.fsType changes).
+// exFAT: the FAT in use is fat1Start, the other copy (if any) fat2Start;
+// rootDirStart is the root folder's first cluster.
 bool readVolumeParams(SectorReader& reader, const Selection& sel, VolumeParams& vp);
 
 // Works out a damaged FAT volume's geometry by reading the partition for

@@ -1,5 +1,5 @@
 #pragma once
-// The two walkers of the standard scan and the scan driver.
+// The walkers of the standard scan and the scan driver.
 #include <string>
 
 #include "common/observer.h"
@@ -7,6 +7,7 @@
 #include "disk/sector_reader.h"
 #include "tree/file_tree.h"
 #include "ntfs/record.h"
+#include "exfat/volume.h"
 #include "volume/volume_params.h"
 
 namespace osprin {
@@ -20,6 +21,24 @@ void walkFatVolume(SectorReader& reader, const Selection& sel, const VolumeParam
 // placeholders "Dir0", "Dir1", ... and builds the folder tree. Fills runs.
 void walkNtfsVolume(SectorReader& reader, const VolumeParams& vp, MftRuns& runs, FileTree& tree, StopFlag& stop,
                     Observer& obs);
+
+// Rebuilds the exFAT tree into the FAT lists (folders named by first
+// cluster, the root by 0): the root folder's entry sets, then every folder's,
+// live folders before deleted ones; builds the folder tree. Stops early when
+// stop becomes 1; clears stop at the end.
+void walkExfatVolume(SectorReader& reader, const VolumeParams& vp, FileTree& tree, StopFlag& stop, Observer& obs);
+
+// What adding a folder's entry sets met.
+struct ExfatListing {
+  std::uint64_t badChecksums = 0;  // live sets whose checksum failed (listed all the same)
+};
+// Adds the files and folders of one exFAT folder's bytes (dir) under parent
+// (a first cluster, 0 for the root); under a deleted parent every entry is
+// deleted. Increments tree.fileCount per file.
+void addExfatEntries(Bytes dir, std::uint32_t parent, bool parentDeleted, FileTree& tree, ExfatListing& listing);
+
+// The exFAT geometry that vp holds (readVolumeParams fills it).
+ExfatGeometry exfatGeometryOf(const VolumeParams& vp);
 
 enum class ScanOutcome {
   Done,     // tree shown (maybe stopped during the walk)

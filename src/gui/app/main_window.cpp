@@ -690,7 +690,7 @@ void MainWindow::fillFolderTree() {
 bool MainWindow::folderDeleted(const TreeItem& ti) const {
   if (ti.folder < 0) return false;
   const auto k = static_cast<std::size_t>(ti.folder);
-  if (session_.isFat()) return k < session_.tree.fatFolders.size() && session_.tree.fatFolders[k].deleted;
+  if (session_.usesFatTree()) return k < session_.tree.fatFolders.size() && session_.tree.fatFolders[k].deleted;
   return k < session_.tree.ntfsFolders.size() && session_.tree.ntfsFolders[k].deleted;
 }
 
@@ -959,7 +959,7 @@ void MainWindow::updateFilterMark() {
   }
   // How many of the volume's files pass the filter.
   std::uint64_t total = 0, shown = 0;
-  if (session_.isFat()) {
+  if (session_.usesFatTree()) {
     for (const FatFileNode& f : session_.tree.fatFiles) {
       ++total;
       if (session_.filters.passes(f.name)) ++shown;
