@@ -175,7 +175,7 @@ std::optional<OpenDisk> openDisk(const std::string& path, const std::string& bad
 
 void addSelectionOptions(CLI::App* cmd, SelectionArgs& args) {
   cmd->add_option("--partition", args.partition, "entry N (1-based) of the partition list");
-  cmd->add_option("--fs", args.fs, "file system of a range: FAT16, FAT32 or NTFS");
+  cmd->add_option("--fs", args.fs, "file system of a range: FAT16, FAT32, NTFS or EXFAT");
   cmd->add_option("--start", args.start, "first sector of the range");
   cmd->add_option("--end", args.end, "last sector of the range");
 }
@@ -192,7 +192,7 @@ bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const Dri
     const auto& p = found.partitions[args.partition - 1];
     if (p.fsType == FsType::None) {
       fail("partition " + std::to_string(args.partition) +
-           " holds no FAT16, FAT32 or NTFS volume (its first sector is none of their boot sectors); "
+           " holds no FAT16, FAT32, NTFS or exFAT volume (its first sector is none of their boot sectors); "
            "a deep scan of its range may still find one: --deep --fs TYPE --start " +
            std::to_string(p.start / reader.unitsPerSector()) + " --end " +
            std::to_string((std::uint64_t{p.start} + p.length) / reader.unitsPerSector() - 1));
@@ -211,7 +211,7 @@ bool resolveSelection(const SelectionArgs& args, SectorReader& reader, const Dri
   }
   FsType t = parseFsType(args.fs);
   if (t == FsType::None) {
-    fail("--fs must be FAT16, FAT32 or NTFS, not " + args.fs);
+    fail("--fs must be FAT16, FAT32, NTFS or EXFAT, not " + args.fs);
     return false;
   }
   if (*args.start >= kSectorNoLimit || *args.end >= kSectorNoLimit) {
@@ -274,7 +274,7 @@ bool mountVolume(const std::string& diskPath, const VolumeArgs& a, Session& s, T
   if (a.deep) {
     FsType t = parseFsType(a.selection.fs);
     if (t == FsType::None || !a.selection.start || !a.selection.end) {
-      fail("--deep needs --fs FAT16|FAT32|NTFS --start S --end E");
+      fail("--deep needs --fs FAT16|FAT32|NTFS|EXFAT --start S --end E");
       return false;
     }
     if (a.pick == 0) {

@@ -71,7 +71,7 @@ struct Args {
 
 void addPartitionsCommands(CLI::App& app) {
   auto a = std::make_shared<Args>();
-  auto* cmd = app.add_subcommand("partitions", "list the FAT16, FAT32 and NTFS partitions of a disk");
+  auto* cmd = app.add_subcommand("partitions", "list the FAT16, FAT32, NTFS and exFAT partitions of a disk");
   cmd->add_option("DISK", a->disk, "disk device or image file")->required();
   cmd->add_flag("--json", a->json, "print JSON");
   cmd->callback([a] {

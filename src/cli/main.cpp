@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   // next folder's instead of going back to the system each time: handing
   // back the top of the heap costs a TLB flush on every core.
   mallopt(M_TRIM_THRESHOLD, 64 << 20);
-  CLI::App app{"osprin: recovers files from FAT16, FAT32 and NTFS disks and disk images (read-only)", "osprin"};
+  CLI::App app{"osprin: recovers files from FAT16, FAT32, NTFS and exFAT disks and disk images (read-only)", "osprin"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("osprin ") + OSPRIN_VERSION);
   app.fallthrough();  // program options (--sector-size) may follow the command

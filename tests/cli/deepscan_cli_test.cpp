@@ -100,7 +100,7 @@ TEST(CliDeepScan, BadRangesAndKindsAreClearErrors) {
   EXPECT_NE(lastStderr().find("End sector should be bigger than start sector"), std::string::npos);
   cli("deep-scan " + img + " --fs EXT4 --start 0 --end 100", &status);
   EXPECT_NE(status, 0);
-  EXPECT_NE(lastStderr().find("FAT16, FAT32 or NTFS"), std::string::npos);
+  EXPECT_NE(lastStderr().find("FAT16, FAT32, NTFS or EXFAT"), std::string::npos);
   cli("deep-scan " + img + " --fs FAT16 --start 0 --end 281474976710656", &status);
   EXPECT_NE(status, 0);
   EXPECT_NE(lastStderr().find("sector numbers must be below 281474976710656"), std::string::npos);

@@ -111,7 +111,7 @@ TEST(CliPartitions, AnUnknownPartitionIsRefusedWithItsRange) {
   int status = -1;
   cli("list " + test::fixtureImage("gpt_disk") + " --partition 3", &status);
   EXPECT_EQ(status, 1);
-  EXPECT_NE(lastStderr().find("partition 3 holds no FAT16, FAT32 or NTFS volume"), std::string::npos) << lastStderr();
+  EXPECT_NE(lastStderr().find("partition 3 holds no FAT16, FAT32, NTFS or exFAT volume"), std::string::npos) << lastStderr();
   EXPECT_NE(lastStderr().find("--start 104448 --end 106495"), std::string::npos) << lastStderr();
 }
 

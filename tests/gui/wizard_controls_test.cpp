@@ -62,7 +62,7 @@ TEST_F(WizardTest, ToolbarAndButtonsCarryTheirTooltips) {
   EXPECT_EQ(find<QLabel>("scanTypeLabel")->text(), "Scan Type");
   QStringList fs;
   for (int i = 0; i < find<QComboBox>("fsCombo")->count(); ++i) fs << find<QComboBox>("fsCombo")->itemText(i);
-  EXPECT_EQ(fs, (QStringList{"FAT16", "FAT32", "NTFS"}));
+  EXPECT_EQ(fs, (QStringList{"FAT16", "FAT32", "NTFS", "exFAT"}));
   EXPECT_EQ(find<QCheckBox>("fullDiskCheck")->text(), "Scan full disk");
   EXPECT_EQ(find<QToolButton>("scanTypeHelp")->toolTip(), richTipToQt(kScanTypeTip));
   EXPECT_EQ(find<QToolButton>("rangeHelp")->toolTip(), richTipToQt(kScanControlTip));

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName("osprin");
   QApplication::setApplicationVersion(OSPRIN_VERSION);
   QCommandLineParser parser;
-  parser.setApplicationDescription("Recovers files from FAT16, FAT32 and NTFS disks and disk images");
+  parser.setApplicationDescription("Recovers files from FAT16, FAT32, NTFS and exFAT disks and disk images");
   parser.addHelpOption();
   QCommandLineOption image("image", "Adds a disk image file as a drive (repeatable).", "FILE");
   parser.addOption(image);

@@ -368,7 +368,7 @@ void MainWindow::buildCentral() {
   auto* fsLabel = new QLabel("Select File System", rangeGroup_);
   fsCombo_ = new QComboBox(rangeGroup_);
   fsCombo_->setObjectName("fsCombo");
-  fsCombo_->addItems({"FAT16", "FAT32", "NTFS"});
+  fsCombo_->addItems({"FAT16", "FAT32", "NTFS", "exFAT"});  // index i: FsType (i + 1) * 100
   auto* startLabel = new QLabel("Start Sector", rangeGroup_);
   startEdit_ = new QLineEdit(rangeGroup_);
   startEdit_->setObjectName("startEdit");
