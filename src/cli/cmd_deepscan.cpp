@@ -1,4 +1,4 @@
-// osprin deep-scan DISK --fs FAT16|FAT32|NTFS --start S --end E [--sectors-per-read N] [--json]
+// osprin deep-scan DISK --fs FAT16|FAT32|NTFS|EXFAT --start S --end E [--sectors-per-read N] [--json]
 #include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -85,15 +85,14 @@ void printResults(const DeepScanResults& r, FsType fsType, bool json, const std:
       counters["files"] = r.fileHitCount;
       counters["index_entries"] = r.indexBlockCount;
     }
+    if (fsType == FsType::Exfat) counters["files"] = r.fileHitCount;
     nlohmann::json out = {{"file_systems", list}, {"counters", counters}, {"warnings", warnings}, {"partial", partial}};
     std::printf("%s\n", out.dump(1).c_str());
     return;
   }
   std::printf("Boot Sector(s) Found: %u\n", r.bootSectorCount);
-  if (fsType == FsType::Ntfs) {
-    std::printf("Index Entries Found: %u\n", r.indexBlockCount);
-    std::printf("File(s) Found: %u\n", r.fileHitCount);
-  }
+  if (fsType == FsType::Ntfs) std::printf("Index Entries Found: %u\n", r.indexBlockCount);
+  if (fsType == FsType::Ntfs || fsType == FsType::Exfat) std::printf("File(s) Found: %u\n", r.fileHitCount);
   std::printf("Folder(s) Found: %u\n", r.folderHitCount);
   if (r.foundFileSystems.empty()) {
     std::printf("No file system found.\n");
@@ -119,9 +118,9 @@ void printResults(const DeepScanResults& r, FsType fsType, bool json, const std:
 void addDeepScanCommand(CLI::App& app) {
   auto a = std::make_shared<Args>();
   auto* cmd = app.add_subcommand(
-      "deep-scan", "read every sector of a range and list the FAT or NTFS file systems found in it");
+      "deep-scan", "read every sector of a range and list the FAT, NTFS or exFAT file systems found in it");
   cmd->add_option("DISK", a->disk, "disk device or image file")->required();
-  cmd->add_option("--fs", a->fs, "kind of file system to look for: FAT16, FAT32 or NTFS")->required();
+  cmd->add_option("--fs", a->fs, "kind of file system to look for: FAT16, FAT32, NTFS or EXFAT")->required();
   cmd->add_option("--start", a->start, "first sector of the range")->required();
   cmd->add_option("--end", a->end, "end sector of the range (the range holds end - start sectors)")->required();
   cmd->add_option("--sectors-per-read", a->sectorsPerRead,
@@ -132,7 +131,7 @@ void addDeepScanCommand(CLI::App& app) {
   cmd->callback([a] {
     Selection sel;
     sel.fsType = parseFsType(a->fs);
-    if (sel.fsType == FsType::None) return fail("--fs must be FAT16, FAT32 or NTFS, not " + a->fs);
+    if (sel.fsType == FsType::None) return fail("--fs must be FAT16, FAT32, NTFS or EXFAT, not " + a->fs);
     if (*a->start >= kSectorNoLimit || *a->end >= kSectorNoLimit)
       return fail("sector numbers must be below " + std::to_string(kSectorNoLimit));
     if (*a->start >= *a->end) return fail("End sector should be bigger than start sector");

@@ -19,6 +19,7 @@ void DeepScanResults::freeDeepScanLists() {
   std::vector<NtfsDirRecord>().swap(ntfsDirRecords);
   std::vector<NtfsFileRecord>().swap(ntfsFileRecords);
   std::vector<IndexBlockHit>().swap(indexBlockHits);
+  std::vector<ExfatSetHit>().swap(exfatSetHits);
   std::vector<IndexDirEntry>().swap(indexEntries);
   std::vector<std::uint32_t>().swap(indexEntryStart);
   std::string().swap(indexEntryNames);

@@ -1,13 +1,14 @@
 #pragma once
 // What a deep scan finds: loose structures met in a sector range (boot
 // sectors, FAT sub-directory heads, NTFS directory and file records, NTFS
-// index blocks), in the order found (ascending sector order), and the file
-// systems the classification groups them into.
+// index blocks, exFAT entry sets), in the order found (ascending sector
+// order), and the file systems the classification groups them into.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "common/types.h"
+#include "exfat/dir_entry.h"
 #include "tree/file_nodes.h"
 #include "tree/ntfs_file_set.h"
 #include "tree/parent_index.h"
@@ -58,6 +59,15 @@ struct IndexDirEntry {
   std::uint32_t nameLength = 0;
 };
 
+// An exFAT file or folder entry set (0x85 or 0x05 first, its checksum
+// right) met loose in a sector: where it begins and what it says.
+struct ExfatSetHit {
+  SectorNo sector = 0;       // the sector of its file entry
+  std::uint16_t offset = 0;  // of the file entry within that sector
+  std::int16_t fsIndex = 0;  // 0 not examined, n its found file system, -1 none
+  ExfatEntrySet set;
+};
+
 // A file system found by the classification: the geometry of VolumeParams
 // and the label shown for it ("FAT32 @2079", "NTFS @128").
 struct FoundFileSystem : VolumeParams {
@@ -74,6 +84,7 @@ struct DeepScanResults {
   std::vector<NtfsDirRecord> ntfsDirRecords;
   std::vector<NtfsFileRecord> ntfsFileRecords;  // ascending sector order
   std::vector<IndexBlockHit> indexBlockHits;
+  std::vector<ExfatSetHit> exfatSetHits;  // ascending (sector, offset)
   // The directory entries of each index block hit as the signature pass
   // read it (its sectorCount sectors, fixup applied), so that numbering
   // the directory records needs no second read of every block: the entries
@@ -86,8 +97,8 @@ struct DeepScanResults {
   bool indexEntriesKept() const { return indexEntryStart.size() == indexBlockHits.size() + 1; }
 
   std::uint32_t bootSectorCount = 0;
-  std::uint32_t folderHitCount = 0;  // FAT heads or NTFS directory records recorded
-  std::uint32_t fileHitCount = 0;    // NTFS file records recorded
+  std::uint32_t folderHitCount = 0;  // FAT heads, NTFS directory records or exFAT folder sets recorded
+  std::uint32_t fileHitCount = 0;    // NTFS file records or exFAT file sets recorded
   std::uint32_t indexBlockCount = 0;
   std::uint32_t classifiedCount = 0;
 

@@ -1,6 +1,7 @@
 #include "deepscan/deep_scan.h"
 
 #include "common/text.h"
+#include "deepscan/classify_exfat.h"
 #include "deepscan/classify_fat.h"
 #include "deepscan/classify_ntfs.h"
 #include "deepscan/mount.h"
@@ -13,6 +14,8 @@ void analyseFound(SectorReader& reader, const Selection& sel, DeepScanResults& r
     analyseFoundFat(reader, sel.fsType, results, obs);
   else if (sel.fsType == FsType::Ntfs)
     analyseFoundNtfs(reader, sel.rangeEnd, results, stop, obs);
+  else if (sel.fsType == FsType::Exfat)
+    analyseFoundExfat(reader, results, obs);
 }
 
 void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, DeepScanResults& results,
@@ -32,6 +35,12 @@ void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t secto
     obs.counter(Counter::FoldersFound, 0);
     obs.counter(Counter::CurrentSector, 0);
     scanFatSignatures(reader, sel, sectorsPerRead, results, stop, obs);
+  } else if (sel.fsType == FsType::Exfat) {
+    obs.counter(Counter::BootSectorsFound, 0);
+    obs.counter(Counter::FoldersFound, 0);
+    obs.counter(Counter::FilesFound, 0);
+    obs.counter(Counter::CurrentSector, 0);
+    scanExfatSignatures(reader, sel, sectorsPerRead, results, stop, obs);
   }
   bar.hideStop();
   analyseFound(reader, sel, results, stop, obs);
@@ -39,7 +48,7 @@ void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t secto
 }
 
 std::string foundFileSystemSizeText(const VolumeParams& fs) {
-  if (isFat(fs.fsType) && fs.volumeEnd == 0) return "Unknown";
+  if (usesFatTree(fs.fsType) && fs.volumeEnd == 0) return "Unknown";
   return dec(static_cast<SectorNo>(fs.volumeEnd - fs.clusterBase) / 2048) + " MB";
 }
 
@@ -56,12 +65,15 @@ std::vector<PanelRow> selectFoundFileSystem(const DeepScanResults& results, std:
   const std::uint32_t u = results.unitsPerSector == 0 ? 1 : results.unitsPerSector;
   panel.push_back({"File System Start", dec(fs.clusterBase / u)});
   panel.push_back({"Sectors Per Cluster", dec(fs.sectorsPerCluster / u)});
-  if (isFat(fs.fsType)) {
+  if (usesFatTree(fs.fsType)) {
     vp.rootDirSectors = fs.rootDirSectors;
     vp.rootDirStart = fs.rootDirStart;
     vp.reservedSectors = fs.reservedSectors;
     vp.fat1Start = fs.fat1Start;
     vp.fat2Start = fs.fat2Start;
+    vp.clusterCount = fs.clusterCount;
+    vp.bitmapCluster = fs.bitmapCluster;
+    vp.bitmapBytes = fs.bitmapBytes;
     panel.push_back({"File System Size", foundFileSystemSizeText(fs)});
   } else {
     vp.mftStart = fs.mftStart;
@@ -78,6 +90,8 @@ void runMount(SectorReader& reader, const DeepScanResults& results, std::uint16_
               FileTree& tree, StopFlag& stop, Observer& obs) {
   if (isFat(vp.fsType))
     mountFoundFat(reader, results, chosenFsIndex, vp, tree, stop, obs);
+  else if (vp.fsType == FsType::Exfat)
+    mountFoundExfat(reader, results, chosenFsIndex, vp, tree, stop, obs);
   else if (vp.fsType == FsType::Ntfs)
     mountFoundNtfs(results, chosenFsIndex, tree, stop, obs);
   stop.store(0);

@@ -22,13 +22,13 @@ namespace osprin {
 constexpr std::uint32_t kDefaultSectorsPerRead = 60;
 
 // Frees the results of an earlier scan, runs the signature pass over the
-// selection (fsType 100/200: FAT, 300: NTFS; rangeLength = end - start) and
+// selection (FsType::Fat16/Fat32: FAT, Ntfs, Exfat; rangeLength = end - start) and
 // classifies what it found (also after Stop or "Too many data structures
 // found"). Clears stop at the end.
 void runDeepScan(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead, DeepScanResults& results,
                  StopFlag& stop, Observer& obs);
 
-// The classification alone (FAT or NTFS by sel.fsType).
+// The classification alone (FAT, NTFS or exFAT by sel.fsType).
 void analyseFound(SectorReader& reader, const Selection& sel, DeepScanResults& results, StopFlag& stop, Observer& obs);
 
 // Copies found file system `index` (1-based) into vp and returns the texts of
@@ -37,11 +37,11 @@ void analyseFound(SectorReader& reader, const Selection& sel, DeepScanResults& r
 // unchanged) when index names no found file system.
 std::vector<PanelRow> selectFoundFileSystem(const DeepScanResults& results, std::size_t index, VolumeParams& vp);
 
-// "N MB" for a found file system's size, "Unknown" for a FAT one without end.
+// "N MB" for a found file system's size, "Unknown" for a FAT or exFAT one without end.
 std::string foundFileSystemSizeText(const VolumeParams& fs);
 
 // Mounts found file system chosenFsIndex, whose geometry selectFoundFileSystem
-// put in vp: the FAT mount for 100 and 200, the NTFS mount for 300.
+// put in vp: the FAT mount for FAT16 and FAT32, the NTFS mount, the exFAT mount.
 void runMount(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosenFsIndex, VolumeParams& vp,
               FileTree& tree, StopFlag& stop, Observer& obs);
 

@@ -2,7 +2,8 @@
 // Rebuilds the tree of a found file system from the deep scan's structures
 // that belong to it. FAT folders come from the sub-directory heads (named
 // "Dir" + first cluster until their entry turns up in a parent directory that
-// is read); NTFS folders from the directory records, and NTFS files stay in
+// is read); exFAT folders and files from the live tree and the loose entry
+// sets; NTFS folders from the directory records, and NTFS files stay in
 // the scan's file records (listed through DeepScanResults::fileSetFor).
 #include <cstdint>
 
@@ -43,6 +44,20 @@ void oneFatCopyExtent(VolumeParams& vp, std::uint64_t diskSectors);
 // Reads the root directory and the first clusters (or the FAT chain) of every
 // folder of tree.fatFolders, naming folders and adding files.
 void readFoundDirectories(SectorReader& reader, VolumeParams& vp, FileTree& tree, StopFlag& stop, Observer& obs);
+
+// The exFAT mount (Phase::MountStep 1 to 3 of 3), into the FAT lists. With
+// a FAT and a root folder (a file system found by its boot sector): the
+// live tree as the standard scan lists it, live folders read through the
+// FAT. Then every entry set of file system chosenFsIndex that the live
+// listing did not take in (sets of clusters it did not read, or lying past
+// a folder's end mark), under the folder whose data holds it: a deleted or
+// lost folder's first cluster and the clusters its length takes after it
+// (contiguous), else a placeholder folder "Dir" + cluster at the root, one
+// per run of consecutive clusters. With a root these sets are all listed as
+// deleted (nothing outside the live tree is live); without one they keep
+// their own state. Then the folder tree.
+void mountFoundExfat(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosenFsIndex,
+                     const VolumeParams& vp, FileTree& tree, StopFlag& stop, Observer& obs);
 
 // The NTFS mount: folders from the directory records of file system
 // chosenFsIndex (one per record number), placeholder folders "Dir0", "Dir1",

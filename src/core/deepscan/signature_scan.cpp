@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "common/text.h"
+#include "exfat/boot_sector.h"
+#include "exfat/dir_entry.h"
 #include "ntfs/data_attr.h"
 #include "ntfs/record.h"
 #include "ntfs/run_list.h"
@@ -498,6 +500,70 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
         ++results.folderHitCount;
       }
       obs.counter(Counter::FoldersFound, results.folderHitCount);
+    }
+    return true;
+  });
+}
+
+std::uint32_t recordExfatSets(SectorReader& reader, Bytes s, SectorNo lba, DeepScanResults& results,
+                              const SectorWindow& window) {
+  thread_local std::vector<std::uint8_t> longer;
+  std::uint32_t found = 0;
+  for (std::size_t off = 0; off + exfat::kEntryBytes <= s.size(); off += exfat::kEntryBytes) {
+    // Most slots are passed over on their type byte, and most of the rest
+    // on the secondary count or the stream extension's type.
+    const std::uint8_t type = s[off];
+    if ((type & ~exfat::kInUse) != (exfat::kTypeFile & ~exfat::kInUse)) continue;
+    const std::uint8_t secondaries = s[off + 1];
+    if (secondaries < exfat::kMinSecondaries) continue;
+    const std::uint8_t stream = (exfat::kTypeStream & ~exfat::kInUse) | (type & exfat::kInUse);
+    if (off + exfat::kEntryBytes < s.size() && s[off + exfat::kEntryBytes] != stream) continue;
+    // A set that runs on into the next sectors: from the chunk in memory,
+    // else read (at the end of a chunk, or after a failed read).
+    const std::size_t need = off + (std::size_t{secondaries} + 1) * exfat::kEntryBytes;
+    Bytes dir = s;
+    if (need > s.size()) {
+      const auto count = static_cast<std::uint32_t>((need + kSectorSize - 1) / kSectorSize);
+      dir = window.sectors(lba, count);
+      if (dir.empty()) {
+        longer.assign(std::size_t{count} * kSectorSize, 0);
+        reader.readSectorsClearing(lba, count, longer.data());
+        dir = Bytes(longer);
+      }
+    }
+    ExfatSetHit hit;
+    if (readExfatEntry(dir, off, hit.set) != ExfatEntryKind::FileSet || !hit.set.checksumOk) continue;
+    hit.sector = lba;
+    hit.offset = static_cast<std::uint16_t>(off);
+    if (hit.set.folder())
+      ++results.folderHitCount;
+    else
+      ++results.fileHitCount;
+    off += (hit.set.entries - 1) * exfat::kEntryBytes;
+    if (hit.set.name.capacity() > hit.set.name.size() + 16) hit.set.name.shrink_to_fit();
+    results.exfatSetHits.push_back(std::move(hit));
+    ++found;
+  }
+  return found;
+}
+
+void scanExfatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
+                         DeepScanResults& results, StopFlag& stop, Observer& obs) {
+  readLoop(reader, sel, sectorsPerRead, Pass::Fat, stop, obs, [&](Bytes s, SectorNo lba, const SectorWindow& window) {
+    if (s[510] == 0x55 && s[511] == 0xAA && readExfatBootSector(s)) {
+      ++results.bootSectorCount;
+      results.bootSectorHits.push_back(lba);
+      obs.counter(Counter::BootSectorsFound, results.bootSectorCount);
+      if (results.bootSectorCount > kMaxFatBootSectors) {
+        obs.message(MsgKind::Error, "Too many data structures found");
+        stop.store(1);
+        return false;
+      }
+      return true;
+    }
+    if (recordExfatSets(reader, s, lba, results, window) != 0) {
+      obs.counter(Counter::FoldersFound, results.folderHitCount);
+      obs.counter(Counter::FilesFound, results.fileHitCount);
     }
     return true;
   });

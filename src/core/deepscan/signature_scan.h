@@ -1,7 +1,8 @@
 #pragma once
 // The signature pass of the deep scan: every sector of a range is looked at
 // by itself and recorded when it looks like a boot sector, a FAT
-// sub-directory head, an NTFS file record or an NTFS index block.
+// sub-directory head, an NTFS file record, an NTFS index block or the start
+// of an exFAT entry set.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,6 +46,22 @@ void scanFatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t
 // FilesFound, FoldersFound and IndexEntriesFound.
 void scanNtfsSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
                         DeepScanResults& results, StopFlag& stop, Observer& obs);
+
+// The exFAT pass: exFAT boot sectors (a volume's main one or its backup,
+// as readExfatBootSector takes them) and entry sets, with the same read
+// loop; reports the counters CurrentSector (relative, as the FAT pass),
+// BootSectorsFound, FoldersFound and FilesFound. Stops at the 60001st boot
+// sector as the FAT pass does.
+void scanExfatSignatures(SectorReader& reader, const Selection& sel, std::uint32_t sectorsPerRead,
+                         DeepScanResults& results, StopFlag& stop, Observer& obs);
+
+// Files the exFAT entry sets that begin in the sector lba (s, 512 bytes):
+// every file entry (0x85, or 0x05 deleted) whose set passes readExfatEntry
+// with its checksum right, in slot order, a set's own entries stepped
+// over. A set that runs on past the sector is taken from window when it
+// holds the sectors, else read from the disk. Returns the sets filed.
+std::uint32_t recordExfatSets(SectorReader& reader, Bytes s, SectorNo lba, DeepScanResults& results,
+                              const SectorWindow& window = {});
 
 // Files the NTFS file record at sector, of units sectors (2 for 1,024
 // bytes, 8 for 4,096), as a directory record or a file record (or drops

@@ -1,0 +1,217 @@
+#include "deepscan/classify_exfat.h"
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/text.h"
+#include "deepscan/classify_fat.h"
+#include "deepscan/progress.h"
+#include "exfat/boot_sector.h"
+#include "exfat/dir_entry.h"
+#include "exfat/volume.h"
+
+namespace osprin {
+
+namespace {
+
+// The first hit at or after sector.
+std::vector<ExfatSetHit>::iterator firstHitFrom(std::vector<ExfatSetHit>& hits, SectorNo sector) {
+  return std::lower_bound(hits.begin(), hits.end(), sector,
+                          [](const ExfatSetHit& h, SectorNo s) { return h.sector < s; });
+}
+
+// Marks the unclaimed sets of sectors [from, to) as file system mark.
+std::uint64_t claimSets(DeepScanResults& r, SectorNo from, SectorNo to, std::int16_t mark, StepProgress& progress) {
+  std::uint64_t n = 0;
+  for (auto it = firstHitFrom(r.exfatSetHits, from); it != r.exfatSetHits.end() && it->sector < to; ++it) {
+    if (it->fsIndex != 0) continue;
+    it->fsIndex = mark;
+    ++r.classifiedCount;
+    ++n;
+    progress.set(r.classifiedCount, r.exfatSetHits.size());
+  }
+  return n;
+}
+
+// True when the sector at `at` begins as an exFAT FAT: F8 FF FF FF, FF FF FF FF.
+bool fatBeginsAt(SectorReader& reader, SectorNo at) {
+  std::array<std::uint8_t, kSectorSize> s{};
+  if (!reader.readSectorsClearing(at, 1, s.data())) return false;
+  return rd32(Bytes(s), 0) == 0xFFFFFFF8u && rd32(Bytes(s), 4) == 0xFFFFFFFFu;
+}
+
+// The allocation bitmap of the FAT in use, from the root folder's first
+// entries (where every formatter puts it).
+void findBitmap(SectorReader& reader, const ExfatGeometry& g, const ExfatBootSector& b, VolumeParams& fields) {
+  const auto units = static_cast<std::uint32_t>(std::min<std::uint64_t>(g.clusterUnits, 8));
+  std::vector<std::uint8_t> root(std::size_t{units} * kSectorSize, 0);
+  if (!g.validCluster(g.rootCluster) || !reader.readSectorsClearing(g.clusterSector(g.rootCluster), units, root.data()))
+    return;
+  for (std::size_t off = 0; off + exfat::kEntryBytes <= root.size(); off += exfat::kEntryBytes) {
+    const std::uint8_t type = root[off];
+    if (type == exfat::kTypeEnd) break;
+    if (type != exfat::kTypeBitmap) continue;
+    const ExfatSystemEntry e = readExfatSystemEntry(Bytes(root), off);
+    if ((e.flags & 1) != b.activeFat() && fields.bitmapCluster != 0) continue;
+    fields.bitmapCluster = e.firstCluster;
+    fields.bitmapBytes = e.dataLength;
+  }
+}
+
+void bootSectorPass(SectorReader& reader, DeepScanResults& r, StepProgress& progress) {
+  std::set<SectorNo> starts;
+  for (const SectorNo at : r.bootSectorHits) {
+    if (r.foundFileSystems.size() >= kMaxFoundFileSystems) break;
+    std::array<std::uint8_t, kSectorSize> buf{};
+    reader.readSectorsClearing(at, 1, buf.data());
+    const auto boot = readExfatBootSector(Bytes(buf));
+    if (!boot) continue;
+    const std::uint64_t u = boot->units();
+    // The main boot sector, or the backup 12 sectors into the volume.
+    const SectorNo back = kExfatBackupBootSector * u;
+    SectorNo start = at;
+    if (at >= back) {
+      const SectorNo earlier = at - back;
+      const bool fatHere = fatBeginsAt(reader, at + std::uint64_t{boot->fatOffset} * u);
+      const bool fatThere = fatBeginsAt(reader, earlier + std::uint64_t{boot->fatOffset} * u);
+      if (fatThere && !fatHere)
+        start = earlier;
+      else if (!fatThere && !fatHere && std::binary_search(r.bootSectorHits.begin(), r.bootSectorHits.end(), earlier))
+        start = earlier;
+    }
+    if (!starts.insert(start).second) continue;
+    const ExfatGeometry g = exfatGeometry(*boot, start);
+    if (g.clusterUnits > 0xFFFFFFFFu || g.fatUnits > 0xFFFFFFFFu) continue;
+    VolumeParams fields;
+    fields.fsType = FsType::Exfat;
+    fields.sectorsPerCluster = static_cast<std::uint32_t>(g.clusterUnits);
+    fields.sectorsPerFat = static_cast<std::uint32_t>(g.fatUnits);
+    fields.fat1Start = g.fatStart;
+    fields.fat2Start = g.otherFatStart;
+    fields.reservedSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(g.fatStart - start, 0xFFFFFFFFu));
+    fields.clusterBase = g.clusterBase;
+    fields.rootDirStart = g.rootCluster;
+    fields.clusterCount = g.clusterCount;
+    // The volume's length is bounded by what sector numbers can address.
+    const std::uint64_t length = std::min<std::uint64_t>(boot->volumeLength, kSectorNoLimit / u);
+    fields.volumeEnd = start + length * u;
+    findBitmap(reader, g, *boot, fields);
+    const SectorNo heapStart = g.clusterSector(kExfatFirstCluster);
+    const SectorNo heapEnd = heapStart + std::uint64_t{g.clusterCount} * g.clusterUnits;
+    claimSets(r, heapStart, heapEnd, static_cast<std::int16_t>(r.foundFileSystems.size() + 1), progress);
+    addFoundFileSystem(r, "exFAT @" + dec(g.clusterBase / r.unitsPerSector), fields);
+  }
+}
+
+// Cluster sizes exFAT allows, in 512-byte units: 512 bytes to 32 MiB.
+constexpr int kClusterShifts = 17;
+// The sets pass weighs at most this many folder sets against this many
+// heads, spread over the lists: enough for the right geometry to stand out
+// on any volume, few enough to stay quick on millions of sets.
+constexpr std::size_t kSampleFolders = 512;
+constexpr std::size_t kSampleHeads = 2048;
+// Found file systems the sets pass adds at most.
+constexpr int kMaxSetGeometries = 8;
+
+template <class T>
+std::vector<T> spread(const std::vector<T>& all, std::size_t most) {
+  if (all.size() <= most) return all;
+  std::vector<T> out;
+  out.reserve(most);
+  for (std::size_t i = 0; i < most; ++i) out.push_back(all[i * all.size() / most]);
+  return out;
+}
+
+// One geometry from the unclaimed sets; false when no two pairs agree.
+bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
+  std::vector<std::uint32_t> folders;
+  std::vector<SectorNo> heads;
+  for (const ExfatSetHit& h : r.exfatSetHits) {
+    if (h.fsIndex != 0) continue;
+    if (h.set.folder() && h.set.firstCluster >= kExfatFirstCluster) folders.push_back(h.set.firstCluster);
+    if (h.offset == 0 && (heads.empty() || heads.back() != h.sector)) heads.push_back(h.sector);
+  }
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  if (folders.size() < 2 || heads.size() < 2) return false;
+  const std::vector<std::uint32_t> someFolders = spread(folders, kSampleFolders);
+  const std::vector<SectorNo> someHeads = spread(heads, kSampleHeads);
+  // Each (folder cluster, head) pair implies a base for each cluster size:
+  // the geometry most pairs imply wins (the smaller cluster on a tie).
+  std::pair<int, SectorNo> best{};
+  std::uint32_t bestVotes = 0;
+  std::vector<SectorNo> bases;
+  bases.reserve(someFolders.size() * someHeads.size());
+  for (int shift = 0; shift < kClusterShifts; ++shift) {
+    const std::uint64_t spc = std::uint64_t{1} << shift;
+    bases.clear();
+    for (const std::uint32_t c : someFolders) {
+      const std::uint64_t offset = c * spc;
+      for (const SectorNo s : someHeads)
+        if (s >= offset + kExfatFirstCluster * spc) bases.push_back(s - offset);
+    }
+    std::sort(bases.begin(), bases.end());
+    for (std::size_t i = 0; i < bases.size();) {
+      std::size_t j = i + 1;
+      while (j < bases.size() && bases[j] == bases[i]) ++j;
+      if (j - i > bestVotes) {
+        bestVotes = static_cast<std::uint32_t>(j - i);
+        best = {shift, bases[i]};
+      }
+      i = j;
+    }
+  }
+  if (bestVotes < 2) return false;
+  const std::uint64_t spc = std::uint64_t{1} << best.first;
+  const SectorNo base = best.second;
+  const SectorNo heapStart = base + kExfatFirstCluster * spc;
+  // Up to the last cluster the sets from the heap's start on name.
+  std::uint64_t lastCluster = kExfatFirstCluster;
+  const std::uint64_t clusterBytes = spc * kSectorSize;
+  for (auto it = firstHitFrom(r.exfatSetHits, heapStart); it != r.exfatSetHits.end(); ++it) {
+    if (it->fsIndex != 0 || it->set.firstCluster < kExfatFirstCluster) continue;
+    const std::uint64_t clusters = std::max<std::uint64_t>(1, (it->set.dataLength + clusterBytes - 1) / clusterBytes);
+    lastCluster = std::max<std::uint64_t>(lastCluster, it->set.firstCluster + std::min<std::uint64_t>(clusters, kExfatMaxClusters) - 1);
+  }
+  const SectorNo end = base + (lastCluster + 1) * spc;
+  VolumeParams fields;
+  fields.fsType = FsType::Exfat;
+  fields.sectorsPerCluster = static_cast<std::uint32_t>(spc);
+  fields.clusterBase = base;
+  fields.clusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(lastCluster - 1, kExfatMaxClusters));
+  const auto mark = static_cast<std::int16_t>(r.foundFileSystems.size() + 1);
+  if (claimSets(r, heapStart, end, mark, progress) == 0) return false;
+  addFoundFileSystem(r, "exFAT @" + dec(base / r.unitsPerSector), fields);
+  return true;
+}
+
+}  // namespace
+
+void classifyExfatByBootSectors(SectorReader& reader, DeepScanResults& results, Observer& obs) {
+  StepProgress progress(obs);
+  bootSectorPass(reader, results, progress);
+}
+
+void classifyExfatBySets(DeepScanResults& results, Observer& obs) {
+  StepProgress progress(obs);
+  for (int round = 0; round < kMaxSetGeometries && results.foundFileSystems.size() < kMaxFoundFileSystems; ++round)
+    if (!fitExfatGeometry(results, progress)) break;
+  for (ExfatSetHit& h : results.exfatSetHits)
+    if (h.fsIndex == 0) {
+      h.fsIndex = -1;
+      ++results.classifiedCount;
+    }
+}
+
+void analyseFoundExfat(SectorReader& reader, DeepScanResults& results, Observer& obs) {
+  obs.phase({Phase::AnalysingFatData});
+  results.classifiedCount = 0;
+  classifyExfatByBootSectors(reader, results, obs);
+  classifyExfatBySets(results, obs);
+}
+
+}  // namespace osprin

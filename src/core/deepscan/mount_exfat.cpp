@@ -1,0 +1,216 @@
+// The mount of a found exFAT file system: its live tree as the standard scan
+// reads it, then every entry set the signature pass met in its cluster heap
+// that the live tree does not list, placed by the cluster that holds it.
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/text.h"
+#include "deepscan/mount.h"
+#include "deepscan/progress.h"
+#include "exfat/dir_entry.h"
+#include "exfat/volume.h"
+#include "fat/fat_table.h"
+#include "volume/walkers.h"
+
+namespace osprin {
+
+namespace {
+
+// The sets of the chosen file system, each with the cluster that holds it
+// (ascending, as the sets are in sector order).
+struct LooseSets {
+  std::vector<const ExfatSetHit*> hits;
+  std::vector<std::uint32_t> cluster;
+
+  // The index of the first set in a cluster at or after c.
+  std::size_t from(std::uint64_t c) const {
+    return static_cast<std::size_t>(std::lower_bound(cluster.begin(), cluster.end(), c) - cluster.begin());
+  }
+  bool holds(std::uint32_t c) const {
+    const std::size_t i = from(c);
+    return i < cluster.size() && cluster[i] == c;
+  }
+};
+
+// Where a cluster holding sets belongs: the folder (by first cluster, 0 the
+// root) whose data it is, and for a cluster the live tree read, how many of
+// its bytes the live listing took in (sets past them lie after the folder's
+// end mark: stale).
+struct Owner {
+  std::uint32_t folder = 0;
+  std::uint64_t listedBytes = 0;
+};
+
+class ExfatMount {
+ public:
+  ExfatMount(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosen, const VolumeParams& vp,
+             FileTree& tree, StopFlag& stop, Observer& obs)
+      : reader_(reader), vp_(vp), g_(exfatGeometryOf(vp)), tree_(tree), stop_(stop), obs_(obs), progress_(obs) {
+    const SectorNo heap = g_.clusterSector(kExfatFirstCluster);
+    for (const ExfatSetHit& h : results.exfatSetHits) {
+      if (h.fsIndex != static_cast<std::int16_t>(chosen) || g_.clusterUnits == 0 || h.sector < heap) continue;
+      const std::uint64_t c = (h.sector - g_.clusterBase) / g_.clusterUnits;
+      if (c > 0xFFFFFFFFu) continue;
+      sets_.hits.push_back(&h);
+      sets_.cluster.push_back(static_cast<std::uint32_t>(c));
+    }
+  }
+
+  void run() {
+    tree_.freeFatTree();
+    obs_.phase({Phase::MountStep, 1, 3});
+    const bool rooted = vp_.fat1Start != 0 && g_.validCluster(g_.rootCluster);
+    if (rooted) walkLiveTree();
+    obs_.phase({Phase::MountStep, 2, 3});
+    progress_.reset();
+    placeFolders();
+    addLooseSets(rooted);
+    stop_.store(0);
+    obs_.phase({Phase::MountStep, 3, 3});
+    tree_.buildFatFolderTree(obs_);
+  }
+
+ private:
+  // The current tree from the root, live folders only, as the standard scan
+  // lists it (a folder's sets up to its end mark, deleted ones included).
+  void walkLiveTree() {
+    FatTable fat(reader_, g_.fatStart, g_.fatUnits, FsType::Exfat);
+    ExfatListing listing;
+    std::unordered_set<std::uint32_t> taken;
+    auto walk = [&](std::uint32_t identity, std::uint32_t first, std::uint64_t bytes, bool contiguous) {
+      ExfatExtent ext = exfatClusters(fat, g_, first, bytes, contiguous, false);
+      if (ext.clusters.empty() && g_.validCluster(first)) ext.clusters.push_back(first);
+      for (std::size_t i = 0; i < ext.clusters.size(); ++i)
+        if (!taken.insert(ext.clusters[i]).second) {
+          ext.clusters.resize(i);  // a chain that runs into another folder's clusters ends there
+          break;
+        }
+      const std::vector<std::uint8_t> data =
+          readExfatClusters(reader_, g_, ext.clusters, bytes == 0 ? kExfatMaxFolderBytes : bytes);
+      // The listing ends at the end mark; sets met past it are stale.
+      ExfatEntrySet set;
+      std::size_t end = 0;
+      while (end + exfat::kEntryBytes <= data.size()) {
+        if (readExfatEntry(Bytes(data), end, set) == ExfatEntryKind::End) break;
+        end += set.entries * exfat::kEntryBytes;
+      }
+      end = std::min(end, data.size());
+      addExfatEntries(Bytes(data).first(end), identity, false, tree_, listing);
+      const std::uint64_t cb = g_.clusterBytes();
+      for (std::size_t i = 0; i < ext.clusters.size(); ++i) {
+        const std::uint64_t at = i * cb;
+        owners_[ext.clusters[i]] = Owner{identity, end > at ? std::min<std::uint64_t>(end - at, cb) : 0};
+      }
+    };
+    walk(kFatRootCluster, g_.rootCluster, 0, false);
+    // Folders are appended while the list is walked.
+    for (std::size_t k = 0; k < tree_.fatFolders.size() && stop_.load() != 1; ++k) {
+      const FatFolderNode f = tree_.fatFolders[k];
+      if (f.deleted || !g_.validCluster(f.firstCluster) || taken.count(f.firstCluster)) continue;
+      walk(f.firstCluster, f.firstCluster, f.dataLength, f.contiguous);
+      progress_.set(k, tree_.fatFolders.size());
+    }
+  }
+
+  // Gives the clusters holding sets that the live tree did not read to the
+  // folder whose data they are: a deleted or lost folder's first cluster and
+  // the clusters its length takes after it (contiguous: exact with
+  // NoFatChain, else a guess, as the standard scan makes for deleted
+  // folders). A cluster two folders claim goes to the one beginning nearer
+  // before it. What no folder claims goes to placeholders "Dir" + cluster
+  // at the root, one per run of consecutive clusters.
+  void placeFolders() {
+    struct Extent {
+      std::uint32_t first;
+      std::uint64_t clusters;
+    };
+    std::vector<Extent> extents;
+    const std::uint64_t cb = g_.clusterBytes();
+    const std::uint64_t most = std::max<std::uint64_t>(1, kExfatMaxFolderBytes / cb);
+    auto extentOf = [&](std::uint32_t first, std::uint64_t length) {
+      extents.push_back({first, std::clamp<std::uint64_t>((length + cb - 1) / cb, 1, most)});
+    };
+    for (const FatFolderNode& f : tree_.fatFolders)
+      if (f.deleted && g_.validCluster(f.firstCluster)) extentOf(f.firstCluster, f.dataLength);
+    for (const ExfatSetHit* h : sets_.hits)
+      if (h->set.folder() && g_.validCluster(h->set.firstCluster)) extentOf(h->set.firstCluster, h->set.dataLength);
+    std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.first > b.first; });
+    for (const Extent& e : extents) {
+      for (std::size_t i = sets_.from(e.first); i < sets_.cluster.size() && sets_.cluster[i] - e.first < e.clusters;) {
+        const std::uint32_t c = sets_.cluster[i];
+        owners_.try_emplace(c, Owner{e.first, 0});
+        i = sets_.from(std::uint64_t{c} + 1);
+      }
+    }
+    std::uint32_t previous = 0, run = 0;
+    for (std::size_t i = 0; i < sets_.cluster.size(); i = sets_.from(std::uint64_t{sets_.cluster[i]} + 1)) {
+      const std::uint32_t c = sets_.cluster[i];
+      if (!owners_.count(c)) {
+        if (run == 0 || c != previous + 1 || !placeholder_.count(previous)) {
+          run = c;
+          tree_.addFatFolder("Dir" + dec(c), c, kFatRootCluster, FatTimes{}, false);
+        }
+        owners_[c] = Owner{run, 0};
+        placeholder_.insert(c);
+      }
+      previous = c;
+    }
+  }
+
+  // The sets the live listing did not take in, under the folders of their
+  // clusters. With a root, nothing outside the live tree is live: every
+  // such set is listed as deleted; without one they keep their own state.
+  void addLooseSets(bool rooted) {
+    for (std::size_t i = 0; i < sets_.hits.size() && stop_.load() != 1; ++i) {
+      const ExfatSetHit& h = *sets_.hits[i];
+      const std::uint32_t c = sets_.cluster[i];
+      const auto owner = owners_.find(c);
+      if (owner == owners_.end()) continue;
+      const std::uint64_t at = (h.sector - g_.clusterSector(c)) * kSectorSize + h.offset;
+      if (at < owner->second.listedBytes) continue;  // the live listing has it
+      const bool deleted = rooted || h.set.deleted;
+      const ExfatEntrySet& set = h.set;
+      if (set.folder()) {
+        if (!g_.validCluster(set.firstCluster)) continue;
+        const bool added = tree_.addFatFolder(set.name, set.firstCluster, owner->second.folder, set.times, deleted);
+        const std::int64_t idx = tree_.findFatFolder(set.firstCluster);
+        if (added && idx >= 0) {
+          FatFolderNode& f = tree_.fatFolders[static_cast<std::size_t>(idx)];
+          f.dataLength = set.dataLength;
+          f.contiguous = set.noFatChain;
+        }
+      } else {
+        tree_.addFatFile(set.name, set.firstCluster, owner->second.folder, set.times, set.dataLength, deleted);
+        FatFileNode& f = tree_.fatFiles.back();
+        f.validLength = set.validLength;
+        f.contiguous = set.noFatChain;
+        ++tree_.fileCount;
+      }
+      progress_.set(i, sets_.hits.size());
+    }
+  }
+
+  SectorReader& reader_;
+  const VolumeParams& vp_;
+  const ExfatGeometry g_;
+  FileTree& tree_;
+  StopFlag& stop_;
+  Observer& obs_;
+  StepProgress progress_;
+  LooseSets sets_;
+  std::unordered_map<std::uint32_t, Owner> owners_;
+  std::unordered_set<std::uint32_t> placeholder_;
+};
+
+}  // namespace
+
+void mountFoundExfat(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosen,
+                     const VolumeParams& vp, FileTree& tree, StopFlag& stop, Observer& obs) {
+  PhaseScope phase(obs, {Phase::MountStep, 1, 3});
+  ProgressScope bar(obs);
+  ExfatMount(reader, results, chosen, vp, tree, stop, obs).run();
+}
+
+}  // namespace osprin
