@@ -114,6 +114,8 @@ constexpr int kClusterShifts = 17;
 // on any volume, few enough to stay quick on millions of sets.
 constexpr std::size_t kSampleFolders = 512;
 constexpr std::size_t kSampleHeads = 2048;
+// Geometries the sets pass weighs whole, those most pairs imply.
+constexpr std::size_t kCandidates = 64;
 // Found file systems the sets pass adds at most.
 constexpr int kMaxSetGeometries = 8;
 
@@ -128,22 +130,35 @@ std::vector<T> spread(const std::vector<T>& all, std::size_t most) {
 
 // One geometry from the unclaimed sets; false when no two pairs agree.
 bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
+  struct Named {
+    std::uint32_t first;
+    std::uint64_t bytes;
+    bool contiguous;
+  };
   std::vector<std::uint32_t> folders;
-  std::vector<SectorNo> heads;
+  std::vector<Named> files;
+  std::vector<SectorNo> heads, sectors;
   for (const ExfatSetHit& h : r.exfatSetHits) {
     if (h.fsIndex != 0) continue;
     if (h.set.folder() && h.set.firstCluster >= kExfatFirstCluster) folders.push_back(h.set.firstCluster);
+    if (!h.set.folder() && h.set.firstCluster >= kExfatFirstCluster && h.set.dataLength != 0)
+      files.push_back({h.set.firstCluster, h.set.dataLength, h.set.noFatChain});
     if (h.offset == 0 && (heads.empty() || heads.back() != h.sector)) heads.push_back(h.sector);
+    if (sectors.empty() || sectors.back() != h.sector) sectors.push_back(h.sector);
   }
   std::sort(folders.begin(), folders.end());
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   if (folders.size() < 2 || heads.size() < 2) return false;
   const std::vector<std::uint32_t> someFolders = spread(folders, kSampleFolders);
   const std::vector<SectorNo> someHeads = spread(heads, kSampleHeads);
-  // Each (folder cluster, head) pair implies a base for each cluster size:
-  // the geometry most pairs imply wins (the smaller cluster on a tie).
-  std::pair<int, SectorNo> best{};
-  std::uint32_t bestVotes = 0;
+  // Each (folder cluster, head) pair implies a base for each cluster size;
+  // the geometries that two pairs or more imply are candidates.
+  struct Candidate {
+    std::uint32_t votes;
+    int shift;
+    SectorNo base;
+  };
+  std::vector<Candidate> candidates;
   std::vector<SectorNo> bases;
   bases.reserve(someFolders.size() * someHeads.size());
   for (int shift = 0; shift < kClusterShifts; ++shift) {
@@ -158,16 +173,42 @@ bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
     for (std::size_t i = 0; i < bases.size();) {
       std::size_t j = i + 1;
       while (j < bases.size() && bases[j] == bases[i]) ++j;
-      if (j - i > bestVotes) {
-        bestVotes = static_cast<std::uint32_t>(j - i);
-        best = {shift, bases[i]};
-      }
+      if (j - i >= 2) candidates.push_back({static_cast<std::uint32_t>(j - i), shift, bases[i]});
       i = j;
     }
   }
-  if (bestVotes < 2) return false;
-  const std::uint64_t spc = std::uint64_t{1} << best.first;
-  const SectorNo base = best.second;
+  if (candidates.empty()) return false;
+  const std::size_t keep = std::min<std::size_t>(candidates.size(), kCandidates);
+  std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(keep), candidates.end(),
+                    [](const Candidate& x, const Candidate& y) { return x.votes > y.votes; });
+  candidates.resize(keep);
+  // A pair agrees by chance more easily than a volume's structure does: each
+  // candidate scores the folders whose first cluster begins with a set, less
+  // the files whose data would hold one (a file's data is no folder).
+  auto holdsSets = [&](SectorNo from, SectorNo to) {
+    auto it = std::lower_bound(sectors.begin(), sectors.end(), from);
+    return it != sectors.end() && *it < to;
+  };
+  std::int64_t bestScore = 1;
+  const Candidate* best = nullptr;
+  for (const Candidate& c : candidates) {
+    const std::uint64_t spc = std::uint64_t{1} << c.shift;
+    std::int64_t score = 0;
+    for (const std::uint32_t f : folders)
+      if (std::binary_search(heads.begin(), heads.end(), c.base + f * spc)) ++score;
+    for (const Named& f : files) {
+      const std::uint64_t n = f.contiguous ? (f.bytes + spc * kSectorSize - 1) / (spc * kSectorSize) : 1;
+      const SectorNo from = c.base + f.first * spc;
+      if (holdsSets(from, from + std::min<std::uint64_t>(n, kExfatMaxClusters) * spc)) --score;
+    }
+    if (score > bestScore || (score == bestScore && best && c.votes > best->votes)) {
+      bestScore = score;
+      best = &c;
+    }
+  }
+  if (!best) return false;
+  const std::uint64_t spc = std::uint64_t{1} << best->shift;
+  const SectorNo base = best->base;
   const SectorNo heapStart = base + kExfatFirstCluster * spc;
   // Up to the last cluster the sets from the heap's start on name.
   std::uint64_t lastCluster = kExfatFirstCluster;
