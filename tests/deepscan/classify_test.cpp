@@ -1,4 +1,4 @@
-// Classification of found structures into FAT and NTFS file systems.
+// Classification of found structures into FAT, NTFS and exFAT file systems.
 #include <gtest/gtest.h>
 
 #include "deep_builders.h"
@@ -401,6 +401,112 @@ TEST(NtfsClassification, StopDuringPairingKeepsWhatWasFound) {
   EXPECT_TRUE(r.foundFileSystems.empty());
   EXPECT_EQ(r.ntfsDirRecords[0].fsIndex, 0);
   EXPECT_EQ(r.ntfsDirRecords[1].fsIndex, 0);
+}
+
+
+// --- exFAT ---------------------------------------------------------------
+
+// A volume at sector 100: FAT at +24 (8 sectors), heap at +64, 42 clusters
+// of 8 sectors (cluster base 148, heap end 500), root folder at cluster 4.
+enum class ExfatBoots { MainAndBackup, MainOnly, BackupOnly };
+
+class ExfatBootClassification : public ::testing::TestWithParam<ExfatBoots> {};
+
+TEST_P(ExfatBootClassification, OneVolumeWithItsGeometryClaimingTheSetsOfItsHeap) {
+  MemDisk d(700);
+  if (GetParam() != ExfatBoots::BackupOnly) d.exfatBoot(100, 400, 24, 8, 64, 42, 3);
+  if (GetParam() != ExfatBoots::MainOnly) d.exfatBoot(112, 400, 24, 8, 64, 42, 3);
+  d.exfatFatHead(124);
+  // The root folder's bitmap entry.
+  d.put8(180, 0, 0x81);
+  d.put32(180, 20, 2);
+  d.put64(180, 24, 6);
+  d.exfatSet(130, 0, u"before the heap", false, 5, 10);
+  d.exfatSet(200, 64, u"in the heap.txt", false, 9, 10);
+  d.exfatSet(520, 0, u"after it", false, 5, 10);
+  RecordingObserver obs;
+  DeepScanResults r = scan(d, scanRange(FsType::Exfat, 0, 700), obs);
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  const FoundFileSystem& fs = r.foundFileSystems[0];
+  EXPECT_EQ(fs.label, "exFAT @148");
+  EXPECT_EQ(fs.fsType, FsType::Exfat);
+  EXPECT_EQ(fs.sectorsPerCluster, 8u);
+  EXPECT_EQ(fs.clusterBase, 148u);
+  EXPECT_EQ(fs.fat1Start, 124u);
+  EXPECT_EQ(fs.fat2Start, 0u);
+  EXPECT_EQ(fs.sectorsPerFat, 8u);
+  EXPECT_EQ(fs.reservedSectors, 24u);
+  EXPECT_EQ(fs.rootDirStart, 4u);
+  EXPECT_EQ(fs.clusterCount, 42u);
+  EXPECT_EQ(fs.volumeEnd, 500u);
+  EXPECT_EQ(fs.bitmapCluster, 2u);
+  EXPECT_EQ(fs.bitmapBytes, 6u);
+  ASSERT_EQ(r.exfatSetHits.size(), 3u);
+  EXPECT_EQ(r.exfatSetHits[0].fsIndex, -1);
+  EXPECT_EQ(r.exfatSetHits[1].fsIndex, 1);
+  EXPECT_EQ(r.exfatSetHits[2].fsIndex, -1);
+  EXPECT_EQ(r.classifiedCount, 3u);
+  EXPECT_NE(std::find(obs.phases.begin(), obs.phases.end(), PhaseInfo{Phase::AnalysingFatData}), obs.phases.end());
+
+  VolumeParams vp;
+  auto panel = selectFoundFileSystem(r, 1, vp);
+  ASSERT_EQ(panel.size(), 3u);
+  EXPECT_EQ(panel[0].value, "148");
+  EXPECT_EQ(panel[1].value, "8");
+  EXPECT_EQ(panel[2].value, "0 MB");
+  EXPECT_EQ(vp.fsType, FsType::Exfat);
+  EXPECT_EQ(vp.fat1Start, 124u);
+  EXPECT_EQ(vp.rootDirStart, 4u);
+  EXPECT_EQ(vp.clusterCount, 42u);
+  EXPECT_EQ(vp.bitmapCluster, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boots, ExfatBootClassification,
+                         ::testing::Values(ExfatBoots::MainAndBackup, ExfatBoots::MainOnly, ExfatBoots::BackupOnly));
+
+TEST(ExfatClassification, ABackupWithoutFatOrMainIsTakenForAMainBootSector) {
+  MemDisk d(700);
+  d.exfatBoot(112, 400, 24, 8, 64, 42, 3);
+  DeepScanResults r = scan(d, scanRange(FsType::Exfat, 0, 700));
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  EXPECT_EQ(r.foundFileSystems[0].fat1Start, 136u);
+}
+
+TEST(ExfatClassification, GeometryFromFolderSetsAndTheSetsTheirClustersBeginWith) {
+  // 4 sectors per cluster, cluster base 1000; no boot sector, no FAT.
+  MemDisk d(6000);
+  auto cl = [](std::uint32_t c) { return 1000 + 4 * c; };
+  d.exfatSet(cl(5), 0, u"A", true, 10, 2048);
+  d.exfatSet(cl(5), 96, u"B", true, 20, 2048);
+  d.exfatSet(cl(5), 192, u"C", true, 30, 2048);
+  d.exfatSet(cl(10), 0, u"a.txt", false, 40, 4096);  // clusters 40 and 41
+  d.exfatSet(cl(20), 0, u"b.txt", false, 42, 10);
+  d.exfatSet(cl(30), 0, u"c.txt", false, 43, 10);
+  d.exfatSet(cl(30) + 1, 0, u"c2.txt", false, 44, 10);
+  d.exfatSet(5000, 0, u"far away", false, 7, 10);
+  DeepScanResults r = scan(d, scanRange(FsType::Exfat, 0, 6000));
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  const FoundFileSystem& fs = r.foundFileSystems[0];
+  EXPECT_EQ(fs.label, "exFAT @1000");
+  EXPECT_EQ(fs.sectorsPerCluster, 4u);
+  EXPECT_EQ(fs.clusterBase, 1000u);
+  EXPECT_EQ(fs.fat1Start, 0u);
+  EXPECT_EQ(fs.rootDirStart, 0u);
+  EXPECT_EQ(fs.volumeEnd, 0u);
+  EXPECT_EQ(foundFileSystemSizeText(fs), "Unknown");
+  ASSERT_EQ(r.exfatSetHits.size(), 8u);
+  for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(r.exfatSetHits[i].fsIndex, 1) << i;
+  EXPECT_EQ(r.exfatSetHits[7].fsIndex, -1);
+}
+
+TEST(ExfatClassification, OneFolderSetIsNoGeometry) {
+  MemDisk d(3000);
+  d.exfatSet(1020, 0, u"A", true, 10, 2048);
+  d.exfatSet(1040, 0, u"a.txt", false, 40, 10);
+  DeepScanResults r = scan(d, scanRange(FsType::Exfat, 0, 3000));
+  EXPECT_TRUE(r.foundFileSystems.empty());
+  EXPECT_EQ(r.exfatSetHits.size(), 2u);
+  for (const ExfatSetHit& h : r.exfatSetHits) EXPECT_EQ(h.fsIndex, -1);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // Small disks in memory with hand-made structures for the deep scan: FAT
 // boot sectors, sub-directory heads, NTFS boot sectors, file records and
-// index blocks, each written at a chosen sector.
+// index blocks, exFAT boot sectors and entry sets, each written at a chosen
+// sector.
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -105,6 +106,74 @@ class MemDisk {
     put32(s, 64, 0xF6);
     put32(s, 68, perIndex);
     signature(s);
+  }
+
+  // An exFAT boot sector of 512-byte sectors, one FAT, 2^spcShift sectors
+  // per cluster.
+  void exfatBoot(std::uint64_t s, std::uint64_t volumeLength, std::uint32_t fatOffset, std::uint32_t fatLength,
+                 std::uint32_t heapOffset, std::uint32_t clusterCount, std::uint8_t spcShift,
+                 std::uint32_t rootCluster = 4) {
+    text(s, 0, "\xEB\x76\x90" "EXFAT   ");
+    put64(s, 72, volumeLength);
+    put32(s, 80, fatOffset);
+    put32(s, 84, fatLength);
+    put32(s, 88, heapOffset);
+    put32(s, 92, clusterCount);
+    put32(s, 96, rootCluster);
+    put16(s, 104, 0x0100);
+    put8(s, 108, 9);
+    put8(s, 109, spcShift);
+    put8(s, 110, 1);
+    put8(s, 111, 0x80);
+    signature(s);
+  }
+  // The first entries of an exFAT FAT (media F8, end of chain).
+  void exfatFatHead(std::uint64_t s) {
+    put32(s, 0, 0xFFFFFFF8u);
+    put32(s, 4, 0xFFFFFFFFu);
+  }
+  // An exFAT entry set (file entry, stream extension, name entries) at
+  // byte offset off of sector s, running on into the next sectors when it
+  // is longer; its checksum computed here. Returns its length in bytes.
+  std::size_t exfatSet(std::uint64_t s, std::size_t off, const std::u16string& name, bool folder,
+                       std::uint32_t firstCluster, std::uint64_t length, bool noFatChain = true, bool deleted = false,
+                       bool breakChecksum = false) {
+    const std::size_t nameEntries = (name.size() + 14) / 15;
+    const std::size_t count = 2 + nameEntries;
+    std::vector<std::uint8_t> e(count * 32, 0);
+    auto p16 = [&](std::size_t o, std::uint16_t v) {
+      e[o] = static_cast<std::uint8_t>(v);
+      e[o + 1] = static_cast<std::uint8_t>(v >> 8);
+    };
+    auto p32 = [&](std::size_t o, std::uint32_t v) {
+      p16(o, static_cast<std::uint16_t>(v));
+      p16(o + 2, static_cast<std::uint16_t>(v >> 16));
+    };
+    e[0] = 0x85;
+    e[1] = static_cast<std::uint8_t>(count - 1);
+    p16(4, folder ? 0x10 : 0x20);
+    p32(8, 0x3C210000u);   // created 2010-01-01 00:00:00
+    p32(12, 0x3C210001u);  // modified 2010-01-01 00:00:02
+    e[32] = 0xC0;
+    e[33] = static_cast<std::uint8_t>(0x01 | (noFatChain ? 0x02 : 0));
+    e[35] = static_cast<std::uint8_t>(name.size());
+    p32(40, static_cast<std::uint32_t>(length));
+    p32(44, static_cast<std::uint32_t>(length >> 32));
+    p32(52, firstCluster);
+    p32(56, static_cast<std::uint32_t>(length));
+    p32(60, static_cast<std::uint32_t>(length >> 32));
+    for (std::size_t i = 0; i < nameEntries; ++i) {
+      e[64 + i * 32] = 0xC1;
+      for (std::size_t k = 0; k < 15 && i * 15 + k < name.size(); ++k) p16(64 + i * 32 + 2 + 2 * k, name[i * 15 + k]);
+    }
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < e.size(); ++i)
+      if (i != 2 && i != 3) sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000u : 0u) + (sum >> 1) + e[i]);
+    p16(2, static_cast<std::uint16_t>(breakChecksum ? sum ^ 1 : sum));
+    if (deleted)
+      for (std::size_t i = 0; i < count; ++i) e[i * 32] &= 0x7F;
+    std::memcpy(at(s) + off, e.data(), e.size());
+    return e.size();
   }
 
   std::unique_ptr<SectorReader> reader() const {

@@ -476,5 +476,93 @@ TEST(NtfsRecords, HostileBytesNeverCrash) {
   SUCCEED();
 }
 
+
+// --- exFAT ---------------------------------------------------------------------
+
+// Where an entry set lies: inside a sector, across sectors, across the end of
+// the chunk the scan holds in memory (then read from the disk).
+struct ExfatSetCase {
+  const char* what;
+  std::uint64_t sector;
+  std::size_t offset;
+  std::size_t nameLength;
+  std::uint32_t sectorsPerRead;
+  bool deleted;
+  bool folder;
+};
+
+class ExfatSetPlacement : public ::testing::TestWithParam<ExfatSetCase> {};
+
+TEST_P(ExfatSetPlacement, TheSetIsFiledOnceWithItsFields) {
+  const ExfatSetCase& c = GetParam();
+  MemDisk d(8300);
+  std::u16string name;
+  for (std::size_t i = 0; i < c.nameLength; ++i) name += static_cast<char16_t>(i == 0 ? u'\u00DC' : u'a' + i % 26);
+  const std::size_t bytes = d.exfatSet(c.sector, c.offset, name, c.folder, 77, 123456, true, c.deleted);
+  // A set of another file right after it is filed too, a stray name entry not.
+  const std::uint64_t after = c.sector + (c.offset + bytes) / 512;
+  const std::size_t afterOff = (c.offset + bytes) % 512;
+  d.exfatSet(after, afterOff, u"next.txt", false, 90, 10);
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  RecordingObserver obs;
+  scanExfatSignatures(*reader, scanRange(FsType::Exfat, 0, 8300), c.sectorsPerRead, r, stop, obs);
+  ASSERT_EQ(r.exfatSetHits.size(), 2u) << c.what;
+  const ExfatSetHit& h = r.exfatSetHits[0];
+  EXPECT_EQ(h.sector, c.sector);
+  EXPECT_EQ(h.offset, c.offset);
+  EXPECT_EQ(h.fsIndex, 0);
+  EXPECT_EQ(h.set.name.size(), c.nameLength + 1);  // Ü is two bytes of UTF-8
+  EXPECT_EQ(h.set.name.substr(0, 2), "\xC3\x9C");
+  EXPECT_EQ(h.set.firstCluster, 77u);
+  EXPECT_EQ(h.set.dataLength, 123456u);
+  EXPECT_TRUE(h.set.noFatChain);
+  EXPECT_EQ(h.set.deleted, c.deleted);
+  EXPECT_EQ(h.set.folder(), c.folder);
+  EXPECT_EQ(r.exfatSetHits[1].set.name, "next.txt");
+  EXPECT_EQ(r.exfatSetHits[1].sector, after);
+  EXPECT_EQ(r.folderHitCount, c.folder ? 1u : 0u);
+  EXPECT_EQ(r.fileHitCount, c.folder ? 1u : 2u);
+  EXPECT_EQ(obs.lastCounter[Counter::FilesFound], r.fileHitCount);
+  EXPECT_EQ(obs.lastCounter[Counter::FoldersFound], r.folderHitCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, ExfatSetPlacement,
+    ::testing::Values(ExfatSetCase{"inside a sector", 100, 0, 10, 60, false, false},
+                      ExfatSetCase{"deleted", 100, 64, 10, 60, true, false},
+                      ExfatSetCase{"a folder", 100, 448, 3, 60, false, true},
+                      ExfatSetCase{"across two sectors", 100, 480, 40, 60, false, false},
+                      ExfatSetCase{"a name of 255 units over three sectors", 100, 480, 255, 7, true, false},
+                      ExfatSetCase{"across the chunk in memory", 4095, 448, 30, 64, false, false},
+                      ExfatSetCase{"across batches of one sector", 300, 480, 20, 1, false, true}),
+    [](const ::testing::TestParamInfo<ExfatSetCase>& i) { return "case" + std::to_string(i.index); });
+
+TEST(ExfatSignatures, SetsThatFailACheckAreNotFiledAndBootSectorsAreCounted) {
+  MemDisk d(400);
+  d.exfatBoot(0, 400, 24, 8, 64, 42, 3);
+  d.exfatBoot(12, 400, 24, 8, 64, 42, 3);  // the backup
+  d.exfatBoot(40, 400, 24, 8, 64, 42, 3);
+  d.put8(40, 20, 1);                        // bytes 11-63 must be zero
+  d.exfatSet(100, 0, u"bad checksum", false, 5, 10, true, false, true);
+  d.exfatSet(101, 0, u"deleted, bad", false, 5, 10, true, true, true);
+  d.exfatSet(102, 0, u"stream live", false, 5, 10, true, true);
+  d.put8(102, 0, 0x85);                     // a live file entry over deleted secondaries
+  d.exfatSet(103, 0, u"one secondary", false, 5, 10);
+  d.put8(103, 1, 1);
+  d.exfatSet(104, 0, u"good", false, 5, 10);
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  RecordingObserver obs;
+  scanExfatSignatures(*reader, scanRange(FsType::Exfat, 0, 400), 60, r, stop, obs);
+  EXPECT_EQ(r.bootSectorHits, (std::vector<SectorNo>{0, 12}));
+  EXPECT_EQ(obs.lastCounter[Counter::BootSectorsFound], 2u);
+  ASSERT_EQ(r.exfatSetHits.size(), 1u);
+  EXPECT_EQ(r.exfatSetHits[0].set.name, "good");
+  EXPECT_EQ(stop.load(), 0);
+}
+
 }  // namespace
 }  // namespace osprin
