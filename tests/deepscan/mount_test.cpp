@@ -1,6 +1,6 @@
 // Mounting a found file system: FAT folders from heads and their names from
 // parent directories, the FAT search, NTFS folders and lost parents, and the
-// NTFS files of the chosen volume.
+// NTFS files of the chosen volume; the exFAT live tree and loose sets.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include "deepscan/deep_scan.h"
 #include "deepscan/mount.h"
 #include "disk/faulty_source.h"
+#include "support/selections.h"
 #include "tree/file_list.h"
 
 namespace osprin {
@@ -312,6 +313,73 @@ TEST(DeepResults, FileRecordsStaySmall) {
   EXPECT_LE(sizeof(DirHeadHit), 24u);
   EXPECT_LE(sizeof(IndexBlockHit), 24u);
 }
+
+
+// --- exFAT ---------------------------------------------------------------
+
+// A volume at sector 0 with one sector per cluster (cluster c at sector
+// 62 + c), its FAT at 24 and root folder at cluster 4; a live folder, a
+// deleted file, a stale set past the root's end mark, and folders of an
+// earlier format lying loose in clusters 20 to 24.
+struct ExfatMountCase {
+  const char* what;
+  bool withRoot;  // the FAT and the root folder are used
+  std::set<std::string> paths;
+};
+
+class ExfatMount : public ::testing::TestWithParam<ExfatMountCase> {};
+
+TEST_P(ExfatMount, LiveTreeThenLooseSetsUnderTheFoldersOfTheirClusters) {
+  MemDisk d(200);
+  auto cl = [](std::uint32_t c) { return 62 + c; };
+  d.exfatBoot(0, 164, 24, 8, 64, 100, 0);
+  d.exfatFatHead(24);
+  d.put32(24, 16, 0xFFFFFFFFu);  // the root folder: one cluster
+  d.exfatSet(cl(4), 0, u"Live", true, 6, 512);
+  d.exfatSet(cl(4), 96, u"kept.txt", false, 7, 100);
+  d.exfatSet(cl(4), 192, u"old.txt", false, 8, 100, true, true);
+  d.exfatSet(cl(4), 320, u"stale.txt", false, 9, 100);  // past the end mark at 288
+  d.exfatSet(cl(6), 0, u"inner.txt", false, 10, 100);
+  d.exfatSet(cl(20), 0, u"lost1.txt", false, 30, 100);
+  d.exfatSet(cl(20), 96, u"Sub", true, 21, 1024);  // clusters 21 and 22
+  d.exfatSet(cl(21), 0, u"s1.txt", false, 31, 100);
+  d.exfatSet(cl(22), 0, u"s2.txt", false, 32, 100);
+  d.exfatSet(cl(23), 0, u"lost2.txt", false, 33, 100);
+  d.exfatSet(cl(24), 0, u"lost3.txt", false, 34, 100);
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  runDeepScan(*reader, test::scanRange(FsType::Exfat, 0, 200), 60, r, stop, nullObserver());
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  VolumeParams vp;
+  selectFoundFileSystem(r, 1, vp);
+  if (!GetParam().withRoot) vp.fat1Start = 0;
+  FileTree tree;
+  RecordingObserver obs;
+  runMount(*reader, r, 1, vp, tree, stop, obs);
+  EXPECT_EQ(fatPaths(tree), GetParam().paths);
+  EXPECT_EQ(tree.fileCount, 9u);
+  std::vector<PhaseInfo> steps;
+  for (const auto& p : obs.phases)
+    if (p.phase == Phase::MountStep) steps.push_back(p);
+  EXPECT_EQ(steps, (std::vector<PhaseInfo>{{Phase::MountStep, 1, 3}, {Phase::MountStep, 2, 3}, {Phase::MountStep, 3, 3}}));
+  EXPECT_EQ(stop.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roots, ExfatMount,
+    ::testing::Values(
+        ExfatMountCase{"with its root: what is not in the live tree is deleted",
+                       true,
+                       {"/Live/", "/Dir20/", "/Dir20/Sub/", "/Dir23/", "/kept.txt", "/old.txt (deleted)",
+                        "/stale.txt (deleted)", "/Live/inner.txt", "/Dir20/lost1.txt (deleted)",
+                        "/Dir20/Sub/s1.txt (deleted)", "/Dir20/Sub/s2.txt (deleted)", "/Dir23/lost2.txt (deleted)",
+                        "/Dir23/lost3.txt (deleted)"}},
+        ExfatMountCase{"without: the sets keep their own state",
+                       false,
+                       {"/Dir4/", "/Dir4/Live/", "/Dir20/", "/Dir20/Sub/", "/Dir23/", "/Dir4/kept.txt",
+                        "/Dir4/old.txt (deleted)", "/Dir4/stale.txt", "/Dir4/Live/inner.txt", "/Dir20/lost1.txt",
+                        "/Dir20/Sub/s1.txt", "/Dir20/Sub/s2.txt", "/Dir23/lost2.txt", "/Dir23/lost3.txt"}}));
 
 }  // namespace
 }  // namespace osprin

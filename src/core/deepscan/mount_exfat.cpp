@@ -59,8 +59,7 @@ class ExfatMount {
   }
 
   void run() {
-    tree_.freeFatTree();
-    obs_.phase({Phase::MountStep, 1, 3});
+    tree_.freeFatTree();  // step 1 of 3 shown by the caller's PhaseScope
     const bool rooted = vp_.fat1Start != 0 && g_.validCluster(g_.rootCluster);
     if (rooted) walkLiveTree();
     obs_.phase({Phase::MountStep, 2, 3});
