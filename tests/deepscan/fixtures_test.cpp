@@ -47,8 +47,9 @@ std::map<std::string, ListedFile> listedFiles(DeepMount& m) {
   std::map<std::string, ListedFile> out;
   FileTree& tree = m.tree;
   const FolderTree& ft = tree.folderTree();
-  const bool fat = isFat(m.params.fsType);
-  auto key = [fat](const std::string& p) { return fat ? asciiUpper(p) : p; };
+  const bool fat = usesFatTree(m.params.fsType);
+  const bool shortNames = isFat(m.params.fsType);
+  auto key = [shortNames](const std::string& p) { return shortNames ? asciiUpper(p) : p; };
   NtfsFileSet files = m.ntfsFiles();
   auto visit = [&](std::uint32_t identity, const std::string& dir) {
     auto rows = fat ? listFatFolder(tree, identity) : listNtfsFolder(tree, files, identity);
@@ -88,7 +89,7 @@ std::string recoveredHash(DeepMount& m, SectorReader& reader, const ListedFile& 
   const std::string dir = test::makeTempDir("open");
   CopyResult r = copyRowForOpen(ctx, f.row, dir, flags, nullObserver());
   // An empty FAT file is written empty (NTFS ones are not created yet).
-  if (f.row.size == 0 && !isFat(m.params.fsType)) return test::sha256Hex("");
+  if (f.row.size == 0 && !usesFatTree(m.params.fsType)) return test::sha256Hex("");
   if (!r.ok() || !r.complete || !std::filesystem::exists(r.path)) return "not recovered";
   return test::sha256File(r.path);
 }
@@ -279,6 +280,142 @@ INSTANTIATE_TEST_SUITE_P(Damages, DeepWindowsFat,
                                            WindowsDamage{"BootSectorWiped", {0}, false},
                                            WindowsDamage{"BootSectorAndFat1Wiped", {0, 2}, false}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+// --- exFAT formatted again -------------------------------------------------------
+
+// A quick format wrote a new boot region, FAT, bitmap and root folder; the old
+// entry sets lie loose in the heap (those of the old root's first cluster are
+// gone: the manifest's entry_set_found). With the boot sectors kept the
+// geometry is theirs and every old file is deleted; with them wiped too it is
+// worked out from the folder sets, and the sets keep their own (live) state.
+struct ExfatDamage {
+  const char* what;
+  std::vector<SectorNo> wiped;
+  bool fromBootSector;
+};
+
+class DeepExfatReformat : public ::testing::TestWithParam<ExfatDamage> {};
+
+// "/Dir123/..." as "/Dir#/...".
+std::string exfatLostTop(const std::string& listed) {
+  std::size_t i = 4;
+  while (i < listed.size() && listed[i] >= '0' && listed[i] <= '9') ++i;
+  if (listed.rfind("/Dir", 0) != 0 || i == 4 || (i < listed.size() && listed[i] != '/')) return listed;
+  return "/Dir#" + listed.substr(i);
+}
+
+TEST_P(DeepExfatReformat, OldFilesComeBackUnderPlaceholdersByteForByte) {
+  const auto& c = GetParam();
+  const std::string image = test::makeTempDir("exre") + "/exfat_reformat.img";
+  std::filesystem::copy_file(test::fixtureImage("exfat_reformat"), image);
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string zeros(kSectorSize, '\0');
+    for (SectorNo s : c.wiped) {
+      f.seekp(static_cast<std::streamoff>(s) * kSectorSize);
+      f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+  }
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Exfat, 0, 32768), 1));
+  const DeepScanResults& r = s.mount.results;
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+  const FoundFileSystem& fs = r.foundFileSystems[0];
+  // mkfs.exfat -c 4096 on 16 MiB: the heap at sector 4096, 8 sectors per cluster.
+  EXPECT_EQ(fs.label, "exFAT @4080");
+  EXPECT_EQ(fs.fsType, FsType::Exfat);
+  EXPECT_EQ(fs.sectorsPerCluster, 8u);
+  EXPECT_EQ(fs.volumeEnd, c.fromBootSector ? 32768u : 0u);
+  EXPECT_EQ(fs.fat1Start, c.fromBootSector ? 2048u : 0u);
+  EXPECT_EQ(r.bootSectorHits, (c.fromBootSector ? std::vector<SectorNo>{0, 12} : std::vector<SectorNo>{}));
+
+  const auto entries = manifestJson("exfat_reformat")["volumes"]["v"]["entries"];
+  std::map<std::string, bool> topFound;
+  for (const auto& e : entries) {
+    const std::string p = e["path"];
+    if (e["kind"] == "folder" && p.find('/', 1) == std::string::npos) topFound[p] = e["entry_set_found"];
+  }
+  // Where an old entry shows: the old root is lost, so under a placeholder;
+  // a top folder whose set was lost with it is that placeholder itself.
+  auto expectedPath = [&](const std::string& p) {
+    const auto second = p.find('/', 1);
+    if (second == std::string::npos || topFound[p.substr(0, second)]) return "/Dir#" + p;
+    return "/Dir#" + p.substr(second);
+  };
+  auto files = listedFiles(s.mount);
+  std::map<std::string, const ListedFile*> byPath;
+  for (auto& [p, f] : files) byPath[exfatLostTop(p)] = &f;
+  std::set<std::string> folders;
+  for (const std::string& p : listedFolders(s.mount)) folders.insert(exfatLostTop(p));
+  std::size_t expected = 0;
+  for (const auto& e : entries) {
+    if (!e["entry_set_found"].get<bool>()) continue;
+    const std::string want = expectedPath(e["path"]);
+    if (e["kind"] == "folder") {
+      EXPECT_TRUE(folders.count(want)) << want;
+      continue;
+    }
+    ++expected;
+    auto it = byPath.find(want);
+    ASSERT_NE(it, byPath.end()) << want;
+    EXPECT_EQ(it->second->row.size, e["size"].get<std::uint64_t>()) << want;
+    EXPECT_EQ(it->second->row.deleted, c.fromBootSector) << want;
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, *it->second), e["sha256"].get<std::string>()) << want;
+  }
+  EXPECT_GE(expected, 20u);
+  EXPECT_EQ(files.size(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DeepExfatReformat,
+                         ::testing::Values(ExfatDamage{"AsFormatted", {}, true},
+                                           ExfatDamage{"BootRegionsWiped", {0, 12}, false}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+// A healthy exFAT volume (bare, in an MBR, in a GPT): the deep mount lists
+// what the standard scan lists, and the files read back as written.
+struct HealthyExfat {
+  const char* fixture;
+  const char* volume;
+};
+
+class DeepExfatHealthy : public ::testing::TestWithParam<HealthyExfat> {};
+
+TEST_P(DeepExfatHealthy, ListsWhatTheStandardScanListsAndReadsBackAsWritten) {
+  const auto& c = GetParam();
+  const auto volume = manifestJson(c.fixture)["volumes"][c.volume];
+  const SectorNo start = volume["start"], end = volume["end"];
+  Scanned s;
+  ASSERT_TRUE(scanAndMount(s, test::fixtureImage(c.fixture), scanRange(FsType::Exfat, start, end + 1), 1));
+  DeepMount standard;
+  MftRuns runs;
+  StopFlag stop{0};
+  ASSERT_EQ(runStandardScan(*s.reader, test::selection(FsType::Exfat, start, end), standard.params, runs,
+                            standard.tree, stop, nullObserver()),
+            ScanOutcome::Done);
+  auto summary = [](DeepMount& m) {
+    std::map<std::string, std::pair<std::uint64_t, bool>> out;
+    for (auto& [p, f] : listedFiles(m)) out[p] = {f.row.size, f.row.deleted};
+    return out;
+  };
+  EXPECT_EQ(summary(s.mount), summary(standard));
+  EXPECT_EQ(listedFolders(s.mount), listedFolders(standard));
+  auto files = listedFiles(s.mount);
+  std::size_t compared = 0;
+  for (const ManifestEntry& e : test::readManifestEntries(c.fixture, c.volume)) {
+    if (e.kind != "file" || (e.deleted && !e.recoverable)) continue;
+    auto it = files.find(e.path);
+    ASSERT_NE(it, files.end()) << e.path;
+    EXPECT_EQ(it->second.row.deleted, e.deleted) << e.path;
+    EXPECT_EQ(recoveredHash(s.mount, *s.reader, it->second), e.sha256) << e.path;
+    ++compared;
+  }
+  EXPECT_GT(compared, 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, DeepExfatHealthy,
+                         ::testing::Values(HealthyExfat{"exfatvol", "v"}, HealthyExfat{"exfat_mbr", "p1"},
+                                           HealthyExfat{"exfat_gpt", "p1"}),
+                         [](const auto& info) { return std::string(info.param.fixture); });
 
 // --- NTFS without boot sectors -------------------------------------------------
 
