@@ -111,6 +111,51 @@ TEST(CliDeepScan, BadRangesAndKindsAreClearErrors) {
   EXPECT_NE(lastStderr().find("cannot open /no/such/disk.img"), std::string::npos);
 }
 
+TEST(CliDeepScan, ExfatFormattedAgainIsFoundListedAndRecovered) {
+  const std::string img = test::fixtureImage("exfat_reformat");
+  int status = -1;
+  auto out = nlohmann::json::parse(cli("deep-scan " + img + " --fs EXFAT --start 0 --end 32768 --json", &status));
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(out["file_systems"].size(), 1u);
+  const auto& fs = out["file_systems"][0];
+  EXPECT_EQ(fs["label"], "exFAT @4080");
+  EXPECT_EQ(fs["type"], "exFAT");
+  EXPECT_EQ(fs["start"], 4080);
+  EXPECT_EQ(fs["sectors_per_cluster"], 8);
+  EXPECT_EQ(fs["size"], "14 MB");
+  EXPECT_FALSE(fs.contains("mft_start"));
+  EXPECT_EQ(out["counters"]["boot_sectors"], 2);  // the boot sector and its backup
+  EXPECT_GE(out["counters"]["files"].get<int>(), 20);
+  EXPECT_GE(out["counters"]["folders"].get<int>(), 1);
+  std::string text = cli("deep-scan " + img + " --fs EXFAT --start 0 --end 32768", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(text.find("exFAT @4080"), std::string::npos);
+  EXPECT_NE(text.find("File(s) Found:"), std::string::npos);
+
+  // The old photos show under the placeholder of their folder's cluster,
+  // deleted, and come back as they were written.
+  const std::string range = " --deep --fs EXFAT --start 0 --end 32768 --pick 1";
+  auto rows = nlohmann::json::parse(cli("list " + img + range + " --json", &status));
+  EXPECT_EQ(status, 0);
+  std::string photo;
+  for (const auto& r : rows)
+    if (r["path"].get<std::string>().find("/DSC00003.JPG") != std::string::npos) {
+      photo = r["path"];
+      EXPECT_TRUE(r["deleted"].get<bool>());
+      EXPECT_EQ(r["size"], 12000);
+    }
+  ASSERT_EQ(photo.rfind("/Dir", 0), 0u) << photo;
+  std::string want;
+  std::ifstream in(test::fixtureManifestPath("exfat_reformat"));
+  const auto manifest = nlohmann::json::parse(in);
+  for (const auto& e : manifest["volumes"]["v"]["entries"])
+    if (e["path"] == "/Holiday 2009/DSC00003.JPG") want = e["sha256"];
+  const std::string dest = test::makeTempDir("exre");
+  cli("recover " + img + range + " --all --to " + dest, &status);
+  EXPECT_EQ(status, 0) << lastStderr();
+  EXPECT_EQ(test::sha256File(dest + photo), want);
+}
+
 // Ctrl-C while a scan runs: the command ends with status 130 and says that
 // what it found is partial (a deep scan of a 512 GiB sparse image takes
 // long enough to be interrupted; the interrupt is sent again later if the
