@@ -175,6 +175,24 @@ def structural(data, limit):
     return keep
 
 
+def exfat_structural(data, limit):
+    """Sectors of an exFAT volume that its deep scan looks at: boot sectors,
+    the FAT's first sectors, and sectors holding entry sets (a file entry
+    followed by a stream extension, a set's name entries running on, the
+    root folder's bitmap, up-case and label entries)."""
+    keep = set()
+    for i in range(min(limit, sectors_of(data))):
+        s = sector(data, i)
+        if s[510:512] == b'\x55\xaa' or s[0:8] == b'\xf8\xff\xff\xff\xff\xff\xff\xff' or s[0] in (0x41, 0xC1, 0x81, 0x82, 0x83):
+            keep.add(i)
+            continue
+        for o in range(0, SECTOR - 32, 32):
+            if s[o] in (0x05, 0x85) and s[o + 32] in (0x40, 0xC0):
+                keep.add(i)
+                break
+    return keep
+
+
 # ---------------------------------------------------------------- writing
 
 class Corpus:
@@ -404,7 +422,7 @@ def deepscan_seeds(c, vols, fx):
     cap = 32768
     fat16, fat32, ntfs, disk = vols['fat16'], vols['fat32'], vols['ntfs'], vols['disk']
     unused = ntfs_unused(ntfs)
-    # options: bits 0-1 kind (0 FAT16, 1 FAT32, 2 NTFS), bits 2-7 batch - 1.
+    # options: bits 0-1 kind (0 FAT16, 1 FAT32, 2 NTFS, 3 exFAT), bits 2-7 batch - 1.
     c.add('fat16', encode(0 | (59 << 2), sectors_of(fat16), fat16))
     c.add('fat32', encode(1 | (7 << 2), sectors_of(fat32), fat32))
     c.add('ntfs', encode(2 | (15 << 2), sectors_of(ntfs), ntfs, drop=unused))
@@ -417,6 +435,16 @@ def deepscan_seeds(c, vols, fx):
         d = fx[name]
         keep = structural(d, cap)
         c.add('fixture-' + name, encode(kind | (59 << 2), cap, d, keep))
+    # exFAT (kind 3): the volume formatted again, with its boot sectors and
+    # without them (the geometry from its loose entry sets).
+    for name, seed in exfat_deepscan_seeds(fx['exfat_reformat']):
+        c.add(name, seed)
+
+
+def exfat_deepscan_seeds(d):
+    keep = exfat_structural(d, 32768)
+    return [('fixture-exfat_reformat', encode(3 | (59 << 2), 32768, d, keep)),
+            ('fixture-exfat_reformat-no-boot', encode(3 | (7 << 2), 32768, d, keep, drop={0, 12}))]
 
 
 def session_seeds(c, vols, fx):
@@ -446,7 +474,8 @@ def main():
     a = ap.parse_args()
     vols = {n: read(a.work, n + '.img') for n in ('fat16', 'fat32', 'ntfs', 'disk')}
     fx = {n: fixture(a.fixtures, n) for n in ('sample', 'ebr_loop', 'deep_disk', 'wiped_mbr', 'fat16vol', 'fat32vol',
-                                              'ntfs', 'deep_fat16', 'deep_ntfs', 'ebr_slots', 'fatwin16')}
+                                              'ntfs', 'deep_fat16', 'deep_ntfs', 'ebr_slots', 'fatwin16',
+                                              'exfat_reformat')}
     for target, make in (('partition', partition_seeds), ('volume_params', volume_params_seeds),
                          ('fat_dir', fat_dir_seeds), ('ntfs_record', ntfs_record_seeds),
                          ('deepscan', deepscan_seeds), ('session', session_seeds)):

@@ -119,6 +119,11 @@ constexpr std::size_t kCandidates = 64;
 // Found file systems the sets pass adds at most.
 constexpr int kMaxSetGeometries = 8;
 
+// The clusters that bytes take (bytes read from the disk: no rounding that could wrap).
+std::uint64_t clustersOf(std::uint64_t bytes, std::uint64_t clusterBytes) {
+  return bytes / clusterBytes + (bytes % clusterBytes != 0 ? 1 : 0);
+}
+
 template <class T>
 std::vector<T> spread(const std::vector<T>& all, std::size_t most) {
   if (all.size() <= most) return all;
@@ -197,7 +202,7 @@ bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
     for (const std::uint32_t f : folders)
       if (std::binary_search(heads.begin(), heads.end(), c.base + f * spc)) ++score;
     for (const Named& f : files) {
-      const std::uint64_t n = f.contiguous ? (f.bytes + spc * kSectorSize - 1) / (spc * kSectorSize) : 1;
+      const std::uint64_t n = f.contiguous ? clustersOf(f.bytes, spc * kSectorSize) : 1;
       const SectorNo from = c.base + f.first * spc;
       if (holdsSets(from, from + std::min<std::uint64_t>(n, kExfatMaxClusters) * spc)) --score;
     }
@@ -215,7 +220,7 @@ bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
   const std::uint64_t clusterBytes = spc * kSectorSize;
   for (auto it = firstHitFrom(r.exfatSetHits, heapStart); it != r.exfatSetHits.end(); ++it) {
     if (it->fsIndex != 0 || it->set.firstCluster < kExfatFirstCluster) continue;
-    const std::uint64_t clusters = std::max<std::uint64_t>(1, (it->set.dataLength + clusterBytes - 1) / clusterBytes);
+    const std::uint64_t clusters = std::max<std::uint64_t>(1, clustersOf(it->set.dataLength, clusterBytes));
     lastCluster = std::max<std::uint64_t>(lastCluster, it->set.firstCluster + std::min<std::uint64_t>(clusters, kExfatMaxClusters) - 1);
   }
   const SectorNo end = base + (lastCluster + 1) * spc;

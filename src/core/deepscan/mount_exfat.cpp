@@ -60,6 +60,10 @@ class ExfatMount {
 
   void run() {
     tree_.freeFatTree();  // step 1 of 3 shown by the caller's PhaseScope
+    if (g_.clusterUnits == 0) {
+      tree_.buildFatFolderTree(obs_);
+      return;
+    }
     const bool rooted = vp_.fat1Start != 0 && g_.validCluster(g_.rootCluster);
     if (rooted) walkLiveTree();
     obs_.phase({Phase::MountStep, 2, 3});
@@ -129,7 +133,7 @@ class ExfatMount {
     const std::uint64_t cb = g_.clusterBytes();
     const std::uint64_t most = std::max<std::uint64_t>(1, kExfatMaxFolderBytes / cb);
     auto extentOf = [&](std::uint32_t first, std::uint64_t length) {
-      extents.push_back({first, std::clamp<std::uint64_t>((length + cb - 1) / cb, 1, most)});
+      extents.push_back({first, std::clamp<std::uint64_t>(length / cb + (length % cb != 0 ? 1 : 0), 1, most)});
     };
     for (const FatFolderNode& f : tree_.fatFolders)
       if (f.deleted && g_.validCluster(f.firstCluster)) extentOf(f.firstCluster, f.dataLength);
