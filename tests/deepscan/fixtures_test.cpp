@@ -386,6 +386,7 @@ TEST_P(DeepExfatHealthy, ListsWhatTheStandardScanListsAndReadsBackAsWritten) {
   const SectorNo start = volume["start"], end = volume["end"];
   Scanned s;
   ASSERT_TRUE(scanAndMount(s, test::fixtureImage(c.fixture), scanRange(FsType::Exfat, start, end + 1), 1));
+  EXPECT_EQ(s.mount.results.foundFileSystems.size(), 1u);
   DeepMount standard;
   MftRuns runs;
   StopFlag stop{0};

@@ -381,5 +381,54 @@ INSTANTIATE_TEST_SUITE_P(
                         "/Dir4/old.txt (deleted)", "/Dir4/stale.txt", "/Dir4/Live/inner.txt", "/Dir20/lost1.txt",
                         "/Dir20/Sub/s1.txt", "/Dir20/Sub/s2.txt", "/Dir23/lost2.txt", "/Dir23/lost3.txt"}}));
 
+
+TEST(ExfatMountFormattedAgain, OldSetsOfAnotherGeometryMakeAFileSystemOfTheirOwn) {
+  // The new volume at 100: 8 sectors per cluster, cluster base 148, heap up
+  // to 500. The old sets fit 4 sectors per cluster from base 160: folders
+  // A, B and C in cluster 10, their files in clusters 20, 30 and 40.
+  MemDisk d(700);
+  d.exfatBoot(100, 400, 24, 8, 64, 42, 3);
+  d.exfatFatHead(124);
+  auto cl = [](std::uint32_t c) { return 160 + 4 * c; };
+  d.exfatSet(cl(10), 0, u"A", true, 20, 2048);
+  d.exfatSet(cl(10), 96, u"B", true, 30, 2048);
+  d.exfatSet(cl(10), 192, u"C", true, 40, 2048);
+  d.exfatSet(cl(20), 0, u"a.txt", false, 50, 100);
+  d.exfatSet(cl(30), 0, u"b.txt", false, 51, 100);
+  d.exfatSet(cl(40), 0, u"c.txt", false, 52, 100);
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  runDeepScan(*reader, test::scanRange(FsType::Exfat, 0, 700), 60, r, stop, nullObserver());
+  ASSERT_EQ(r.foundFileSystems.size(), 2u);
+  EXPECT_EQ(r.foundFileSystems[0].label, "exFAT @148");
+  EXPECT_EQ(r.foundFileSystems[1].label, "exFAT @160");
+  EXPECT_EQ(r.foundFileSystems[1].sectorsPerCluster, 4u);
+  EXPECT_EQ(r.foundFileSystems[1].fat1Start, 0u);
+  for (const ExfatSetHit& h : r.exfatSetHits) EXPECT_EQ(h.fsIndex, 1);  // the boot sector's heap holds them
+  VolumeParams vp;
+  selectFoundFileSystem(r, 2, vp);
+  FileTree tree;
+  runMount(*reader, r, 2, vp, tree, stop, nullObserver());
+  EXPECT_EQ(fatPaths(tree), (std::set<std::string>{"/Dir10/", "/Dir10/A/", "/Dir10/B/", "/Dir10/C/", "/Dir10/A/a.txt",
+                                                    "/Dir10/B/b.txt", "/Dir10/C/c.txt"}));
+}
+
+TEST(ExfatMountFormattedAgain, SetsThatFitTheBootSectorMakeNoSecondFileSystem) {
+  MemDisk d(700);
+  d.exfatBoot(100, 400, 24, 8, 64, 42, 3);
+  d.exfatFatHead(124);
+  auto cl = [](std::uint32_t c) { return 148 + 8 * c; };
+  d.exfatSet(cl(10), 0, u"A", true, 20, 2048);
+  d.exfatSet(cl(10), 96, u"B", true, 30, 2048);
+  d.exfatSet(cl(20), 0, u"a.txt", false, 40, 100);
+  d.exfatSet(cl(30), 0, u"b.txt", false, 41, 100);
+  auto reader = d.reader();
+  DeepScanResults r;
+  StopFlag stop{0};
+  runDeepScan(*reader, test::scanRange(FsType::Exfat, 0, 700), 60, r, stop, nullObserver());
+  ASSERT_EQ(r.foundFileSystems.size(), 1u);
+}
+
 }  // namespace
 }  // namespace osprin

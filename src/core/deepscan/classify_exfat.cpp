@@ -133,8 +133,10 @@ std::vector<T> spread(const std::vector<T>& all, std::size_t most) {
   return out;
 }
 
-// One geometry from the unclaimed sets; false when no two pairs agree.
-bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
+// What the sets say about a geometry: the clusters folder sets name, what
+// file sets name, the sectors that begin with a set (heads) and every
+// sector holding one, each sorted.
+struct Evidence {
   struct Named {
     std::uint32_t first;
     std::uint64_t bytes;
@@ -143,21 +145,53 @@ bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
   std::vector<std::uint32_t> folders;
   std::vector<Named> files;
   std::vector<SectorNo> heads, sectors;
-  for (const ExfatSetHit& h : r.exfatSetHits) {
-    if (h.fsIndex != 0) continue;
-    if (h.set.folder() && h.set.firstCluster >= kExfatFirstCluster) folders.push_back(h.set.firstCluster);
-    if (!h.set.folder() && h.set.firstCluster >= kExfatFirstCluster && h.set.dataLength != 0)
-      files.push_back({h.set.firstCluster, h.set.dataLength, h.set.noFatChain});
-    if (h.offset == 0 && (heads.empty() || heads.back() != h.sector)) heads.push_back(h.sector);
-    if (sectors.empty() || sectors.back() != h.sector) sectors.push_back(h.sector);
+
+  // The unclaimed sets, or all of them.
+  Evidence(const DeepScanResults& r, bool all) {
+    for (const ExfatSetHit& h : r.exfatSetHits) {
+      if (h.fsIndex != 0 && !all) continue;
+      if (h.set.folder() && h.set.firstCluster >= kExfatFirstCluster) folders.push_back(h.set.firstCluster);
+      if (!h.set.folder() && h.set.firstCluster >= kExfatFirstCluster && h.set.dataLength != 0)
+        files.push_back({h.set.firstCluster, h.set.dataLength, h.set.noFatChain});
+      if (h.offset == 0 && (heads.empty() || heads.back() != h.sector)) heads.push_back(h.sector);
+      if (sectors.empty() || sectors.back() != h.sector) sectors.push_back(h.sector);
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   }
-  std::sort(folders.begin(), folders.end());
-  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-  if (folders.size() < 2 || heads.size() < 2) return false;
-  const std::vector<std::uint32_t> someFolders = spread(folders, kSampleFolders);
-  const std::vector<SectorNo> someHeads = spread(heads, kSampleHeads);
-  // Each (folder cluster, head) pair implies a base for each cluster size;
-  // the geometries that two pairs or more imply are candidates.
+
+  // A pair agrees by chance more easily than a volume's structure does: a
+  // geometry scores the folders whose first cluster begins with a set, less
+  // the files whose data would hold one (a file's data is no folder).
+  std::int64_t score(std::uint64_t spc, SectorNo base) const {
+    std::int64_t n = 0;
+    for (const std::uint32_t f : folders)
+      if (std::binary_search(heads.begin(), heads.end(), base + f * spc)) ++n;
+    for (const Named& f : files) {
+      const std::uint64_t clusters = f.contiguous ? clustersOf(f.bytes, spc * kSectorSize) : 1;
+      const SectorNo from = base + f.first * spc;
+      const SectorNo to = from + std::min<std::uint64_t>(clusters, kExfatMaxClusters) * spc;
+      auto it = std::lower_bound(sectors.begin(), sectors.end(), from);
+      if (it != sectors.end() && *it < to) --n;
+    }
+    return n;
+  }
+};
+
+struct Geometry {
+  std::uint64_t spc = 0;
+  SectorNo base = 0;
+  std::int64_t score = 0;
+};
+
+// Each (folder cluster, head) pair implies a base for each cluster size; of
+// the geometries that two pairs or more imply (the 64 most implied), the
+// one that scores best, 2 at least. spc 0 when there is none.
+Geometry bestGeometry(const Evidence& ev) {
+  Geometry best;
+  if (ev.folders.size() < 2 || ev.heads.size() < 2) return best;
+  const std::vector<std::uint32_t> someFolders = spread(ev.folders, kSampleFolders);
+  const std::vector<SectorNo> someHeads = spread(ev.heads, kSampleHeads);
   struct Candidate {
     std::uint32_t votes;
     int shift;
@@ -182,57 +216,75 @@ bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
       i = j;
     }
   }
-  if (candidates.empty()) return false;
   const std::size_t keep = std::min<std::size_t>(candidates.size(), kCandidates);
   std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(keep), candidates.end(),
                     [](const Candidate& x, const Candidate& y) { return x.votes > y.votes; });
   candidates.resize(keep);
-  // A pair agrees by chance more easily than a volume's structure does: each
-  // candidate scores the folders whose first cluster begins with a set, less
-  // the files whose data would hold one (a file's data is no folder).
-  auto holdsSets = [&](SectorNo from, SectorNo to) {
-    auto it = std::lower_bound(sectors.begin(), sectors.end(), from);
-    return it != sectors.end() && *it < to;
-  };
-  std::int64_t bestScore = 1;
-  const Candidate* best = nullptr;
+  std::uint32_t bestVotes = 0;
+  best.score = 1;
   for (const Candidate& c : candidates) {
     const std::uint64_t spc = std::uint64_t{1} << c.shift;
-    std::int64_t score = 0;
-    for (const std::uint32_t f : folders)
-      if (std::binary_search(heads.begin(), heads.end(), c.base + f * spc)) ++score;
-    for (const Named& f : files) {
-      const std::uint64_t n = f.contiguous ? clustersOf(f.bytes, spc * kSectorSize) : 1;
-      const SectorNo from = c.base + f.first * spc;
-      if (holdsSets(from, from + std::min<std::uint64_t>(n, kExfatMaxClusters) * spc)) --score;
-    }
-    if (score > bestScore || (score == bestScore && best && c.votes > best->votes)) {
-      bestScore = score;
-      best = &c;
+    const std::int64_t score = ev.score(spc, c.base);
+    if (score > best.score || (score == best.score && best.spc != 0 && c.votes > bestVotes)) {
+      best = {spc, c.base, score};
+      bestVotes = c.votes;
     }
   }
-  if (!best) return false;
-  const std::uint64_t spc = std::uint64_t{1} << best->shift;
-  const SectorNo base = best->base;
-  const SectorNo heapStart = base + kExfatFirstCluster * spc;
-  // Up to the last cluster the sets from the heap's start on name.
+  return best;
+}
+
+// Adds the file system of geometry g: no FAT, no root, an unknown end; its
+// heap reaches the last cluster that the sets from its cluster 2 on name.
+// Claims the unclaimed sets of that heap; returns how many. all: every set
+// counts for the heap's end, else only the unclaimed ones.
+std::uint64_t addSetGeometry(DeepScanResults& r, const Geometry& g, bool all, StepProgress& progress) {
+  const SectorNo heapStart = g.base + kExfatFirstCluster * g.spc;
   std::uint64_t lastCluster = kExfatFirstCluster;
-  const std::uint64_t clusterBytes = spc * kSectorSize;
+  const std::uint64_t clusterBytes = g.spc * kSectorSize;
   for (auto it = firstHitFrom(r.exfatSetHits, heapStart); it != r.exfatSetHits.end(); ++it) {
-    if (it->fsIndex != 0 || it->set.firstCluster < kExfatFirstCluster) continue;
+    if (it->set.firstCluster < kExfatFirstCluster || (it->fsIndex != 0 && !all)) continue;
     const std::uint64_t clusters = std::max<std::uint64_t>(1, clustersOf(it->set.dataLength, clusterBytes));
     lastCluster = std::max<std::uint64_t>(lastCluster, it->set.firstCluster + std::min<std::uint64_t>(clusters, kExfatMaxClusters) - 1);
   }
-  const SectorNo end = base + (lastCluster + 1) * spc;
   VolumeParams fields;
   fields.fsType = FsType::Exfat;
-  fields.sectorsPerCluster = static_cast<std::uint32_t>(spc);
-  fields.clusterBase = base;
+  fields.sectorsPerCluster = static_cast<std::uint32_t>(g.spc);
+  fields.clusterBase = g.base;
   fields.clusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(lastCluster - 1, kExfatMaxClusters));
   const auto mark = static_cast<std::int16_t>(r.foundFileSystems.size() + 1);
-  if (claimSets(r, heapStart, end, mark, progress) == 0) return false;
-  addFoundFileSystem(r, "exFAT @" + dec(base / r.unitsPerSector), fields);
-  return true;
+  const std::uint64_t claimed = claimSets(r, heapStart, g.base + (lastCluster + 1) * g.spc, mark, progress);
+  addFoundFileSystem(r, "exFAT @" + dec(g.base / r.unitsPerSector), fields);
+  return claimed;
+}
+
+// One geometry from the unclaimed sets; false when none fits them.
+bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
+  const Geometry g = bestGeometry(Evidence(r, false));
+  if (g.spc == 0) return false;
+  if (addSetGeometry(r, g, false, progress) != 0) return true;
+  r.foundFileSystems.pop_back();
+  return false;
+}
+
+// A volume formatted again with another cluster size or heap: the new boot
+// sector claims the old sets, which fit another geometry better than its.
+// That geometry becomes a file system of its own (its mount takes every set
+// of its heap, claimed or not).
+void fitUnderBootSectors(DeepScanResults& r, StepProgress& progress) {
+  std::int64_t bootScore = 0;
+  bool boot = false;
+  const Evidence ev(r, true);
+  for (const FoundFileSystem& fs : r.foundFileSystems)
+    if (fs.fat1Start != 0) {
+      boot = true;
+      bootScore = std::max(bootScore, ev.score(fs.sectorsPerCluster, fs.clusterBase));
+    }
+  if (!boot) return;
+  const Geometry g = bestGeometry(ev);
+  if (g.spc == 0 || g.score <= bootScore) return;
+  for (const FoundFileSystem& fs : r.foundFileSystems)
+    if (fs.sectorsPerCluster == g.spc && fs.clusterBase == g.base) return;
+  addSetGeometry(r, g, true, progress);
 }
 
 }  // namespace
@@ -244,6 +296,7 @@ void classifyExfatByBootSectors(SectorReader& reader, DeepScanResults& results, 
 
 void classifyExfatBySets(DeepScanResults& results, Observer& obs) {
   StepProgress progress(obs);
+  if (results.foundFileSystems.size() < kMaxFoundFileSystems) fitUnderBootSectors(results, progress);
   for (int round = 0; round < kMaxSetGeometries && results.foundFileSystems.size() < kMaxFoundFileSystems; ++round)
     if (!fitExfatGeometry(results, progress)) break;
   for (ExfatSetHit& h : results.exfatSetHits)

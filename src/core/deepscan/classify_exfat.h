@@ -24,15 +24,22 @@ void analyseFoundExfat(SectorReader& reader, DeepScanResults& results, Observer&
 // sets of its cluster heap.
 void classifyExfatByBootSectors(SectorReader& reader, DeepScanResults& results, Observer& obs);
 
-// The sets no boot sector claimed: a folder set names the cluster where its
-// folder's first entry set lies, at the start of a sector. The cluster size
-// and base that most (cluster, sector) pairs agree on (two at least) give a
-// file system "exFAT @" base without a FAT (fat1Start 0) nor root folder
-// (rootDirStart 0), whose size is unknown; it claims the unclaimed sets from
-// its cluster 2 up to the last cluster its sets name. Repeated while a
-// geometry is found (8 times at most); the sets left get fsIndex -1. The
-// pairs weighed are a sample spread over the lists (512 folder clusters,
-// 2,048 sectors) when there are more.
+// The sets' own geometries. A folder set names the cluster where its
+// folder's first entry set lies, at the start of a sector: each (folder
+// cluster, such sector) pair implies a base for each cluster size. Of the
+// geometries that two pairs or more imply (the 64 most implied; the pairs
+// weighed are a sample of 512 folder clusters and 2,048 sectors spread over
+// the lists when there are more), the one whose folder sets most often name
+// a cluster that begins with a set, less the file sets whose data would hold
+// one, wins (2 at least). It gives a file system "exFAT @" base without a
+// FAT (fat1Start 0) nor root folder (rootDirStart 0), of unknown size, whose
+// heap ends at the last cluster its sets name.
+// First over all the sets when boot sectors found volumes: a geometry that
+// beats every boot sector's on them and is none of the found ones (the old
+// volume under one formatted again with another cluster size or heap) is
+// added, and its mount takes every set of its heap. Then over the sets no
+// boot sector claimed, which each geometry found claims; repeated while one
+// is found (8 times at most). The sets left get fsIndex -1.
 void classifyExfatBySets(DeepScanResults& results, Observer& obs);
 
 }  // namespace osprin

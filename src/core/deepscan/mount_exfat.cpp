@@ -48,9 +48,15 @@ class ExfatMount {
   ExfatMount(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosen, const VolumeParams& vp,
              FileTree& tree, StopFlag& stop, Observer& obs)
       : reader_(reader), vp_(vp), g_(exfatGeometryOf(vp)), tree_(tree), stop_(stop), obs_(obs), progress_(obs) {
+    // A file system found from its boot sector holds the sets it claimed;
+    // one worked out from sets, every set of its heap (a volume formatted
+    // again with another geometry shares its sectors with the new one).
+    rooted_ = vp.fat1Start != 0 && g_.validCluster(g_.rootCluster);
     const SectorNo heap = g_.clusterSector(kExfatFirstCluster);
+    const SectorNo heapEnd = heap + std::uint64_t{g_.clusterCount} * g_.clusterUnits;
     for (const ExfatSetHit& h : results.exfatSetHits) {
-      if (h.fsIndex != static_cast<std::int16_t>(chosen) || g_.clusterUnits == 0 || h.sector < heap) continue;
+      const bool mine = h.fsIndex == static_cast<std::int16_t>(chosen) || (!rooted_ && h.sector < heapEnd);
+      if (!mine || g_.clusterUnits == 0 || h.sector < heap) continue;
       const std::uint64_t c = (h.sector - g_.clusterBase) / g_.clusterUnits;
       if (c > 0xFFFFFFFFu) continue;
       sets_.hits.push_back(&h);
@@ -64,12 +70,11 @@ class ExfatMount {
       tree_.buildFatFolderTree(obs_);
       return;
     }
-    const bool rooted = vp_.fat1Start != 0 && g_.validCluster(g_.rootCluster);
-    if (rooted) walkLiveTree();
+    if (rooted_) walkLiveTree();
     obs_.phase({Phase::MountStep, 2, 3});
     progress_.reset();
     placeFolders();
-    addLooseSets(rooted);
+    addLooseSets(rooted_);
     stop_.store(0);
     obs_.phase({Phase::MountStep, 3, 3});
     tree_.buildFatFolderTree(obs_);
@@ -202,6 +207,7 @@ class ExfatMount {
   StopFlag& stop_;
   Observer& obs_;
   StepProgress progress_;
+  bool rooted_ = false;
   LooseSets sets_;
   std::unordered_map<std::uint32_t, Owner> owners_;
   std::unordered_set<std::uint32_t> placeholder_;
