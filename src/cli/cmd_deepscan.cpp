@@ -121,7 +121,7 @@ void addDeepScanCommand(CLI::App& app) {
   auto* cmd = app.add_subcommand(
       "deep-scan", "read every sector of a range and list the FAT or NTFS file systems found in it");
   cmd->add_option("DISK", a->disk, "disk device or image file")->required();
-  cmd->add_option("--fs", a->fs, "kind of file system to look for: FAT16, FAT32 or NTFS")->required();
+  cmd->add_option("--fs", a->fs, "kind of file system to look for: FAT16, FAT32, NTFS or EXFAT")->required();
   cmd->add_option("--start", a->start, "first sector of the range")->required();
   cmd->add_option("--end", a->end, "end sector of the range (the range holds end - start sectors)")->required();
   cmd->add_option("--sectors-per-read", a->sectorsPerRead,
@@ -132,7 +132,7 @@ void addDeepScanCommand(CLI::App& app) {
   cmd->callback([a] {
     Selection sel;
     sel.fsType = parseFsType(a->fs);
-    if (sel.fsType == FsType::None) return fail("--fs must be FAT16, FAT32 or NTFS, not " + a->fs);
+    if (sel.fsType == FsType::None) return fail("--fs must be FAT16, FAT32, NTFS or EXFAT, not " + a->fs);
     if (*a->start >= kSectorNoLimit || *a->end >= kSectorNoLimit)
       return fail("sector numbers must be below " + std::to_string(kSectorNoLimit));
     if (*a->start >= *a->end) return fail("End sector should be bigger than start sector");

@@ -12,7 +12,9 @@
 #include <sstream>
 
 #include "harness.h"
+#include "exfat/dir_entry.h"
 #include "recovery/extract.h"
+#include "recovery/verdict.h"
 #include "support/fixtures.h"
 #include "volume/walkers.h"
 
@@ -353,6 +355,78 @@ TEST_P(Icat4k, LiveFilesMatchIcat) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, Icat4k,
                          ::testing::Values("fat4k", "ntfs4k", "gpt4k", "exfatvol", "exfat_mbr", "exfat_gpt"));
+
+// exFAT verdicts come from the allocation bitmap: a deleted contiguous file
+// whose clusters are free is intact, one whose clusters were reused is not,
+// and a deleted file that had a FAT chain (freed with it) is read
+// contiguously by guess, which the verdict says.
+TEST(RecoverVolumes, ExfatVerdictsFollowTheAllocationBitmap) {
+  auto s = scan(test::fixtureImage("exfatvol"), FsType::Exfat, 0, 65535);
+  ASSERT_TRUE(s->ok);
+  NtfsFileSet none = s->ntfsFiles();
+  const VerdictCounts counts = assessRecoverability(*s->reader, s->vp, s->tree, none, {});
+  EXPECT_TRUE(counts.allocationRead);
+  std::map<std::string, Recoverability> byPath;
+  for (const auto& f : treeFiles(*s)) {
+    for (const auto& n : s->tree.fatFiles)
+      if (n.deleted && f.deleted && n.firstCluster == f.firstCluster && f.path.ends_with("/" + n.name))
+        byPath[f.path] = n.recoverable;
+  }
+  ASSERT_TRUE(byPath.count("/Deleted contiguous.bin"));
+  EXPECT_EQ(byPath["/Deleted contiguous.bin"].verdict, Verdict::Intact);
+  EXPECT_EQ(byPath["/Photos/IMG_0003.JPG"].verdict, Verdict::Intact);
+  // The live fragmented file took the first two spacers' clusters (the
+  // third one's went to a file deleted since: free again, so no verdict can
+  // tell).
+  for (const char* p : {"/Scratch/spacer 1.bin", "/Scratch/spacer 2.bin"}) {
+    ASSERT_TRUE(byPath.count(p)) << p;
+    EXPECT_TRUE(byPath[p].verdict == Verdict::Overwritten || byPath[p].verdict == Verdict::Partial) << p;
+  }
+  ASSERT_TRUE(byPath.count("/Deleted fragmented.bin"));
+  EXPECT_TRUE(byPath["/Deleted fragmented.bin"].guessedChain);
+  EXPECT_NE(byPath["/Deleted fragmented.bin"].verdict, Verdict::Intact);
+}
+
+// Past an exFAT file's valid data length every reader sees zeros: the copy
+// holds the bytes before it and zeros after, at the file's full size.
+TEST(RecoverVolumes, ExfatBytesPastTheValidDataLengthAreZeros) {
+  const std::string original = test::fixtureImage("exfatvol");
+  auto s = scan(original, FsType::Exfat, 0, 65535);
+  ASSERT_TRUE(s->ok);
+  const auto photos = std::find_if(s->tree.fatFolders.begin(), s->tree.fatFolders.end(),
+                                   [](const FatFolderNode& f) { return f.name == "Photos" && !f.deleted; });
+  ASSERT_NE(photos, s->tree.fatFolders.end());
+  std::string image = test::readFile(original);
+  const std::size_t dir = static_cast<std::size_t>(s->vp.clusterSector(photos->firstCluster)) * kSectorSize;
+  auto* bytes = reinterpret_cast<std::uint8_t*>(image.data());
+  const std::size_t clusterBytes = std::size_t{s->vp.sectorsPerCluster} * kSectorSize;
+  bool patched = false;
+  for (std::size_t off = 0; off < clusterBytes && !patched; off += 32) {
+    ExfatEntrySet set;
+    const Bytes folder(bytes + dir, clusterBytes);
+    if (readExfatEntry(folder, off, set) != ExfatEntryKind::FileSet || set.name != "IMG_0001.JPG") continue;
+    bytes[dir + off + 32 + 8] = 0x10;  // valid data length 10,000 of 25,000
+    bytes[dir + off + 32 + 9] = 0x27;
+    bytes[dir + off + 32 + 10] = 0;
+    const std::uint16_t sum = exfatSetChecksum(folder, off, set.entries);
+    bytes[dir + off + 2] = static_cast<std::uint8_t>(sum);
+    bytes[dir + off + 3] = static_cast<std::uint8_t>(sum >> 8);
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  const std::string copy = test::makeTempDir("vdl") + "/exfat.img";
+  std::ofstream(copy, std::ios::binary) << image;
+  auto t = scan(copy, FsType::Exfat, 0, 65535);
+  ASSERT_TRUE(t->ok);
+  const std::string before = test::makeTempDir("vdl-before"), after = test::makeTempDir("vdl-after");
+  recoverRoot(*s, before, DeletedPolicy::ExcludeDeleted);
+  recoverRoot(*t, after, DeletedPolicy::ExcludeDeleted);
+  const std::string a = test::readFile(before + "/Photos/IMG_0001.JPG"), b = test::readFile(after + "/Photos/IMG_0001.JPG");
+  ASSERT_EQ(a.size(), 25000u);
+  ASSERT_EQ(b.size(), 25000u);
+  EXPECT_EQ(b.substr(0, 10000), a.substr(0, 10000));
+  EXPECT_EQ(b.substr(10000), std::string(15000, '\0'));
+}
 
 TEST(RecoverVolumes, CorpusNtfsVolumesMatchIcat) {
   if (!haveSleuthKit()) GTEST_SKIP() << "The Sleuth Kit is not installed";
