@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "exfat/dir_entry.h"
 #include "disk/faulty_source.h"
 #include "exfat/volume.h"
+#include "fat/fat_table.h"
 #include "tree/file_list.h"
 #include "volume/fat_listing.h"
 #include "volume/walkers.h"
@@ -240,6 +242,53 @@ TEST(ExfatWalker, TheBackupBootRegionStandsInForAWipedMainOne) {
   ASSERT_EQ(w->outcome, ScanOutcome::Done);
   test::expectSameListing(test::fatListing(w->tree), manifestLines("exfatvol", "v"));
   EXPECT_NE(w->vp.bitmapCluster, 0u);
+}
+
+// A deleted folder whose FAT chain was freed with it: its clusters are found
+// after its first one among its files' data (they read as a folder's), so
+// its files are listed, the sets that cross from one of its clusters to the
+// next included.
+TEST(ExfatWalker, ADeletedFolderWithoutItsChainIsFoundAmongItsFilesData) {
+  const std::string path = test::fixtureImage("exfatvol");
+  auto clean = walk(test::readFile(path), 65535);
+  ASSERT_EQ(clean->outcome, ScanOutcome::Done);
+  const auto it = std::find_if(clean->tree.fatFolders.begin(), clean->tree.fatFolders.end(),
+                               [](const FatFolderNode& f) { return f.name == "Many files"; });
+  ASSERT_NE(it, clean->tree.fatFolders.end());
+  ASSERT_FALSE(it->contiguous);
+  const std::size_t files = clean->tree.fatFileChildren(it->firstCluster).size();
+  ASSERT_EQ(files, 1100u);
+
+  std::string image = test::readFile(path);
+  auto* b = reinterpret_cast<std::uint8_t*>(image.data());
+  // Its chain, freed in the FAT.
+  FatTable fat(*clean->reader, clean->vp.fat1Start, clean->vp.sectorsPerFat, FsType::Exfat);
+  const auto chain = fat.follow(it->firstCluster, 1000).clusters;
+  ASSERT_GT(chain.size(), 20u);
+  for (std::uint32_t c : chain) std::memset(b + clean->vp.fat1Start * 512 + std::uint64_t{c} * 4, 0, 4);
+  // Its entry set, deleted (the checksum stands: it is taken with the
+  // in-use bits set).
+  bool found = false;
+  for (std::size_t off = 0; off + 32 <= image.size() && !found; off += 32) {
+    ExfatEntrySet set;
+    if (b[off] != exfat::kTypeFile) continue;
+    if (readExfatEntry(Bytes(b, image.size()), off, set) != ExfatEntryKind::FileSet || set.name != "Many files") continue;
+    for (std::size_t e = 0; e < set.entries; ++e) b[off + 32 * e] &= static_cast<std::uint8_t>(~exfat::kInUse);
+    found = true;
+  }
+  ASSERT_TRUE(found);
+  auto w = walk(image, 65535);
+  ASSERT_EQ(w->outcome, ScanOutcome::Done);
+  const auto gone = std::find_if(w->tree.fatFolders.begin(), w->tree.fatFolders.end(),
+                                 [](const FatFolderNode& f) { return f.name == "Many files"; });
+  ASSERT_NE(gone, w->tree.fatFolders.end());
+  EXPECT_TRUE(gone->deleted);
+  std::set<std::string> names;
+  for (std::uint32_t i : w->tree.fatFileChildren(gone->firstCluster)) {
+    EXPECT_TRUE(w->tree.fatFiles[i].deleted);
+    names.insert(w->tree.fatFiles[i].name);
+  }
+  EXPECT_EQ(names.size(), 1100u);
 }
 
 // A folder's cluster that does not read: its entries are missing and a
