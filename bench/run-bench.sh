@@ -168,17 +168,9 @@ def fname(i, j):
     return kinds[(i + j) % len(kinds)] % j
 '
 
-make_ntfs_list() {
-  local img=ntfs-list.img shape="v2 ${ntfs_shape[*]}"
-  stamp_ok "$img" "$shape" && return 0
-  have mkntfs && have ntfs-3g || { note "mkntfs/ntfs-3g missing: no NTFS listing volume"; return 1; }
-  note "making $work/$img (${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files; takes a minute or two)..."
-  rm -f "$img" "$img.stamp"
-  truncate -s 3G "$img.part"
-  mkntfs -F -Q -q -c 4096 "$img.part" >/dev/null 2>&1 || { note "mkntfs failed"; return 1; }
-  mkdir -p mnt
-  mount_ntfs "$img.part" mnt || { note "ntfs-3g cannot mount here"; return 1; }
-  # A tar stream made on the fly: no staging copy of 100,000 files.
+# A tar stream of TOP folders of SUB folders of FILES files each, made on
+# the fly (no staging copy): tar_of_files TOP SUB FILES
+tar_of_files() {
   python3 -c "$py_names
 import sys, tarfile, io
 top, sub, files = map(int, sys.argv[1:4])
@@ -194,7 +186,20 @@ for i in range(top):
             ti.mtime = 1500000000 + k
             t.addfile(ti, io.BytesIO(blob[:size]))
 t.close()
-" "${ntfs_shape[@]}" | tar -x -C mnt || { unmount mnt; note "filling the NTFS volume failed"; return 1; }
+" "$@"
+}
+
+make_ntfs_list() {
+  local img=ntfs-list.img shape="v2 ${ntfs_shape[*]}"
+  stamp_ok "$img" "$shape" && return 0
+  have mkntfs && have ntfs-3g || { note "mkntfs/ntfs-3g missing: no NTFS listing volume"; return 1; }
+  note "making $work/$img (${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files; takes a minute or two)..."
+  rm -f "$img" "$img.stamp"
+  truncate -s 3G "$img.part"
+  mkntfs -F -Q -q -c 4096 "$img.part" >/dev/null 2>&1 || { note "mkntfs failed"; return 1; }
+  mkdir -p mnt
+  mount_ntfs "$img.part" mnt || { note "ntfs-3g cannot mount here"; return 1; }
+  tar_of_files "${ntfs_shape[@]}" | tar -x -C mnt || { unmount mnt; note "filling the NTFS volume failed"; return 1; }
   # A fifth of the top folders are deleted: their records stay in the MFT.
   local i
   for ((i = 0; i < ntfs_shape[0]; i += 5)); do rm -rf "mnt/$(printf 'Folder %02d' "$i")"; done
@@ -215,22 +220,7 @@ make_exfat_list() {
   local loop; loop=$(losetup -f --show "$img.part") || { note "no loop device: no exFAT listing volume"; return 1; }
   mkdir -p mnt
   mount.exfat-fuse "$loop" mnt >/dev/null 2>&1 || { losetup -d "$loop"; note "exfat-fuse cannot mount here"; return 1; }
-  python3 -c "$py_names
-import sys, tarfile, io
-top, sub, files = map(int, sys.argv[1:4])
-t = tarfile.open(fileobj=sys.stdout.buffer, mode='w|')
-blob = b'osprin bench ' * 400
-for i in range(top):
-    for j in range(sub):
-        d = 'Folder %02d/sub-%03d' % (i, j)
-        for k in range(files):
-            size = (k * 37) % 3000
-            ti = tarfile.TarInfo(d + '/' + fname(i * sub + j, k))
-            ti.size = size
-            ti.mtime = 1500000000 + k
-            t.addfile(ti, io.BytesIO(blob[:size]))
-t.close()
-" "${fat_shape[@]}" | tar -x --no-same-owner --no-same-permissions -C mnt || { unmount mnt; losetup -d "$loop"; note "filling the exFAT volume failed"; return 1; }
+  tar_of_files "${fat_shape[@]}" | tar -x --no-same-owner --no-same-permissions -C mnt || { unmount mnt; losetup -d "$loop"; note "filling the exFAT volume failed"; return 1; }
   local i
   for ((i = 0; i < fat_shape[0]; i += 5)); do rm -rf "mnt/$(printf 'Folder %02d' "$i")"; done
   unmount mnt

@@ -244,6 +244,15 @@ TEST(ExfatWalker, TheBackupBootRegionStandsInForAWipedMainOne) {
   EXPECT_NE(w->vp.bitmapCluster, 0u);
 }
 
+// The fixture's folder of 1,100 files (26 clusters with its files' data
+// between them), or null.
+const FatFolderNode* manyFiles(const Walked& w) {
+  if (w.outcome != ScanOutcome::Done) return nullptr;
+  for (const auto& f : w.tree.fatFolders)
+    if (f.name == "Many files") return &f;
+  return nullptr;
+}
+
 // A deleted folder whose FAT chain was freed with it: its clusters are found
 // after its first one among its files' data (they read as a folder's), so
 // its files are listed, the sets that cross from one of its clusters to the
@@ -251,10 +260,8 @@ TEST(ExfatWalker, TheBackupBootRegionStandsInForAWipedMainOne) {
 TEST(ExfatWalker, ADeletedFolderWithoutItsChainIsFoundAmongItsFilesData) {
   const std::string path = test::fixtureImage("exfatvol");
   auto clean = walk(test::readFile(path), 65535);
-  ASSERT_EQ(clean->outcome, ScanOutcome::Done);
-  const auto it = std::find_if(clean->tree.fatFolders.begin(), clean->tree.fatFolders.end(),
-                               [](const FatFolderNode& f) { return f.name == "Many files"; });
-  ASSERT_NE(it, clean->tree.fatFolders.end());
+  const FatFolderNode* it = manyFiles(*clean);
+  ASSERT_NE(it, nullptr);
   ASSERT_FALSE(it->contiguous);
   const std::size_t files = clean->tree.fatFileChildren(it->firstCluster).size();
   ASSERT_EQ(files, 1100u);
@@ -296,10 +303,8 @@ TEST(ExfatWalker, ADeletedFolderWithoutItsChainIsFoundAmongItsFilesData) {
 TEST(ExfatWalker, AnUnreadableFolderIsNamedInAWarning) {
   const std::string path = test::fixtureImage("exfatvol");
   auto clean = walk(test::readFile(path), 65535);
-  ASSERT_EQ(clean->outcome, ScanOutcome::Done);
-  const auto it = std::find_if(clean->tree.fatFolders.begin(), clean->tree.fatFolders.end(),
-                               [](const FatFolderNode& f) { return f.name == "Many files"; });
-  ASSERT_NE(it, clean->tree.fatFolders.end());
+  const FatFolderNode* it = manyFiles(*clean);
+  ASSERT_NE(it, nullptr);
   auto faulty = std::make_unique<FaultySource>(std::make_unique<MemoryBlockSource>(test::readFile(path)));
   faulty->failRange(clean->vp.clusterSector(it->firstCluster), clean->vp.sectorsPerCluster);
   Walked w;
