@@ -14,8 +14,9 @@
 #      deepscan_bench) against `cat IMAGE > /dev/null`, and the deep scan of
 #      the NTFS listing volume of comparison 2 against cat;
 #   2. standard scan and listing (`osprin list --json`) of an NTFS volume with
-#      over 100,000 files and folders (a fifth of them deleted) and of a FAT32
-#      volume with over 50,000 entries, against `fls -r -p`;
+#      over 100,000 files and folders (a fifth of them deleted), of a FAT32
+#      volume with over 50,000 entries and of an exFAT volume of the same
+#      files (mkfs.exfat, filled through exfat-fuse), against `fls -r -p`;
 #   3. recovery of every file of an NTFS and a FAT32 volume holding 1.1 GiB
 #      of files, against `tsk_recover -a` and against `cat` of the same bytes
 #      into one file (and, for scale, `cp -r` of the same files), and
@@ -167,17 +168,9 @@ def fname(i, j):
     return kinds[(i + j) % len(kinds)] % j
 '
 
-make_ntfs_list() {
-  local img=ntfs-list.img shape="v2 ${ntfs_shape[*]}"
-  stamp_ok "$img" "$shape" && return 0
-  have mkntfs && have ntfs-3g || { note "mkntfs/ntfs-3g missing: no NTFS listing volume"; return 1; }
-  note "making $work/$img (${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files; takes a minute or two)..."
-  rm -f "$img" "$img.stamp"
-  truncate -s 3G "$img.part"
-  mkntfs -F -Q -q -c 4096 "$img.part" >/dev/null 2>&1 || { note "mkntfs failed"; return 1; }
-  mkdir -p mnt
-  mount_ntfs "$img.part" mnt || { note "ntfs-3g cannot mount here"; return 1; }
-  # A tar stream made on the fly: no staging copy of 100,000 files.
+# A tar stream of TOP folders of SUB folders of FILES files each, made on
+# the fly (no staging copy): tar_of_files TOP SUB FILES
+tar_of_files() {
   python3 -c "$py_names
 import sys, tarfile, io
 top, sub, files = map(int, sys.argv[1:4])
@@ -193,11 +186,45 @@ for i in range(top):
             ti.mtime = 1500000000 + k
             t.addfile(ti, io.BytesIO(blob[:size]))
 t.close()
-" "${ntfs_shape[@]}" | tar -x -C mnt || { unmount mnt; note "filling the NTFS volume failed"; return 1; }
+" "$@"
+}
+
+make_ntfs_list() {
+  local img=ntfs-list.img shape="v2 ${ntfs_shape[*]}"
+  stamp_ok "$img" "$shape" && return 0
+  have mkntfs && have ntfs-3g || { note "mkntfs/ntfs-3g missing: no NTFS listing volume"; return 1; }
+  note "making $work/$img (${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files; takes a minute or two)..."
+  rm -f "$img" "$img.stamp"
+  truncate -s 3G "$img.part"
+  mkntfs -F -Q -q -c 4096 "$img.part" >/dev/null 2>&1 || { note "mkntfs failed"; return 1; }
+  mkdir -p mnt
+  mount_ntfs "$img.part" mnt || { note "ntfs-3g cannot mount here"; return 1; }
+  tar_of_files "${ntfs_shape[@]}" | tar -x -C mnt || { unmount mnt; note "filling the NTFS volume failed"; return 1; }
   # A fifth of the top folders are deleted: their records stay in the MFT.
   local i
   for ((i = 0; i < ntfs_shape[0]; i += 5)); do rm -rf "mnt/$(printf 'Folder %02d' "$i")"; done
   unmount mnt
+  mv "$img.part" "$img"
+  echo "$shape" >"$img.stamp"
+}
+
+make_exfat_list() {
+  local img=exfat-list.img shape="v1 ${fat_shape[*]}"
+  stamp_ok "$img" "$shape" && return 0
+  have mkfs.exfat && have mount.exfat-fuse && have losetup || { note "exfatprogs/exfat-fuse missing: no exFAT listing volume"; return 1; }
+  note "making $work/$img (${fat_shape[0]}x${fat_shape[1]}x${fat_shape[2]} files)..."
+  rm -f "$img" "$img.stamp"
+  truncate -s 1G "$img.part"
+  mkfs.exfat -c 4096 "$img.part" >/dev/null || { note "mkfs.exfat failed"; return 1; }
+  # exfat-fuse mounts block devices: a loop device over the image.
+  local loop; loop=$(losetup -f --show "$img.part") || { note "no loop device: no exFAT listing volume"; return 1; }
+  mkdir -p mnt
+  mount.exfat-fuse "$loop" mnt >/dev/null 2>&1 || { losetup -d "$loop"; note "exfat-fuse cannot mount here"; return 1; }
+  tar_of_files "${fat_shape[@]}" | tar -x --no-same-owner --no-same-permissions -C mnt || { unmount mnt; losetup -d "$loop"; note "filling the exFAT volume failed"; return 1; }
+  local i
+  for ((i = 0; i < fat_shape[0]; i += 5)); do rm -rf "mnt/$(printf 'Folder %02d' "$i")"; done
+  unmount mnt
+  losetup -d "$loop"
   mv "$img.part" "$img"
   echo "$shape" >"$img.stamp"
 }
@@ -371,10 +398,11 @@ list_cmp() {  # label image fs key
   cmp "$label: osprin / fls" "${key}_o" "${key}_f"
   printf '  %-44s osprin %s rows, fls %s lines\n' "" "$rows_o" "$rows_f"
 }
-if wanted 2 && { make_ntfs_list; make_fat_list; [ -f ntfs-list.img ] || [ -f fat-list.img ]; }; then
+if wanted 2 && { make_ntfs_list; make_fat_list; make_exfat_list; [ -f ntfs-list.img ] || [ -f fat-list.img ] || [ -f exfat-list.img ]; }; then
   header "2. Standard scan and listing (osprin list --json) against fls -r -p"
   [ -f ntfs-list.img ] && list_cmp "NTFS, ${ntfs_shape[0]}x${ntfs_shape[1]}x${ntfs_shape[2]} files" ntfs-list.img NTFS ntfs
   [ -f fat-list.img ] && list_cmp "FAT32, ${fat_shape[0]}x${fat_shape[1]}x${fat_shape[2]} files" fat-list.img FAT32 fat
+  [ -f exfat-list.img ] && list_cmp "exFAT, ${fat_shape[0]}x${fat_shape[1]}x${fat_shape[2]} files" exfat-list.img EXFAT exfat
 fi
 
 # 3. Recovery against tsk_recover and cat -------------------------------------

@@ -1,7 +1,9 @@
 // The FAT directory parsers over arbitrary directory sectors: the standard
 // scan's parseDirectorySector, the deep scan's parseDirectoryCluster (which
 // renames the folders the first pass listed) and assembleLongName for every
-// entry, with the sectors before them as the place where long names begin.
+// entry, with the sectors before them as the place where long names begin;
+// the same bytes as an exFAT folder (its entry sets, every offset) and as a
+// FAT of each width, exFAT's included.
 //
 // Input: byte 0 options (bit 0: FAT32 instead of FAT16; bits 1-2: sectors
 // of the input that come before the directory sectors, 0 to 2; bits 3-7:
@@ -14,7 +16,9 @@
 #include <string_view>
 #include <vector>
 
+#include "exfat/dir_entry.h"
 #include "fat/fat_table.h"
+#include "volume/walkers.h"
 #include "tree/file_tree.h"
 #include "volume/fat_dir.h"
 #include "fuzz_check.h"
@@ -100,12 +104,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
+  // The same bytes as an exFAT folder: every set that passes has a usable
+  // name of at most 255 UTF-16 units and a valid length within its size;
+  // a set read at any entry offset stays inside the bytes.
+  FileTree exTree;
+  ExfatListing listing;
+  addExfatEntries(dir, parent, (options & 0x80) != 0, exTree, listing);
+  for (const auto& f : exTree.fatFolders) checkName(f.name, false);
+  for (const auto& f : exTree.fatFiles) {
+    checkName(f.name, false);
+    check(f.validLength <= f.size);
+  }
+  for (std::size_t off = 0; off + exfat::kEntryBytes <= dir.size(); off += exfat::kEntryBytes) {
+    ExfatEntrySet set;
+    const ExfatEntryKind k = readExfatEntry(dir, off, set);
+    check(set.entries >= 1 && off + set.entries * exfat::kEntryBytes <= dir.size());
+    if (k == ExfatEntryKind::FileSet) {
+      check(set.name.size() <= 255 * 3);
+      check(set.deleted ? set.checksumOk : true);
+    }
+  }
+
   // The directory sectors read as a FAT of that width: every chain from the
   // clusters they name ends, without a repeated cluster, inside the table.
   SectorReader reader(std::make_unique<MemoryBlockSource>(std::string(dir.begin(), dir.end())));
   const bool fat32 = ctx.fsType == FsType::Fat32;
   const std::uint64_t units = dir.size() / kSectorSize;
-  FatTable fat(reader, 1, units > 0 ? units - 1 : 0, fat32);  // the table from the second unit on
+  // exFAT's entries are as wide as FAT32's; its end marks differ.
+  const FsType width = (options & 0x40) && fat32 ? FsType::Exfat : ctx.fsType;
+  FatTable fat(reader, 1, units > 0 ? units - 1 : 0, width);  // the table from the second unit on
   for (std::uint32_t c = 0; c < 64; ++c) {
     const FatTable::Chain chain = fat.follow(c, 5000);
     check(!chain.clusters.empty() && chain.clusters.size() <= 5000);

@@ -1,7 +1,8 @@
 // Volume geometry from an arbitrary small disk: readVolumeParams for each
 // file-system kind (from the disk's first sector, and from a selection that
 // the options byte moves), and calculateVolumeParams over the whole image
-// for FAT16 and FAT32, and the NTFS boot sector parser. Input: see fuzz_image.h (at most 4 MiB of disk).
+// for FAT16 and FAT32, the NTFS boot sector parser, and the exFAT walk of a
+// volume whose parameters were read. Input: see fuzz_image.h (at most 4 MiB of disk).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "fuzz_image.h"
 #include "ntfs/boot_sector.h"
 #include "volume/volume_params.h"
+#include "volume/walkers.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -41,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sels[1].rangeEnd = sels[1].rangeStart + sels[1].rangeLength - 1;
 
   for (const Selection& base : sels) {
-    for (FsType t : {FsType::Fat16, FsType::Fat32, FsType::Ntfs, FsType::None}) {
+    for (FsType t : {FsType::Fat16, FsType::Fat32, FsType::Ntfs, FsType::Exfat, FsType::None}) {
       Selection sel = base;
       sel.fsType = t;
       VolumeParams vp;
@@ -53,6 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t k = vp.sectorsPerCluster;
         check(k >= 1 && k <= 4096 && (k & (k - 1)) == 0);  // clusters of up to 2 MiB
         check(vp.sectorsPerMftRecord == 2);
+      }
+      if (ok && t == FsType::Exfat) {
+        // The walk reads every folder's clusters inside the heap, once.
+        check(vp.sectorsPerCluster >= 1 && vp.clusterCount >= 1);
+        FileTree tree;
+        StopFlag stop{0};
+        walkExfatVolume(reader, vp, tree, stop, nullObserver());
+        for (const auto& f : tree.fatFiles) check(f.validLength <= f.size && !f.name.empty());
+        check(tree.fatFolders.size() <= std::uint64_t{vp.clusterCount});
       }
     }
   }

@@ -76,6 +76,20 @@ TEST(CliList, Fat32JsonMatchesTheManifestInTreeOrder) {
   }
 }
 
+// exFAT names in several scripts, a deleted folder with its files, the
+// folder of 1,100 files; its times carry a UTC offset: ISO 8601 in UTC.
+TEST(CliList, ExfatJsonMatchesTheManifestWithUtcTimes) {
+  auto rows = listJson(test::fixtureImage("exfatvol") + " --fs EXFAT --start 0 --end 65535");
+  std::vector<test::Line> want;  // exFAT keeps deleted names whole
+  for (const auto& e : test::readManifestEntries("exfatvol", "v"))
+    want.push_back({e.kind, e.path, e.kind == "file" ? e.size : 0, e.deleted});
+  test::expectSameListing(lines(rows), want);
+  for (const auto& r : rows) {
+    EXPECT_EQ(r["modified"], "2010-01-01T00:00:00Z") << r;
+    EXPECT_EQ(r["created"], "2010-01-01T00:00:01Z") << r;  // 00:00:00 and 137 hundredths
+  }
+}
+
 TEST(CliList, ReadableListingMarksDeletedEntries) {
   int status = -1;
   std::string out = osprin("list " + test::fixtureImage("fat16vol") + " --fs FAT16 --start 0 --end 32767", &status);

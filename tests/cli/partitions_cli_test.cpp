@@ -55,7 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ListCase{"gpt_backup",
                                "osprin: warning: The primary GPT header is damaged (no \"EFI PART\" signature); the "
                                "partitions come from the backup header at sector 108543."},
-                      ListCase{"aligned_wiped", ""}, ListCase{"backup_boot", ""}, ListCase{"gpt4k", ""}),
+                      ListCase{"aligned_wiped", ""}, ListCase{"backup_boot", ""}, ListCase{"gpt4k", ""},
+                      ListCase{"exfat_mbr", ""}, ListCase{"exfat_gpt", ""}),
     [](const auto& info) { return std::string(info.param.fixture); });
 
 // The disk's sector size: --sector-size 512 reads the 4,096-byte-sector GPT

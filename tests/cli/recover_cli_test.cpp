@@ -77,8 +77,9 @@ TEST(CliRecover, AllOfAFatAndAnNtfsPartition) {
   }
 }
 
-// Partitions of a GPT disk, also when its primary header is gone: every
-// file comes out byte for byte.
+// Partitions of a GPT disk, also when its primary header is gone, and exFAT
+// in an MBR (beside NTFS, both type 0x07) and in a GPT: every file comes out
+// byte for byte.
 struct GptVolume {
   const char* fixture;
   int partition;
@@ -103,7 +104,9 @@ TEST_P(CliRecoverGpt, EveryFileIsByteIdentical) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, CliRecoverGpt,
                          ::testing::Values(GptVolume{"gpt_disk", 1, "p1"}, GptVolume{"gpt_disk", 2, "p2"},
-                                           GptVolume{"gpt_backup", 1, "p1"}, GptVolume{"gpt_backup", 2, "p2"}),
+                                           GptVolume{"gpt_backup", 1, "p1"}, GptVolume{"gpt_backup", 2, "p2"},
+                                           GptVolume{"exfat_mbr", 1, "p1"}, GptVolume{"exfat_mbr", 2, "p2"},
+                                           GptVolume{"exfat_gpt", 1, "p1"}),
                          [](const auto& info) {
                            return std::string(info.param.fixture) + "_" + info.param.volume;
                          });

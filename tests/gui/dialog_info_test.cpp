@@ -80,6 +80,21 @@ TEST(DriveInformationDialog, NtfsVolumeHasNoFats) {
   EXPECT_NE(v[7], "0");
 }
 
+// exFAT beside NTFS under the same partition type: the dialog names it and
+// gives its FAT.
+TEST(DriveInformationDialog, ExfatVolume) {
+  auto s = scannedSession("exfat_mbr", 0);
+  DriveInformationDialog d(nullptr, *s);
+  const QStringList v = labelTexts(d.values);
+  ASSERT_EQ(v.size(), 8);
+  EXPECT_EQ(v[0], "exFAT");
+  EXPECT_EQ(v[3], QString::number(s->tree.fileCount));
+  EXPECT_GT(s->tree.fileCount, 2u);
+  EXPECT_EQ(v[5], QString::number(s->vp.fat1Start));
+  EXPECT_GT(s->vp.fat1Start, 2048u);
+  EXPECT_EQ(v[7], "N/A");
+}
+
 TEST(PropertiesDialog, FileRow) {
   auto s = sampleSession(0);
   const auto rows = s->listFolder(s->rootIdentity());

@@ -188,6 +188,26 @@ TEST_P(LostSearchFixture, FindsTheManifestPartitions) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, LostSearchFixture, ::testing::Values("wiped_mbr", "aligned_wiped", "backup_boot"));
 
+// exfat_mbr with its table and the exFAT volume's main boot sector wiped:
+// the exFAT volume is found from its backup boot region (12 sectors in),
+// the NTFS one beside it from its boot sector, as the table listed them.
+TEST(LostSearch, ExfatFromItsBackupBootRegion) {
+  std::string bytes = test::readFile(test::fixtureImage("exfat_mbr"));
+  std::fill(bytes.begin(), bytes.begin() + 512, '\0');
+  std::fill(bytes.begin() + 2048 * 512, bytes.begin() + 2049 * 512, '\0');
+  SectorReader r(std::make_unique<MemoryBlockSource>(bytes));
+  StopFlag stop{0};
+  auto list = searchLostPartitions(r, geometry(4, 255, 63), stop, nullObserver());
+  std::ifstream in(test::fixtureManifestPath("exfat_mbr"));
+  auto j = nlohmann::json::parse(in);
+  ASSERT_EQ(list.size(), j["partitions"].size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    EXPECT_EQ(partitionLabel(i, list[i]), j["partitions"][i]["label"].get<std::string>());
+    EXPECT_EQ(list[i].start, j["partitions"][i]["start"].get<SectorNo>());
+    EXPECT_EQ(list[i].length, j["partitions"][i]["length"].get<SectorNo>());
+  }
+}
+
 // Volumes off the cylinder geometry: on 4 KiB and 1 MiB boundaries, and
 // known only from their backup boot sectors.
 struct Expect {

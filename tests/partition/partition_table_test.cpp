@@ -154,7 +154,9 @@ void expectManifestPartitions(const std::string& name, const std::vector<Partiti
 // ebr_slots: links in slot 4 of their record and a logical volume in slot 2
 // (mmls reads them all); gpt_disk: a GPT with FAT32, NTFS and an unknown
 // partition, named; gpt_backup: the same with its primary header zeroed;
-// gpt4k: a GPT of 4,096-byte sectors.
+// gpt4k: a GPT of 4,096-byte sectors; exfat_mbr: exFAT and NTFS partitions
+// of the same type 0x07, told apart by their boot sectors; exfat_gpt: exFAT
+// in a basic-data partition.
 class PartitionFixture : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PartitionFixture, ListsTheManifestPartitions) {
@@ -172,7 +174,8 @@ TEST_P(PartitionFixture, ListsTheManifestPartitions) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, PartitionFixture,
-                         ::testing::Values("sample", "ebr_loop", "ebr_slots", "gpt_disk", "gpt_backup", "gpt4k"));
+                         ::testing::Values("sample", "ebr_loop", "ebr_slots", "gpt_disk", "gpt_backup", "gpt4k",
+                                           "exfat_mbr", "exfat_gpt"));
 
 // GPT partitions from crafted tables: the file system from each one's first
 // sector, the MBR's own entries ignored (hybrid MBR) unless the GPT cannot
@@ -328,7 +331,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, BareVolumeFixture,
                          ::testing::Values(BareCase{"fat16vol", FsType::Fat16, 32768},
                                            BareCase{"fatwin16", FsType::Fat16, 16384},
                                            BareCase{"fat32vol", FsType::Fat32, 81920},
-                                           BareCase{"ntfs", FsType::Ntfs, 65536}),
+                                           BareCase{"ntfs", FsType::Ntfs, 65536},
+                                           BareCase{"exfatvol", FsType::Exfat, 65536}),
                          [](const auto& info) { return std::string(info.param.fixture); });
 
 // A FAT boot sector at sector 0 whose entry bytes are or are not a table.

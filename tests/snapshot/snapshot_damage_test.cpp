@@ -256,7 +256,7 @@ TEST(SnapshotLoad, TrailingBytesAreRefused) {
 
 TEST(SnapshotLoad, UnknownFileSystemCodesAreRefused) {
   for (std::size_t at : {10u, 26u}) {
-    for (std::uint16_t code : {0, 1, 99, 101, 400, 0xFFFF}) {
+    for (std::uint16_t code : {0, 1, 99, 101, 401, 500, 0xFFFF}) {
       Sentinel s;
       std::vector<std::uint8_t> b = fatImage();
       put16(b, at, code);

@@ -75,7 +75,9 @@ INSTANTIATE_TEST_SUITE_P(Snapshot, ScannedFixture,
                                            Volume{"ntfs_windows", FsType::Ntfs, 12287},
                                            // 4,096-byte sectors (and MFT records); ends in 512-byte units
                                            Volume{"fat4k", FsType::Fat16, 65535},
-                                           Volume{"ntfs4k", FsType::Ntfs, 32767}),
+                                           Volume{"ntfs4k", FsType::Ntfs, 32767},
+                                           // exFAT: 64-bit sizes, valid data length, NoFatChain, UTC offsets
+                                           Volume{"exfatvol", FsType::Exfat, 65535}),
                          [](const auto& info) { return std::string(info.param.fixture); });
 
 }  // namespace

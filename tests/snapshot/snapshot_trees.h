@@ -140,6 +140,12 @@ inline void expectSameFat(const FileTree& a, const FileTree& b) {
     EXPECT_EQ(x.createTime, y.createTime);
     EXPECT_EQ(x.createHundredths, y.createHundredths);
     EXPECT_EQ(x.deleted, y.deleted);
+    // exFAT's fields (0 and false on FAT).
+    EXPECT_EQ(x.writeHundredths, y.writeHundredths);
+    EXPECT_EQ(x.createUtc, y.createUtc);
+    EXPECT_EQ(x.writeUtc, y.writeUtc);
+    EXPECT_EQ(x.dataLength, y.dataLength);
+    EXPECT_EQ(x.contiguous, y.contiguous);
   }
   ASSERT_EQ(a.fatFiles.size(), b.fatFiles.size());
   for (std::size_t i = 0; i < a.fatFiles.size(); ++i) {
@@ -156,6 +162,11 @@ inline void expectSameFat(const FileTree& a, const FileTree& b) {
     EXPECT_EQ(x.createHundredths, y.createHundredths);
     EXPECT_EQ(x.size, y.size);
     EXPECT_EQ(x.deleted, y.deleted);
+    EXPECT_EQ(x.validLength, y.validLength);
+    EXPECT_EQ(x.contiguous, y.contiguous);
+    EXPECT_EQ(x.writeHundredths, y.writeHundredths);
+    EXPECT_EQ(x.createUtc, y.createUtc);
+    EXPECT_EQ(x.writeUtc, y.writeUtc);
   }
 }
 
@@ -210,6 +221,9 @@ inline void expectSameHeader(const LoadedSnapshot& got, const Selection& sel, co
   EXPECT_EQ(q.sectorsPerMftRecord, p.sectorsPerMftRecord);
   EXPECT_EQ(q.sectorsPerIndexRecord, p.sectorsPerIndexRecord);
   EXPECT_EQ(q.volumeEnd, p.volumeEnd);
+  EXPECT_EQ(q.clusterCount, p.clusterCount);
+  EXPECT_EQ(q.bitmapCluster, p.bitmapCluster);
+  EXPECT_EQ(q.bitmapBytes, p.bitmapBytes);
   EXPECT_EQ(got.chosenFsIndex, chosen);
 }
 

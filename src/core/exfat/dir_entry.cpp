@@ -81,6 +81,23 @@ ExfatEntryKind readExfatEntry(Bytes dir, std::size_t off, ExfatEntrySet& out) {
   return ExfatEntryKind::FileSet;
 }
 
+bool exfatLooksLikeFolderCluster(Bytes cluster) {
+  bool allKnown = true, anyUsed = false;
+  ExfatEntrySet set;
+  for (std::size_t off = 0; off + kEntryBytes <= cluster.size(); off += kEntryBytes) {
+    const std::uint8_t type = cluster[off];
+    if (readExfatEntry(cluster, off, set) == ExfatEntryKind::FileSet && set.checksumOk) return true;
+    if (type != kTypeEnd) anyUsed = true;
+    switch (type & ~kInUse) {
+      case kTypeEnd: case kTypeFile & ~kInUse: case kTypeStream & ~kInUse: case kTypeName & ~kInUse:
+        break;
+      default:
+        allKnown = false;
+    }
+  }
+  return allKnown && anyUsed;
+}
+
 ExfatSystemEntry readExfatSystemEntry(Bytes dir, std::size_t off) {
   ExfatSystemEntry s;
   s.flags = rd8(dir, off + 1);

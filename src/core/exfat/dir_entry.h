@@ -72,6 +72,11 @@ std::uint16_t exfatSetChecksum(Bytes dir, std::size_t off, std::size_t count);
 // entries to step over: the set's length for a FileSet, 1 otherwise.
 ExfatEntryKind readExfatEntry(Bytes dir, std::size_t off, ExfatEntrySet& out);
 
+// Whether a cluster's bytes read as part of a folder: an entry set starts in
+// it and passes its checksum, or (a folder's last cluster, holding the tail
+// of a set) every entry is one a folder holds and not all are 0.
+bool exfatLooksLikeFolderCluster(Bytes cluster);
+
 // The timestamps of a file entry (bytes 8-24) in FAT's packed form.
 FatTimes exfatEntryTimes(Bytes fileEntry);
 

@@ -96,6 +96,10 @@ std::vector<std::uint8_t> readExfatClusters(SectorReader& reader, const ExfatGeo
       for (const SectorRange& r : bad) {
         if (unreadable && *unreadable == 0 && firstUnreadable) *firstUnreadable = r.first;
         if (unreadable) *unreadable += r.count;
+        // Not zeros, which would end a folder at the first entry there.
+        const std::uint64_t from = at + (r.first - first) * kSectorSize;
+        const std::uint64_t to = std::min<std::uint64_t>(total, from + r.count * kSectorSize);
+        if (from < to) std::fill(out.begin() + static_cast<std::ptrdiff_t>(from), out.begin() + static_cast<std::ptrdiff_t>(to), kExfatUnreadFill);
       }
       done += k;
     }

@@ -54,9 +54,14 @@ struct ExfatExtent {
 ExfatExtent exfatClusters(FatTable& fat, const ExfatGeometry& g, std::uint32_t first, std::uint64_t bytes,
                           bool contiguous, bool guessContiguous, std::uint64_t limitBytes = kExfatMaxFolderBytes);
 
+// What stands for the bytes of a sector that could not be read: 0xFF, an
+// entry type no set begins with, so a folder's listing goes on past it
+// (zeros would end it there).
+constexpr std::uint8_t kExfatUnreadFill = 0xFF;
+
 // The bytes of clusters in order (consecutive clusters in one request);
-// sectors that cannot be read are zeros and counted in *unreadable (the
-// first in *firstUnreadable).
+// sectors that cannot be read are filled with kExfatUnreadFill and counted
+// in *unreadable (the first in *firstUnreadable).
 std::vector<std::uint8_t> readExfatClusters(SectorReader& reader, const ExfatGeometry& g,
                                             const std::vector<std::uint32_t>& clusters, std::uint64_t maxBytes,
                                             std::uint64_t* unreadable = nullptr, SectorNo* firstUnreadable = nullptr);

@@ -70,9 +70,38 @@ void walkExfatVolume(SectorReader& reader, const VolumeParams& vp, FileTree& tre
       taken[k] = true;
     }
   };
+  // A deleted folder whose FAT chain went with it: its first cluster, then
+  // the clusters after it that no folder read and that read as a folder's,
+  // up to its length (its files' data lay between them, as the folder grew
+  // while they were written). Searched at most 64 clusters per cluster
+  // wanted past the last one found.
+  auto guessFolder = [&](std::uint32_t first, std::uint64_t bytes) {
+    std::vector<std::uint32_t> out{first};
+    const std::uint64_t cb = g.clusterBytes();
+    const std::uint64_t want = std::max<std::uint64_t>(1, (std::min(bytes, kExfatMaxFolderBytes) + cb - 1) / cb);
+    constexpr std::uint64_t kBatch = 16, kReach = 64;
+    std::uint64_t c = std::uint64_t{first} + 1, lastFound = first;
+    std::vector<std::uint8_t> buf;
+    while (out.size() < want && g.validCluster(c) && c - lastFound <= kReach && stop.load() != 1) {
+      const std::uint64_t n = std::min<std::uint64_t>(kBatch, g.clusterCount + kExfatFirstCluster - c);
+      buf.assign(static_cast<std::size_t>(n * cb), 0);
+      reader.readSectorsClearing(g.clusterSector(c), static_cast<std::uint32_t>(n * g.clusterUnits), buf.data());
+      for (std::uint64_t i = 0; i < n && out.size() < want; ++i, ++c) {
+        if (c - lastFound > kReach) break;
+        if (taken[static_cast<std::size_t>(c - kExfatFirstCluster)]) continue;
+        if (!exfatLooksLikeFolderCluster(Bytes(buf.data() + i * cb, static_cast<std::size_t>(cb)))) continue;
+        out.push_back(static_cast<std::uint32_t>(c));
+        lastFound = c;
+      }
+    }
+    return out;
+  };
   auto readFolder = [&](std::uint32_t first, std::uint64_t bytes, bool contiguous, bool deleted,
                         const std::string& what) {
-    ExfatExtent ext = exfatClusters(fat, g, first, bytes, contiguous, deleted);
+    ExfatExtent ext = exfatClusters(fat, g, first, bytes, contiguous, false);
+    const std::uint64_t cb = g.clusterBytes();
+    if (deleted && !contiguous && bytes != 0 && ext.clusters.size() * cb < std::min(bytes, kExfatMaxFolderBytes))
+      ext.clusters = guessFolder(first, bytes);
     if (ext.unreadable)
       obs.warning("the allocation table could not be read for " + what + "; only its first cluster is listed");
     if (ext.clusters.empty() && g.validCluster(first)) ext.clusters.push_back(first);
