@@ -319,8 +319,9 @@ TEST(DeepResults, FileRecordsStaySmall) {
 
 // A volume at sector 0 with one sector per cluster (cluster c at sector
 // 62 + c), its FAT at 24 and root folder at cluster 4; a live folder, a
-// deleted file, a stale set past the root's end mark, and folders of an
-// earlier format lying loose in clusters 20 to 24.
+// deleted file, a deleted folder without its FAT chain, a stale set past the
+// root's end mark, and folders of an earlier format lying loose in clusters
+// 20 to 24.
 struct ExfatMountCase {
   const char* what;
   bool withRoot;  // the FAT and the root folder are used
@@ -338,7 +339,12 @@ TEST_P(ExfatMount, LiveTreeThenLooseSetsUnderTheFoldersOfTheirClusters) {
   d.exfatSet(cl(4), 0, u"Live", true, 6, 512);
   d.exfatSet(cl(4), 96, u"kept.txt", false, 7, 100);
   d.exfatSet(cl(4), 192, u"old.txt", false, 8, 100, true, true);
-  d.exfatSet(cl(4), 320, u"stale.txt", false, 9, 100);  // past the end mark at 288
+  // A deleted folder whose FAT chain is gone: its three clusters lie apart.
+  d.exfatSet(cl(4), 288, u"Frag", true, 40, 1536, false, true);
+  d.exfatSet(cl(4), 416, u"stale.txt", false, 9, 100);  // past the end mark at 384
+  d.exfatSet(cl(40), 0, u"x1.txt", false, 41, 100, true, true);
+  d.exfatSet(cl(45), 0, u"x2.txt", false, 46, 100, true, true);
+  d.exfatSet(cl(50), 0, u"x3.txt", false, 51, 100, true, true);
   d.exfatSet(cl(6), 0, u"inner.txt", false, 10, 100);
   d.exfatSet(cl(20), 0, u"lost1.txt", false, 30, 100);
   d.exfatSet(cl(20), 96, u"Sub", true, 21, 1024);  // clusters 21 and 22
@@ -358,7 +364,7 @@ TEST_P(ExfatMount, LiveTreeThenLooseSetsUnderTheFoldersOfTheirClusters) {
   RecordingObserver obs;
   runMount(*reader, r, 1, vp, tree, stop, obs);
   EXPECT_EQ(fatPaths(tree), GetParam().paths);
-  EXPECT_EQ(tree.fileCount, 9u);
+  EXPECT_EQ(tree.fileCount, 12u);
   std::vector<PhaseInfo> steps;
   for (const auto& p : obs.phases)
     if (p.phase == Phase::MountStep) steps.push_back(p);
@@ -374,12 +380,15 @@ INSTANTIATE_TEST_SUITE_P(
                        {"/Live/", "/Dir20/", "/Dir20/Sub/", "/Dir23/", "/kept.txt", "/old.txt (deleted)",
                         "/stale.txt (deleted)", "/Live/inner.txt", "/Dir20/lost1.txt (deleted)",
                         "/Dir20/Sub/s1.txt (deleted)", "/Dir20/Sub/s2.txt (deleted)", "/Dir23/lost2.txt (deleted)",
-                        "/Dir23/lost3.txt (deleted)"}},
+                        "/Dir23/lost3.txt (deleted)", "/Frag/", "/Frag/x1.txt (deleted)", "/Frag/x2.txt (deleted)",
+                        "/Frag/x3.txt (deleted)"}},
         ExfatMountCase{"without: the sets keep their own state",
                        false,
                        {"/Dir4/", "/Dir4/Live/", "/Dir20/", "/Dir20/Sub/", "/Dir23/", "/Dir4/kept.txt",
                         "/Dir4/old.txt (deleted)", "/Dir4/stale.txt", "/Dir4/Live/inner.txt", "/Dir20/lost1.txt",
-                        "/Dir20/Sub/s1.txt", "/Dir20/Sub/s2.txt", "/Dir23/lost2.txt", "/Dir23/lost3.txt"}}));
+                        "/Dir20/Sub/s1.txt", "/Dir20/Sub/s2.txt", "/Dir23/lost2.txt", "/Dir23/lost3.txt",
+                        "/Dir4/Frag/", "/Dir4/Frag/x1.txt (deleted)", "/Dir4/Frag/x2.txt (deleted)",
+                        "/Dir4/Frag/x3.txt (deleted)"}}));
 
 
 TEST(ExfatMountFormattedAgain, OldSetsOfAnotherGeometryMakeAFileSystemOfTheirOwn) {

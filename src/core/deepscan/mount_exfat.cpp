@@ -124,32 +124,51 @@ class ExfatMount {
 
   // Gives the clusters holding sets that the live tree did not read to the
   // folder whose data they are: a deleted or lost folder's first cluster and
-  // the clusters its length takes after it (contiguous: exact with
-  // NoFatChain, else a guess, as the standard scan makes for deleted
-  // folders). A cluster two folders claim goes to the one beginning nearer
-  // before it. What no folder claims goes to placeholders "Dir" + cluster
+  // the clusters its length takes after it (contiguous with NoFatChain, else
+  // the next clusters holding sets). A cluster two folders claim goes to the
+  // one beginning nearer before it. What no folder claims goes to placeholders "Dir" + cluster
   // at the root, one per run of consecutive clusters.
   void placeFolders() {
     struct Extent {
       std::uint32_t first;
       std::uint64_t clusters;
+      bool contiguous;
     };
     std::vector<Extent> extents;
     const std::uint64_t cb = g_.clusterBytes();
     const std::uint64_t most = std::max<std::uint64_t>(1, kExfatMaxFolderBytes / cb);
-    auto extentOf = [&](std::uint32_t first, std::uint64_t length) {
-      extents.push_back({first, std::clamp<std::uint64_t>(length / cb + (length % cb != 0 ? 1 : 0), 1, most)});
+    auto extentOf = [&](std::uint32_t first, std::uint64_t length, bool contiguous) {
+      extents.push_back({first, std::clamp<std::uint64_t>(length / cb + (length % cb != 0 ? 1 : 0), 1, most), contiguous});
     };
     for (const FatFolderNode& f : tree_.fatFolders)
-      if (f.deleted && g_.validCluster(f.firstCluster)) extentOf(f.firstCluster, f.dataLength);
+      if (f.deleted && g_.validCluster(f.firstCluster)) extentOf(f.firstCluster, f.dataLength, f.contiguous);
     for (const ExfatSetHit* h : sets_.hits)
-      if (h->set.folder() && g_.validCluster(h->set.firstCluster)) extentOf(h->set.firstCluster, h->set.dataLength);
+      if (h->set.folder() && g_.validCluster(h->set.firstCluster))
+        extentOf(h->set.firstCluster, h->set.dataLength, h->set.noFatChain);
     std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.first > b.first; });
+    // A folder whose FAT chain is gone grew while its files were written:
+    // after its first cluster, the clusters holding sets that no other
+    // folder has, each at most 64 clusters past the one before, up to its
+    // length (as the standard scan reads a deleted folder's).
+    constexpr std::uint64_t kReach = 64;
     for (const Extent& e : extents) {
-      for (std::size_t i = sets_.from(e.first); i < sets_.cluster.size() && sets_.cluster[i] - e.first < e.clusters;) {
+      if (e.contiguous || e.clusters == 1) {
+        for (std::size_t i = sets_.from(e.first); i < sets_.cluster.size() && sets_.cluster[i] - e.first < e.clusters;) {
+          const std::uint32_t c = sets_.cluster[i];
+          owners_.try_emplace(c, Owner{e.first, 0});
+          i = sets_.from(std::uint64_t{c} + 1);
+        }
+        continue;
+      }
+      if (sets_.holds(e.first)) owners_.try_emplace(e.first, Owner{e.first, 0});
+      std::uint64_t found = 1, last = e.first;
+      for (std::size_t i = sets_.from(std::uint64_t{e.first} + 1); i < sets_.cluster.size() && found < e.clusters;) {
         const std::uint32_t c = sets_.cluster[i];
-        owners_.try_emplace(c, Owner{e.first, 0});
         i = sets_.from(std::uint64_t{c} + 1);
+        if (c - last > kReach) break;
+        if (!owners_.try_emplace(c, Owner{e.first, 0}).second) continue;  // another folder's
+        ++found;
+        last = c;
       }
     }
     std::uint32_t previous = 0, run = 0;
