@@ -242,6 +242,35 @@ TEST(Session, DeepScanFindsTheFat32PartitionAndMountsIt) {
   EXPECT_TRUE(t.s.deep.foundFileSystems.empty());
 }
 
+TEST(Session, DeepScanOfAnExfatVolumeFormattedAgainAsTheWindowRunsIt) {
+  Session s;
+  StopFlag stop{0};
+  s.enumerateDrives({test::fixtureImage("exfat_reformat")}, test::makeTempDir("nosys"));
+  std::string err;
+  ASSERT_TRUE(s.openDrive(0, err)) << err;
+  ASSERT_EQ(s.setScanRange(FsType::Exfat, "0", "32768"), "");
+  s.deepScan(stop, nullObserver());
+  ASSERT_EQ(s.deep.foundFileSystems.size(), 1u);
+  auto panel = s.selectFoundFileSystem(1);
+  ASSERT_EQ(panel.size(), 3u);
+  EXPECT_EQ(panel[0].value, "4080");
+  EXPECT_EQ(panel[2].value, "14 MB");
+  s.mountFound(stop, nullObserver());
+  EXPECT_TRUE(s.usesFatTree());
+  s.assessRecoverability();
+  // The old files, under placeholders, deleted; their clusters are free in
+  // the new volume's bitmap.
+  std::size_t old = 0;
+  for (const auto& [path, row] : walk(s)) {
+    if (row.folder) continue;
+    ++old;
+    EXPECT_TRUE(row.deleted) << path;
+    EXPECT_EQ(path.rfind("/dir", 0), 0u) << path;
+    EXPECT_EQ(row.recoverable.verdict, Verdict::Intact) << path;
+  }
+  EXPECT_GE(old, 20u);
+}
+
 // ---- preview ---------------------------------------------------------------
 
 struct PreviewCase {
