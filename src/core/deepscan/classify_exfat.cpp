@@ -24,15 +24,40 @@ std::vector<ExfatSetHit>::iterator firstHitFrom(std::vector<ExfatSetHit>& hits, 
                           [](const ExfatSetHit& h, SectorNo s) { return h.sector < s; });
 }
 
+// The sets not yet claimed, in sector order: a claim steps over those
+// claimed before it instead of walking them again, so that many volumes
+// over the same sets cost no more than one.
+class Unclaimed {
+ public:
+  explicit Unclaimed(const std::vector<ExfatSetHit>& hits) : next_(hits.size() + 1) {
+    for (std::size_t i = 0; i < next_.size(); ++i) next_[i] = i < hits.size() && hits[i].fsIndex != 0 ? i + 1 : i;
+  }
+  // The first unclaimed set at or after i (the number of sets when none).
+  std::size_t from(std::size_t i) {
+    while (next_[i] != i) {
+      next_[i] = next_[next_[i]];
+      i = next_[i];
+    }
+    return i;
+  }
+  void take(std::size_t i) { next_[i] = i + 1; }
+
+ private:
+  std::vector<std::size_t> next_;
+};
+
 // Marks the unclaimed sets of sectors [from, to) as file system mark.
-std::uint64_t claimSets(DeepScanResults& r, SectorNo from, SectorNo to, std::int16_t mark, StepProgress& progress) {
+std::uint64_t claimSets(DeepScanResults& r, Unclaimed& un, SectorNo from, SectorNo to, std::int16_t mark,
+                        StepProgress& progress) {
   std::uint64_t n = 0;
-  for (auto it = firstHitFrom(r.exfatSetHits, from); it != r.exfatSetHits.end() && it->sector < to; ++it) {
-    if (it->fsIndex != 0) continue;
-    it->fsIndex = mark;
+  auto& hits = r.exfatSetHits;
+  for (std::size_t i = un.from(static_cast<std::size_t>(firstHitFrom(hits, from) - hits.begin()));
+       i < hits.size() && hits[i].sector < to; i = un.from(i + 1)) {
+    hits[i].fsIndex = mark;
+    un.take(i);
     ++r.classifiedCount;
     ++n;
-    progress.set(r.classifiedCount, r.exfatSetHits.size());
+    progress.set(r.classifiedCount, hits.size());
   }
   return n;
 }
@@ -62,7 +87,7 @@ void findBitmap(SectorReader& reader, const ExfatGeometry& g, const ExfatBootSec
   }
 }
 
-void bootSectorPass(SectorReader& reader, DeepScanResults& r, StepProgress& progress) {
+void bootSectorPass(SectorReader& reader, DeepScanResults& r, Unclaimed& un, StepProgress& progress) {
   std::set<SectorNo> starts;
   for (const SectorNo at : r.bootSectorHits) {
     if (r.foundFileSystems.size() >= kMaxFoundFileSystems) break;
@@ -102,7 +127,7 @@ void bootSectorPass(SectorReader& reader, DeepScanResults& r, StepProgress& prog
     findBitmap(reader, g, *boot, fields);
     const SectorNo heapStart = g.clusterSector(kExfatFirstCluster);
     const SectorNo heapEnd = heapStart + std::uint64_t{g.clusterCount} * g.clusterUnits;
-    claimSets(r, heapStart, heapEnd, static_cast<std::int16_t>(r.foundFileSystems.size() + 1), progress);
+    claimSets(r, un, heapStart, heapEnd, static_cast<std::int16_t>(r.foundFileSystems.size() + 1), progress);
     addFoundFileSystem(r, "exFAT @" + dec(g.clusterBase / r.unitsPerSector), fields);
   }
 }
@@ -114,6 +139,8 @@ constexpr int kClusterShifts = 17;
 // on any volume, few enough to stay quick on millions of sets.
 constexpr std::size_t kSampleFolders = 512;
 constexpr std::size_t kSampleHeads = 2048;
+// Folder and file sets a geometry is scored on at most.
+constexpr std::size_t kScored = 8192;
 // Geometries the sets pass weighs whole, those most pairs imply.
 constexpr std::size_t kCandidates = 64;
 // Found file systems the sets pass adds at most.
@@ -145,6 +172,9 @@ struct Evidence {
   std::vector<std::uint32_t> folders;
   std::vector<Named> files;
   std::vector<SectorNo> heads, sectors;
+  // What a geometry is scored on: the lists, or a sample spread over them.
+  std::vector<std::uint32_t> scoredFolders;
+  std::vector<Named> scoredFiles;
 
   // The unclaimed sets, or all of them.
   Evidence(const DeepScanResults& r, bool all) {
@@ -158,6 +188,8 @@ struct Evidence {
     }
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    scoredFolders = spread(folders, kScored);
+    scoredFiles = spread(files, kScored);
   }
 
   // A pair agrees by chance more easily than a volume's structure does: a
@@ -165,9 +197,9 @@ struct Evidence {
   // the files whose data would hold one (a file's data is no folder).
   std::int64_t score(std::uint64_t spc, SectorNo base) const {
     std::int64_t n = 0;
-    for (const std::uint32_t f : folders)
+    for (const std::uint32_t f : scoredFolders)
       if (std::binary_search(heads.begin(), heads.end(), base + f * spc)) ++n;
-    for (const Named& f : files) {
+    for (const Named& f : scoredFiles) {
       const std::uint64_t clusters = f.contiguous ? clustersOf(f.bytes, spc * kSectorSize) : 1;
       const SectorNo from = base + f.first * spc;
       const SectorNo to = from + std::min<std::uint64_t>(clusters, kExfatMaxClusters) * spc;
@@ -237,7 +269,7 @@ Geometry bestGeometry(const Evidence& ev) {
 // heap reaches the last cluster that the sets from its cluster 2 on name.
 // Claims the unclaimed sets of that heap; returns how many. all: every set
 // counts for the heap's end, else only the unclaimed ones.
-std::uint64_t addSetGeometry(DeepScanResults& r, const Geometry& g, bool all, StepProgress& progress) {
+std::uint64_t addSetGeometry(DeepScanResults& r, Unclaimed& un, const Geometry& g, bool all, StepProgress& progress) {
   const SectorNo heapStart = g.base + kExfatFirstCluster * g.spc;
   std::uint64_t lastCluster = kExfatFirstCluster;
   const std::uint64_t clusterBytes = g.spc * kSectorSize;
@@ -252,16 +284,16 @@ std::uint64_t addSetGeometry(DeepScanResults& r, const Geometry& g, bool all, St
   fields.clusterBase = g.base;
   fields.clusterCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(lastCluster - 1, kExfatMaxClusters));
   const auto mark = static_cast<std::int16_t>(r.foundFileSystems.size() + 1);
-  const std::uint64_t claimed = claimSets(r, heapStart, g.base + (lastCluster + 1) * g.spc, mark, progress);
+  const std::uint64_t claimed = claimSets(r, un, heapStart, g.base + (lastCluster + 1) * g.spc, mark, progress);
   addFoundFileSystem(r, "exFAT @" + dec(g.base / r.unitsPerSector), fields);
   return claimed;
 }
 
 // One geometry from the unclaimed sets; false when none fits them.
-bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
+bool fitExfatGeometry(DeepScanResults& r, Unclaimed& un, StepProgress& progress) {
   const Geometry g = bestGeometry(Evidence(r, false));
   if (g.spc == 0) return false;
-  if (addSetGeometry(r, g, false, progress) != 0) return true;
+  if (addSetGeometry(r, un, g, false, progress) != 0) return true;
   r.foundFileSystems.pop_back();
   return false;
 }
@@ -270,7 +302,7 @@ bool fitExfatGeometry(DeepScanResults& r, StepProgress& progress) {
 // sector claims the old sets, which fit another geometry better than its.
 // That geometry becomes a file system of its own (its mount takes every set
 // of its heap, claimed or not).
-void fitUnderBootSectors(DeepScanResults& r, StepProgress& progress) {
+void fitUnderBootSectors(DeepScanResults& r, Unclaimed& un, StepProgress& progress) {
   std::int64_t bootScore = 0;
   bool boot = false;
   const Evidence ev(r, true);
@@ -284,21 +316,23 @@ void fitUnderBootSectors(DeepScanResults& r, StepProgress& progress) {
   if (g.spc == 0 || g.score <= bootScore) return;
   for (const FoundFileSystem& fs : r.foundFileSystems)
     if (fs.sectorsPerCluster == g.spc && fs.clusterBase == g.base) return;
-  addSetGeometry(r, g, true, progress);
+  addSetGeometry(r, un, g, true, progress);
 }
 
 }  // namespace
 
 void classifyExfatByBootSectors(SectorReader& reader, DeepScanResults& results, Observer& obs) {
   StepProgress progress(obs);
-  bootSectorPass(reader, results, progress);
+  Unclaimed un(results.exfatSetHits);
+  bootSectorPass(reader, results, un, progress);
 }
 
 void classifyExfatBySets(DeepScanResults& results, Observer& obs) {
   StepProgress progress(obs);
-  if (results.foundFileSystems.size() < kMaxFoundFileSystems) fitUnderBootSectors(results, progress);
+  Unclaimed un(results.exfatSetHits);
+  if (results.foundFileSystems.size() < kMaxFoundFileSystems) fitUnderBootSectors(results, un, progress);
   for (int round = 0; round < kMaxSetGeometries && results.foundFileSystems.size() < kMaxFoundFileSystems; ++round)
-    if (!fitExfatGeometry(results, progress)) break;
+    if (!fitExfatGeometry(results, un, progress)) break;
   for (ExfatSetHit& h : results.exfatSetHits)
     if (h.fsIndex == 0) {
       h.fsIndex = -1;

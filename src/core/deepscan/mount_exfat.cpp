@@ -151,24 +151,44 @@ class ExfatMount {
     // folder has, each at most 64 clusters past the one before, up to its
     // length (as the standard scan reads a deleted folder's).
     constexpr std::uint64_t kReach = 64;
+    // The clusters holding sets, each given once: a folder steps over those
+    // given before (a disjoint-set walk), so that many folders over the same
+    // clusters cost no more than one.
+    std::vector<std::uint32_t> held;
+    for (const std::uint32_t c : sets_.cluster)
+      if (held.empty() || held.back() != c) held.push_back(c);
+    std::vector<std::size_t> next(held.size() + 1);
+    for (std::size_t i = 0; i < next.size(); ++i) next[i] = i < held.size() && owners_.count(held[i]) ? i + 1 : i;
+    auto freeFrom = [&](std::size_t i) {
+      while (next[i] != i) {
+        next[i] = next[next[i]];
+        i = next[i];
+      }
+      return i;
+    };
+    auto give = [&](std::size_t i, std::uint32_t folder) {
+      owners_[held[i]] = Owner{folder, 0};
+      next[i] = i + 1;
+    };
+    auto firstAt = [&](std::uint64_t c) {
+      return static_cast<std::size_t>(std::lower_bound(held.begin(), held.end(), c) - held.begin());
+    };
     for (const Extent& e : extents) {
       if (e.contiguous || e.clusters == 1) {
-        for (std::size_t i = sets_.from(e.first); i < sets_.cluster.size() && sets_.cluster[i] - e.first < e.clusters;) {
-          const std::uint32_t c = sets_.cluster[i];
-          owners_.try_emplace(c, Owner{e.first, 0});
-          i = sets_.from(std::uint64_t{c} + 1);
-        }
+        for (std::size_t i = freeFrom(firstAt(e.first)); i < held.size() && held[i] - e.first < e.clusters;
+             i = freeFrom(i + 1))
+          give(i, e.first);
         continue;
       }
-      if (sets_.holds(e.first)) owners_.try_emplace(e.first, Owner{e.first, 0});
+      const std::size_t at = firstAt(e.first);
+      if (at < held.size() && held[at] == e.first && freeFrom(at) == at) give(at, e.first);
       std::uint64_t found = 1, last = e.first;
-      for (std::size_t i = sets_.from(std::uint64_t{e.first} + 1); i < sets_.cluster.size() && found < e.clusters;) {
-        const std::uint32_t c = sets_.cluster[i];
-        i = sets_.from(std::uint64_t{c} + 1);
-        if (c - last > kReach) break;
-        if (!owners_.try_emplace(c, Owner{e.first, 0}).second) continue;  // another folder's
+      for (std::size_t i = freeFrom(firstAt(std::uint64_t{e.first} + 1)); i < held.size() && found < e.clusters;
+           i = freeFrom(i + 1)) {
+        if (held[i] - last > kReach) break;
+        give(i, e.first);
         ++found;
-        last = c;
+        last = held[i];
       }
     }
     std::uint32_t previous = 0, run = 0;
