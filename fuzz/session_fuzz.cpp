@@ -91,7 +91,7 @@ std::vector<ListRow> fileRows(Session& s, std::size_t limit) {
 // small, otherwise the first kMaxFiles files one by one.
 void recoverEverything(Session& s, bool open) {
   std::size_t files = 0;
-  if (s.isFat()) {
+  if (s.usesFatTree()) {
     for (auto& f : s.tree.fatFiles) f.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(f.size, kMaxFileBytes));
     files = s.tree.fatFiles.size();
   } else if (s.vp.fsType == FsType::Ntfs) {
