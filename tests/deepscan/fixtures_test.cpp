@@ -364,6 +364,22 @@ TEST_P(DeepExfatReformat, OldFilesComeBackUnderPlaceholdersByteForByte) {
   }
   EXPECT_GE(expected, 20u);
   EXPECT_EQ(files.size(), expected);
+
+  // The Sleuth Kit lists the same old entries as orphans of the new volume.
+  int status = 0;
+  const std::string fls = test::runCommand("fls -r -p '" + image + "' 2>/dev/null", &status);
+  if (status != 0 || fls.empty()) return;
+  std::multiset<std::string> orphans, ours;
+  std::istringstream lines(fls);
+  for (std::string line; std::getline(lines, line);) {
+    const auto at = line.find("$OrphanFiles/");
+    if (at != std::string::npos && line.find("OrphanFile-") == std::string::npos)
+      orphans.insert(line.substr(line.rfind('/') + 1));
+  }
+  for (auto& [p, f] : files) ours.insert(f.row.name);
+  for (const std::string& p : folders)
+    if (exfatLostTop(p) != "/Dir#") ours.insert(p.substr(p.rfind('/') + 1));
+  EXPECT_EQ(ours, orphans);
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, DeepExfatReformat,
