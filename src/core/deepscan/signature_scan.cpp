@@ -45,13 +45,15 @@ namespace {
 // The buffers are page-aligned: the kernel's copy out of the page cache
 // into a buffer that is not runs at a fraction of its speed on some
 // processors. When the source can be read from two threads at once (an
-// image file, not a device read with O_DIRECT), a thread of the reader's
-// own reads the next chunks while the scan examines this one, so that the
-// copy and the examination overlap.
+// image file, not a device read with O_DIRECT), two threads of the reader's
+// own read the next chunks while the scan examines this one, so that the
+// copy and the examination overlap, and the kernel's copy out of the page
+// cache (the larger part of the work) runs on two cores.
 constexpr std::size_t kReadAheadBytes = 2u << 20;
 constexpr std::uint32_t kMaxSectorsPerRead = 65536;
 constexpr std::size_t kBufferAlign = 4096;
-constexpr std::size_t kAheadSlots = 3;  // the chunk examined and two read ahead
+constexpr std::size_t kReaders = 2;
+constexpr std::size_t kAheadSlots = 4;  // the chunk examined and three read ahead
 
 class BatchReader {
  public:
@@ -66,20 +68,28 @@ class BatchReader {
     slots_.resize(ahead ? kAheadSlots : 1);
     for (Slot& slot : slots_) slot.buffer = allocate(chunkBytes_);
     if (!ahead) return;
+    const std::size_t readers = std::min<std::size_t>(kReaders, std::max(1u, std::thread::hardware_concurrency()));
+    running_ = readers;  // before any thread can finish
     try {
-      worker_ = std::thread([this] { readAhead(); });
+      for (std::size_t i = 0; i < readers; ++i) workers_.emplace_back([this] { readAhead(); });
     } catch (const std::system_error&) {
-      // No thread to be had: every chunk is read when it is needed.
+      // Fewer threads than asked (none: every chunk is read when it is needed).
+    }
+    if (workers_.size() < readers) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      running_ -= readers - workers_.size();
+      if (running_ == 0) stopped_ = true;
+      changed_.notify_all();
     }
   }
   ~BatchReader() {
-    if (!worker_.joinable()) return;
+    if (workers_.empty()) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       quit_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    for (std::thread& t : workers_) t.join();
   }
   BatchReader(const BatchReader&) = delete;
   BatchReader& operator=(const BatchReader&) = delete;
@@ -134,7 +144,7 @@ class BatchReader {
   }
 
   void fill(std::uint64_t done) {
-    if (!worker_.joinable()) {
+    if (workers_.empty()) {
       readInto(slots_[0], done);
       current_ = &slots_[0];
     } else {
@@ -142,7 +152,7 @@ class BatchReader {
       if (current_ && current_ != &spare_) current_->state = State::Free;
       current_ = nullptr;
       changed_.notify_all();
-      // The reader's thread reads the chunks in order from the range's
+      // The reader's threads take the chunks in order from the range's
       // start, and the scan asks for them in that order: the chunk is read
       // already, being read, or next.
       auto held = [&] {
@@ -177,8 +187,8 @@ class BatchReader {
                         : Bytes();
   }
 
-  // The reader's thread: the chunks of the range in order, each into a free
-  // slot, until the range ends or the scan is over.
+  // A reader's thread: the next chunk of the range not taken yet, each into a
+  // free slot, until the range ends or the scan is over.
   void readAhead() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!quit_ && nextAhead_ < rangeLength_) {
@@ -198,7 +208,8 @@ class BatchReader {
       slot.state = State::Ready;
       changed_.notify_all();
     }
-    stopped_ = true;
+    // The last thread out: every chunk is taken.
+    if (--running_ == 0) stopped_ = true;
     changed_.notify_all();
   }
 
@@ -213,9 +224,10 @@ class BatchReader {
   SectorWindow window_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::uint64_t nextAhead_ = 0;  // the next chunk the thread reads
+  std::uint64_t nextAhead_ = 0;  // the next chunk a thread takes
   bool quit_ = false, stopped_ = false;
-  std::thread worker_;
+  std::size_t running_ = 0;  // reader threads not yet finished
+  std::vector<std::thread> workers_;
 };
 
 enum class Pass { Fat, Ntfs };
