@@ -70,10 +70,14 @@ class BatchReader {
     if (!ahead) return;
     const std::size_t readers = std::min<std::size_t>(kReaders, std::max(1u, std::thread::hardware_concurrency()));
     running_ = readers;  // before any thread can finish
+    // Room first: a vector that grew while threads run could not give
+    // them back when its growth failed.
+    workers_.reserve(readers);
     try {
       for (std::size_t i = 0; i < readers; ++i) workers_.emplace_back([this] { readAhead(); });
-    } catch (const std::system_error&) {
-      // Fewer threads than asked (none: every chunk is read when it is needed).
+    } catch (const std::exception&) {
+      // No thread (or no memory for one) to be had: fewer threads than
+      // asked, or none, and then every chunk is read when it is needed.
     }
     if (workers_.size() < readers) {
       std::lock_guard<std::mutex> lock(mutex_);
