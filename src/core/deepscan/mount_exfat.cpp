@@ -47,7 +47,7 @@ class ExfatMount {
  public:
   ExfatMount(SectorReader& reader, const DeepScanResults& results, std::uint16_t chosen, const VolumeParams& vp,
              FileTree& tree, StopFlag& stop, Observer& obs)
-      : reader_(reader), vp_(vp), g_(exfatGeometryOf(vp)), tree_(tree), stop_(stop), obs_(obs), progress_(obs) {
+      : reader_(reader), g_(exfatGeometryOf(vp)), tree_(tree), stop_(stop), obs_(obs), progress_(obs) {
     // A file system found from its boot sector holds the sets it claimed;
     // one worked out from sets, every set of its heap (a volume formatted
     // again with another geometry shares its sectors with the new one).
@@ -240,7 +240,6 @@ class ExfatMount {
   }
 
   SectorReader& reader_;
-  const VolumeParams& vp_;
   const ExfatGeometry g_;
   FileTree& tree_;
   StopFlag& stop_;
