@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <cstdlib>
@@ -9,11 +10,16 @@
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
-  // Settings the window remembers go to a test folder, emptied at the start.
+  // Settings the window remembers go to a test folder, in a file of this
+  // process's own (ctest runs several test processes at once, which would
+  // otherwise change each other's settings), emptied at the start and
+  // removed at the end.
   QStandardPaths::setTestModeEnabled(true);
   QApplication::setOrganizationName("osprin-tests");
-  QApplication::setApplicationName("osprin-gui-tests");
+  QApplication::setApplicationName(QString("osprin-gui-tests-%1").arg(QApplication::applicationPid()));
   QSettings().clear();
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  QFile::remove(QSettings().fileName());
+  return status;
 }
