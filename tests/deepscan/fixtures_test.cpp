@@ -229,6 +229,19 @@ TEST(DeepFixtures, Fat16WithoutBootSectorAndFatsIsFoundFromItsHeads) {
 // What is wiped of the fatwin16 fixture before the deep scan: nothing, its
 // boot sector, or its boot sector and the first sector of FAT 1 (then only
 // the second copy is found, and folder chains go through it).
+// A private copy of a fixture with the given 512-byte sectors zeroed.
+std::string wipedCopy(const std::string& fixture, const std::vector<SectorNo>& wiped) {
+  const std::string image = test::makeTempDir("wiped") + "/" + fixture + ".img";
+  std::filesystem::copy_file(test::fixtureImage(fixture), image);
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  const std::string zeros(kSectorSize, '\0');
+  for (SectorNo sector : wiped) {
+    f.seekp(static_cast<std::streamoff>(sector) * kSectorSize);
+    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  return image;
+}
+
 struct WindowsDamage {
   const char* what;
   std::vector<SectorNo> wiped;
@@ -239,16 +252,7 @@ class DeepWindowsFat : public ::testing::TestWithParam<WindowsDamage> {};
 
 TEST_P(DeepWindowsFat, ListsAndRecoversWhatTheStandardScanDoes) {
   const auto& c = GetParam();
-  const std::string image = test::makeTempDir("win") + "/fatwin16.img";
-  std::filesystem::copy_file(test::fixtureImage("fatwin16"), image);
-  {
-    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-    const std::string zeros(kSectorSize, '\0');
-    for (SectorNo s : c.wiped) {
-      f.seekp(static_cast<std::streamoff>(s) * kSectorSize);
-      f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
-    }
-  }
+  const std::string image = wipedCopy("fatwin16", c.wiped);
   Scanned s;
   ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Fat16, 0, 16383), 1));
   ASSERT_EQ(s.mount.results.foundFileSystems.size(), 1u);
@@ -306,16 +310,7 @@ std::string exfatLostTop(const std::string& listed) {
 
 TEST_P(DeepExfatReformat, OldFilesComeBackUnderPlaceholdersByteForByte) {
   const auto& c = GetParam();
-  const std::string image = test::makeTempDir("exre") + "/exfat_reformat.img";
-  std::filesystem::copy_file(test::fixtureImage("exfat_reformat"), image);
-  {
-    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-    const std::string zeros(kSectorSize, '\0');
-    for (SectorNo s : c.wiped) {
-      f.seekp(static_cast<std::streamoff>(s) * kSectorSize);
-      f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
-    }
-  }
+  const std::string image = wipedCopy("exfat_reformat", c.wiped);
   Scanned s;
   ASSERT_TRUE(scanAndMount(s, image, scanRange(FsType::Exfat, 0, 32768), 1));
   const DeepScanResults& r = s.mount.results;
