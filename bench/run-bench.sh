@@ -92,30 +92,31 @@ note() { printf '%s\n' "$*" >&2; }
 # T_NAME (best wall time, seconds), C_NAME (CPU time, user + system, of
 # that run) and M_NAME (its max RSS, KiB). On a machine shared with other
 # work the CPU time is the steadier of the two.
-# `evict DIR`: the files under DIR written to disk and dropped from the page
-# cache, without deleting them. A run that writes 1 GiB leaves 1 GiB of dirty
-# and then cached pages behind; left there, each later run writes into fresh
-# memory and was measured up to seven times slower than the one before it
-# (on a virtual machine, all of it in the kernel's memcpy), and deleting the
-# files instead makes the next runs' file creation hunt past the freed
-# inodes for 30 seconds (ext4 without a journal). So each run's output is
-# evicted once its clock has stopped, and every run writes into the same
-# state of memory.
-evict() {
-  sync
+# `empty_out DIR`: the files under DIR cut to nothing, without deleting
+# them. A run that writes 1 GiB leaves 1 GiB of dirty and then cached pages
+# behind; left there, each later run writes into fresh memory and was
+# measured up to seven times slower than the one before it (on a virtual
+# machine, all of it in the kernel's memcpy), and deleting the files instead
+# makes the next runs' file creation step over the freed inodes for a minute
+# (ext4 without a journal). Emptied, the files give back their pages
+# and their disk space and keep their inodes, so every run writes into the
+# same state of memory and the runs of a comparison need no more disk space
+# than one of them.
+empty_out() {
   python3 - "$1" <<'EOF' || true
 import os, sys
 for folder, _, names in os.walk(sys.argv[1]):
     for name in names:
         try:
-            fd = os.open(os.path.join(folder, name), os.O_RDONLY | os.O_NOFOLLOW)
+            fd = os.open(os.path.join(folder, name), os.O_WRONLY | os.O_NOFOLLOW)
         except OSError:
             continue
         try:
-            os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+            os.ftruncate(fd, 0)
         finally:
             os.close(fd)
 EOF
+  sync
 }
 
 # `run_to FILE NAME CMD...` keeps the stdout of the last run in FILE.
@@ -144,7 +145,7 @@ run_to() {
       return 1
     fi
     t1=$EPOCHREALTIME
-    [ -n "${BENCH_OUT:-}" ] && evict "$BENCH_OUT/$n_out"
+    [ -n "${BENCH_OUT:-}" ] && empty_out "$BENCH_OUT/$n_out"
     el=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
     read -r m c < <(tail -n 1 "$work/.rss" | awk '{ printf "%s %.2f\n", $1, $2 + $3 }')
     if [ -z "$best" ] || awk -v a="$el" -v b="$best" 'BEGIN { exit !(a < b) }'; then
@@ -449,18 +450,26 @@ rec_cmp() {  # label image fs key
   warm "$img"
   find stage-rec -type f -print0 | xargs -0 cat >/dev/null
   # Each run writes into a folder of its own, deleted at the end of the
-  # comparison: a folder deleted just before makes the file system hunt for
-  # free inodes among the ones it just freed, which no user's recovery
-  # meets; so the next comparison waits for that to pass.
-  [ -n "${rec_settle:-}" ] && sleep 30
-  rm -rf "$out"
+  # comparison. Files deleted less than a minute before (five while their
+  # inode table blocks are not yet written) make ext4 without a journal
+  # step over their inodes, one by one, for every file it creates, which
+  # no user's recovery meets; so the next comparison waits that out.
+  if [ -e "$out" ]; then
+    rm -rf "$out"
+    rec_deleted_at=$EPOCHSECONDS
+  fi
+  if [ -n "${rec_deleted_at:-}" ]; then
+    sync
+    local wait=$((rec_deleted_at + 65 - EPOCHSECONDS))
+    ((wait > 0)) && sleep "$wait"
+  fi
   mkdir -p "$out"
   BENCH_OUT=$out
   n_out=0
   # The runs go in rounds, each tool once per round, so that no tool's runs
   # all fall in a slow spell of the file system or of the machine: writing
   # files is far noisier than reading them (ext4 picking inodes, a virtual
-  # machine's memory).
+  # machine's memory). Each run's files are emptied once its clock stops.
   # At least five rounds, unless the runs are not repeated at all.
   local saved_repeat=$repeat round got="" rounds=$repeat
   ((repeat > 1 && rounds < 5)) && rounds=5
@@ -483,7 +492,7 @@ rec_cmp() {  # label image fs key
   repeat=$saved_repeat in_rounds=""
   BENCH_OUT=""
   rm -rf "$out"
-  rec_settle=1
+  rec_deleted_at=$EPOCHSECONDS
   local to="T_${key}_o" tc="T_${key}_c"
   cmp "$label: osprin / tsk_recover -a" "${key}_o" "${key}_t"
   cmp "$label: osprin / cat" "${key}_o" "${key}_c"
