@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/page_buffer.h"
 #include "common/observer.h"
 #include "common/types.h"
 #include "disk/sector_reader.h"
@@ -311,7 +312,7 @@ class Extractor {
   RecoveryFlags& flags_;
   Observer& obs_;
   RecoveryResult result_;
-  std::vector<std::uint8_t> buf_;
+  PageBuffer buf_;  // one chunk (kChunkSectors)
   int lastPercent_ = -1;
   // The two FAT copies buildClusterChain reads, made on first use.
   std::optional<FatTable> fat1_, fat2_;

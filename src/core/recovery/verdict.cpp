@@ -13,6 +13,7 @@
 #include "fat/fat_table.h"
 #include "volume/walkers.h"
 #include "common/bytes.h"
+#include "common/page_buffer.h"
 #include "common/text.h"
 #include "ntfs/data_attr.h"
 #include "recovery/extract.h"
@@ -30,26 +31,6 @@ void ClusterMap::reset(std::uint64_t clusters) {
 }
 
 namespace {
-
-// A page-aligned read buffer: the kernel copies into an unaligned one at a
-// fraction of its speed.
-class AlignedChunk {
- public:
-  explicit AlignedChunk(std::size_t bytes)
-      : size_(bytes), p_(static_cast<std::uint8_t*>(std::aligned_alloc(4096, (bytes + 4095) / 4096 * 4096))) {
-    if (!p_) throw std::bad_alloc();
-  }
-  ~AlignedChunk() { std::free(p_); }
-  AlignedChunk(const AlignedChunk&) = delete;
-  AlignedChunk& operator=(const AlignedChunk&) = delete;
-  std::uint8_t* data() { return p_; }
-  std::uint8_t operator[](std::size_t i) const { return p_[i]; }
-  std::size_t size() const { return size_; }
-
- private:
-  std::size_t size_;
-  std::uint8_t* p_;
-};
 
 void setBits(std::vector<std::uint64_t>& words, std::uint64_t first, std::uint64_t count) {
   std::uint64_t c = first;
@@ -177,7 +158,7 @@ VerdictCounts assessFat(SectorReader& reader, const VolumeParams& vp, FileTree& 
   map.reset(entries);
   map.claimRange(0, 2);  // the two reserved entries
   constexpr std::uint32_t kChunk = 256;
-  AlignedChunk buf(kChunk * kSectorSize);
+  PageBuffer buf(kChunk * kSectorSize);
   const std::uint64_t fatSectors = (entries + perSector - 1) / perSector;
   for (std::uint64_t s = 0; s < fatSectors; s += kChunk) {
     if (stopped(stop)) return counts;
@@ -403,7 +384,7 @@ bool readVolumeBitmap(SectorReader& reader, const VolumeParams& vp, const MftRun
   const RunList list = decodeDataRuns(r, a.offset);
   const std::uint64_t spc = vp.sectorsPerCluster;
   constexpr std::uint32_t kChunk = 256;
-  AlignedChunk buf(kChunk * kSectorSize);
+  PageBuffer buf(kChunk * kSectorSize);
   std::uint64_t done = 0;  // bitmap bytes handled
   const std::uint64_t needBytes = (clusters + 7) / 8;
   for (const DataRun& run : list.runs) {
@@ -514,7 +495,7 @@ VerdictCounts assessNtfs(SectorReader& reader, const VolumeParams& vp, FileTree&
   // Records of runs.sectorsPerRecord sectors (2, or 8 for 4,096 bytes).
   const std::uint32_t spr = runs.sectorsPerRecord == 0 ? 2 : runs.sectorsPerRecord;
   constexpr std::uint32_t kChunk = 256;  // sectors: 128 records of 1,024 bytes
-  AlignedChunk buf(kChunk * kSectorSize);
+  PageBuffer buf(kChunk * kSectorSize);
   std::array<std::uint8_t, kMaxMftRecordSize> whole{};
   const auto rec = std::span<std::uint8_t>(whole).first(std::size_t{spr} * kSectorSize);
   std::uint64_t base = 0;  // sectors of the MFT before run i

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/page_buffer.h"
 #include "common/text.h"
 #include "ntfs/data_attr.h"
 #include "volume/walkers.h"
@@ -59,15 +60,13 @@ class MftSectorStream {
       chunkRun_ = run_;
       chunkOff_ = off_;
       chunkLen_ = std::min(kChunkSectors, runs_.runLength[run_] - off_);
-      // One page-aligned buffer for every chunk: the kernel copies into an
-      // unaligned one at a fraction of its speed. Sectors that do not read
-      // are cleared by the read itself.
-      if (!chunk_) chunk_.reset(static_cast<std::uint8_t*>(std::aligned_alloc(4096, std::size_t{kChunkSectors} * kSectorSize)));
-      if (!chunk_) throw std::bad_alloc();
+      // One buffer for every chunk. Sectors that do not read are cleared by
+      // the read itself.
+      if (chunk_.empty()) chunk_ = PageBuffer(std::size_t{kChunkSectors} * kSectorSize);
       unread_.clear();
-      reader_.readSectorsClearing(start + off_, chunkLen_, chunk_.get(), &unread_);
+      reader_.readSectorsClearing(start + off_, chunkLen_, chunk_.data(), &unread_);
     }
-    std::memcpy(dst, chunk_.get() + std::size_t{off_ - chunkOff_} * kSectorSize, kSectorSize);
+    std::memcpy(dst, chunk_.data() + std::size_t{off_ - chunkOff_} * kSectorSize, kSectorSize);
     const std::uint64_t at = std::uint64_t{start} + off_;
     for (const SectorRange& r : unread_)
       if (at >= r.first && at < r.first + r.count) return false;
@@ -82,10 +81,7 @@ class MftSectorStream {
   std::uint32_t off_ = 0;
   std::size_t chunkRun_ = static_cast<std::size_t>(-1);
   std::uint32_t chunkOff_ = 0, chunkLen_ = 0;
-  struct Free {
-    void operator()(std::uint8_t* p) const { std::free(p); }
-  };
-  std::unique_ptr<std::uint8_t, Free> chunk_;
+  PageBuffer chunk_;
   std::vector<SectorRange> unread_;
 };
 
