@@ -7,14 +7,17 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "common/page_buffer.h"
 #include "common/text.h"
 #include "exfat/boot_sector.h"
 #include "exfat/dir_entry.h"
@@ -42,16 +45,13 @@ namespace {
 // rather than as whatever an earlier read left in memory (which would be
 // recorded a second time under the wrong sector number).
 //
-// The buffers are page-aligned: the kernel's copy out of the page cache
-// into a buffer that is not runs at a fraction of its speed on some
-// processors. When the source can be read from two threads at once (an
+// The buffers are page-aligned (PageBuffer). When the source can be read from two threads at once (an
 // image file, not a device read with O_DIRECT), two threads of the reader's
 // own read the next chunks while the scan examines this one, so that the
 // copy and the examination overlap, and the kernel's copy out of the page
 // cache (the larger part of the work) runs on two cores.
 constexpr std::size_t kReadAheadBytes = 2u << 20;
 constexpr std::uint32_t kMaxSectorsPerRead = 65536;
-constexpr std::size_t kBufferAlign = 4096;
 constexpr std::size_t kReaders = 2;
 constexpr std::size_t kAheadSlots = 4;  // the chunk examined and three read ahead
 
@@ -66,7 +66,7 @@ class BatchReader {
     const std::uint64_t chunks = (rangeLength_ + chunkSectors - 1) / chunkSectors;
     const bool ahead = chunks > 1 && reader.source() != nullptr && reader.source()->concurrentReads();
     slots_.resize(ahead ? kAheadSlots : 1);
-    for (Slot& slot : slots_) slot.buffer = allocate(chunkBytes_);
+    for (Slot& slot : slots_) slot.buffer = PageBuffer(chunkBytes_);
     if (!ahead) return;
     const std::size_t readers = std::min<std::size_t>(kReaders, std::max(1u, std::thread::hardware_concurrency()));
     running_ = readers;  // before any thread can finish
@@ -102,30 +102,21 @@ class BatchReader {
   // the range.
   Bytes batch(std::uint64_t done) {
     if (!current_ || done < current_->start || done - current_->start >= current_->sectors) fill(done);
-    return Bytes(current_->buffer.get(), chunkBytes_)
+    return Bytes(current_->buffer.data(), chunkBytes_)
         .subspan(static_cast<std::size_t>(done - current_->start) * kSectorSize,
                  static_cast<std::size_t>(perRead_) * kSectorSize);
   }
   const SectorWindow& window() const { return window_; }
 
  private:
-  struct Free {
-    void operator()(std::uint8_t* p) const { std::free(p); }
-  };
   enum class State { Free, Reading, Ready, InUse };
   struct Slot {
-    std::unique_ptr<std::uint8_t[], Free> buffer;
+    PageBuffer buffer;
     State state = State::Free;
     std::uint64_t start = 0, sectors = 0;
     bool complete = false;
+    std::exception_ptr error;  // what the read threw (no memory left), thrown again to the scan
   };
-
-  static std::unique_ptr<std::uint8_t[], Free> allocate(std::size_t bytes) {
-    std::unique_ptr<std::uint8_t[], Free> p(
-        static_cast<std::uint8_t*>(std::aligned_alloc(kBufferAlign, (bytes + kBufferAlign - 1) / kBufferAlign * kBufferAlign)));
-    if (!p) throw std::bad_alloc();
-    return p;
-  }
 
   // Sectors of the chunk that starts done sectors into the range: whole
   // batches, the last one reaching past the range's end when need be.
@@ -139,7 +130,7 @@ class BatchReader {
   // sectors of slot set already).
   void readInto(Slot& slot) {
     slot.complete = reader_.readSectorsClearing(rangeStart_ + slot.start, static_cast<std::uint32_t>(slot.sectors),
-                                                slot.buffer.get());
+                                                slot.buffer.data());
   }
   void readInto(Slot& slot, std::uint64_t done) {
     slot.start = done;
@@ -176,18 +167,19 @@ class BatchReader {
       if (got) {
         got->state = State::InUse;
         current_ = got;
+        if (got->error) std::rethrow_exception(std::exchange(got->error, nullptr));
       } else {
         // Not among the chunks read ahead (the scan asked out of order):
         // read here, into a buffer of its own.
         lock.unlock();
-        if (!spare_.buffer) spare_.buffer = allocate(chunkBytes_);
+        if (spare_.buffer.empty()) spare_.buffer = PageBuffer(chunkBytes_);
         readInto(spare_, done);
         current_ = &spare_;
       }
     }
     window_.firstSector = rangeStart_ + done;
     window_.bytes = current_->complete
-                        ? Bytes(current_->buffer.get(), static_cast<std::size_t>(current_->sectors) * kSectorSize)
+                        ? Bytes(current_->buffer.data(), static_cast<std::size_t>(current_->sectors) * kSectorSize)
                         : Bytes();
   }
 
@@ -207,8 +199,16 @@ class BatchReader {
       slot.sectors = chunkSectorsAt(nextAhead_);
       nextAhead_ += slot.sectors;
       lock.unlock();
-      readInto(slot);
+      // An exception must not leave the thread (that ends the program): the
+      // scan meets it when it comes to this chunk.
+      std::exception_ptr error;
+      try {
+        readInto(slot);
+      } catch (...) {
+        error = std::current_exception();
+      }
       lock.lock();
+      slot.error = error;
       slot.state = State::Ready;
       changed_.notify_all();
     }
