@@ -417,6 +417,22 @@ bool Extractor::createTarget(const std::string& target, Output& out) {
   return false;
 }
 
+bool Extractor::openTarget(const std::string& target, std::uint64_t size, CopyResult& r, Output& out) {
+  r.path = target;
+  if (result_.destinationFull) {
+    r.status = CopyStatus::Stopped;
+    r.outcome = FileOutcome::Failed;
+    addResult(target, size, 0, FileOutcome::Failed, "not written: the destination is full");
+    return false;
+  }
+  if (!createTarget(target, out)) {
+    r.status = CopyStatus::CreateFailed;
+    r.outcome = FileOutcome::Failed;
+    return false;
+  }
+  return true;
+}
+
 Extractor::Stretch Extractor::copyStretch(Output& out, std::uint64_t firstSector, std::uint64_t sectors,
                                           std::uint64_t size, RecoverMode mode) {
   const std::uint64_t unit = readUnit(ctx_.vp.sectorsPerCluster);
@@ -669,19 +685,8 @@ CopyResult Extractor::copyFatFile(FileCopyRequest& req) {
     addResult(target, req.size, 0, FileOutcome::Failed, "the volume has no cluster size");
     return r;
   }
-  if (result_.destinationFull) {
-    r.status = CopyStatus::Stopped;
-    r.outcome = FileOutcome::Failed;
-    addResult(target, req.size, 0, FileOutcome::Failed, "not written: the destination is full");
-    return r;
-  }
   Output out;
-  if (!createTarget(target, out)) {
-    r.status = CopyStatus::CreateFailed;
-    r.outcome = FileOutcome::Failed;
-    r.path = target;
-    return r;
-  }
+  if (!openTarget(target, req.size, r, out)) return r;
   if (req.recoverMode == RecoverMode::Recover) {
     obs_.text(TextField::SaveFolder, req.targetFolder);
     obs_.text(TextField::SaveFileName, req.name);
@@ -741,17 +746,7 @@ bool Extractor::beginRunListFile(const std::string& target, std::uint64_t size, 
     obs_.progress(0);
     lastPercent_ = 0;
   }
-  if (result_.destinationFull) {
-    r.status = CopyStatus::Stopped;
-    r.outcome = FileOutcome::Failed;
-    addResult(target, size, 0, FileOutcome::Failed, "not written: the destination is full");
-    return false;
-  }
-  if (!createTarget(target, out)) {
-    r.status = CopyStatus::CreateFailed;
-    r.outcome = FileOutcome::Failed;
-    return false;
-  }
+  if (!openTarget(target, size, r, out)) return false;
   out.runsDamaged = runs.damaged;
   return true;
 }
@@ -835,18 +830,8 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
   if (req.size == 0) {
     // An empty file is written empty, with its times, whatever its record
     // holds now.
-    if (result_.destinationFull) {
-      r.status = CopyStatus::Stopped;
-      r.outcome = FileOutcome::Failed;
-      addResult(target, 0, 0, FileOutcome::Failed, "not written: the destination is full");
-      return r;
-    }
     Output out;
-    if (!createTarget(target, out)) {
-      r.status = CopyStatus::CreateFailed;
-      r.outcome = FileOutcome::Failed;
-      return r;
-    }
+    if (!openTarget(target, 0, r, out)) return r;
     finishFile(out, r, 0, req);
     return r;
   }
@@ -918,18 +903,8 @@ CopyResult Extractor::copyNtfsFile(FileCopyRequest& req) {
       addResult(target, req.size, 0, FileOutcome::Failed, "the resident data runs past the end of its file record");
       return r;
     }
-    if (result_.destinationFull) {
-      r.status = CopyStatus::Stopped;
-      r.outcome = FileOutcome::Failed;
-      addResult(target, req.size, 0, FileOutcome::Failed, "not written: the destination is full");
-      return r;
-    }
     Output out;
-    if (!createTarget(target, out)) {
-      r.status = CopyStatus::CreateFailed;
-      r.outcome = FileOutcome::Failed;
-      return r;
-    }
+    if (!openTarget(target, req.size, r, out)) return r;
     if (out.writeAll(rec.data() + value, static_cast<std::size_t>(req.size))) {
       out.written = req.size;
       if (ctx_.sink) {

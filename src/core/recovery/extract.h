@@ -263,6 +263,10 @@ class Extractor {
   // Filters, deleted-file policy and duplicates; false when the file is refused.
   bool applyPolicies(FileCopyRequest& req, std::string& target);
   bool createTarget(const std::string& target, Output& out);
+  // createTarget, unless the destination is full already; false, with r
+  // filled (the file's entry added for a full destination), when there is
+  // no file to write.
+  bool openTarget(const std::string& target, std::uint64_t size, CopyResult& r, Output& out);
   bool beginRunListFile(const std::string& target, std::uint64_t size, const RunList& runs, RecoverMode mode,
                         CopyResult& r, Output& out);
   // Copies size - written bytes (at most) of a contiguous stretch of sectors.

@@ -15,10 +15,6 @@ namespace osprin {
 constexpr std::uint32_t kFatRootCluster = 0;
 constexpr std::uint32_t kNtfsRootRecord = 5;
 
-
-// The FAT nodes keep writeDate and accessDate first (the fields every FAT
-// node has had); the other times of FatTimes follow after the node's own
-// fields. times() and setTimes() move them as one.
 // Whether a deleted file's data is still on the volume, judged from the
 // volume's allocation state (the FAT, or NTFS's $Bitmap, and the clusters
 // live files claim) without reading the data. Live files have None.
@@ -40,38 +36,17 @@ struct Recoverability {
   double claimedFraction() const { return clusters == 0 ? 0.0 : static_cast<double>(claimed) / clusters; }
 };
 
-struct FatFolderNode {
+// The FAT nodes are their entry's times (FatTimes: writeDate, accessDate
+// and the others, packed as the volume stores them) and the node's own fields.
+struct FatFolderNode : FatTimes {
   std::string name;
   std::uint32_t firstCluster = 0;   // identity, unique in the list
   std::uint32_t parentCluster = 0;  // 0 for the root directory
-  std::uint16_t writeDate = 0;      // FAT packed dates
-  std::uint16_t accessDate = 0;
   std::uint32_t treeItem = 0;       // folder-tree item, 0 until the tree is built
   bool deleted = false;
-  std::uint16_t writeTime = 0;      // FAT packed times (FatTimes)
-  std::uint16_t createDate = 0;
-  std::uint16_t createTime = 0;
-  std::uint8_t createHundredths = 0;
 
-  std::uint8_t writeHundredths = 0;  // exFAT (FatTimes)
-  std::uint8_t createUtc = 0;
-  std::uint8_t writeUtc = 0;
-
-  FatTimes times() const {
-    return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate, writeHundredths, createUtc,
-            writeUtc};
-  }
-  void setTimes(const FatTimes& t) {
-    createDate = t.createDate;
-    createTime = t.createTime;
-    createHundredths = t.createHundredths;
-    writeDate = t.writeDate;
-    writeTime = t.writeTime;
-    accessDate = t.accessDate;
-    writeHundredths = t.writeHundredths;
-    createUtc = t.createUtc;
-    writeUtc = t.writeUtc;
-  }
+  const FatTimes& times() const { return *this; }
+  void setTimes(const FatTimes& t) { static_cast<FatTimes&>(*this) = t; }
   Recoverability recoverable{};  // deleted records only
   // exFAT: the folder's bytes and whether its clusters are contiguous
   // (NoFatChain); FAT folders follow their chains.
@@ -79,39 +54,16 @@ struct FatFolderNode {
   bool contiguous = false;
 };
 
-struct FatFileNode {
+struct FatFileNode : FatTimes {
   std::string name;
   std::uint32_t firstCluster = 0;  // 0 for an empty file (no cluster)
   std::uint32_t parentCluster = 0;
-  std::uint16_t writeDate = 0;
-  std::uint16_t accessDate = 0;
   std::uint64_t size = 0;  // FAT: at most 2^32 - 1
   bool deleted = false;
   std::uint32_t fileIndex = 0;  // the list's ID column
-  std::uint16_t writeTime = 0;  // FAT packed times (FatTimes)
-  std::uint16_t createDate = 0;
-  std::uint16_t createTime = 0;
-  std::uint8_t createHundredths = 0;
 
-  std::uint8_t writeHundredths = 0;  // exFAT (FatTimes)
-  std::uint8_t createUtc = 0;
-  std::uint8_t writeUtc = 0;
-
-  FatTimes times() const {
-    return {createDate, createTime, createHundredths, writeDate, writeTime, accessDate, writeHundredths, createUtc,
-            writeUtc};
-  }
-  void setTimes(const FatTimes& t) {
-    createDate = t.createDate;
-    createTime = t.createTime;
-    createHundredths = t.createHundredths;
-    writeDate = t.writeDate;
-    writeTime = t.writeTime;
-    accessDate = t.accessDate;
-    writeHundredths = t.writeHundredths;
-    createUtc = t.createUtc;
-    writeUtc = t.writeUtc;
-  }
+  const FatTimes& times() const { return *this; }
+  void setTimes(const FatTimes& t) { static_cast<FatTimes&>(*this) = t; }
   Recoverability recoverable{};  // deleted records only
   // exFAT: the bytes written (what lies past them reads as zeros) and
   // whether the clusters are contiguous without a FAT chain (NoFatChain).
