@@ -40,7 +40,8 @@
 #
 # Nothing is asserted: the numbers depend on the machine and on whatever
 # else it is doing. Each timing is the best of OSPRIN_BENCH_REPEAT runs
-# (default 3; the recovery comparisons take at least five, in rounds). OSPRIN_BENCH_GIB sets the deep-scan image size (default 4);
+# (default 3; the recovery comparisons take at least five, in rounds).
+# OSPRIN_BENCH_GIB sets the deep-scan image size (default 4);
 # OSPRIN_BENCH_RECORDS the synthetic record count (default 5000000);
 # OSPRIN_BENCH_MANY the files of the volume of comparison 6 (default 10000000);
 # OSPRIN_BENCH_QUICK=1 makes everything small (a check of the script);
@@ -88,10 +89,6 @@ note() { printf '%s\n' "$*" >&2; }
 # ---------------------------------------------------------------------------
 # Measuring
 
-# run NAME CMD...: runs CMD `repeat` times with stdout to /dev/null; sets
-# T_NAME (best wall time, seconds), C_NAME (CPU time, user + system, of
-# that run) and M_NAME (its max RSS, KiB). On a machine shared with other
-# work the CPU time is the steadier of the two.
 # `empty_out DIR`: the files under DIR cut to nothing, without deleting
 # them. A run that writes 1 GiB leaves 1 GiB of dirty and then cached pages
 # behind; left there, each later run writes into fresh memory and was
@@ -116,9 +113,12 @@ for folder, _, names in os.walk(sys.argv[1]):
         finally:
             os.close(fd)
 EOF
-  sync
 }
 
+# run NAME CMD...: runs CMD `repeat` times with stdout to /dev/null; sets
+# T_NAME (best wall time, seconds), C_NAME (CPU time, user + system, of
+# that run) and M_NAME (its max RSS, KiB). On a machine shared with other
+# work the CPU time is the steadier of the two.
 # `run_to FILE NAME CMD...` keeps the stdout of the last run in FILE.
 # A command that fails is reported and its time left empty.
 run_to() {

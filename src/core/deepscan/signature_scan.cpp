@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -45,11 +43,12 @@ namespace {
 // rather than as whatever an earlier read left in memory (which would be
 // recorded a second time under the wrong sector number).
 //
-// The buffers are page-aligned (PageBuffer). When the source can be read from two threads at once (an
-// image file, not a device read with O_DIRECT), two threads of the reader's
-// own read the next chunks while the scan examines this one, so that the
-// copy and the examination overlap, and the kernel's copy out of the page
-// cache (the larger part of the work) runs on two cores.
+// The buffers are page-aligned (PageBuffer). When the source can be read
+// from two threads at once (an image file, not a device read with O_DIRECT),
+// two threads of the reader's own read the next chunks while the scan
+// examines this one, so that the copy and the examination overlap, and the
+// kernel's copy out of the page cache (the larger part of the work) runs on
+// two cores.
 constexpr std::size_t kReadAheadBytes = 2u << 20;
 constexpr std::uint32_t kMaxSectorsPerRead = 65536;
 constexpr std::size_t kReaders = 2;

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <unordered_map>
 #include <unordered_set>
 

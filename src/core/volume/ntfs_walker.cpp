@@ -2,9 +2,7 @@
 // in use or deleted, becomes a folder or a file of the tree.
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
 #include <tuple>
