@@ -226,9 +226,6 @@ TEST(DeepFixtures, Fat16WithoutBootSectorAndFatsIsFoundFromItsHeads) {
 
 // --- FAT16 as Windows writes it, healthy and damaged ------------------------------
 
-// What is wiped of the fatwin16 fixture before the deep scan: nothing, its
-// boot sector, or its boot sector and the first sector of FAT 1 (then only
-// the second copy is found, and folder chains go through it).
 // A private copy of a fixture with the given 512-byte sectors zeroed.
 std::string wipedCopy(const std::string& fixture, const std::vector<SectorNo>& wiped) {
   const std::string image = test::makeTempDir("wiped") + "/" + fixture + ".img";
@@ -242,6 +239,9 @@ std::string wipedCopy(const std::string& fixture, const std::vector<SectorNo>& w
   return image;
 }
 
+// What is wiped of the fatwin16 fixture before the deep scan: nothing, its
+// boot sector, or its boot sector and the first sector of FAT 1 (then only
+// the second copy is found, and folder chains go through it).
 struct WindowsDamage {
   const char* what;
   std::vector<SectorNo> wiped;
